@@ -1,0 +1,102 @@
+#include "binding/curve_dicts.h"
+
+#include <array>
+
+#include "binding/convert.h"
+#include "binding/dict_builder.h"
+#include "binding/errors.h"
+
+namespace ferolin::binding {
+namespace {
+
+constexpr std::array<const char*, 6> kCurveKeys = {"threshold", "accepted", "total",
+                                                   "coverage",  "errors",   "risk"};
+
+// Looks `key` up in `dict`; a missing key raises KeyError "missing '<key>'".
+std::optional<PyRef> required_value(PyObject* dict, const char* key) {
+  PyRef key_object = PyRef::steal(PyUnicode_InternFromString(key));
+  if (!key_object) return std::nullopt;
+  std::optional<PyRef> value = dict_lookup(dict, key_object.get());
+  if (value && !*value) {
+    raise_missing_key(key);
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<double> float_value(PyObject* dict, const char* key) {
+  std::optional<PyRef> value = required_value(dict, key);
+  if (!value) return std::nullopt;
+  return to_double(value->get());
+}
+
+std::optional<std::uint64_t> unsigned_value(PyObject* dict, const char* key) {
+  std::optional<PyRef> value = required_value(dict, key);
+  if (!value) return std::nullopt;
+  return to_unsigned(value->get());
+}
+
+std::optional<RiskCoverageRow> dict_to_row(PyObject* dict) {
+  RiskCoverageRow row;
+  const std::optional<double> threshold = float_value(dict, "threshold");
+  if (!threshold) return std::nullopt;
+  const std::optional<std::uint64_t> accepted = unsigned_value(dict, "accepted");
+  if (!accepted) return std::nullopt;
+  const std::optional<std::uint64_t> total = unsigned_value(dict, "total");
+  if (!total) return std::nullopt;
+  const std::optional<double> coverage = float_value(dict, "coverage");
+  if (!coverage) return std::nullopt;
+  const std::optional<std::uint64_t> errors = unsigned_value(dict, "errors");
+  if (!errors) return std::nullopt;
+  std::optional<PyRef> risk = required_value(dict, "risk");
+  if (!risk) return std::nullopt;
+  if (risk->get() != Py_None) {
+    row.risk = to_double(risk->get());
+    if (!row.risk) return std::nullopt;
+  }
+  row.threshold = *threshold;
+  row.accepted = *accepted;
+  row.total = *total;
+  row.coverage = *coverage;
+  row.errors = *errors;
+  return row;
+}
+
+}  // namespace
+
+std::optional<std::vector<RiskCoverageRow>> py_list_to_curve(PyObject* list) {
+  std::vector<RiskCoverageRow> curve;
+  // The size is read on every step: a key's __eq__ may change the list.
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    PyRef element = PyRef::borrow(PyList_GET_ITEM(list, i));
+    if (!PyDict_Check(element.get())) {
+      raise_not_instance(element.get(), "dict");
+      return std::nullopt;
+    }
+    std::optional<RiskCoverageRow> row = dict_to_row(element.get());
+    if (!row) return std::nullopt;
+    curve.push_back(*row);
+  }
+  return curve;
+}
+
+PyRef curve_to_py_list(std::span<const RiskCoverageRow> curve) {
+  std::optional<DictKeys<6>> keys = DictKeys<6>::make(kCurveKeys);
+  if (!keys) return {};
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return {};
+  for (const RiskCoverageRow& row : curve) {
+    PyRef dict = build_dict(*keys, {
+                                       PyRef::steal(PyFloat_FromDouble(row.threshold)),
+                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.accepted)),
+                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.total)),
+                                       PyRef::steal(PyFloat_FromDouble(row.coverage)),
+                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.errors)),
+                                       optional_float(row.risk),
+                                   });
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return {};
+  }
+  return list;
+}
+
+}  // namespace ferolin::binding

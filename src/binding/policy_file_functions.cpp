@@ -1,0 +1,57 @@
+// load_policy(path) and save_policy(path, policy_dict): policy files.
+#include <array>
+
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/errors.h"
+#include "binding/functions.h"
+#include "binding/policy_dicts.h"
+
+namespace ferolin::binding {
+namespace {
+
+constexpr std::array<const char*, 1> kLoadParameters = {"path"};
+constexpr Signature kLoadSignature{"load_policy", kLoadParameters, 1};
+constexpr std::array<const char*, 2> kSaveParameters = {"path", "policy_dict"};
+constexpr Signature kSaveSignature{"save_policy", kSaveParameters, 2};
+
+PyObject* load_policy_impl(std::string_view path) {
+  (void)path;
+  PyErr_SetString(PyExc_NotImplementedError, "load_policy is not built yet");
+  return nullptr;
+}
+
+PyObject* save_policy_impl(std::string_view path, const PolicyFile& policy) {
+  (void)path;
+  (void)policy;
+  PyErr_SetString(PyExc_NotImplementedError, "save_policy is not built yet");
+  return nullptr;
+}
+
+}  // namespace
+
+PyObject* load_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    if (!bind_arguments(kLoadSignature, args, nargsf, kwnames, bound)) return nullptr;
+    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
+    if (!path) return nullptr;
+    return load_policy_impl(*path);
+  });
+}
+
+PyObject* save_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 2> bound{};
+    if (!bind_arguments(kSaveSignature, args, nargsf, kwnames, bound)) return nullptr;
+    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
+    if (!path) return nullptr;
+    if (!dict_parameter(bound[1], "policy_dict")) return nullptr;
+    // Nothing is written unless the whole dictionary converts.
+    const std::optional<PolicyFile> policy = dict_to_policy(bound[1]);
+    if (!policy) return nullptr;
+    return save_policy_impl(*path, *policy);
+  });
+}
+
+}  // namespace ferolin::binding

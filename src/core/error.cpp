@@ -1,0 +1,85 @@
+#include "core/error.h"
+
+#include <system_error>
+#include <utility>
+
+#include "core/number_format.h"
+
+namespace ferolin {
+namespace {
+
+FerolinError make(ErrorKind kind, std::string detail = {}) {
+  FerolinError error;
+  error.kind = kind;
+  error.detail = std::move(detail);
+  return error;
+}
+
+}  // namespace
+
+std::string FerolinError::message() const {
+  switch (kind) {
+    case ErrorKind::Csv:
+      return "CSV error: " + detail;
+    case ErrorKind::Io:
+      return "IO error: " + detail;
+    case ErrorKind::Json:
+      return "JSON error: " + detail;
+    case ErrorKind::MissingColumn:
+      return "Missing required column: " + detail;
+    case ErrorKind::InsufficientCandidates:
+      return "Insufficient candidates for method '" + detail + "': need " +
+             std::to_string(needed) + ", got " + std::to_string(present);
+    case ErrorKind::MissingProbability:
+      return "Missing probability for method '" + detail + "'";
+    case ErrorKind::UnknownPolicyVersion:
+      return "Unknown policy version: " + detail;
+    case ErrorKind::UnsupportedConfidenceLevel:
+      return "Unsupported confidence level: " + format_plain_decimal(level) +
+             ". Supported: 0.90, 0.95, 0.975, 0.99";
+    case ErrorKind::EmptyInput:
+      return "Empty input: no candidates";
+    case ErrorKind::Parquet:
+      return "Parquet error: " + detail;
+    case ErrorKind::ParquetNotCompiled:
+      return "Parquet input detected but ferolin was compiled without the 'parquet' feature; "
+             "recompile with --features parquet";
+  }
+  return "unknown error";
+}
+
+FerolinError FerolinError::csv(std::string d) { return make(ErrorKind::Csv, std::move(d)); }
+FerolinError FerolinError::io(std::string d) { return make(ErrorKind::Io, std::move(d)); }
+FerolinError FerolinError::json(std::string d) { return make(ErrorKind::Json, std::move(d)); }
+FerolinError FerolinError::missing_column(std::string column) {
+  return make(ErrorKind::MissingColumn, std::move(column));
+}
+FerolinError FerolinError::insufficient_candidates(std::string method, std::uint64_t needed,
+                                                   std::uint64_t present) {
+  FerolinError error = make(ErrorKind::InsufficientCandidates, std::move(method));
+  error.needed = needed;
+  error.present = present;
+  return error;
+}
+FerolinError FerolinError::missing_probability(std::string method) {
+  return make(ErrorKind::MissingProbability, std::move(method));
+}
+FerolinError FerolinError::unknown_policy_version(std::string version) {
+  return make(ErrorKind::UnknownPolicyVersion, std::move(version));
+}
+FerolinError FerolinError::unsupported_confidence_level(double level) {
+  FerolinError error = make(ErrorKind::UnsupportedConfidenceLevel);
+  error.level = level;
+  return error;
+}
+FerolinError FerolinError::empty_input() { return make(ErrorKind::EmptyInput); }
+FerolinError FerolinError::parquet(std::string message) {
+  return make(ErrorKind::Parquet, std::move(message));
+}
+FerolinError FerolinError::parquet_not_compiled() { return make(ErrorKind::ParquetNotCompiled); }
+
+std::string os_error_text(int errnum) {
+  return std::system_category().message(errnum) + " (os error " + std::to_string(errnum) + ")";
+}
+
+}  // namespace ferolin

@@ -1,0 +1,38 @@
+#include "core/metrics/aurc.h"
+
+#include <cmath>
+#include <limits>
+
+namespace ferolin::metrics {
+namespace {
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+}
+
+double compute_aurc(std::span<const RiskCoverageRow> curve) {
+  if (curve.empty()) return kNaN;
+  double area = 0.0;
+  double previous_coverage = 0.0;
+  double previous_risk = 0.0;
+  for (const RiskCoverageRow& row : curve) {
+    const double risk = row.risk.value_or(0.0);
+    area += (previous_risk + risk) * (row.coverage - previous_coverage) * 0.5;
+    previous_coverage = row.coverage;
+    previous_risk = risk;
+  }
+  return area;
+}
+
+double compute_eaurc(std::span<const RiskCoverageRow> curve) {
+  if (curve.empty()) return kNaN;
+  const double area = compute_aurc(curve);
+  if (std::isnan(area)) return kNaN;
+  const RiskCoverageRow& last = curve.back();
+  if (last.total == 0 || last.accepted < last.total) return kNaN;
+  const std::uint64_t correct = last.errors > last.accepted ? 0 : last.accepted - last.errors;
+  const double accuracy = static_cast<double>(correct) / static_cast<double>(last.total);
+  if (accuracy <= 0.0 || accuracy >= 1.0) return kNaN;
+  const double optimal = std::log(accuracy) * accuracy + (1.0 - accuracy);
+  return area - optimal;
+}
+
+}  // namespace ferolin::metrics

@@ -1,0 +1,21 @@
+// AURC and E-AURC: the two numbers that summarise a risk-coverage curve.
+#pragma once
+
+#include <span>
+
+#include "core/types.h"
+
+namespace ferolin::metrics {
+
+// Returns the area under the risk-coverage curve by the trapezoid rule from
+// (coverage 0, risk 0), reading the rows in list order; an absent risk
+// counts as 0. Returns NaN for an empty curve.
+[[nodiscard]] double compute_aurc(std::span<const RiskCoverageRow> curve);
+
+// Returns AURC minus the area of a perfect confidence on the same labels,
+// ln(a) * a + (1 - a) with a the accuracy at the last row. Returns NaN when
+// the curve is empty, the area is NaN, the last row does not reach full
+// coverage, or a is not strictly between 0 and 1.
+[[nodiscard]] double compute_eaurc(std::span<const RiskCoverageRow> curve);
+
+}  // namespace ferolin::metrics

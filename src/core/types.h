@@ -1,0 +1,144 @@
+// The records that every part of ferolin exchanges, and the two method
+// enumerations with their names. Records are plain values that own their
+// strings and lists outright.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace ferolin {
+
+// The fields of a candidate that no computation reads except `group` (read
+// only when a policy carries group thresholds). They live behind one pointer
+// so that a candidate without any of them stays small: tables hold millions.
+struct CandidateDetails {
+  std::optional<std::string> smiles;
+  std::optional<std::string> inchikey;
+  std::optional<std::string> formula;
+  std::optional<std::string> target_inchikey;
+  std::optional<std::string> group;
+
+  friend bool operator==(const CandidateDetails&, const CandidateDetails&) = default;
+};
+
+// An owning pointer to CandidateDetails that copies deeply, so that
+// Candidate stays an ordinary copyable value. Empty means "all absent".
+class DetailsBox {
+ public:
+  DetailsBox() = default;
+  explicit DetailsBox(CandidateDetails details)
+      : ptr_(std::make_unique<CandidateDetails>(std::move(details))) {}
+  DetailsBox(const DetailsBox& other)
+      : ptr_(other.ptr_ ? std::make_unique<CandidateDetails>(*other.ptr_) : nullptr) {}
+  DetailsBox(DetailsBox&&) noexcept = default;
+  DetailsBox& operator=(const DetailsBox& other) {
+    if (this != &other) *this = DetailsBox(other);
+    return *this;
+  }
+  DetailsBox& operator=(DetailsBox&&) noexcept = default;
+
+  // Returns the details, or nullptr when every detail is absent.
+  [[nodiscard]] const CandidateDetails* get() const { return ptr_.get(); }
+  // Returns the details, creating an all-absent record on first use.
+  CandidateDetails& mut() {
+    if (!ptr_) ptr_ = std::make_unique<CandidateDetails>();
+    return *ptr_;
+  }
+
+  friend bool operator==(const DetailsBox& a, const DetailsBox& b) {
+    static const CandidateDetails kNone;
+    return (a.ptr_ ? *a.ptr_ : kNone) == (b.ptr_ ? *b.ptr_ : kNone);
+  }
+
+ private:
+  std::unique_ptr<CandidateDetails> ptr_;
+};
+
+// One row of the candidates table: one proposed annotation of one query.
+struct Candidate {
+  std::string query_id;
+  std::string candidate_id;
+  std::uint64_t rank = 0;
+  double score = 0.0;
+  std::optional<double> probability;
+  std::optional<bool> is_correct;
+  // smiles, inchikey, formula, target_inchikey and group.
+  DetailsBox details;
+
+  friend bool operator==(const Candidate&, const Candidate&) = default;
+};
+
+// One query with its candidates in file order (not sorted by rank).
+struct QueryRanking {
+  std::string query_id;
+  std::vector<Candidate> candidates;
+};
+
+// One point of a risk-coverage curve.
+struct RiskCoverageRow {
+  double threshold = 0.0;
+  std::uint64_t accepted = 0;
+  std::uint64_t total = 0;
+  double coverage = 0.0;
+  std::uint64_t errors = 0;
+  std::optional<double> risk;
+};
+
+enum class ScoringMethod {
+  MaxProb,
+  ScoreGap,
+  Margin,
+  Entropy,
+  ScoreRatio,
+  TopKGap,
+  EffectiveK,
+  CandidateCount,
+};
+inline constexpr int kScoringMethodCount = 8;
+
+enum class CalibrationMethod { Empirical, Binomial, Crc };
+inline constexpr int kCalibrationMethodCount = 3;
+
+// The outcome of applying a policy to one query.
+struct AnnotationDecision {
+  std::string query_id;
+  std::string candidate_id;
+  double confidence = 0.0;
+  bool accepted = false;
+  double threshold = 0.0;
+  std::string method;
+};
+
+// A stored trust policy.
+struct PolicyFile {
+  std::string version;
+  ScoringMethod scoring_method = ScoringMethod::MaxProb;
+  double threshold = 0.0;
+  double target_error_rate = 0.0;
+  CalibrationMethod calibration_method = CalibrationMethod::Empirical;
+  std::optional<double> confidence_level;
+  std::string created_by;
+  std::optional<std::string> group_col;
+  std::optional<std::unordered_map<std::string, double>> group_thresholds;
+};
+
+// Returns the display name ("MaxProb", ...), used in decisions.
+[[nodiscard]] std::string_view display_name(ScoringMethod method);
+// Returns the policy name ("max_prob", ...), used in policy files and dicts.
+[[nodiscard]] std::string_view policy_name(ScoringMethod method);
+[[nodiscard]] std::string_view policy_name(CalibrationMethod method);
+// Returns the method whose policy name is exactly `name`, if any.
+[[nodiscard]] std::optional<ScoringMethod> scoring_method_from_policy_name(std::string_view name);
+[[nodiscard]] std::optional<CalibrationMethod> calibration_method_from_policy_name(
+    std::string_view name);
+// Returns "one of `max_prob`, `score_gap`, ..." in ordinal order, the list of
+// valid spellings that "unknown variant" messages show.
+[[nodiscard]] std::string scoring_policy_names_list();
+[[nodiscard]] std::string calibration_policy_names_list();
+
+}  // namespace ferolin
