@@ -46,8 +46,8 @@ std::string quoted_name_list(const std::vector<const char*>& names) {
 }
 
 bool raise_missing(const Signature& signature, const std::vector<const char*>& missing) {
-  return raise_type_error(function_label(signature) + " missing " +
-                          std::to_string(missing.size()) + " required positional " +
+  return raise_type_error(function_label(signature) + " missing " + std::to_string(missing.size()) +
+                          " required positional " +
                           (missing.size() == 1 ? "argument: " : "arguments: ") +
                           quoted_name_list(missing));
 }
@@ -78,14 +78,14 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
     PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
     const Py_ssize_t index = parameter_index(signature, keyword);
     if (index < 0) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'",
-                   signature.name, keyword);
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", signature.name,
+                   keyword);
       return false;
     }
     PyObject*& slot = bound[static_cast<std::size_t>(index)];
     if (slot != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
-                   signature.name, signature.parameters[static_cast<std::size_t>(index)]);
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", signature.name,
+                   signature.parameters[static_cast<std::size_t>(index)]);
       return false;
     }
     slot = args[positional + k];

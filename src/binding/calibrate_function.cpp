@@ -42,8 +42,7 @@ std::optional<CalibrateArguments> convert_arguments(std::span<PyObject* const> b
   std::optional<std::string_view> method_name = std::string_view("empirical");
   if (bound[3] != nullptr) method_name = text_parameter(bound[3], "method");
   if (!method_name) return std::nullopt;
-  const std::optional<OptionalFloat> level =
-      optional_float_parameter(bound[4], "confidence_level");
+  const std::optional<OptionalFloat> level = optional_float_parameter(bound[4], "confidence_level");
   if (!level) return std::nullopt;
   const std::optional<ScoringMethod> scoring = parse_score(*score);
   if (!scoring) return std::nullopt;

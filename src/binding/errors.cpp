@@ -47,9 +47,9 @@ PyObject* raise_missing_key(const char* key) {
 }
 
 PyObject* raise_not_instance(PyObject* object, const char* expected) {
-  std::string message = object == Py_None
-                            ? std::string("'None' is not an instance of '")
-                            : "'" + std::string(type_name(object)) + "' object is not an instance of '";
+  std::string message =
+      object == Py_None ? std::string("'None' is not an instance of '")
+                        : "'" + std::string(type_name(object)) + "' object is not an instance of '";
   message += expected;
   message += "'";
   return raise_with_text(PyExc_TypeError, message);

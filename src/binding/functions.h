@@ -11,8 +11,7 @@ PyObject* compute_curve(PyObject* module, PyObject* const* args, Py_ssize_t narg
                         PyObject* kwnames);
 PyObject* aurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* eaurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                    PyObject* kwnames);
+PyObject* calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* apply_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames);
 PyObject* load_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,

@@ -91,6 +91,4 @@ PyModuleDef kModule = {
 }  // namespace
 }  // namespace ferolin::binding
 
-PyMODINIT_FUNC PyInit_ferolin(void) {
-  return PyModuleDef_Init(&ferolin::binding::kModule);
-}
+PyMODINIT_FUNC PyInit_ferolin(void) { return PyModuleDef_Init(&ferolin::binding::kModule); }

@@ -11,8 +11,8 @@ namespace ferolin::binding {
 namespace {
 
 constexpr std::array<const char*, 7> kPolicyKeys = {
-    "version",           "scoring_method",   "threshold", "target_error_rate",
-    "calibration_method", "confidence_level", "created_by"};
+    "version",          "scoring_method", "threshold", "target_error_rate", "calibration_method",
+    "confidence_level", "created_by"};
 
 // Looks `key` up; std::nullopt when the lookup raised, an empty PyRef when
 // the key is missing.

@@ -28,8 +28,8 @@ std::string FerolinError::message() const {
     case ErrorKind::MissingColumn:
       return "Missing required column: " + detail;
     case ErrorKind::InsufficientCandidates:
-      return "Insufficient candidates for method '" + detail + "': need " +
-             std::to_string(needed) + ", got " + std::to_string(present);
+      return "Insufficient candidates for method '" + detail + "': need " + std::to_string(needed) +
+             ", got " + std::to_string(present);
     case ErrorKind::MissingProbability:
       return "Missing probability for method '" + detail + "'";
     case ErrorKind::UnknownPolicyVersion:

@@ -20,8 +20,8 @@ struct ShortestDigits {
 ShortestDigits shortest_digits(double value) {
   char buffer[64];
   // Scientific form with no precision gives the shortest round-trip digits.
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                       std::chars_format::scientific);
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   (void)ec;  // 64 bytes always hold a double in scientific form.
   const std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
   ShortestDigits out;

@@ -6,8 +6,8 @@ namespace ferolin {
 namespace {
 
 constexpr std::array<std::string_view, kScoringMethodCount> kScoringDisplayNames = {
-    "MaxProb", "ScoreGap", "Margin", "Entropy", "ScoreRatio", "TopKGap", "EffectiveK",
-    "CandidateCount"};
+    "MaxProb",    "ScoreGap", "Margin",     "Entropy",
+    "ScoreRatio", "TopKGap",  "EffectiveK", "CandidateCount"};
 constexpr std::array<std::string_view, kScoringMethodCount> kScoringPolicyNames = {
     "max_prob",    "score_gap", "margin",      "entropy",
     "score_ratio", "top_k_gap", "effective_k", "candidate_count"};
