@@ -40,7 +40,9 @@ std::string quoted_name_list(const std::vector<const char*>& names) {
         out += i + 1 == names.size() ? ", and " : ", ";
       }
     }
-    out += "'" + std::string(names[i]) + "'";
+    out += '\'';
+    out += names[i];
+    out += '\'';
   }
   return out;
 }
