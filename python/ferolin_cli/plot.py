@@ -1,0 +1,60 @@
+"""Risk-coverage plots (needs the optional extra: pip install 'ferolin[plot]')."""
+import math
+
+EXTRA_HINT = "plotting needs matplotlib: install it with  pip install 'ferolin[plot]'"
+
+
+class PlotUnavailable(RuntimeError):
+    """matplotlib is not installed."""
+
+
+def _pyplot():
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg", force=False)
+        import matplotlib.pyplot as pyplot
+    except ImportError as error:
+        raise PlotUnavailable(EXTRA_HINT) from error
+    return pyplot
+
+
+def plot_risk_coverage(curve, ax=None, *, label=None, target=None, threshold=None):
+    """Draws risk against coverage for a curve from `ferolin.compute_curve`.
+
+    One point per row joined as a step curve; `target` adds a horizontal line
+    at the target error rate; `threshold` marks and labels the row with that
+    threshold (the one a calibrated policy chose). Returns the axes.
+    """
+    if ax is None:
+        ax = _pyplot().subplots(figsize=(6, 4))[1]
+    coverage = [row["coverage"] for row in curve]
+    risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
+    (line,) = ax.step(coverage, risk, where="post", label=label)
+    ax.plot(coverage, risk, "o", markersize=2, color=line.get_color())
+    if target is not None:
+        ax.axhline(target, linestyle="--", color="grey", linewidth=1,
+                   label=f"target error rate {target:g}")
+    if threshold is not None:
+        chosen = [row for row in curve if row["threshold"] == threshold]
+        if chosen:
+            row = chosen[-1]
+            ax.plot([row["coverage"]], [row["risk"]], "D", markersize=8, color="black",
+                    label=f"threshold {threshold:.4g}", gid="chosen-threshold")
+            ax.annotate(f"threshold {threshold:.4g}\ncoverage {row['coverage']:.3f}",
+                        (row["coverage"], row["risk"]), textcoords="offset points",
+                        xytext=(8, 8))
+    ax.set_xlabel("coverage (share of queries accepted)")
+    ax.set_ylabel("risk (error rate among accepted)")
+    ax.set_xlim(0, 1.02)
+    ax.set_ylim(bottom=0)
+    if label is not None or target is not None or threshold is not None:
+        ax.legend(loc="upper left", fontsize="small")
+    return ax
+
+
+def save_figure(ax, path):
+    figure = ax.get_figure()
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    _pyplot().close(figure)
