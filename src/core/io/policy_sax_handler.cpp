@@ -102,7 +102,15 @@ bool PolicySaxHandler::parse_error(std::size_t /*byte*/, const std::string& last
   // The library found a number too large only after reading one byte past
   // it, like every number; the position is that of its last digit.
   if (error.id == kNumberOverflowId) return fail(library_description(error), number_position());
-  return fail(syntax_error_description(error, last_read), source_.position());
+  std::string description = syntax_error_description(error, last_read);
+  // The library takes a NUL byte for the end of the input; only a source
+  // that has not ended can have given it one.
+  constexpr std::string_view kEnd = "end of input";
+  const std::size_t end_at = description.find(kEnd);
+  if (!source_.end_seen() && end_at != std::string::npos) {
+    description.replace(end_at, kEnd.size(), "NUL byte");
+  }
+  return fail(std::move(description), source_.position());
 }
 
 bool PolicySaxHandler::on_value(const JsonValue& value) {
