@@ -70,25 +70,14 @@ TEST(PolicyJsonWriteTest, ExactBytes) {
   for (const auto& c : cases) EXPECT_EQ(text_of(c.policy), c.text);
 }
 
-TEST(PolicyJsonWriteTest, NumbersInShortestRoundTripForm) {
+// The number layout itself is tested with format_json_number; here, that the
+// writer uses it and writes non-finite values as null.
+TEST(PolicyJsonWriteTest, NumbersInJsonFormAndNonFiniteAsNull) {
   const struct {
     double value;
     const char* text;
   } cases[] = {
-      {1.0, "1.0"},
-      {0.05, "0.05"},
-      {0.1 + 0.2, "0.30000000000000004"},
-      {1e15, "1000000000000000.0"},
-      {1e16, "1e16"},
-      {0.00001, "0.00001"},
-      {1e-6, "1e-6"},
-      {-2.5e-7, "-2.5e-7"},
-      {std::numeric_limits<double>::max(), "1.7976931348623157e308"},
-      {std::numeric_limits<double>::denorm_min(), "5e-324"},
-      {-0.0, "-0.0"},
-      {kNaN, "null"},
-      {kInf, "null"},
-      {-kInf, "null"},
+      {1.0, "1.0"}, {1e16, "1e16"}, {-0.0, "-0.0"}, {kNaN, "null"}, {kInf, "null"}, {-kInf, "null"},
   };
   for (const auto& c : cases) {
     PolicyFile policy = sample_policy();
