@@ -130,7 +130,9 @@ bool TempFile::take_attributes(const struct stat& old) {
 
 int TempFile::fill(std::string_view text) {
   if (const int error = write_all(fd_, text); error != 0) return error;
-  if (::fsync(fd_) != 0) return errno;
+  // A file system that cannot flush at all (EINVAL, ENOTSUP) is no reason to
+  // refuse a save that writing in place would have done.
+  if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOTSUP) return errno;
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0 && errno != EINTR) return errno;

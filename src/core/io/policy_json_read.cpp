@@ -29,28 +29,33 @@ std::optional<FerolinError> trailing_characters(TextSource& source) {
   return std::nullopt;
 }
 
+// Returns the error of a failed read: the system's text, without a
+// position. The parser took the failure for the end of the text, so this
+// error comes before any the parser reported.
+std::optional<FerolinError> read_failure(const TextSource& source) {
+  if (source.read_error() == 0) return std::nullopt;
+  return FerolinError::json(os_error_text(source.read_error()));
+}
+
 Result<PolicyFile> convert(TextSource& source) {
   PolicySaxHandler handler(source);
   try {
-    // Not strict: the library would report trailing bytes as a syntax error
-    // of its own wording, and without our position.
+    // Not strict: trailing bytes are checked below, with our wording and
+    // position.
     nlohmann::json::sax_parse(source.begin(), TextSource::end(), &handler,
                               nlohmann::json::input_format_t::json, /*strict=*/false);
   } catch (const nlohmann::json::exception& error) {
     return std::unexpected(FerolinError::json(library_description(error)));
   }
-  // A failed read looks like the end of the text to the parser.
-  if (source.read_error() != 0) {
-    return std::unexpected(FerolinError::json(os_error_text(source.read_error())));
-  }
+  if (auto failure = read_failure(source)) return std::unexpected(*failure);
   if (handler.error()) return std::unexpected(*handler.error());
   if (!handler.finished()) {
-    return std::unexpected(FerolinError::json(at_position("EOF while parsing", source.position())));
+    return std::unexpected(
+        FerolinError::json(at_position("incomplete document", source.position())));
   }
-  if (auto trailing = trailing_characters(source)) return std::unexpected(*trailing);
-  if (source.read_error() != 0) {
-    return std::unexpected(FerolinError::json(os_error_text(source.read_error())));
-  }
+  std::optional<FerolinError> trailing = trailing_characters(source);
+  if (auto failure = read_failure(source)) trailing = failure;
+  if (trailing) return std::unexpected(*trailing);
   return handler.take_policy();
 }
 
