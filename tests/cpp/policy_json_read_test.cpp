@@ -1,0 +1,257 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "core/io/policy_json.h"
+#include "policy_test_support.h"
+
+namespace ferolin::io {
+namespace {
+
+using test::expect_same_policy;
+using test::sample_policy;
+
+// The seven keys of a policy without groups, one per line, so that positions
+// are easy to check: the value of key i stands on line i + 2.
+std::string seven_keys(std::string_view threshold = "0.8", std::string_view extra = "") {
+  return std::string("{\n") +
+         "  \"version\": \"0.1.0\",\n"
+         "  \"scoring_method\": \"max_prob\",\n"
+         "  \"threshold\": " +
+         std::string(threshold) +
+         ",\n"
+         "  \"target_error_rate\": 0.05,\n"
+         "  \"calibration_method\": \"empirical\",\n"
+         "  \"confidence_level\": null,\n"
+         "  \"created_by\": \"ferolin\"" +
+         std::string(extra) + "\n}";
+}
+
+std::string read_message(std::string_view document) {
+  const Result<PolicyFile> result = parse_policy(document);
+  return result ? "read" : result.error().message();
+}
+
+TEST(PolicyJsonReadTest, ConversionErrorsNameTheFaultAndItsPosition) {
+  const std::string scoring_list =
+      "one of `max_prob`, `score_gap`, `margin`, `entropy`, `score_ratio`, `top_k_gap`, "
+      "`effective_k`, `candidate_count`";
+  const struct {
+    std::string document;
+    std::string message;
+  } cases[] = {
+      {seven_keys("true"), "invalid type: boolean `true`, expected f64 at line 4 column 19"},
+      {seven_keys("null"), "invalid type: null, expected f64 at line 4 column 19"},
+      {seven_keys("\"x\""), "invalid type: string \"x\", expected f64 at line 4 column 18"},
+      {seven_keys("[1]"), "invalid type: sequence, expected f64 at line 4 column 16"},
+      {seven_keys("{}"), "invalid type: map, expected f64 at line 4 column 16"},
+      {R"({"version": 1.5})",
+       "invalid type: floating point `1.5`, expected a string at line 1 column 15"},
+      {"{\"version\": -3\n}", "invalid type: integer `-3`, expected a string at line 1 column 14"},
+      {"5", "invalid type: integer `5`, expected struct PolicyFile at line 1 column 1"},
+      {" \"a\\n\\u0001\" ",
+       "invalid type: string \"a\\n\\u{1}\", expected struct PolicyFile at line 1 column 12"},
+      {"null", "invalid type: null, expected struct PolicyFile at line 1 column 4"},
+      {R"({"version": "0.1.0", "scoring_method": "max_prob", "threshold": 1})",
+       "missing field `target_error_rate` at line 1 column 66"},
+      {"{\n  \"threshold\": 1\n}", "missing field `version` at line 3 column 1"},
+      {seven_keys("0.8", ",\n  \"threshold\": 0.9"),
+       "duplicate field `threshold` at line 9 column 13"},
+      {seven_keys("0.8", ", \"group_col\": null, \"group_col\": \"b\""),
+       "duplicate field `group_col` at line 8 column 57"},
+      {R"({"scoring_method": "maxprob"})",
+       "unknown variant `maxprob`, expected " + scoring_list + " at line 1 column 28"},
+      {R"({"scoring_method": "topk_gap"})",
+       "unknown variant `topk_gap`, expected " + scoring_list + " at line 1 column 29"},
+      {R"({"scoring_method": "Max_Prob"})",
+       "unknown variant `Max_Prob`, expected " + scoring_list + " at line 1 column 29"},
+      {R"({"calibration_method": "Empirical"})",
+       "unknown variant `Empirical`, expected one of `empirical`, `binomial`, `crc` at line 1 "
+       "column 34"},
+      {R"({"scoring_method": {"maxprob": null}})",
+       "unknown variant `maxprob`, expected " + scoring_list + " at line 1 column 29"},
+      {R"({"scoring_method": {}})",
+       "invalid length 0, expected enum ScoringMethod as a map with one key at line 1 column 21"},
+      {R"({"scoring_method": {"margin": null, "crc": null}})",
+       "invalid length 2, expected enum ScoringMethod as a map with one key at line 1 column 41"},
+      {R"({"calibration_method": {"crc": 0}})",
+       "invalid type: integer `0`, expected unit at line 1 column 32"},
+      {R"({"scoring_method": 3})",
+       "invalid type: integer `3`, expected enum ScoringMethod at line 1 column 20"},
+      {R"({"calibration_method": false})",
+       "invalid type: boolean `false`, expected enum CalibrationMethod at line 1 column 28"},
+      {R"({"group_thresholds": []})", "invalid type: sequence, expected a map at line 1 column 22"},
+      {R"({"group_thresholds": {"a": null}})",
+       "invalid type: null, expected f64 at line 1 column 31"},
+      {R"({"group_thresholds": {"a": "0.5"}})",
+       "invalid type: string \"0.5\", expected f64 at line 1 column 32"},
+      {R"({"group_col": 7})", "invalid type: integer `7`, expected a string at line 1 column 15"},
+      {R"({"confidence_level": "x"})",
+       "invalid type: string \"x\", expected f64 at line 1 column 24"},
+      {R"(["0.1.0", "margin", 0.5, 0.1, "binomial", 0.95])",
+       "invalid length 6, expected struct PolicyFile with 9 elements at line 1 column 47"},
+      {R"(["0.1.0", "margin", 0.5, 0.1, "binomial", 0.95, "me", null, {}, 1, [[2]]])",
+       "invalid length 11, expected struct PolicyFile with 9 elements at line 1 column 73"},
+      {R"(["0.1.0", "margin", "x"])",
+       "invalid type: string \"x\", expected f64 at line 1 column 23"},
+      {R"([])", "invalid length 0, expected struct PolicyFile with 9 elements at line 1 column 2"},
+      {seven_keys() + " x", "trailing characters at line 9 column 3"},
+      {seven_keys() + "\n" + seven_keys(), "trailing characters at line 10 column 1"},
+      {seven_keys("tru"), "syntax error while parsing value - invalid literal at line 4 column 19"},
+      {"",
+       "syntax error while parsing value - unexpected end of input; expected '[', '{', or a "
+       "literal at line 1 column 0"},
+      {R"({"version": "0.1.0",)",
+       "syntax error while parsing object key - unexpected end of input; expected string literal "
+       "at line 1 column 20"},
+      {seven_keys("1e400"), "number overflow parsing '1e400' at line 4 column 20"},
+      {seven_keys("0.8", " // note"),
+       "syntax error while parsing object - invalid literal; expected '}' at line 8 column 27"},
+      {std::string("{\"version\": \"0.1.0\", \"x\": \"a\xff\"}"),
+       "syntax error while parsing value - invalid string: ill-formed UTF-8 byte at line 1 "
+       "column 29"},
+      {std::string("{\0}", 3),
+       "syntax error while parsing object key - unexpected NUL byte; expected string literal at "
+       "line 1 column 2"},
+      // Malformed and of another version: the conversion error wins.
+      {R"({"version": "0.2.0"})", "missing field `scoring_method` at line 1 column 20"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(read_message(c.document), "JSON error: " + c.message) << c.document;
+  }
+}
+
+TEST(PolicyJsonReadTest, VersionIsCheckedAfterConversion) {
+  const struct {
+    std::string version;
+    std::string message;
+  } cases[] = {
+      {"0.2.0", "Unknown policy version: 0.2.0"},
+      {"0.1", "Unknown policy version: 0.1"},
+      {"2", "Unknown policy version: 2"},
+      {"", "Unknown policy version: "},
+  };
+  for (const auto& c : cases) {
+    std::string document = seven_keys();
+    document.replace(document.find("0.1.0"), 5, c.version);
+    const Result<PolicyFile> result = parse_policy(document);
+    ASSERT_FALSE(result.has_value()) << c.version;
+    EXPECT_EQ(result.error().kind, ErrorKind::UnknownPolicyVersion);
+    EXPECT_EQ(result.error().message(), c.message);
+  }
+}
+
+TEST(PolicyJsonReadTest, AcceptsEveryLayoutAndForm) {
+  PolicyFile with_groups = sample_policy();
+  with_groups.scoring_method = ScoringMethod::TopKGap;
+  with_groups.calibration_method = CalibrationMethod::Crc;
+  with_groups.threshold = 1.0;
+  with_groups.confidence_level = 0.95;
+  with_groups.group_col = "batch";
+  with_groups.group_thresholds = {{"b1", 0.7}, {"b2", -2.0}};
+  PolicyFile empty_groups = sample_policy();
+  empty_groups.group_thresholds.emplace();
+  PolicyFile big_numbers = sample_policy();
+  big_numbers.threshold = 18446744073709551616.0;
+  big_numbers.target_error_rate = -9223372036854775808.0;
+  big_numbers.confidence_level = -5.0;
+
+  const struct {
+    std::string document;
+    PolicyFile expected;
+  } cases[] = {
+      {seven_keys(), sample_policy()},
+      {R"({"created_by":"ferolin","calibration_method":"empirical","target_error_rate":0.05,)"
+       R"("threshold":0.8,"scoring_method":"max_prob","version":"0.1.0"})",
+       sample_policy()},
+      {"\t{\r\n\"comment\": [1, {\"a\": [true]}], \"comment\": null, \"version\": \"0.1.0\", "
+       "\"scoring_method\": {\"max_prob\": null}, \"threshold\": 8e-1, \"target_error_rate\": "
+       "5E-2, \"calibration_method\": {\"empirical\" : null}, \"created_by\": \"ferolin\", "
+       "\"group_col\": null, \"group_thresholds\": null, \"version_\": 1}\r\n ",
+       sample_policy()},
+      {R"({"version": "0.1.0", "scoring_method": "top_k_gap", "threshold": 1,
+           "target_error_rate": 0.05, "calibration_method": "crc", "confidence_level": 0.95,
+           "created_by": "ferolin", "group_col": "batch",
+           "group_thresholds": {"b1": 0.5, "b2": -2, "b1": 0.7}})",
+       with_groups},
+      {seven_keys("0.8", ", \"group_thresholds\": {}"), empty_groups},
+      {R"(["0.1.0", "max_prob", 0.8, 0.05, "empirical", null, "ferolin"])", sample_policy()},
+      {R"(["0.1.0", "max_prob", 0.8, 0.05, "empirical", null, "ferolin", null])", sample_policy()},
+      {R"(["0.1.0", {"top_k_gap": null}, 1, 0.05, "crc", 0.95, "ferolin", "batch",)"
+       R"( {"b1": 0.7, "b2": -2}])",
+       with_groups},
+      {R"({"version": "0.1.0", "scoring_method": "max_prob", "threshold": 18446744073709551616,)"
+       R"( "target_error_rate": -9223372036854775808, "calibration_method": "empirical",)"
+       R"( "confidence_level": -5, "created_by": "ferolin"})",
+       big_numbers},
+  };
+  for (const auto& c : cases) {
+    const Result<PolicyFile> result = parse_policy(c.document);
+    ASSERT_TRUE(result.has_value()) << c.document << "\n" << result.error().message();
+    expect_same_policy(*result, c.expected);
+  }
+}
+
+// The parser and the handler keep no stack per level of nesting: a value a
+// million levels deep under an unknown key is skipped, and an unclosed one
+// ends in an error.
+TEST(PolicyJsonReadTest, DeepNestingUnderAnUnknownKeyCostsNoStack) {
+  constexpr std::size_t kDepth = 1'000'000;
+  std::string arrays = std::string(kDepth, '[') + std::string(kDepth, ']');
+  std::string objects;
+  for (std::size_t i = 0; i < kDepth; ++i) objects += "{\"a\":";
+  objects += "1" + std::string(kDepth, '}');
+  for (const std::string* nested : {&arrays, &objects}) {
+    const std::string document = seven_keys("0.8", ", \"deep\": " + *nested);
+    const Result<PolicyFile> read = parse_policy(document);
+    ASSERT_TRUE(read.has_value()) << read.error().message();
+    expect_same_policy(*read, sample_policy());
+    const std::string unclosed = document.substr(0, document.size() / 2);
+    EXPECT_TRUE(read_message(unclosed).starts_with("JSON error: syntax error"));
+  }
+}
+
+TEST(PolicyJsonReadTest, FileErrors) {
+  test::ScratchDir dir;
+  const std::string file = dir.file("policy.json");
+  test::write_file(file, seven_keys());
+  const std::string with_nul = file + std::string("\0.bak", 5);
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {dir.file("missing.json"), "IO error: No such file or directory (os error 2)"},
+      {dir.path(), "JSON error: Is a directory (os error 21)"},
+      {with_nul, "IO error: path contains a NUL byte"},
+      {"/dev/zero",
+       "JSON error: syntax error while parsing value - unexpected NUL byte; expected '[', '{', or "
+       "a literal at line 1 column 1"},
+  };
+  for (const auto& c : cases) {
+    const Result<PolicyFile> result = read_policy(c.path);
+    ASSERT_FALSE(result.has_value()) << c.path;
+    EXPECT_EQ(result.error().message(), c.message);
+  }
+  const Result<PolicyFile> read = read_policy(file);
+  ASSERT_TRUE(read.has_value());
+  expect_same_policy(*read, sample_policy());
+}
+
+// A gigabyte of NUL bytes after a valid policy (a sparse file) stops at the
+// first of them.
+TEST(PolicyJsonReadTest, HugeFileStopsAtFirstBadByte) {
+  test::ScratchDir dir;
+  const std::string file = dir.file("huge.json");
+  test::write_file(file, seven_keys());
+  ASSERT_EQ(::truncate(file.c_str(), off_t{1} << 30), 0);
+  const Result<PolicyFile> result = read_policy(file);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message(), "JSON error: trailing characters at line 9 column 2");
+}
+
+}  // namespace
+}  // namespace ferolin::io
