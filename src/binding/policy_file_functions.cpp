@@ -6,6 +6,7 @@
 #include "binding/errors.h"
 #include "binding/functions.h"
 #include "binding/policy_dicts.h"
+#include "core/policy/policy_store.h"
 
 namespace ferolin::binding {
 namespace {
@@ -16,16 +17,15 @@ constexpr std::array<const char*, 2> kSaveParameters = {"path", "policy_dict"};
 constexpr Signature kSaveSignature{"save_policy", kSaveParameters, 2};
 
 PyObject* load_policy_impl(std::string_view path) {
-  (void)path;
-  PyErr_SetString(PyExc_NotImplementedError, "load_policy is not built yet");
-  return nullptr;
+  Result<PolicyFile> policy = policy::load_policy(path);
+  if (!policy) return map_err(std::move(policy.error()));
+  return policy_to_dict(*policy).release();
 }
 
 PyObject* save_policy_impl(std::string_view path, const PolicyFile& policy) {
-  (void)path;
-  (void)policy;
-  PyErr_SetString(PyExc_NotImplementedError, "save_policy is not built yet");
-  return nullptr;
+  Result<void> saved = policy::save_policy(policy, path);
+  if (!saved) return map_err(std::move(saved.error()));
+  Py_RETURN_NONE;
 }
 
 }  // namespace
