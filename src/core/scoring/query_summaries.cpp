@@ -10,44 +10,45 @@ void QuerySummaries::add(std::string_view query_id, const CandidateView& candida
 }
 
 QuerySummary& QuerySummaries::summary_for(std::string_view query_id) {
-  if (last_ != nullptr && query_id == last_id_) return *last_;
-  auto found = map_.find(query_id);
-  if (found == map_.end()) found = map_.emplace(std::string(query_id), QuerySummary{}).first;
+  if (last_ != kNone && query_id == last_id_) return summaries_[last_];
+  auto found = index_.find(query_id);
+  if (found == index_.end()) {
+    found = index_.emplace(std::string(query_id), summaries_.size()).first;
+    summaries_.emplace_back();
+  }
   last_id_ = found->first;
-  last_ = &found->second;
-  return *last_;
+  last_ = found->second;
+  return summaries_[last_];
 }
 
 void QuerySummaries::forget_last() {
   last_id_ = {};
-  last_ = nullptr;
+  last_ = kNone;
 }
 
 std::vector<KeyedSummary> QuerySummaries::take_sorted() {
   forget_last();
-  // Nodes are extracted so that the keys can be moved out, and sorted as
-  // handles so that no summary moves more than once.
-  std::vector<Map::node_type> nodes;
-  nodes.reserve(map_.size());
-  while (!map_.empty()) nodes.push_back(map_.extract(map_.begin()));
+  // Nodes are extracted so that the keys can be moved out rather than
+  // copied, and sorted as handles.
+  std::vector<Index::node_type> nodes;
+  nodes.reserve(index_.size());
+  while (!index_.empty()) nodes.push_back(index_.extract(index_.begin()));
   // std::string compares its bytes as unsigned char, a proper prefix first.
   std::sort(nodes.begin(), nodes.end(),
-            [](const Map::node_type& a, const Map::node_type& b) { return a.key() < b.key(); });
+            [](const Index::node_type& a, const Index::node_type& b) { return a.key() < b.key(); });
   std::vector<KeyedSummary> sorted;
   sorted.reserve(nodes.size());
-  for (Map::node_type& node : nodes) {
-    sorted.push_back({std::move(node.key()), std::move(node.mapped())});
+  for (Index::node_type& node : nodes) {
+    sorted.push_back({std::move(node.key()), std::move(summaries_[node.mapped()])});
   }
+  summaries_.clear();
   return sorted;
 }
 
 std::vector<QuerySummary> QuerySummaries::take_unordered() {
   forget_last();
-  std::vector<QuerySummary> summaries;
-  summaries.reserve(map_.size());
-  for (auto& entry : map_) summaries.push_back(std::move(entry.second));
-  map_.clear();
-  return summaries;
+  index_.clear();
+  return std::exchange(summaries_, {});
 }
 
 }  // namespace ferolin::scoring

@@ -31,7 +31,7 @@ class QuerySummaries {
   void add(std::string_view query_id, const CandidateView& candidate);
 
   // Returns the number of distinct queries added so far.
-  [[nodiscard]] std::size_t size() const { return map_.size(); }
+  [[nodiscard]] std::size_t size() const { return summaries_.size(); }
 
   // Returns the summaries in ascending order of the bytes of their query
   // ids (a proper prefix first) and leaves the builder empty.
@@ -42,25 +42,31 @@ class QuerySummaries {
 
  private:
   // Lets a lookup by std::string_view find a std::string key without
-  // building a string.
+  // building a string. Deliberately not noexcept: libstdc++ then stores each
+  // key's hash in its node, so that a lookup compares hashes before strings
+  // and a rehash does not hash every key again.
   struct Hash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
+    std::size_t operator()(std::string_view text) const {
       return std::hash<std::string_view>{}(text);
     }
   };
-  using Map = std::unordered_map<std::string, QuerySummary, Hash, std::equal_to<>>;
+  // Keys map to positions in `summaries_`: the nodes stay small and the
+  // summaries contiguous, which matters with millions of queries.
+  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
 
   [[nodiscard]] QuerySummary& summary_for(std::string_view query_id);
   void forget_last();
 
   TopIds ids_;
-  Map map_;
+  Index index_;
+  std::vector<QuerySummary> summaries_;
   // The query of the previous row: rows mostly come grouped by query, so
   // this spares the hash lookup of most rows. The view points into the
-  // map's key, which does not move while the entry exists.
+  // index's key, which does not move while the entry exists.
   std::string_view last_id_;
-  QuerySummary* last_ = nullptr;
+  std::size_t last_ = kNone;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 };
 
 }  // namespace ferolin::scoring
