@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,22 @@ TEST(QuerySummariesTest, SortedByRawBytes) {
   const std::vector<std::string> expected = {"", "1", "10", "2", "Q1", "q1", "z", "\xc3\xa9"};
   EXPECT_EQ(ids_of(builder.take_sorted()), expected);
   EXPECT_EQ(builder.size(), 0u);
+}
+
+// Long shared prefixes, embedded and trailing NUL bytes, and bytes above
+// 0x7f: the order is that of std::string, whatever the key lengths.
+TEST(QuerySummariesTest, SortedByRawBytesAtAnyLength) {
+  std::mt19937 rng(5);
+  std::set<std::string> expected;
+  QuerySummaries builder(TopIds::Drop);
+  for (int i = 0; i < 3000; ++i) {
+    std::string id(static_cast<std::size_t>(rng() % 20) + (rng() % 2 == 0 ? 20 : 0), 'a');
+    for (char& c : id) c = rng() % 16 != 0 ? 'a' : "\0\xff"[rng() % 2];
+    expected.insert(id);
+    builder.add(row(id, "c", 1));
+  }
+  const std::vector<std::string> got = ids_of(builder.take_sorted());
+  EXPECT_EQ(got, std::vector<std::string>(expected.begin(), expected.end()));
 }
 
 // The rows' buffers are overwritten after each row, as a reader's are.
