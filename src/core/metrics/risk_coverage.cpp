@@ -1,0 +1,81 @@
+#include "core/metrics/risk_coverage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "core/scoring/compute_confidence.h"
+#include "core/total_order.h"
+
+namespace ferolin::metrics {
+namespace {
+
+struct ScoredLabel {
+  double confidence;
+  bool correct;
+};
+
+// The labelled pairs of a curve. Only pairs that can be accepted are kept;
+// the others count in `total` alone.
+struct LabelledPairs {
+  std::vector<ScoredLabel> acceptable;
+  std::uint64_t total = 0;
+
+  void add(const scoring::QuerySummary& summary, ScoringMethod method) {
+    if (summary.count == 0 || !summary.top_is_correct) return;
+    ++total;
+    const std::optional<double> confidence = scoring::score(summary, method);
+    // A gap method yields NaN when infinities cancel. NaN equals nothing, not
+    // even itself, so it cannot be a threshold: it is treated as absent.
+    if (!confidence || std::isnan(*confidence)) return;
+    acceptable.push_back({*confidence, *summary.top_is_correct});
+  }
+};
+
+RiskCoverageRow make_row(double threshold, std::uint64_t accepted, std::uint64_t total,
+                         std::uint64_t errors) {
+  return {threshold, accepted,
+          total,     static_cast<double>(accepted) / static_cast<double>(total),
+          errors,    static_cast<double>(errors) / static_cast<double>(accepted)};
+}
+
+// Sorts descending in the total order, so that +0.0 comes before -0.0 and a
+// row holding both carries the threshold +0.0; then merges equal values.
+std::vector<RiskCoverageRow> walk(LabelledPairs pairs) {
+  std::vector<ScoredLabel>& sorted = pairs.acceptable;
+  std::sort(sorted.begin(), sorted.end(), [](const ScoredLabel& a, const ScoredLabel& b) {
+    return total_order_key(a.confidence) > total_order_key(b.confidence);
+  });
+  std::vector<RiskCoverageRow> rows;
+  std::uint64_t accepted = 0;
+  std::uint64_t errors = 0;
+  for (std::size_t i = 0; i < sorted.size();) {
+    const double threshold = sorted[i].confidence;
+    for (; i < sorted.size() && sorted[i].confidence == threshold; ++i) {
+      ++accepted;
+      if (!sorted[i].correct) ++errors;
+    }
+    rows.push_back(make_row(threshold, accepted, pairs.total, errors));
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
+                                           ScoringMethod method) {
+  LabelledPairs pairs;
+  for (const QueryRanking& query : queries) {
+    pairs.add(scoring::summarize(query, scoring::TopIds::Drop), method);
+  }
+  return walk(std::move(pairs));
+}
+
+std::vector<RiskCoverageRow> compute_curve(std::span<const scoring::QuerySummary> summaries,
+                                           ScoringMethod method) {
+  LabelledPairs pairs;
+  for (const scoring::QuerySummary& summary : summaries) pairs.add(summary, method);
+  return walk(std::move(pairs));
+}
+
+}  // namespace ferolin::metrics

@@ -1,0 +1,25 @@
+// compute_curve: the risk-coverage curve of labelled queries, one row per
+// distinct confidence, from the highest threshold down.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "core/scoring/query_summary.h"
+#include "core/types.h"
+
+namespace ferolin::metrics {
+
+// Returns the curve of the queries whose top candidate carries a label,
+// scored by `method`: rows in strictly descending threshold, `total` the
+// number of labelled queries. A query whose confidence is absent or NaN
+// counts in `total` but is never accepted. Queries without candidates are
+// skipped. The order of the queries does not matter.
+[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
+                                                         ScoringMethod method);
+
+// Returns the same curve from the queries' summaries.
+[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(
+    std::span<const scoring::QuerySummary> summaries, ScoringMethod method);
+
+}  // namespace ferolin::metrics

@@ -1,0 +1,25 @@
+// apply_policy: one accept/reject decision per query by a stored policy.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "core/scoring/query_summaries.h"
+#include "core/types.h"
+
+namespace ferolin::policy {
+
+// Returns one decision per query that has candidates, in the order of
+// `queries`: the top candidate's id, the confidence by the policy's method
+// (NaN when absent), the threshold applied (the top candidate's group's, or
+// else the policy's) and whether the confidence is finite and at least that
+// threshold.
+[[nodiscard]] std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
+                                                           const PolicyFile& policy);
+
+// Returns the same decisions from summaries built with TopIds::Keep, in the
+// order of `queries`.
+[[nodiscard]] std::vector<AnnotationDecision> apply_policy(
+    std::span<const scoring::KeyedSummary> queries, const PolicyFile& policy);
+
+}  // namespace ferolin::policy
