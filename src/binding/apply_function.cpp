@@ -5,7 +5,9 @@
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "binding/functions.h"
+#include "binding/decision_dicts.h"
 #include "binding/policy_dicts.h"
+#include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
 namespace {
@@ -14,10 +16,9 @@ constexpr std::array<const char*, 2> kParameters = {"csv_path", "policy_dict"};
 constexpr Signature kSignature{"apply_policy", kParameters, 2};
 
 PyObject* apply_policy_impl(std::string_view csv_path, const PolicyFile& policy) {
-  (void)csv_path;
-  (void)policy;
-  PyErr_SetString(PyExc_NotImplementedError, "apply_policy is not built yet");
-  return nullptr;
+  Result<std::vector<AnnotationDecision>> decisions = pipeline::decide_table(csv_path, policy);
+  if (!decisions) return map_err(std::move(decisions.error()));
+  return decisions_to_py_list(*decisions).release();
 }
 
 }  // namespace

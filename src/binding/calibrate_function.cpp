@@ -1,6 +1,8 @@
 // calibrate(csv_path, score, error_rate, method="empirical",
 // confidence_level=None): a trust policy from a labelled table.
 #include <array>
+#include <limits>
+#include <span>
 
 #include "binding/args.h"
 #include "binding/convert.h"
@@ -8,6 +10,10 @@
 #include "binding/functions.h"
 #include "binding/method_names.h"
 #include "binding/policy_dicts.h"
+#include "core/calibration/binomial.h"
+#include "core/calibration/crc.h"
+#include "core/calibration/empirical.h"
+#include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
 namespace {
@@ -24,10 +30,50 @@ struct CalibrateArguments {
   std::optional<double> confidence_level;
 };
 
+// The policy's threshold when no row of the curve qualifies: the largest
+// finite double, so that the policy rejects (nearly) everything.
+constexpr double kNoThreshold = std::numeric_limits<double>::max();
+
+// Chooses the threshold with the named method. Returns std::nullopt with an
+// exception set when binomial has no or an unsupported confidence level.
+std::optional<std::optional<double>> choose_threshold(const CalibrateArguments& arguments,
+                                                      std::span<const RiskCoverageRow> curve) {
+  switch (arguments.method) {
+    case CalibrationMethod::Empirical:
+      return calibration::empirical::calibrate(curve, arguments.error_rate);
+    case CalibrationMethod::Crc:
+      return calibration::crc::calibrate(curve, arguments.error_rate);
+    case CalibrationMethod::Binomial:
+      break;
+  }
+  if (!arguments.confidence_level) {
+    raise_value_error("confidence_level required for binomial method");
+    return std::nullopt;
+  }
+  Result<std::optional<double>> threshold =
+      calibration::binomial::calibrate(curve, arguments.error_rate, *arguments.confidence_level);
+  if (!threshold) {
+    map_err(std::move(threshold.error()));
+    return std::nullopt;
+  }
+  return *threshold;
+}
+
 PyObject* calibrate_impl(const CalibrateArguments& arguments) {
-  (void)arguments;
-  PyErr_SetString(PyExc_NotImplementedError, "calibrate is not built yet");
-  return nullptr;
+  Result<std::vector<RiskCoverageRow>> curve =
+      pipeline::curve_from_table(arguments.csv_path, arguments.score);
+  if (!curve) return map_err(std::move(curve.error()));
+  const std::optional<std::optional<double>> threshold = choose_threshold(arguments, *curve);
+  if (!threshold) return nullptr;
+  PolicyFile policy;
+  policy.version = "0.1.0";
+  policy.scoring_method = arguments.score;
+  policy.threshold = threshold->value_or(kNoThreshold);
+  policy.target_error_rate = arguments.error_rate;
+  policy.calibration_method = arguments.method;
+  policy.confidence_level = arguments.confidence_level;
+  policy.created_by = "ferolin";
+  return policy_to_dict(policy).release();
 }
 
 // Converts the parameters in order, then parses the two method names; all of

@@ -7,6 +7,7 @@
 #include "binding/errors.h"
 #include "binding/functions.h"
 #include "binding/method_names.h"
+#include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
 namespace {
@@ -15,10 +16,9 @@ constexpr std::array<const char*, 2> kParameters = {"csv_path", "score"};
 constexpr Signature kSignature{"compute_curve", kParameters, 2};
 
 PyObject* compute_curve_impl(std::string_view csv_path, ScoringMethod method) {
-  (void)csv_path;
-  (void)method;
-  PyErr_SetString(PyExc_NotImplementedError, "compute_curve is not built yet");
-  return nullptr;
+  Result<std::vector<RiskCoverageRow>> curve = pipeline::curve_from_table(csv_path, method);
+  if (!curve) return map_err(std::move(curve.error()));
+  return curve_to_py_list(*curve).release();
 }
 
 }  // namespace

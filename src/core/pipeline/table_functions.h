@@ -1,0 +1,25 @@
+// The table-level operations behind the module functions: read a candidates
+// table row by row into small per-query summaries (memory grows with the
+// number of queries, not rows), then build the curve or the decisions.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+#include "core/types.h"
+
+namespace ferolin::pipeline {
+
+// Returns the risk-coverage curve of the labelled queries of the table at
+// `path`, scored by `method`, or the table's first failure. The result is
+// that of reading every candidate, grouping and scoring each query.
+[[nodiscard]] Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path,
+                                                                    ScoringMethod method);
+
+// Returns one decision per query of the table at `path`, in ascending order
+// of the query ids' bytes, or the table's first failure.
+[[nodiscard]] Result<std::vector<AnnotationDecision>> decide_table(std::string_view path,
+                                                                   const PolicyFile& policy);
+
+}  // namespace ferolin::pipeline
