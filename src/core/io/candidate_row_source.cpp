@@ -101,7 +101,14 @@ FerolinError deserialize_error(const RecordPosition& at, std::string_view detail
 // in the leftmost field.
 std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const ColumnPlan& plan,
                                            CandidateRow& row) {
-  row = CandidateRow{};
+  // The required columns are always in the plan and set below; the
+  // optional ones are reset here (cheaper than assigning a whole new row).
+  row.probability.reset();
+  row.is_correct.reset();
+  row.smiles.reset();
+  row.inchikey.reset();
+  row.formula.reset();
+  row.target_inchikey.reset();
   for (const KnownField& known : plan.known) {
     if (const auto error = set_cell(known.column, tokenizer.field(known.field), row)) {
       return deserialize_error(tokenizer.position(), "field " + std::to_string(known.field) + ": " +

@@ -23,8 +23,19 @@ constexpr std::size_t kFieldBufferStep = 64 * 1024;
 // trimmed and no space before a quote is skipped.
 int never_space(unsigned char) { return 0; }
 
-bool has_space_or_tab(const char* bytes, std::size_t size) {
-  return std::memchr(bytes, ' ', size) != nullptr || std::memchr(bytes, '\t', size) != nullptr;
+// Most fields are short; a call to memcpy costs more than copying them.
+inline void copy_bytes(char* to, const char* from, std::size_t size) {
+  if (size > 16) {
+    std::memcpy(to, from, size);
+  } else if (size >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + size - 8, from + size - 8, 8);
+  } else if (size >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + size - 4, from + size - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+  }
 }
 
 bool is_line_break(char c) { return c == '\n' || c == '\r'; }
@@ -36,7 +47,7 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
 
 }  // namespace
 
-CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()) {
+CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()), field_bounds_(1, 0) {
   csv_init(parser_.get(), kStrict);
   csv_set_blk_size(parser_.get(), kFieldBufferStep);
 }
@@ -47,23 +58,22 @@ void CsvTokenizer::supply(std::string_view bytes) {
   input_offset_ += input_.size();
   input_ = bytes;
   input_pos_ = 0;
+  input_is_ascii_ = is_ascii(bytes);
   next_lf_ = find_byte(input_, 0, '\n');
   next_cr_ = find_byte(input_, 0, '\r');
+  next_space_ = find_byte(input_, 0, ' ');
+  next_tab_ = find_byte(input_, 0, '\t');
 }
 
 void CsvTokenizer::finish() { finished_ = true; }
-
-std::string_view CsvTokenizer::field(std::size_t index) const {
-  const std::size_t start = index == 0 ? 0 : field_ends_[index - 1];
-  return std::string_view(field_bytes_).substr(start, field_ends_[index] - start);
-}
 
 Result<CsvTokenizer::Step> CsvTokenizer::next() {
   if (failure_) return std::unexpected(*failure_);
   if (record_ready_) {
     record_ready_ = false;
-    field_bytes_.clear();
-    field_ends_.clear();
+    record_size_ = 0;
+    field_count_ = 0;
+    record_may_be_non_ascii_ = false;
   }
   while (true) {
     if (input_pos_ < input_.size()) {
@@ -93,8 +103,13 @@ void CsvTokenizer::skip_byte_order_mark() {
     }
     // Not a byte-order mark after all: the bytes that matched are data.
     bom_pending_ = false;
-    if (bom_matched_ > 0) feed(kByteOrderMark.data(), bom_matched_, 0);
+    if (bom_matched_ > 0) feed_byte_order_mark_prefix();
   }
+}
+
+void CsvTokenizer::feed_byte_order_mark_prefix() {
+  record_may_be_non_ascii_ = true;
+  feed(kByteOrderMark.data(), bom_matched_, 0, false);
 }
 
 // libcsv reports neither where a record starts nor where it ends, and it
@@ -105,22 +120,26 @@ void CsvTokenizer::skip_byte_order_mark() {
 void CsvTokenizer::feed_next_piece() {
   if (next_lf_ < input_pos_) next_lf_ = find_byte(input_, input_pos_, '\n');
   if (next_cr_ < input_pos_) next_cr_ = find_byte(input_, input_pos_, '\r');
+  if (next_space_ < input_pos_) next_space_ = find_byte(input_, input_pos_, ' ');
+  if (next_tab_ < input_pos_) next_tab_ = find_byte(input_, input_pos_, '\t');
   const std::size_t stop = std::min({next_lf_ + 1, next_cr_ + 1, input_.size()});
-  feed(input_.data() + input_pos_, stop - input_pos_, input_offset_ + input_pos_);
+  const bool has_spaces = std::min(next_space_, next_tab_) < stop;
+  record_may_be_non_ascii_ |= !input_is_ascii_;
+  feed(input_.data() + input_pos_, stop - input_pos_, input_offset_ + input_pos_, has_spaces);
   input_pos_ = stop;
 }
 
-void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offset) {
+void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offset,
+                        bool has_spaces) {
   if (!in_record_ && !is_line_break(bytes[0])) {
     in_record_ = true;
     position_ = RecordPosition{records_, line_, offset};
   }
   // Calling the space function for every byte costs time; libcsv's default
   // test is equivalent for pieces without a space or tab.
-  const bool spaces = has_space_or_tab(bytes, size);
-  if (spaces != space_function_installed_) {
-    csv_set_space_func(parser_.get(), spaces ? never_space : nullptr);
-    space_function_installed_ = spaces;
+  if (has_spaces != space_function_installed_) {
+    csv_set_space_func(parser_.get(), has_spaces ? never_space : nullptr);
+    space_function_installed_ = has_spaces;
   }
   parse(bytes, size);
   const char last = bytes[size - 1];
@@ -135,14 +154,14 @@ void CsvTokenizer::parse(const char* bytes, std::size_t size) {
   std::size_t done = 0;
   while (true) {
     done += csv_parse(parser_.get(), bytes + done, size - done, on_field, on_record, this);
-    if (out_of_memory_) return fail(parse_error(field_ends_.size(), csv_strerror(CSV_ENOMEM)));
+    if (out_of_memory_) return fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
     if (done == size) return;
     const int status = csv_error(parser_.get());
-    if (status != CSV_EPARSE) return fail(parse_error(field_ends_.size(), csv_strerror(status)));
+    if (status != CSV_EPARSE) return fail(parse_error(field_count_, csv_strerror(status)));
     // Strict mode stopped after a closing quote; the lenient mode would merge
     // the rest of the field, and the records after it, into one field.
     if (bytes[done] != '"') {
-      return fail(parse_error(field_ends_.size(), "unexpected character after closing quote"));
+      return fail(parse_error(field_count_, "unexpected character after closing quote"));
     }
     // Strict mode stopped at a quote inside an unquoted field, which is an
     // ordinary character: take that one byte leniently.
@@ -150,7 +169,7 @@ void CsvTokenizer::parse(const char* bytes, std::size_t size) {
     csv_set_opts(parser_.get(), kLenient);
     const std::size_t taken = csv_parse(parser_.get(), bytes + done, 1, on_field, on_record, this);
     csv_set_opts(parser_.get(), kStrict);
-    if (taken != 1) return fail(parse_error(field_ends_.size(), csv_strerror(CSV_ENOMEM)));
+    if (taken != 1) return fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
     if (++done == size) return;
   }
 }
@@ -168,15 +187,15 @@ void CsvTokenizer::finish_parser() {
   parser_finished_ = true;
   if (bom_pending_) {
     bom_pending_ = false;
-    if (bom_matched_ > 0) feed(kByteOrderMark.data(), bom_matched_, 0);
+    if (bom_matched_ > 0) feed_byte_order_mark_prefix();
     if (failure_) return;
   }
   // A quote that never closes would otherwise swallow the rest of the file
   // into one field, losing its records without a word.
   if (csv_fini(parser_.get(), on_field, on_record, this) != 0) {
-    fail(parse_error(field_ends_.size(), "quoted field not closed before end of file"));
+    fail(parse_error(field_count_, "quoted field not closed before end of file"));
   } else if (out_of_memory_) {
-    fail(parse_error(field_ends_.size(), csv_strerror(CSV_ENOMEM)));
+    fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
   }
 }
 
@@ -185,21 +204,21 @@ Result<CsvTokenizer::Step> CsvTokenizer::complete_record() {
     fail(std::move(*error));
     return std::unexpected(*failure_);
   }
-  if (!expected_fields_) expected_fields_ = field_ends_.size();
+  if (!expected_fields_) expected_fields_ = field_count_;
   ++records_;
   return Step::Record;
 }
 
 std::optional<FerolinError> CsvTokenizer::check_record() const {
-  if (expected_fields_ && *expected_fields_ != field_ends_.size()) {
+  if (expected_fields_ && *expected_fields_ != field_count_) {
     return FerolinError::csv(
         "CSV error: record " + std::to_string(position_.record) +
         " (line: " + std::to_string(position_.line) + ", byte: " + std::to_string(position_.byte) +
-        "): found record with " + std::to_string(field_ends_.size()) +
+        "): found record with " + std::to_string(field_count_) +
         " fields, but the previous record has " + std::to_string(*expected_fields_) + " fields");
   }
-  if (is_ascii(field_bytes_)) return std::nullopt;
-  for (std::size_t i = 0; i < field_ends_.size(); ++i) {
+  if (!record_may_be_non_ascii_) return std::nullopt;
+  for (std::size_t i = 0; i < field_count_; ++i) {
     if (const auto valid_up_to = utf8_error_offset(field(i))) {
       return parse_error(i, "invalid utf-8: invalid UTF-8 in field " + std::to_string(i) +
                                 " near byte index " + std::to_string(*valid_up_to));
@@ -220,12 +239,32 @@ void CsvTokenizer::fail(FerolinError error) { failure_ = std::move(error); }
 // The callbacks only record what they see: libcsv is C and must not be
 // unwound by an exception, so a failed allocation becomes a flag.
 void CsvTokenizer::on_field(void* bytes, std::size_t size, void* self) {
-  auto* tokenizer = static_cast<CsvTokenizer*>(self);
+  CsvTokenizer& t = *static_cast<CsvTokenizer*>(self);
+  if (size > t.record_capacity_ - t.record_size_ || t.field_count_ + 1 == t.field_bounds_.size()) {
+    if (!t.make_room(size)) {
+      t.out_of_memory_ = true;
+      return;
+    }
+  }
+  copy_bytes(t.record_bytes_.get() + t.record_size_, static_cast<const char*>(bytes), size);
+  t.record_size_ += size;
+  t.field_bounds_[++t.field_count_] = t.record_size_;
+}
+
+bool CsvTokenizer::make_room(std::size_t size) noexcept {
   try {
-    tokenizer->field_bytes_.append(static_cast<const char*>(bytes), size);
-    tokenizer->field_ends_.push_back(tokenizer->field_bytes_.size());
+    if (field_count_ + 1 == field_bounds_.size()) field_bounds_.resize(2 * field_bounds_.size());
+    if (size > record_capacity_ - record_size_) {
+      const std::size_t capacity =
+          std::max({2 * record_capacity_, record_size_ + size, std::size_t{256}});
+      auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+      if (record_size_ > 0) std::memcpy(bytes.get(), record_bytes_.get(), record_size_);
+      record_bytes_ = std::move(bytes);
+      record_capacity_ = capacity;
+    }
+    return true;
   } catch (const std::bad_alloc&) {
-    tokenizer->out_of_memory_ = true;
+    return false;
   }
 }
 

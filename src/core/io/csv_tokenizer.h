@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -58,9 +57,12 @@ class CsvTokenizer {
   [[nodiscard]] Result<Step> next();
 
   // Returns the number of fields of the current record.
-  [[nodiscard]] std::size_t field_count() const { return field_ends_.size(); }
+  [[nodiscard]] std::size_t field_count() const { return field_count_; }
   // Returns field `index` of the current record.
-  [[nodiscard]] std::string_view field(std::size_t index) const;
+  [[nodiscard]] std::string_view field(std::size_t index) const {
+    return {record_bytes_.get() + field_bounds_[index],
+            field_bounds_[index + 1] - field_bounds_[index]};
+  }
   // Returns the position of the current record.
   [[nodiscard]] const RecordPosition& position() const { return position_; }
 
@@ -69,8 +71,9 @@ class CsvTokenizer {
   static void on_record(int terminator, void* self);
 
   void skip_byte_order_mark();
+  void feed_byte_order_mark_prefix();
   void feed_next_piece();
-  void feed(const char* bytes, std::size_t size, std::uint64_t offset);
+  void feed(const char* bytes, std::size_t size, std::uint64_t offset, bool has_spaces);
   void parse(const char* bytes, std::size_t size);
   void count_line_break(char terminator);
   void finish_parser();
@@ -78,6 +81,7 @@ class CsvTokenizer {
   [[nodiscard]] std::optional<FerolinError> check_record() const;
   [[nodiscard]] FerolinError parse_error(std::size_t field, std::string_view reason) const;
   void fail(FerolinError error);
+  bool make_room(std::size_t size) noexcept;
 
   std::unique_ptr<csv_parser> parser_;
   bool space_function_installed_ = false;
@@ -85,8 +89,13 @@ class CsvTokenizer {
   std::string_view input_;
   std::size_t input_pos_ = 0;
   std::uint64_t input_offset_ = 0;  // file offset of input_[0]
-  std::size_t next_lf_ = 0;         // index in input_ of the next LF at or after input_pos_
+  // Indexes in input_ of the next LF, CR, space and tab at or after
+  // input_pos_ (input_.size() when there is none), found with memchr.
+  std::size_t next_lf_ = 0;
   std::size_t next_cr_ = 0;
+  std::size_t next_space_ = 0;
+  std::size_t next_tab_ = 0;
+  bool input_is_ascii_ = true;
   bool finished_ = false;
   bool parser_finished_ = false;
   std::size_t bom_matched_ = 0;
@@ -98,11 +107,19 @@ class CsvTokenizer {
   bool in_record_ = false;
   bool record_ready_ = false;
   bool out_of_memory_ = false;
+  // Set when the current record holds bytes of a chunk that is not all
+  // ASCII; only such records need a field-by-field UTF-8 check.
+  bool record_may_be_non_ascii_ = false;
   std::optional<std::size_t> expected_fields_;
 
+  // The current record: its fields one after another in record_bytes_,
+  // field i spanning [field_bounds_[i], field_bounds_[i + 1]).
   RecordPosition position_;
-  std::string field_bytes_;
-  std::vector<std::size_t> field_ends_;
+  std::unique_ptr<char[]> record_bytes_;
+  std::size_t record_size_ = 0;
+  std::size_t record_capacity_ = 0;
+  std::vector<std::size_t> field_bounds_;
+  std::size_t field_count_ = 0;
   std::optional<FerolinError> failure_;
 };
 
