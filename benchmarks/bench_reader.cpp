@@ -1,0 +1,171 @@
+// Benchmark of the candidates-table reader. Each run measures one mode over
+// one file and prints one JSON line; benchmarks/bench_reader.py runs it
+// several times per mode and reports medians.
+//
+// Modes:
+//   floor     read the file in chunks and do nothing else
+//   tokenize  libcsv alone: csv_parse over the same chunks, no callbacks
+//   count     CandidateRowSource with a consumer that only counts rows
+//   read      read_candidates
+//   group     read_candidates, then group_by_query (phases timed apart)
+//
+// Usage: bench_reader MODE PATH [--chunk BYTES] [--no-details]
+#include <csv.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/io/candidate_row_source.h"
+#include "core/io/file_reader.h"
+#include "core/io/group_by_query.h"
+#include "core/io/read_candidates.h"
+
+namespace {
+
+using ferolin::io::CandidateRowSource;
+using ferolin::io::FileReader;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  std::string mode;
+  std::string path;
+  std::size_t chunk = ferolin::io::kReadChunkSize;
+  bool keep_details = true;
+};
+
+[[noreturn]] void die(const std::string& message) {
+  std::fprintf(stderr, "bench_reader: %s\n", message.c_str());
+  std::exit(1);
+}
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long peak_rss_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+FileReader open_file(const Options& options) {
+  auto file = FileReader::open(options.path, options.chunk);
+  if (!file) die(file.error().message());
+  return std::move(*file);
+}
+
+std::uint64_t run_floor(const Options& options) {
+  FileReader file = open_file(options);
+  std::uint64_t bytes = 0;
+  while (true) {
+    const auto chunk = file.read();
+    if (!chunk) die(chunk.error().message());
+    if (chunk->empty()) return 0;
+    bytes += chunk->size();
+  }
+}
+
+std::uint64_t run_tokenize(const Options& options) {
+  FileReader file = open_file(options);
+  csv_parser parser{};
+  csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI);
+  while (true) {
+    const auto chunk = file.read();
+    if (!chunk) die(chunk.error().message());
+    if (chunk->empty()) break;
+    if (csv_parse(&parser, chunk->data(), chunk->size(), nullptr, nullptr, nullptr) !=
+        chunk->size()) {
+      die(csv_strerror(csv_error(&parser)));
+    }
+  }
+  csv_fini(&parser, nullptr, nullptr, nullptr);
+  csv_free(&parser);
+  return 0;
+}
+
+std::uint64_t run_count(const Options& options) {
+  auto source = CandidateRowSource::from_chunks(
+      [file = open_file(options)]() mutable { return file.read(); });
+  if (!source) die(source.error().message());
+  std::uint64_t rows = 0;
+  while (true) {
+    const auto row = source->next();
+    if (!row) die(row.error().message());
+    if (*row == nullptr) return rows;
+    ++rows;
+  }
+}
+
+std::vector<ferolin::Candidate> read_all(const Options& options) {
+  auto list = ferolin::io::read_candidates(options.path, {.keep_details = options.keep_details});
+  if (!list) die(list.error().message());
+  return std::move(*list);
+}
+
+void run_group(const Options& options) {
+  const auto start = Clock::now();
+  auto list = read_all(options);
+  const double read_seconds = seconds_since(start);
+  const long read_peak = peak_rss_kib();
+  const std::size_t rows = list.size();
+  const auto group_start = Clock::now();
+  const auto rankings = ferolin::io::group_by_query(std::move(list));
+  const double group_seconds = seconds_since(group_start);
+  std::printf(
+      "{\"mode\": \"group\", \"rows\": %zu, \"queries\": %zu, \"read_seconds\": %.6f, "
+      "\"group_seconds\": %.6f, \"read_peak_kib\": %ld, \"peak_kib\": %ld}\n",
+      rows, rankings.size(), read_seconds, group_seconds, read_peak, peak_rss_kib());
+}
+
+Options parse_options(int argc, char** argv) {
+  if (argc < 3) die("usage: bench_reader MODE PATH [--chunk BYTES] [--no-details]");
+  Options options{argv[1], argv[2]};
+  for (int i = 3; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--no-details") {
+      options.keep_details = false;
+    } else if (arg == "--chunk" && i + 1 < argc) {
+      options.chunk = std::stoul(argv[++i]);
+    } else {
+      die("unknown option " + std::string(arg));
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = parse_options(argc, argv);
+  if (options.mode == "group") {
+    run_group(options);
+    return 0;
+  }
+  const auto start = Clock::now();
+  std::uint64_t rows = 0;
+  if (options.mode == "floor") {
+    rows = run_floor(options);
+  } else if (options.mode == "tokenize") {
+    rows = run_tokenize(options);
+  } else if (options.mode == "count") {
+    rows = run_count(options);
+  } else if (options.mode == "read") {
+    const auto list = read_all(options);
+    const double seconds = seconds_since(start);
+    std::printf("{\"mode\": \"read\", \"rows\": %zu, \"seconds\": %.6f, \"peak_kib\": %ld}\n",
+                list.size(), seconds, peak_rss_kib());
+    return 0;
+  } else {
+    die("unknown mode " + options.mode);
+  }
+  const double seconds = seconds_since(start);
+  std::printf("{\"mode\": \"%s\", \"rows\": %llu, \"seconds\": %.6f, \"peak_kib\": %ld}\n",
+              options.mode.c_str(), static_cast<unsigned long long>(rows), seconds, peak_rss_kib());
+  return 0;
+}

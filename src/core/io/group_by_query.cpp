@@ -1,0 +1,66 @@
+#include "core/io/group_by_query.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace ferolin::io {
+namespace {
+
+struct QueryIndex {
+  std::vector<std::string> ids;            // distinct identifiers in order of first sight
+  std::vector<std::size_t> counts;         // candidates per identifier
+  std::vector<std::size_t> query_of_each;  // identifier index of every candidate
+};
+
+// One pass with a hash map. Rows of one query usually stand together, so the
+// previous row's identifier is tried before the map.
+QueryIndex index_queries(const std::vector<Candidate>& candidates) {
+  QueryIndex index;
+  index.query_of_each.reserve(candidates.size());
+  std::unordered_map<std::string_view, std::size_t> seen;
+  std::string_view last_id;
+  std::size_t last = 0;
+  for (const Candidate& candidate : candidates) {
+    if (index.ids.empty() || candidate.query_id != last_id) {
+      const auto [it, inserted] = seen.try_emplace(candidate.query_id, index.ids.size());
+      if (inserted) {
+        index.ids.push_back(candidate.query_id);
+        index.counts.push_back(0);
+      }
+      last = it->second;
+      last_id = candidate.query_id;
+    }
+    ++index.counts[last];
+    index.query_of_each.push_back(last);
+  }
+  return index;
+}
+
+}  // namespace
+
+std::vector<QueryRanking> group_by_query(std::vector<Candidate> candidates) {
+  QueryIndex index = index_queries(candidates);
+  // std::string compares as unsigned bytes, so this is the raw byte order.
+  std::vector<std::size_t> order(index.ids.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::ranges::sort(order,
+                    [&](std::size_t a, std::size_t b) { return index.ids[a] < index.ids[b]; });
+  std::vector<std::size_t> slot_of(order.size());
+  std::vector<QueryRanking> rankings(order.size());
+  for (std::size_t slot = 0; slot < order.size(); ++slot) {
+    slot_of[order[slot]] = slot;
+    rankings[slot].query_id = std::move(index.ids[order[slot]]);
+    rankings[slot].candidates.reserve(index.counts[order[slot]]);
+  }
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    rankings[slot_of[index.query_of_each[i]]].candidates.push_back(std::move(candidates[i]));
+  }
+  return rankings;
+}
+
+}  // namespace ferolin::io

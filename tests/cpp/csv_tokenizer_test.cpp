@@ -1,0 +1,193 @@
+#include "core/io/csv_tokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferolin::io {
+
+void PrintTo(const RecordPosition& at, std::ostream* out) {
+  *out << "{record " << at.record << ", line " << at.line << ", byte " << at.byte << "}";
+}
+
+namespace {
+
+struct Tokenized {
+  std::vector<std::vector<std::string>> records;
+  std::vector<RecordPosition> positions;
+  std::string error;  // empty when the input read to its end
+
+  friend bool operator==(const Tokenized&, const Tokenized&) = default;
+};
+
+// Feeds `bytes` to a tokenizer in chunks of `chunk` bytes.
+Tokenized tokenize(std::string_view bytes, std::size_t chunk = 1 << 16) {
+  CsvTokenizer tokenizer;
+  Tokenized out;
+  std::size_t offset = 0;
+  while (true) {
+    const auto step = tokenizer.next();
+    if (!step) {
+      out.error = step.error().message();
+      return out;
+    }
+    if (*step == CsvTokenizer::Step::End) return out;
+    if (*step == CsvTokenizer::Step::NeedInput) {
+      if (offset == bytes.size()) {
+        tokenizer.finish();
+      } else {
+        const std::size_t size = std::min(chunk, bytes.size() - offset);
+        tokenizer.supply(bytes.substr(offset, size));
+        offset += size;
+      }
+      continue;
+    }
+    std::vector<std::string> fields;
+    for (std::size_t i = 0; i < tokenizer.field_count(); ++i) {
+      fields.emplace_back(tokenizer.field(i));
+    }
+    out.records.push_back(std::move(fields));
+    out.positions.push_back(tokenizer.position());
+  }
+}
+
+using Records = std::vector<std::vector<std::string>>;
+
+TEST(CsvTokenizerTest, FieldsOfQuotingAndLineEndVariants) {
+  const struct {
+    std::string_view input;
+    Records records;
+  } cases[] = {
+      {"a,b\nc,d\n", {{"a", "b"}, {"c", "d"}}},
+      {"a,b\r\nc,d", {{"a", "b"}, {"c", "d"}}},
+      {"a,b\rc,d\r", {{"a", "b"}, {"c", "d"}}},
+      {"\"a,b\",\"c\"\"d\"\n", {{"a,b", "c\"d"}}},
+      {"\"multi\nline\",\"x\r\ny\"\n", {{"multi\nline", "x\r\ny"}}},
+      {"\"\",x,\n", {{"", "x", ""}}},
+      {",\n", {{"", ""}}},
+      // A quote inside an unquoted field is an ordinary character.
+      {"a\"b,a\"\"b,x\"\n", {{"a\"b", "a\"\"b", "x\""}}},
+      // Nothing is trimmed, and a space before a quote makes the quote data.
+      {"  ,a , b\t\n", {{"  ", "a ", " b\t"}}},
+      {" \"a\",\" b \"\n", {{" \"a\"", " b "}}},
+      {"\"a\"\r\n\"b\"", {{"a"}, {"b"}}},
+      // Blank lines of every kind are skipped.
+      {"\n\r\n\ra\n\n\r\n\rb\n\n", {{"a"}, {"b"}}},
+      {"", {}},
+      {"\n\r\n", {}},
+      {"\xEF\xBB\xBF"
+       "a,b\n",
+       {{"a", "b"}}},
+  };
+  for (const auto& c : cases) {
+    const Tokenized result = tokenize(c.input);
+    EXPECT_EQ(result.error, "") << c.input;
+    EXPECT_EQ(result.records, c.records) << c.input;
+  }
+}
+
+TEST(CsvTokenizerTest, PositionsCountEveryLineBreakKindOnceAndIncludeTheBom) {
+  const struct {
+    std::string_view input;
+    std::vector<RecordPosition> positions;
+  } cases[] = {
+      {"h1,h2\n\na,b\r\nc,d\re,f\n", {{0, 1, 0}, {1, 3, 7}, {2, 4, 12}, {3, 5, 16}}},
+      {"h\n\"x\ny\r\nz\"\nw\n", {{0, 1, 0}, {1, 2, 2}, {2, 5, 11}}},
+      {"\xEF\xBB\xBFh\r\n\r\nx", {{0, 1, 3}, {1, 3, 8}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(tokenize(c.input).positions, c.positions) << c.input;
+  }
+}
+
+TEST(CsvTokenizerTest, ErrorTextsCarryPositions) {
+  const struct {
+    std::string_view input;
+    std::string_view error;
+    std::size_t records_before;
+  } cases[] = {
+      {"a,b\nc\n",
+       "CSV error: CSV error: record 1 (line: 2, byte: 4): found record with 1 "
+       "fields, but the previous record has 2 fields",
+       1},
+      {"a,b\n\nc,d,e",
+       "CSV error: CSV error: record 1 (line: 3, byte: 5): found record with 3 "
+       "fields, but the previous record has 2 fields",
+       1},
+      {"a,b\n   \n",
+       "CSV error: CSV error: record 1 (line: 2, byte: 4): found record with 1 "
+       "fields, but the previous record has 2 fields",
+       1},
+      {"a,b\nc,\"x\xC3\xA9\xFFy\"\n",
+       "CSV error: CSV parse error: record 1 (line 2, field: 1, "
+       "byte: 4): invalid utf-8: invalid UTF-8 in field 1 near "
+       "byte index 3",
+       1},
+      // A multi-byte character cut by a delimiter is invalid in both fields.
+      {"\xC3,\xA9\n",
+       "CSV error: CSV parse error: record 0 (line 1, field: 0, byte: 0): invalid "
+       "utf-8: invalid UTF-8 in field 0 near byte index 0",
+       0},
+      {"\xEF\xBB"
+       "a\n",
+       "CSV error: CSV parse error: record 0 (line 1, field: 0, byte: 0): "
+       "invalid utf-8: invalid UTF-8 in field 0 near byte index 0",
+       0},
+      {"a,b\n\"x\"y,z\nc,d\n",
+       "CSV error: CSV parse error: record 1 (line 2, field: 0, byte: "
+       "4): unexpected character after closing quote",
+       1},
+      {"a,b\nc,\"x\" \n",
+       "CSV error: CSV parse error: record 1 (line 2, field: 1, byte: 4): "
+       "unexpected character after closing quote",
+       1},
+      {"a,b\r\nc,\"open\nd,e\n",
+       "CSV error: CSV parse error: record 1 (line 2, field: 1, "
+       "byte: 5): quoted field not closed before end of file",
+       1},
+  };
+  for (const auto& c : cases) {
+    const Tokenized result = tokenize(c.input);
+    EXPECT_EQ(result.error, c.error) << c.input;
+    EXPECT_EQ(result.records.size(), c.records_before) << c.input;
+  }
+}
+
+TEST(CsvTokenizerTest, FailureRepeatsOnEveryLaterCall) {
+  CsvTokenizer tokenizer;
+  tokenizer.supply("\"a\"b\n");
+  const auto first = tokenizer.next();
+  ASSERT_FALSE(first.has_value());
+  const auto second = tokenizer.next();
+  ASSERT_FALSE(second.has_value());
+  EXPECT_EQ(second.error().message(), first.error().message());
+}
+
+// The records, positions and errors must not depend on where the input is
+// cut into chunks: CRLF, BOM, quotes and doubled quotes split anywhere.
+TEST(CsvTokenizerTest, ResultsDoNotDependOnChunkSize) {
+  const std::string_view inputs[] = {
+      "\xEF\xBB\xBFquery_id,\"a\"\"b\",c\r\n\r\n\"x\r\ny\",a\"b,\"\"\r\n1,2,3",
+      "h1,h2\r\r\n\n\"q\"\"\"\"\",\"\"\n\xC3\xA9,\xE2\x82\xAC\r\n",
+      "\xEF\xBB"
+      "x\n",
+      "\xEF",
+      "a,b\n\"x\"y,z\n",
+      "a,b\nc,\"open\r\n",
+      "a,b\nc,d\xC3\n",
+      "a,b\nc,d,e\n",
+  };
+  for (const std::string_view input : inputs) {
+    const Tokenized whole = tokenize(input);
+    for (const std::size_t chunk : {1, 2, 3, 7}) {
+      EXPECT_EQ(tokenize(input, chunk), whole) << "chunk " << chunk << ": " << input;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ferolin::io
