@@ -27,3 +27,46 @@ def tools_dir():
     if not folder or not pathlib.Path(folder).is_dir():
         pytest.skip("FEROLIN_TOOLS_DIR is not set: run through scripts/test.sh")
     return pathlib.Path(folder)
+
+
+COLUMNS = ["query_id", "candidate_id", "rank", "score", "probability", "is_correct"]
+
+
+def cell(value):
+    if value is None:
+        return ""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, float):
+        return repr(value)  # shortest round-trip text; 'nan', 'inf', '-inf' included
+    text = str(value)
+    if any(ch in text for ch in ',"\r\n'):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def table_text(rows, columns=COLUMNS):
+    """CSV text for rows given as dicts (missing keys give empty cells)."""
+    lines = [",".join(columns)]
+    for row in rows:
+        lines.append(",".join(cell(row.get(column)) for column in columns))
+    return "\n".join(lines) + "\n"
+
+
+def candidate(query_id, rank, score=0.0, probability=None, is_correct=None, candidate_id=None):
+    return {"query_id": query_id, "candidate_id": candidate_id or f"{query_id}-c{rank}",
+            "rank": rank, "score": score, "probability": probability, "is_correct": is_correct}
+
+
+@pytest.fixture
+def make_table(tmp_path):
+    """Writes candidate rows (dicts) as a CSV table and returns its path."""
+    counter = [0]
+
+    def make(rows, columns=COLUMNS):
+        counter[0] += 1
+        path = tmp_path / f"table{counter[0]}.csv"
+        path.write_text(table_text(rows, columns), encoding="utf-8")
+        return str(path)
+
+    return make
