@@ -3,9 +3,9 @@
 
 #include "binding/args.h"
 #include "binding/convert.h"
+#include "binding/decision_dicts.h"
 #include "binding/errors.h"
 #include "binding/functions.h"
-#include "binding/decision_dicts.h"
 #include "binding/policy_dicts.h"
 #include "core/pipeline/table_functions.h"
 

@@ -81,22 +81,16 @@ std::optional<std::vector<RiskCoverageRow>> py_list_to_curve(PyObject* list) {
 }
 
 PyRef curve_to_py_list(std::span<const RiskCoverageRow> curve) {
-  std::optional<DictKeys<6>> keys = DictKeys<6>::make(kCurveKeys);
-  if (!keys) return {};
-  PyRef list = PyRef::steal(PyList_New(0));
-  if (!list) return {};
-  for (const RiskCoverageRow& row : curve) {
-    PyRef dict = build_dict(*keys, {
-                                       PyRef::steal(PyFloat_FromDouble(row.threshold)),
-                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.accepted)),
-                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.total)),
-                                       PyRef::steal(PyFloat_FromDouble(row.coverage)),
-                                       PyRef::steal(PyLong_FromUnsignedLongLong(row.errors)),
-                                       optional_float(row.risk),
-                                   });
-    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return {};
-  }
-  return list;
+  return list_of_dicts(curve, kCurveKeys, [](const RiskCoverageRow& row) {
+    return std::array<PyRef, 6>{
+        PyRef::steal(PyFloat_FromDouble(row.threshold)),
+        PyRef::steal(PyLong_FromUnsignedLongLong(row.accepted)),
+        PyRef::steal(PyLong_FromUnsignedLongLong(row.total)),
+        PyRef::steal(PyFloat_FromDouble(row.coverage)),
+        PyRef::steal(PyLong_FromUnsignedLongLong(row.errors)),
+        optional_float(row.risk),
+    };
+  });
 }
 
 }  // namespace ferolin::binding

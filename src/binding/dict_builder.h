@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "binding/py_ref.h"
@@ -40,6 +41,22 @@ template <std::size_t N>
     if (PyDict_SetItem(dict.get(), keys.keys[i].get(), values[i].get()) < 0) return {};
   }
   return dict;
+}
+
+// Returns a new list holding one dict per record, each built from
+// `to_values(record)` under `names`, or an empty PyRef with an exception set.
+template <std::size_t N, typename Record, typename ToValues>
+[[nodiscard]] PyRef list_of_dicts(std::span<const Record> records,
+                                  const std::array<const char*, N>& names, ToValues to_values) {
+  std::optional<DictKeys<N>> keys = DictKeys<N>::make(names);
+  if (!keys) return {};
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return {};
+  for (const Record& record : records) {
+    PyRef dict = build_dict(*keys, to_values(record));
+    if (!dict || PyList_Append(list.get(), dict.get()) < 0) return {};
+  }
+  return list;
 }
 
 // Returns a new float, or None for an absent value.

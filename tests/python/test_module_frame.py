@@ -170,3 +170,14 @@ def test_float_parameter_accepts_int_bool_and_dunder_methods(tmp_path):
 def test_nan_is_returned_not_raised():
     assert math.isnan(ferolin.aurc([]))
     assert math.isnan(ferolin.eaurc([]))
+
+
+def test_only_the_init_function_is_exported():
+    import shutil
+    import subprocess
+
+    if shutil.which("nm") is None:
+        pytest.skip("nm is not installed")
+    listing = subprocess.run(["nm", "-D", "--defined-only", ferolin.__file__],
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_ferolin"]

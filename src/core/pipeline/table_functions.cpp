@@ -24,8 +24,7 @@ Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::
 
 }  // namespace
 
-Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path,
-                                                      ScoringMethod method) {
+Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path, ScoringMethod method) {
   // The curve needs neither ids nor query order: its rows depend only on
   // the confidences and labels.
   Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Drop);
