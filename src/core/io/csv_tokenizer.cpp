@@ -25,8 +25,11 @@ int never_space(unsigned char) { return 0; }
 
 // Most fields are short; a call to memcpy costs more than copying them.
 inline void copy_bytes(char* to, const char* from, std::size_t size) {
-  if (size > 16) {
+  if (size > 32) {
     std::memcpy(to, from, size);
+  } else if (size > 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + size - 16, from + size - 16, 16);
   } else if (size >= 8) {
     std::memcpy(to, from, 8);
     std::memcpy(to + size - 8, from + size - 8, 8);
