@@ -50,7 +50,8 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
 
 }  // namespace
 
-CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()), field_bounds_(1, 0) {
+CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()) {
+  field_bounds_ = std::make_unique<std::size_t[]>(1);
   csv_init(parser_.get(), kStrict);
   csv_set_blk_size(parser_.get(), kFieldBufferStep);
 }
@@ -246,20 +247,27 @@ void CsvTokenizer::fail(FerolinError error) { failure_ = std::move(error); }
 // unwound by an exception, so a failed allocation becomes a flag.
 void CsvTokenizer::on_field(void* bytes, std::size_t size, void* self) {
   CsvTokenizer& t = *static_cast<CsvTokenizer*>(self);
-  if (size > t.record_capacity_ - t.record_size_ || t.field_count_ + 1 == t.field_bounds_.size()) {
+  const std::size_t end = t.record_size_ + size;
+  if (end > t.record_capacity_ || t.field_count_ == t.field_capacity_) [[unlikely]] {
     if (!t.make_room(size)) {
       t.out_of_memory_ = true;
       return;
     }
   }
   copy_bytes(t.record_bytes_.get() + t.record_size_, static_cast<const char*>(bytes), size);
-  t.record_size_ += size;
-  t.field_bounds_[++t.field_count_] = t.record_size_;
+  t.record_size_ = end;
+  t.field_bounds_[++t.field_count_] = end;
 }
 
 bool CsvTokenizer::make_room(std::size_t size) noexcept {
   try {
-    if (field_count_ + 1 == field_bounds_.size()) field_bounds_.resize(2 * field_bounds_.size());
+    if (field_count_ == field_capacity_) {
+      const std::size_t capacity = std::max<std::size_t>(16, 2 * field_capacity_);
+      auto bounds = std::make_unique_for_overwrite<std::size_t[]>(capacity + 1);
+      std::copy_n(field_bounds_.get(), field_count_ + 1, bounds.get());
+      field_bounds_ = std::move(bounds);
+      field_capacity_ = capacity;
+    }
     if (size > record_capacity_ - record_size_) {
       const std::size_t capacity =
           std::max({2 * record_capacity_, record_size_ + size, std::size_t{256}});
