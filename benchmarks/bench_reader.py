@@ -130,6 +130,18 @@ def report(summaries, table_bytes, runs):
     tokenize = summaries["libcsv tokenize only"]["seconds"]
     count = summaries["row source, counting consumer"]["seconds"]
     print(f"\nrow source speed / libcsv tokenize-only speed: {tokenize / count:.2f} (aim >= 0.80)")
+    for label, s in summaries.items():
+        if "group_seconds" not in s or label.startswith("Python"):
+            continue
+        seconds = s["read_seconds"] + s["group_seconds"]
+        print(f"{label}: {mb / seconds:.0f} MB/s (aim >= 100), peak "
+              f"{s['peak_kib'] * 1024 / 1e6 / mb:.2f} x file (aim < 2)")
+    python = summaries.get("Python csv, list + group")
+    if python:
+        ours = summaries["read_candidates + group_by_query, details dropped"]
+        speedup = ((python["read_seconds"] + python["group_seconds"])
+                   / (ours["read_seconds"] + ours["group_seconds"]))
+        print(f"read_candidates + group_by_query (details dropped) / Python csv speed: {speedup:.1f}")
 
 
 def main():
