@@ -1,6 +1,5 @@
 #include "core/io/utf8.h"
 
-
 namespace ferolin::io {
 namespace {
 
