@@ -11,12 +11,12 @@
 //
 // Usage: bench_reader MODE PATH [--chunk BYTES] [--no-details]
 #include <csv.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,10 +48,16 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The high-water mark of this process image's resident memory. Unlike
+// getrusage's ru_maxrss it starts afresh at exec, so it does not count the
+// pages of the (Python) process that forked this one.
 long peak_rss_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 FileReader open_file(const Options& options) {

@@ -1,7 +1,7 @@
 """Writes a realistic candidates table for the reader benchmark.
 
 The default table has about 10 million rows in 200,000 queries (1 to 100
-candidates each) and takes about 1.5 GB: SMILES of 20 to 60 characters,
+candidates each) and takes about 1.6 GB: SMILES of 20 to 60 characters,
 27-character InChIKeys, formulas, probabilities, labels, and a few quoted
 fields (candidate names with commas or quotes). The output depends only on
 the seed. Standard library only.

@@ -98,6 +98,8 @@ TEST(CsvTokenizerTest, PositionsCountEveryLineBreakKindOnceAndIncludeTheBom) {
       {"h1,h2\n\na,b\r\nc,d\re,f\n", {{0, 1, 0}, {1, 3, 7}, {2, 4, 12}, {3, 5, 16}}},
       {"h\n\"x\ny\r\nz\"\nw\n", {{0, 1, 0}, {1, 2, 2}, {2, 5, 11}}},
       {"\xEF\xBB\xBFh\r\n\r\nx", {{0, 1, 3}, {1, 3, 8}}},
+      // A CR inside a quoted field and the LF that ends the record are two breaks.
+      {"h\n\"a\rb\"\nz\n", {{0, 1, 0}, {1, 2, 2}, {2, 4, 8}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(tokenize(c.input).positions, c.positions) << c.input;

@@ -166,11 +166,15 @@ TEST_F(ReadCandidatesTest, CellAndRecordErrorTexts) {
 
 // A failure far into the file (past the first read chunks) still returns
 // no records, with the failing row's exact position.
-TEST_F(ReadCandidatesTest, LateFailureReturnsNothing) {
+TEST_F(ReadCandidatesTest, LateFailureReturnsNothingAfterManyGoodRows) {
   std::string table(kHeader);
   for (int i = 0; i < 20000; ++i)
     table.append("query").append(std::to_string(i)).append(",c,1,0.5\r\n");
   const std::size_t offset = table.size();
+  const auto whole = read_candidates(write("whole.csv", table));
+  ASSERT_TRUE(whole.has_value());
+  ASSERT_EQ(whole->size(), 20000u);
+  EXPECT_EQ(whole->back().query_id, "query19999");
   table += "q,c,-1,0.5\r\n";
   EXPECT_EQ(error_of(table), "CSV error: CSV deserialize error: record 20001 (line: 20002, byte: " +
                                  std::to_string(offset) +

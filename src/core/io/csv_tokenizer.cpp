@@ -25,8 +25,11 @@ int never_space(unsigned char) { return 0; }
 
 // Most fields are short; a call to memcpy costs more than copying them.
 inline void copy_bytes(char* to, const char* from, std::size_t size) {
-  if (size > 16) {
+  if (size > 32) {
     std::memcpy(to, from, size);
+  } else if (size > 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + size - 16, from + size - 16, 16);
   } else if (size >= 8) {
     std::memcpy(to, from, 8);
     std::memcpy(to + size - 8, from + size - 8, 8);
@@ -47,7 +50,8 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
 
 }  // namespace
 
-CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()), field_bounds_(1, 0) {
+CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()) {
+  field_bounds_ = std::make_unique<std::size_t[]>(1);
   csv_init(parser_.get(), kStrict);
   csv_set_blk_size(parser_.get(), kFieldBufferStep);
 }
@@ -142,6 +146,9 @@ void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offse
     space_function_installed_ = has_spaces;
   }
   parse(bytes, size);
+  // A piece holds at most one line break, at its end; an LF completes a
+  // CRLF only when it directly follows the CR that ended the last piece.
+  if (size > 1) last_was_cr_ = false;
   const char last = bytes[size - 1];
   if (is_line_break(last)) {
     count_line_break(last);
@@ -240,20 +247,27 @@ void CsvTokenizer::fail(FerolinError error) { failure_ = std::move(error); }
 // unwound by an exception, so a failed allocation becomes a flag.
 void CsvTokenizer::on_field(void* bytes, std::size_t size, void* self) {
   CsvTokenizer& t = *static_cast<CsvTokenizer*>(self);
-  if (size > t.record_capacity_ - t.record_size_ || t.field_count_ + 1 == t.field_bounds_.size()) {
+  const std::size_t end = t.record_size_ + size;
+  if (end > t.record_capacity_ || t.field_count_ == t.field_capacity_) [[unlikely]] {
     if (!t.make_room(size)) {
       t.out_of_memory_ = true;
       return;
     }
   }
   copy_bytes(t.record_bytes_.get() + t.record_size_, static_cast<const char*>(bytes), size);
-  t.record_size_ += size;
-  t.field_bounds_[++t.field_count_] = t.record_size_;
+  t.record_size_ = end;
+  t.field_bounds_[++t.field_count_] = end;
 }
 
 bool CsvTokenizer::make_room(std::size_t size) noexcept {
   try {
-    if (field_count_ + 1 == field_bounds_.size()) field_bounds_.resize(2 * field_bounds_.size());
+    if (field_count_ == field_capacity_) {
+      const std::size_t capacity = std::max<std::size_t>(16, 2 * field_capacity_);
+      auto bounds = std::make_unique_for_overwrite<std::size_t[]>(capacity + 1);
+      std::copy_n(field_bounds_.get(), field_count_ + 1, bounds.get());
+      field_bounds_ = std::move(bounds);
+      field_capacity_ = capacity;
+    }
     if (size > record_capacity_ - record_size_) {
       const std::size_t capacity =
           std::max({2 * record_capacity_, record_size_ + size, std::size_t{256}});

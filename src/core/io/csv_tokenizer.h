@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "core/error.h"
 
@@ -118,8 +117,9 @@ class CsvTokenizer {
   std::unique_ptr<char[]> record_bytes_;
   std::size_t record_size_ = 0;
   std::size_t record_capacity_ = 0;
-  std::vector<std::size_t> field_bounds_;
+  std::unique_ptr<std::size_t[]> field_bounds_;
   std::size_t field_count_ = 0;
+  std::size_t field_capacity_ = 0;  // fields that field_bounds_ has room for
   std::optional<FerolinError> failure_;
 };
 

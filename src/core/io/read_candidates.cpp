@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -45,7 +46,15 @@ void reserve_more(std::vector<Candidate>& list, const CandidateRowSource& source
   }
   const double rows_per_byte = static_cast<double>(rows) / static_cast<double>(consumed);
   const double remaining = static_cast<double>(*size - consumed) * rows_per_byte;
-  list.reserve(rows + static_cast<std::size_t>(remaining * 1.1) + kFirstReserve);
+  const double wanted = static_cast<double>(rows) + remaining * 1.1 + kFirstReserve;
+  // Half of max_size() keeps the conversion back from double below it.
+  const double limit = static_cast<double>(list.max_size() / 2);
+  try {
+    list.reserve(static_cast<std::size_t>(std::min(wanted, limit)));
+  } catch (const std::bad_alloc&) {
+    // An estimate the system refuses (odd row lengths early in the file)
+    // leaves the ordinary growth of push_back.
+  }
 }
 
 }  // namespace
