@@ -98,6 +98,9 @@ TEST(CsvTokenizerTest, PositionsCountEveryLineBreakKindOnceAndIncludeTheBom) {
       {"h1,h2\n\na,b\r\nc,d\re,f\n", {{0, 1, 0}, {1, 3, 7}, {2, 4, 12}, {3, 5, 16}}},
       {"h\n\"x\ny\r\nz\"\nw\n", {{0, 1, 0}, {1, 2, 2}, {2, 5, 11}}},
       {"\xEF\xBB\xBFh\r\n\r\nx", {{0, 1, 3}, {1, 3, 8}}},
+      // A CR, then other bytes, then an LF: two line breaks, not one CRLF.
+      {"h\ra\nb\n", {{0, 1, 0}, {1, 2, 2}, {2, 3, 4}}},
+      {"h\n\"x\ry\nz\"\nw\n", {{0, 1, 0}, {1, 2, 2}, {2, 5, 10}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(tokenize(c.input).positions, c.positions) << c.input;
@@ -180,6 +183,7 @@ TEST(CsvTokenizerTest, ResultsDoNotDependOnChunkSize) {
       "a,b\nc,\"open\r\n",
       "a,b\nc,d\xC3\n",
       "a,b\nc,d,e\n",
+      "h\ra\nb\n\"c\rd\ne\"\n\"open",
   };
   for (const std::string_view input : inputs) {
     const Tokenized whole = tokenize(input);

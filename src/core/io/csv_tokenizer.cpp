@@ -142,6 +142,9 @@ void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offse
     space_function_installed_ = has_spaces;
   }
   parse(bytes, size);
+  // A piece holds one line break at most, at its end: an LF completes a CRLF
+  // only when it is the whole piece, right after a piece that ended in CR.
+  if (size > 1) last_was_cr_ = false;
   const char last = bytes[size - 1];
   if (is_line_break(last)) {
     count_line_break(last);
