@@ -100,12 +100,13 @@ run_fuzz() {
       echo "fuzz $target: clean for ${seconds} s: $(grep -o 'Done [0-9]* runs' \
         "build/fuzz/$target.log")"
     else
-      failed=1
+      failed=$((failed + 1))
       echo "fuzz $target: FAILED; the input is in build/fuzz/artifacts; log:" >&2
       tail -n 60 "build/fuzz/$target.log" >&2
     fi
   done
-  return "$failed"
+  echo "fuzz: $((${#FUZZ_TARGETS[@]} - failed)) passed, $failed failed"
+  ((failed == 0))
 }
 
 run_stress() {
