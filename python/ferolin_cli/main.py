@@ -5,8 +5,10 @@ on success, 2 on a usage error, 1 on a data error (an unreadable table or
 policy), whose message is ferolin's own text.
 """
 import argparse
+import contextlib
 import os
 import shutil
+import stat
 import sys
 import tempfile
 from importlib import metadata
@@ -121,9 +123,37 @@ def load_plot():
     return plot
 
 
+@contextlib.contextmanager
+def readable_again(path, reads):
+    """Yields a path that can be read `reads` times. A pipe (a process
+    substitution such as <(zcat table.csv.gz), /dev/stdin) can be read only
+    once: the second read would find it empty. It is copied into a temporary
+    file of the same name; any other path is yielded as it is."""
+    try:
+        is_pipe = stat.S_ISFIFO(os.stat(path).st_mode)
+    except OSError:
+        is_pipe = False  # ferolin reports the error with its own text
+    if reads < 2 or not is_pipe:
+        yield path
+        return
+    with tempfile.TemporaryDirectory(prefix="ferolin-") as folder:
+        copy = os.path.join(folder, os.path.basename(path) or "table")
+        try:
+            with open(path, "rb") as source, open(copy, "wb") as target:
+                shutil.copyfileobj(source, target)
+        except OSError as error:
+            raise DataError(f"cannot read {path}: {error.strerror}") from error
+        yield copy
+
+
 def run_curve(args):
+    with readable_again(args.table, len(args.score)) as table:
+        draw_curves(args, table)
+
+
+def draw_curves(args, table):
     plot = load_plot() if args.plot else None
-    curves = [(score, call(ferolin.compute_curve, args.table, score)) for score in args.score]
+    curves = [(score, call(ferolin.compute_curve, table, score)) for score in args.score]
     summaries = [(score, ferolin.aurc(curve), ferolin.eaurc(curve)) for score, curve in curves]
     if args.format == "json":
         output.write_json(sys.stdout, [
@@ -143,9 +173,10 @@ def run_curve(args):
 
 def run_calibrate(args):
     plot = load_plot() if args.plot else None
-    policy = call(ferolin.calibrate, args.table, args.score, args.error_rate, args.method,
-                  args.confidence_level)
-    curve = call(ferolin.compute_curve, args.table, args.score)
+    with readable_again(args.table, 2) as table:
+        policy = call(ferolin.calibrate, table, args.score, args.error_rate, args.method,
+                      args.confidence_level)
+        curve = call(ferolin.compute_curve, table, args.score)
     if args.output:
         call(ferolin.save_policy, args.output, policy)
     else:

@@ -100,6 +100,9 @@ TEST(CsvTokenizerTest, PositionsCountEveryLineBreakKindOnceAndIncludeTheBom) {
       {"\xEF\xBB\xBFh\r\n\r\nx", {{0, 1, 3}, {1, 3, 8}}},
       // A CR inside a quoted field and the LF that ends the record are two breaks.
       {"h\n\"a\rb\"\nz\n", {{0, 1, 0}, {1, 2, 2}, {2, 4, 8}}},
+      // A CR, then other bytes, then an LF: two line breaks, not one CRLF.
+      {"h\ra\nb\n", {{0, 1, 0}, {1, 2, 2}, {2, 3, 4}}},
+      {"h\n\"x\ry\nz\"\nw\n", {{0, 1, 0}, {1, 2, 2}, {2, 5, 10}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(tokenize(c.input).positions, c.positions) << c.input;
@@ -182,6 +185,7 @@ TEST(CsvTokenizerTest, ResultsDoNotDependOnChunkSize) {
       "a,b\nc,\"open\r\n",
       "a,b\nc,d\xC3\n",
       "a,b\nc,d,e\n",
+      "h\ra\nb\n\"c\rd\ne\"\n\"open",
   };
   for (const std::string_view input : inputs) {
     const Tokenized whole = tokenize(input);
