@@ -12,15 +12,14 @@
 // Usage: bench_reader MODE PATH [--chunk BYTES] [--no-details]
 #include <csv.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "bench_util.h"
 #include "core/io/candidate_row_source.h"
 #include "core/io/file_reader.h"
 #include "core/io/group_by_query.h"
@@ -28,9 +27,11 @@
 
 namespace {
 
+using bench::Clock;
+using bench::peak_rss_kib;
+using bench::seconds_since;
 using ferolin::io::CandidateRowSource;
 using ferolin::io::FileReader;
-using Clock = std::chrono::steady_clock;
 
 struct Options {
   std::string mode;
@@ -39,26 +40,7 @@ struct Options {
   bool keep_details = true;
 };
 
-[[noreturn]] void die(const std::string& message) {
-  std::fprintf(stderr, "bench_reader: %s\n", message.c_str());
-  std::exit(1);
-}
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The high-water mark of this process image's resident memory. Unlike
-// getrusage's ru_maxrss it starts afresh at exec, so it does not count the
-// pages of the (Python) process that forked this one.
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-  }
-  return -1;
-}
+[[noreturn]] void die(const std::string& message) { bench::die("bench_reader", message); }
 
 FileReader open_file(const Options& options) {
   auto file = FileReader::open(options.path, options.chunk);
