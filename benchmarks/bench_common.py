@@ -6,7 +6,9 @@ Peak RSS is read from VmHWM in /proc/self/status by the measured process
 itself: getrusage's ru_maxrss of a child would also count the pages of the
 Python process that forked it.
 """
+import argparse
 import json
+import pathlib
 import statistics
 import subprocess
 import sys
@@ -50,3 +52,21 @@ def run_interleaved(plan, env=None):
 def medians(results, keys):
     """Returns the median of each of `keys` present in the results."""
     return {key: statistics.median(r[key] for r in results) for key in keys if key in results[0]}
+
+
+def table_parser(doc, default_exe=None):
+    """Returns an argument parser for a benchmark over one table, described
+    by the first line of `doc`, with --runs and, when the benchmark runs a
+    C++ program, --exe."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("table", type=pathlib.Path)
+    if default_exe is not None:
+        parser.add_argument("--exe", type=pathlib.Path, default=default_exe)
+    parser.add_argument("--runs", type=int, default=5)
+    return parser
+
+
+def check_exe(exe):
+    """Ends the process unless the benchmark program `exe` was built."""
+    if not exe.is_file():
+        sys.exit(f"{exe} not found: build with -DFEROLIN_BUILD_BENCHMARKS=ON")

@@ -1,15 +1,19 @@
-// Stages of compute_curve over a candidates table, each run alone, so that
-// the differences between them show where the time goes. Each run measures
-// one mode and prints one JSON line; benchmarks/bench_curve_profile.py runs
-// the modes (with bench_reader's floor, tokenize and count) and reports
-// medians.
+// Stages of compute_curve over a candidates table, each run alone in one
+// program, so that the differences between them show where the time goes:
+// every stage runs the same machine code for the stages before it (the time
+// of libcsv's csv_parse alone moves by about 10% with where the linker puts
+// it, so stages timed in different programs do not subtract). Each run
+// measures one mode and prints one JSON line; benchmarks/bench_curve_profile.py
+// runs the modes and reports medians.
 //
 // Modes:
-//   tokenizer  CsvTokenizer over the file: libcsv plus our field callback,
-//              record positions and checks; no cell is converted
-//   summaries  CandidateRowSource into QuerySummaries as the curve of METHOD
-//              builds them: conversion, the lookup of each row's query and
-//              the per-query summary
+//   floor      read the file in chunks and do nothing else
+//   tokenize   libcsv alone: csv_parse over the same chunks, no callbacks
+//   tokenizer  CsvTokenizer: libcsv fed line by line, our field callback,
+//              record positions and checks; no cell converted
+//   count      CandidateRowSource: every known cell converted and checked
+//   summaries  the rows into QuerySummaries as the curve of METHOD builds
+//              them: the lookup of each row's query and its summary
 //   curve      curve_from_table, what compute_curve runs: all of the above,
 //              then scoring and the curve
 //
@@ -18,7 +22,6 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "bench_util.h"
 #include "core/io/candidate_row_source.h"
@@ -30,14 +33,18 @@
 
 namespace {
 
-using bench::Clock;
+using bench::die;
+using ferolin::io::kReadChunkSize;
 
-[[noreturn]] void die(const std::string& message) { bench::die("bench_curve", message); }
+ferolin::ScoringMethod method_named(std::string_view name) {
+  const auto method = ferolin::scoring_method_from_policy_name(name);
+  if (!method) die("unknown method " + std::string(name));
+  return *method;
+}
 
 // Returns the number of records, the header included.
 std::uint64_t run_tokenizer(const std::string& path) {
-  auto file = ferolin::io::FileReader::open(path);
-  if (!file) die(file.error().message());
+  ferolin::io::FileReader file = bench::open_file(path, kReadChunkSize);
   ferolin::io::CsvTokenizer tokenizer;
   std::uint64_t records = 0;
   while (true) {
@@ -48,7 +55,7 @@ std::uint64_t run_tokenizer(const std::string& path) {
       ++records;
       continue;
     }
-    const auto chunk = file->read();
+    const auto chunk = file.read();
     if (!chunk) die(chunk.error().message());
     if (chunk->empty()) {
       tokenizer.finish();
@@ -56,12 +63,6 @@ std::uint64_t run_tokenizer(const std::string& path) {
       tokenizer.supply(*chunk);
     }
   }
-}
-
-ferolin::ScoringMethod method_named(std::string_view name) {
-  const auto method = ferolin::scoring_method_from_policy_name(name);
-  if (!method) die("unknown method " + std::string(name));
-  return *method;
 }
 
 // Returns the number of queries.
@@ -85,24 +86,25 @@ std::uint64_t run_curve(const std::string& path, ferolin::ScoringMethod method) 
   return curve->size();
 }
 
+std::uint64_t run_mode(const std::string& mode, const std::string& path,
+                       ferolin::ScoringMethod method) {
+  if (mode == "floor") return bench::run_floor(path, kReadChunkSize);
+  if (mode == "tokenize") return bench::run_tokenize(path, kReadChunkSize);
+  if (mode == "tokenizer") return run_tokenizer(path);
+  if (mode == "count") return bench::run_count(path, kReadChunkSize);
+  if (mode == "summaries") return run_summaries(path, method);
+  if (mode == "curve") return run_curve(path, method);
+  die("unknown mode " + mode);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) die("usage: bench_curve MODE PATH [METHOD]");
   const std::string mode = argv[1];
-  const std::string path = argv[2];
   const ferolin::ScoringMethod method = method_named(argc > 3 ? argv[3] : "margin");
-  const auto start = Clock::now();
-  std::uint64_t count = 0;
-  if (mode == "tokenizer") {
-    count = run_tokenizer(path);
-  } else if (mode == "summaries") {
-    count = run_summaries(path, method);
-  } else if (mode == "curve") {
-    count = run_curve(path, method);
-  } else {
-    die("unknown mode " + mode);
-  }
+  const auto start = bench::Clock::now();
+  const std::uint64_t count = run_mode(mode, argv[2], method);
   const double seconds = bench::seconds_since(start);
   std::printf("{\"mode\": \"%s\", \"count\": %llu, \"seconds\": %.6f, \"peak_kib\": %ld}\n",
               mode.c_str(), static_cast<unsigned long long>(count), seconds, bench::peak_rss_kib());

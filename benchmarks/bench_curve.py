@@ -37,7 +37,7 @@ import tempfile
 import time
 import warnings
 
-from bench_common import medians, peak_kib, run, run_interleaved, status_kib
+from bench_common import medians, peak_kib, run, run_interleaved, status_kib, table_parser
 
 COLUMNS = ("query_id", "rank", "probability", "is_correct")
 METHODS = ("margin", "max-prob")
@@ -429,9 +429,7 @@ def report(summaries, notes, table_bytes, args):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("table", type=pathlib.Path)
-    parser.add_argument("--runs", type=int, default=5)
+    parser = table_parser(__doc__)
     parser.add_argument("--python-runs", type=int, default=3)
     parser.add_argument("--methods", type=lambda text: text.split(","), default=list(METHODS))
     parser.add_argument("--only", type=lambda text: text.split(","), default=list(IMPLEMENTATIONS))

@@ -19,7 +19,7 @@ import pathlib
 import sys
 import time
 
-from bench_common import medians, peak_kib, run_interleaved
+from bench_common import check_exe, medians, peak_kib, run_interleaved, table_parser
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_EXE = REPO / "build" / "dev" / "bench_reader"
@@ -128,10 +128,7 @@ def report(summaries, table_bytes, runs):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("table", type=pathlib.Path)
-    parser.add_argument("--exe", type=pathlib.Path, default=DEFAULT_EXE)
-    parser.add_argument("--runs", type=int, default=5)
+    parser = table_parser(__doc__, DEFAULT_EXE)
     parser.add_argument("--python-runs", type=int, default=3)
     parser.add_argument("--no-python", dest="python_runs", action="store_const", const=0)
     parser.add_argument("--chunk-sizes", type=lambda text: text.split(","), default=[])
@@ -140,8 +137,7 @@ def main():
     if args.python_child:
         python_child(args.python_child[0], args.table)
         return
-    if not args.exe.is_file():
-        sys.exit(f"{args.exe} not found: build with -DFEROLIN_BUILD_BENCHMARKS=ON")
+    check_exe(args.exe)
     results = run_interleaved(measurements(args))
     report({label: summarize(r) for label, r in results.items()}, args.table.stat().st_size,
            args.runs)
