@@ -13,9 +13,9 @@ than two candidates or a missing probability) and "max-prob" (p1).
 Every run is a fresh process (this script as a child) that reports the
 seconds from the start of reading to the finished Python list of curve rows,
 its own peak RSS (VmHWM) and its RSS after the imports. Runs are interleaved
-and the medians reported. polars and DuckDB are limited to --threads threads
-(default: the machine's cores); pandas sizes its parallel reader by the
-cores. Before the timed runs, every implementation also runs on a small
+and the medians reported. pandas (its parallel reader, new in 3.1), polars
+and DuckDB are limited to --threads threads (default: the machine's cores);
+"pandas-1-thread" is pandas held to one thread, as ferolin runs. Before the timed runs, every implementation also runs on a small
 table of edge cases (ties, missing and NaN probabilities, signed zeros,
 infinities, unlabelled and scattered queries) and must give ferolin's curve
 there too. Implementations whose package is missing are skipped.
@@ -122,10 +122,12 @@ def python_walk(pairs):
 
 # ---- pandas ----------------------------------------------------------------
 
-def pandas_curve(path, method):
+def pandas_curve(path, method, threads):
     import numpy as np
     import pandas as pd
 
+    # pandas 3.1 reads a large file with one thread per core by default.
+    pd.set_option("mode.max_threads", threads)
     with warnings.catch_warnings():
         # pandas 3.1 deprecates the argument because every mode is now exact.
         warnings.simplefilter("ignore")
@@ -266,7 +268,9 @@ def duckdb_curve(path, method, threads):
 IMPLEMENTATIONS = {
     # name: (package it needs, function)
     "ferolin": ("ferolin", lambda path, method, threads: ferolin_curve(path, method)),
-    "pandas": ("pandas", lambda path, method, threads: pandas_curve(path, method)),
+    "pandas": ("pandas", pandas_curve),
+    # The parallel reader of pandas 3.1 held to one thread, as ferolin runs.
+    "pandas-1-thread": ("pandas", lambda path, method, threads: pandas_curve(path, method, 1)),
     "polars": ("polars", lambda path, method, threads: polars_curve(path, method)),
     "duckdb": ("duckdb", duckdb_curve),
     "python": (None, lambda path, method, threads: python_curve(path, method)),
@@ -389,12 +393,11 @@ def available(names):
 
 
 def versions(names):
+    packages = dict.fromkeys(IMPLEMENTATIONS[name][0] for name in names)
     out = [f"Python {platform.python_version()}"]
-    for name in names:
-        package = IMPLEMENTATIONS[name][0]
+    for package in packages:
         if package and package != "ferolin":
-            module = importlib.import_module(package)
-            out.append(f"{package} {module.__version__}")
+            out.append(f"{package} {importlib.import_module(package).__version__}")
     return ", ".join(out)
 
 
@@ -441,7 +444,7 @@ def main():
         child(args.child[0], args.child[1], str(args.table), args.threads, args.curve_out)
         return
     args.only = available(args.only)
-    print(f"{versions(args.only)}; {args.threads} threads for polars and DuckDB; "
+    print(f"{versions(args.only)}; {args.threads} threads for pandas, polars and DuckDB; "
           f"load average before: {os.getloadavg()}", flush=True)
     with tempfile.TemporaryDirectory() as directory:
         for (name, method), note in check_edges(args, directory).items():
