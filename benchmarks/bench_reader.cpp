@@ -10,27 +10,24 @@
 //   group     read_candidates, then group_by_query (phases timed apart)
 //
 // Usage: bench_reader MODE PATH [--chunk BYTES] [--no-details]
-#include <csv.h>
-
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "core/io/candidate_row_source.h"
+#include "bench_util.h"
 #include "core/io/file_reader.h"
 #include "core/io/group_by_query.h"
 #include "core/io/read_candidates.h"
 
 namespace {
 
-using ferolin::io::CandidateRowSource;
-using ferolin::io::FileReader;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::die;
+using bench::peak_rss_kib;
+using bench::seconds_since;
 
 struct Options {
   std::string mode;
@@ -38,75 +35,6 @@ struct Options {
   std::size_t chunk = ferolin::io::kReadChunkSize;
   bool keep_details = true;
 };
-
-[[noreturn]] void die(const std::string& message) {
-  std::fprintf(stderr, "bench_reader: %s\n", message.c_str());
-  std::exit(1);
-}
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The high-water mark of this process image's resident memory. Unlike
-// getrusage's ru_maxrss it starts afresh at exec, so it does not count the
-// pages of the (Python) process that forked this one.
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-FileReader open_file(const Options& options) {
-  auto file = FileReader::open(options.path, options.chunk);
-  if (!file) die(file.error().message());
-  return std::move(*file);
-}
-
-std::uint64_t run_floor(const Options& options) {
-  FileReader file = open_file(options);
-  std::uint64_t bytes = 0;
-  while (true) {
-    const auto chunk = file.read();
-    if (!chunk) die(chunk.error().message());
-    if (chunk->empty()) return 0;
-    bytes += chunk->size();
-  }
-}
-
-std::uint64_t run_tokenize(const Options& options) {
-  FileReader file = open_file(options);
-  csv_parser parser{};
-  csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI);
-  while (true) {
-    const auto chunk = file.read();
-    if (!chunk) die(chunk.error().message());
-    if (chunk->empty()) break;
-    if (csv_parse(&parser, chunk->data(), chunk->size(), nullptr, nullptr, nullptr) !=
-        chunk->size()) {
-      die(csv_strerror(csv_error(&parser)));
-    }
-  }
-  csv_fini(&parser, nullptr, nullptr, nullptr);
-  csv_free(&parser);
-  return 0;
-}
-
-std::uint64_t run_count(const Options& options) {
-  auto source = CandidateRowSource::from_chunks(
-      [file = open_file(options)]() mutable { return file.read(); });
-  if (!source) die(source.error().message());
-  std::uint64_t rows = 0;
-  while (true) {
-    const auto row = source->next();
-    if (!row) die(row.error().message());
-    if (*row == nullptr) return rows;
-    ++rows;
-  }
-}
 
 std::vector<ferolin::Candidate> read_all(const Options& options) {
   auto list = ferolin::io::read_candidates(options.path, {.keep_details = options.keep_details});
@@ -156,11 +84,11 @@ int main(int argc, char** argv) {
   const auto start = Clock::now();
   std::uint64_t rows = 0;
   if (options.mode == "floor") {
-    rows = run_floor(options);
+    rows = bench::run_floor(options.path, options.chunk);
   } else if (options.mode == "tokenize") {
-    rows = run_tokenize(options);
+    rows = bench::run_tokenize(options.path, options.chunk);
   } else if (options.mode == "count") {
-    rows = run_count(options);
+    rows = bench::run_count(options.path, options.chunk);
   } else if (options.mode == "read") {
     const auto list = read_all(options);
     const double seconds = seconds_since(start);

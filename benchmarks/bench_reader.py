@@ -16,10 +16,10 @@ import argparse
 import csv
 import json
 import pathlib
-import statistics
-import subprocess
 import sys
 import time
+
+from bench_common import check_exe, medians, peak_kib, run_interleaved, table_parser
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_EXE = REPO / "build" / "dev" / "bench_reader"
@@ -41,14 +41,6 @@ def python_rows(path):
             yield (row[q], row[c], int(rank[2:], 16) if rank.startswith("0x") else int(rank),
                    float(row[s]), float(row[p]) if p is not None and row[p] else None,
                    labels[row[k]] if k is not None else None)
-
-
-def peak_kib():
-    with open("/proc/self/status", encoding="ascii") as status:
-        for line in status:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return -1
 
 
 def python_child(mode, path):
@@ -75,14 +67,6 @@ def python_child(mode, path):
 
 # ---- the parent ------------------------------------------------------------
 
-def run(command):
-    """Runs one measurement in a fresh process; returns its JSON line."""
-    result = subprocess.run(command, stdout=subprocess.PIPE, check=False)
-    if result.returncode != 0:
-        sys.exit(f"failed: {' '.join(map(str, command))}")
-    return json.loads(result.stdout)
-
-
 def measurements(args):
     """(label, command, runs) for every measurement."""
     exe, table = str(args.exe), str(args.table)
@@ -106,8 +90,7 @@ def measurements(args):
 
 def summarize(results):
     keys = ("seconds", "read_seconds", "group_seconds", "read_peak_kib", "peak_kib")
-    return {key: statistics.median(r[key] for r in results) for key in keys if key in results[0]} | {
-        "rows": results[0]["rows"]}
+    return medians(results, keys) | {"rows": results[0]["rows"]}
 
 
 def report(summaries, table_bytes, runs):
@@ -145,10 +128,7 @@ def report(summaries, table_bytes, runs):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("table", type=pathlib.Path)
-    parser.add_argument("--exe", type=pathlib.Path, default=DEFAULT_EXE)
-    parser.add_argument("--runs", type=int, default=5)
+    parser = table_parser(__doc__, DEFAULT_EXE)
     parser.add_argument("--python-runs", type=int, default=3)
     parser.add_argument("--no-python", dest="python_runs", action="store_const", const=0)
     parser.add_argument("--chunk-sizes", type=lambda text: text.split(","), default=[])
@@ -157,15 +137,8 @@ def main():
     if args.python_child:
         python_child(args.python_child[0], args.table)
         return
-    if not args.exe.is_file():
-        sys.exit(f"{args.exe} not found: build with -DFEROLIN_BUILD_BENCHMARKS=ON")
-    plan = measurements(args)
-    results = {label: [] for label, _, _ in plan}
-    for round_number in range(max(runs for _, _, runs in plan)):
-        for label, command, runs in plan:
-            if round_number < runs:
-                results[label].append(run(command))
-                print(f"round {round_number + 1}: {label}", file=sys.stderr, flush=True)
+    check_exe(args.exe)
+    results = run_interleaved(measurements(args))
     report({label: summarize(r) for label, r in results.items()}, args.table.stat().st_size,
            args.runs)
 

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/scoring/compute_confidence.h"
+#include "query_builders.h"
+
 namespace ferolin::scoring {
 namespace {
 
@@ -90,6 +93,34 @@ TEST(QuerySummariesTest, UsableAgainAfterTaking) {
   ASSERT_EQ(ids_of(summaries), (std::vector<std::string>{"q0", "q1"}));
   EXPECT_EQ(summaries[1].summary.count, 1u);
   EXPECT_EQ(summaries[1].summary.top_candidate_id, "b");
+}
+
+// A builder told by entropy_sum_for(method) whether to sum the entropy terms
+// must score every query as the candidate records themselves are scored.
+TEST(QuerySummariesTest, EntropySumForEachMethodKeepsEveryConfidence) {
+  const std::vector<QueryRanking> queries = {
+      testing::make_query("a", {{1, 9.0, 0.5}, {2, 4.0, 0.3}, {3, 1.0, 0.2}}),
+      testing::make_query("b", {{1, 2.0, 0.9}, {2, 1.0, 0.1}}),
+      testing::make_query("c", {{1, 5.0, 0.7}, {2, 3.0}}),
+      testing::make_query("d", {{1, 1.0, 0.25}, {1, 1.0, 0.25}, {2, 0.5, 0.0}, {3, 0.2, 0.5}}),
+      testing::make_query("e", {{1, 3.0, 1.0}}),
+  };
+  for (int m = 0; m < kScoringMethodCount; ++m) {
+    const auto method = static_cast<ScoringMethod>(m);
+    QuerySummaries builder(TopIds::Drop, entropy_sum_for(method));
+    for (const QueryRanking& query : queries) {
+      for (const Candidate& candidate : query.candidates) {
+        builder.add(query.query_id, view_of(candidate));
+      }
+    }
+    const std::vector<KeyedSummary> summaries = builder.take_sorted();
+    ASSERT_EQ(summaries.size(), queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+      EXPECT_TRUE(testing::same_bits(score(summaries[i].summary, method),
+                                     compute_confidence(queries[i], method)))
+          << policy_name(method) << ", query " << queries[i].query_id;
+    }
+  }
 }
 
 }  // namespace

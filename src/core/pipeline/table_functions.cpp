@@ -3,6 +3,7 @@
 #include "core/io/candidate_row_source.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
+#include "core/scoring/compute_confidence.h"
 #include "core/scoring/query_summaries.h"
 
 namespace ferolin::pipeline {
@@ -10,10 +11,11 @@ namespace {
 
 // Feeds every row of the table into per-query summaries. A failure anywhere
 // in the table means no summaries at all.
-Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::TopIds ids) {
+Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::TopIds ids,
+                                                ScoringMethod method) {
   Result<io::CandidateRowSource> source = io::CandidateRowSource::open(path);
   if (!source) return std::unexpected(std::move(source.error()));
-  scoring::QuerySummaries summaries(ids);
+  scoring::QuerySummaries summaries(ids, scoring::entropy_sum_for(method));
   while (true) {
     Result<const io::CandidateRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));
@@ -27,14 +29,15 @@ Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::
 Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path, ScoringMethod method) {
   // The curve needs neither ids nor query order: its rows depend only on
   // the confidences and labels.
-  Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Drop);
+  Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Drop, method);
   if (!summaries) return std::unexpected(std::move(summaries.error()));
   return metrics::compute_curve(summaries->take_unordered(), method);
 }
 
 Result<std::vector<AnnotationDecision>> decide_table(std::string_view path,
                                                      const PolicyFile& policy) {
-  Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Keep);
+  Result<scoring::QuerySummaries> summaries =
+      summarize_table(path, scoring::TopIds::Keep, policy.scoring_method);
   if (!summaries) return std::unexpected(std::move(summaries.error()));
   return policy::apply_policy(summaries->take_sorted(), policy);
 }

@@ -53,7 +53,7 @@ std::vector<std::size_t> order_by_bytes(const std::vector<Node>& nodes) {
 }  // namespace
 
 void QuerySummaries::add(std::string_view query_id, const CandidateView& candidate) {
-  add_candidate(summary_for(query_id), candidate, ids_);
+  add_candidate(summary_for(query_id), candidate, ids_, entropy_);
 }
 
 QuerySummary& QuerySummaries::summary_for(std::string_view query_id) {

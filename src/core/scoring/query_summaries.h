@@ -22,8 +22,10 @@ struct KeyedSummary {
 
 class QuerySummaries {
  public:
-  // `ids` says whether each summary keeps its top candidate's id and group.
-  explicit QuerySummaries(TopIds ids) : ids_(ids) {}
+  // `ids` says whether each summary keeps its top candidate's id and group,
+  // `entropy` whether it sums the entropy terms.
+  explicit QuerySummaries(TopIds ids, EntropySum entropy = EntropySum::Keep)
+      : ids_(ids), entropy_(entropy) {}
 
   // Adds the next row of the table. The row is not kept.
   void add(const io::CandidateRow& row) { add(row.query_id, view_of(row)); }
@@ -59,6 +61,7 @@ class QuerySummaries {
   void forget_last();
 
   TopIds ids_;
+  EntropySum entropy_;
   Index index_;
   std::vector<QuerySummary> summaries_;
   // The query of the previous row: rows mostly come grouped by query, so

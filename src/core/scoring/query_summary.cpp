@@ -53,9 +53,10 @@ void take_top(QuerySummary& summary, const CandidateView& candidate, TopIds ids)
 
 }  // namespace
 
-void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds ids) {
+void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds ids,
+                   EntropySum entropy) {
   ++summary.count;
-  add_entropy_term(summary, candidate.probability);
+  if (entropy == EntropySum::Keep) add_entropy_term(summary, candidate.probability);
   // Only a strictly smaller rank takes position 0, so a candidate that loses
   // the top place never gets it back and one copy of the top's fields holds.
   if (insert_leading(summary, candidate) == 0) take_top(summary, candidate, ids);
@@ -76,7 +77,7 @@ CandidateView view_of(const Candidate& candidate) {
 QuerySummary summarize(const QueryRanking& query, TopIds ids) {
   QuerySummary summary;
   for (const Candidate& candidate : query.candidates)
-    add_candidate(summary, view_of(candidate), ids);
+    add_candidate(summary, view_of(candidate), ids, EntropySum::Keep);
   return summary;
 }
 

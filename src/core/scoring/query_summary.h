@@ -22,6 +22,11 @@ inline constexpr std::size_t kLeadingSize = 5;
 // Only policy application needs them; the curve and calibration do not.
 enum class TopIds { Drop, Keep };
 
+// Whether a summary sums the entropy terms of its probabilities. Only the
+// entropy and effective-k methods read the sum, and the logarithm it takes
+// for every candidate is a measurable share of streaming a large table.
+enum class EntropySum { Keep, Skip };
+
 // The fields of one candidate that a summary reads. It views the caller's
 // strings and is valid only as long as they are.
 struct CandidateView {
@@ -47,7 +52,8 @@ struct QuerySummary {
   // Number of candidates added.
   std::uint64_t count = 0;
   // Sum of (-p) * ln(p) over the probabilities in list order, 0 for p == 0,
-  // starting at -0.0. Meaningless once `probability_missing` is set.
+  // starting at -0.0. Meaningless once `probability_missing` is set. Both
+  // stay at their initial values with EntropySum::Skip.
   double entropy_sum = -0.0;
   bool probability_missing = false;
   // Number of valid entries of `leading` (at most kLeadingSize).
@@ -65,14 +71,16 @@ struct QuerySummary {
 
 // Adds the next candidate of the query, in list order. Allocates only when
 // the candidate becomes the new top and `ids` is TopIds::Keep.
-void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds ids);
+void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds ids,
+                   EntropySum entropy);
 
 // Returns the view of a table row (rows carry no group).
 [[nodiscard]] CandidateView view_of(const io::CandidateRow& row);
 // Returns the view of a candidate record; it borrows the record's strings.
 [[nodiscard]] CandidateView view_of(const Candidate& candidate);
 
-// Returns the summary of all the query's candidates in list order.
+// Returns the summary of all the query's candidates in list order, with its
+// entropy sum.
 [[nodiscard]] QuerySummary summarize(const QueryRanking& query, TopIds ids);
 
 }  // namespace ferolin::scoring

@@ -1,0 +1,112 @@
+// Stages of compute_curve over a candidates table, each run alone in one
+// program, so that the differences between them show where the time goes:
+// every stage runs the same machine code for the stages before it (the time
+// of libcsv's csv_parse alone moves by about 10% with where the linker puts
+// it, so stages timed in different programs do not subtract). Each run
+// measures one mode and prints one JSON line; benchmarks/bench_curve_profile.py
+// runs the modes and reports medians.
+//
+// Modes:
+//   floor      read the file in chunks and do nothing else
+//   tokenize   libcsv alone: csv_parse over the same chunks, no callbacks
+//   tokenizer  CsvTokenizer: libcsv fed line by line, our field callback,
+//              record positions and checks; no cell converted
+//   count      CandidateRowSource: every known cell converted and checked
+//   summaries  the rows into QuerySummaries as the curve of METHOD builds
+//              them: the lookup of each row's query and its summary
+//   curve      curve_from_table, what compute_curve runs: all of the above,
+//              then scoring and the curve
+//
+// Usage: bench_curve MODE PATH [METHOD]   (METHOD as in policies: margin, max_prob, ...)
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "bench_util.h"
+#include "core/io/candidate_row_source.h"
+#include "core/io/csv_tokenizer.h"
+#include "core/io/file_reader.h"
+#include "core/pipeline/table_functions.h"
+#include "core/scoring/compute_confidence.h"
+#include "core/scoring/query_summaries.h"
+
+namespace {
+
+using bench::die;
+using ferolin::io::kReadChunkSize;
+
+ferolin::ScoringMethod method_named(std::string_view name) {
+  const auto method = ferolin::scoring_method_from_policy_name(name);
+  if (!method) die("unknown method " + std::string(name));
+  return *method;
+}
+
+// Returns the number of records, the header included.
+std::uint64_t run_tokenizer(const std::string& path) {
+  ferolin::io::FileReader file = bench::open_file(path, kReadChunkSize);
+  ferolin::io::CsvTokenizer tokenizer;
+  std::uint64_t records = 0;
+  while (true) {
+    const auto step = tokenizer.next();
+    if (!step) die(step.error().message());
+    if (*step == ferolin::io::CsvTokenizer::Step::End) return records;
+    if (*step == ferolin::io::CsvTokenizer::Step::Record) {
+      ++records;
+      continue;
+    }
+    const auto chunk = file.read();
+    if (!chunk) die(chunk.error().message());
+    if (chunk->empty()) {
+      tokenizer.finish();
+    } else {
+      tokenizer.supply(*chunk);
+    }
+  }
+}
+
+// Returns the number of queries.
+std::uint64_t run_summaries(const std::string& path, ferolin::ScoringMethod method) {
+  auto source = ferolin::io::CandidateRowSource::open(path);
+  if (!source) die(source.error().message());
+  ferolin::scoring::QuerySummaries summaries(ferolin::scoring::TopIds::Drop,
+                                             ferolin::scoring::entropy_sum_for(method));
+  while (true) {
+    const auto row = source->next();
+    if (!row) die(row.error().message());
+    if (*row == nullptr) return summaries.size();
+    summaries.add(**row);
+  }
+}
+
+// Returns the number of curve rows.
+std::uint64_t run_curve(const std::string& path, ferolin::ScoringMethod method) {
+  const auto curve = ferolin::pipeline::curve_from_table(path, method);
+  if (!curve) die(curve.error().message());
+  return curve->size();
+}
+
+std::uint64_t run_mode(const std::string& mode, const std::string& path,
+                       ferolin::ScoringMethod method) {
+  if (mode == "floor") return bench::run_floor(path, kReadChunkSize);
+  if (mode == "tokenize") return bench::run_tokenize(path, kReadChunkSize);
+  if (mode == "tokenizer") return run_tokenizer(path);
+  if (mode == "count") return bench::run_count(path, kReadChunkSize);
+  if (mode == "summaries") return run_summaries(path, method);
+  if (mode == "curve") return run_curve(path, method);
+  die("unknown mode " + mode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) die("usage: bench_curve MODE PATH [METHOD]");
+  const std::string mode = argv[1];
+  const ferolin::ScoringMethod method = method_named(argc > 3 ? argv[3] : "margin");
+  const auto start = bench::Clock::now();
+  const std::uint64_t count = run_mode(mode, argv[2], method);
+  const double seconds = bench::seconds_since(start);
+  std::printf("{\"mode\": \"%s\", \"count\": %llu, \"seconds\": %.6f, \"peak_kib\": %ld}\n",
+              mode.c_str(), static_cast<unsigned long long>(count), seconds, bench::peak_rss_kib());
+  return 0;
+}

@@ -1,0 +1,472 @@
+"""Runs ferolin.compute_curve end to end against pandas, polars, DuckDB and
+plain Python, and checks that all give the same curve.
+
+Each implementation reads the candidates table, finds each query's top
+candidate (the smallest rank; the first in the file among equal ranks) and
+runner-up (the next in that stable rank order), scores the labelled queries
+and builds the risk-coverage curve: one row per distinct confidence in
+descending order, with accepted, total, coverage, errors and risk. A
+confidence that is missing or NaN counts in total but is never accepted.
+Scores: "margin" (p1 - p2 of the first two in rank order; absent with fewer
+than two candidates or a missing probability) and "max-prob" (p1).
+
+Every run is a fresh process (this script as a child) that reports the
+seconds from the start of reading to the finished Python list of curve rows,
+its own peak RSS (VmHWM) and its RSS after the imports. Runs are interleaved
+and the medians reported. pandas (its parallel reader, new in 3.1), polars
+and DuckDB are limited to --threads threads (default: the machine's cores);
+"pandas-1-thread" is pandas held to one thread, as ferolin runs. Before the timed runs, every implementation also runs on a small
+table of edge cases (ties, missing and NaN probabilities, signed zeros,
+infinities, unlabelled and scattered queries) and must give ferolin's curve
+there too. Implementations whose package is missing are skipped.
+
+Usage: python bench_curve.py TABLE [--runs N] [--python-runs N]
+                             [--methods margin,max-prob] [--only ferolin,pandas,...]
+                             [--threads N]
+"""
+import argparse
+import csv
+import importlib.util
+import json
+import math
+import os
+import pathlib
+import platform
+import sys
+import tempfile
+import time
+import warnings
+
+from bench_common import medians, peak_kib, run, run_interleaved, status_kib, table_parser
+
+COLUMNS = ("query_id", "rank", "probability", "is_correct")
+METHODS = ("margin", "max-prob")
+
+
+def zero_threshold(has_positive_zero):
+    """The threshold of the row of zero confidences: +0.0 sorts before -0.0
+    in the total order, so it names the row whenever it occurs."""
+    return 0.0 if has_positive_zero else -0.0
+
+
+# ---- ferolin -----------------------------------------------------------------
+
+def ferolin_curve(path, method):
+    import ferolin
+
+    return ferolin.compute_curve(path, method)
+
+
+def ferolin_rows(curve):
+    keys = ("threshold", "accepted", "total", "coverage", "errors", "risk")
+    return [tuple(row[key] for key in keys) for row in curve]
+
+
+# ---- plain Python with the csv module ----------------------------------------
+
+def python_curve(path, method):
+    # Per query: [top rank, top probability, top label, second rank,
+    # second probability, count].
+    queries = {}
+    labels = {"": None, "true": True, "false": False}
+    with open(path, newline="", encoding="utf-8") as handle:
+        reader = csv.reader(handle)
+        header = next(reader)
+        q, r, p, k = (header.index(name) for name in COLUMNS)
+        for row in reader:
+            text = row[r]
+            rank = int(text[2:], 16) if text.startswith("0x") else int(text)
+            probability = float(row[p]) if row[p] else None
+            query = queries.get(row[q])
+            if query is None:
+                queries[row[q]] = [rank, probability, labels[row[k]], None, None, 1]
+                continue
+            query[5] += 1
+            if rank < query[0]:
+                query[3], query[4] = query[0], query[1]
+                query[0], query[1], query[2] = rank, probability, labels[row[k]]
+            elif query[3] is None or rank < query[3]:
+                query[3], query[4] = rank, probability
+    pairs = [(python_confidence(query, method), query[2]) for query in queries.values()
+             if query[2] is not None]
+    return python_walk(pairs)
+
+
+def python_confidence(query, method):
+    p1, p2 = query[1], query[4]
+    if method == "max-prob":
+        value = p1
+    else:
+        value = p1 - p2 if p1 is not None and p2 is not None else None
+    return None if value is None or math.isnan(value) else value
+
+
+def python_walk(pairs):
+    groups = {}
+    positive_zero = False
+    for confidence, correct in pairs:
+        if confidence is None:
+            continue
+        group = groups.setdefault(confidence, [0, 0])
+        group[0] += 1
+        group[1] += not correct
+        positive_zero |= confidence == 0 and math.copysign(1.0, confidence) > 0
+    rows, accepted, errors, total = [], 0, 0, len(pairs)
+    for confidence in sorted(groups, reverse=True):
+        accepted += groups[confidence][0]
+        errors += groups[confidence][1]
+        threshold = zero_threshold(positive_zero) if confidence == 0 else confidence
+        rows.append((threshold, accepted, total, accepted / total, errors, errors / accepted))
+    return rows
+
+
+# ---- pandas ----------------------------------------------------------------
+
+def pandas_curve(path, method, threads):
+    import numpy as np
+    import pandas as pd
+
+    # pandas 3.1 reads a large file with one thread per core by default.
+    pd.set_option("mode.max_threads", threads)
+    with warnings.catch_warnings():
+        # pandas 3.1 deprecates the argument because every mode is now exact.
+        warnings.simplefilter("ignore")
+        table = pd.read_csv(path, usecols=list(COLUMNS), float_precision="round_trip",
+                            dtype={"query_id": str, "rank": "uint64", "probability": "float64",
+                                   "is_correct": "boolean"})
+    table = table.sort_values("rank", kind="stable")
+    position = table.groupby("query_id", sort=False).cumcount().to_numpy()
+    top = table[position == 0].set_index("query_id")
+    top = top[top["is_correct"].notna()]
+    confidence = top["probability"]
+    if method == "margin":
+        second = table[position == 1].set_index("query_id")["probability"]
+        confidence = confidence - second.reindex(top.index)
+    confidence = confidence.to_numpy(dtype="float64", na_value=np.nan)
+    wrong = ~top["is_correct"].to_numpy(dtype=bool)
+    present = ~np.isnan(confidence)
+    pairs = pd.DataFrame({"confidence": confidence[present], "wrong": wrong[present]})
+    groups = pairs.groupby("confidence").agg(n=("wrong", "size"), e=("wrong", "sum"))
+    groups = groups.sort_index(ascending=False)
+    accepted = groups["n"].cumsum().to_numpy()
+    errors = groups["e"].cumsum().to_numpy()
+    thresholds = groups.index.to_numpy(dtype="float64", copy=True)
+    zeros = pairs["confidence"].to_numpy()
+    thresholds[thresholds == 0] = zero_threshold(bool(np.any((zeros == 0) & ~np.signbit(zeros))))
+    total = len(top)
+    return list(zip(thresholds.tolist(), accepted.tolist(), [total] * len(accepted),
+                    (accepted / total).tolist(), errors.tolist(), (errors / accepted).tolist()))
+
+
+# ---- polars ----------------------------------------------------------------
+
+def polars_curve(path, method):
+    import polars as pl
+
+    probability = pl.col("probability")
+    tops = (
+        pl.scan_csv(path, schema_overrides={"query_id": pl.String, "rank": pl.UInt64,
+                                            "probability": pl.Float64,
+                                            "is_correct": pl.Boolean})
+        .select(COLUMNS)
+        .sort("rank", maintain_order=True)
+        # Within each group, rows keep their order: the stable rank order.
+        .group_by("query_id")
+        .agg(p1=probability.first(), p2=probability.slice(1, 1).first(),
+             correct=pl.col("is_correct").first())
+        .filter(pl.col("correct").is_not_null())
+        .collect()
+    )
+    confidence = pl.col("p1") - pl.col("p2") if method == "margin" else pl.col("p1")
+    total = tops.height
+    groups = (
+        tops.select(confidence=confidence, wrong=~pl.col("correct"))
+        .filter(pl.col("confidence").is_not_null() & pl.col("confidence").is_not_nan())
+        .group_by("confidence")
+        .agg(n=pl.len(), e=pl.col("wrong").sum(),
+             positive_zero=((1.0 / pl.col("confidence")) > 0).any())
+        .sort("confidence", descending=True)
+        .select(
+            threshold=pl.when(pl.col("confidence") == 0)
+            .then(pl.when(pl.col("positive_zero")).then(0.0).otherwise(-0.0))
+            .otherwise(pl.col("confidence")),
+            accepted=pl.col("n").cast(pl.Int64).cum_sum(),
+            errors=pl.col("e").cast(pl.Int64).cum_sum())
+    )
+    # A full column, not a literal: polars divides by a scalar by multiplying
+    # with its reciprocal, which can differ from the quotient in the last bit.
+    groups = (
+        groups.with_columns(pl.Series("total", [total] * groups.height, pl.Int64))
+        .with_columns(coverage=pl.col("accepted") / pl.col("total"),
+                      risk=pl.col("errors") / pl.col("accepted"))
+    )
+    return groups.select("threshold", "accepted", "total", "coverage", "errors",
+                         "risk").rows()
+
+
+# ---- DuckDB ----------------------------------------------------------------
+
+DUCKDB_QUERY = """
+WITH candidates AS (
+  -- DuckDB keeps the insertion order, so row_number() OVER () numbers the
+  -- rows in file order: the tie-break among equal ranks.
+  SELECT query_id, rank, probability, is_correct, row_number() OVER () AS position
+  FROM read_csv($path, header = true,
+                types = {'query_id': 'VARCHAR', 'rank': 'UBIGINT',
+                         'probability': 'DOUBLE', 'is_correct': 'BOOLEAN'})
+),
+tops AS (
+  -- arg_min hands back -0.0 in a struct as +0.0: the sign travels apart.
+  SELECT arg_min({'p': probability, 'negative': signbit(probability), 'correct': is_correct},
+                 {'rank': rank, 'position': position}, 2) AS top
+  FROM candidates GROUP BY query_id
+),
+signed AS (
+  SELECT list_transform(top, lambda t: {'p': CASE WHEN t.negative THEN -abs(t.p) ELSE t.p END,
+                                         'correct': t.correct}) AS top
+  FROM tops
+),
+labelled AS (
+  SELECT NOT top[1].correct AS wrong, CONFIDENCE AS confidence
+  FROM signed WHERE top[1].correct IS NOT NULL
+),
+grouped AS (
+  SELECT confidence, count(*) AS n, count(*) FILTER (WHERE wrong) AS e,
+         bool_or(NOT signbit(confidence)) AS positive_zero
+  FROM labelled WHERE confidence IS NOT NULL AND NOT isnan(confidence)
+  GROUP BY confidence
+),
+walked AS (
+  SELECT CASE WHEN confidence = 0
+              THEN CASE WHEN positive_zero THEN 0.0::DOUBLE ELSE -(0.0::DOUBLE) END
+              ELSE confidence END AS threshold,
+         (sum(n) OVER w)::BIGINT AS accepted, (sum(e) OVER w)::BIGINT AS errors,
+         (SELECT count(*) FROM labelled) AS total, confidence
+  FROM grouped WINDOW w AS (ORDER BY confidence DESC ROWS UNBOUNDED PRECEDING)
+)
+SELECT threshold, accepted, total, accepted::DOUBLE / total::DOUBLE AS coverage, errors,
+       errors::DOUBLE / accepted::DOUBLE AS risk
+FROM walked ORDER BY confidence DESC
+"""
+DUCKDB_CONFIDENCE = {
+    "margin": "CASE WHEN len(top) >= 2 THEN top[1].p - top[2].p END",
+    "max-prob": "top[1].p",
+}
+
+
+def duckdb_curve(path, method, threads):
+    import duckdb
+
+    connection = duckdb.connect()
+    connection.execute(f"SET threads = {int(threads)}")
+    query = DUCKDB_QUERY.replace("CONFIDENCE", DUCKDB_CONFIDENCE[method])
+    return connection.execute(query, {"path": str(path)}).fetchall()
+
+
+# ---- the child ---------------------------------------------------------------
+
+IMPLEMENTATIONS = {
+    # name: (package it needs, function)
+    "ferolin": ("ferolin", lambda path, method, threads: ferolin_curve(path, method)),
+    "pandas": ("pandas", pandas_curve),
+    # The parallel reader of pandas 3.1 held to one thread, as ferolin runs.
+    "pandas-1-thread": ("pandas", lambda path, method, threads: pandas_curve(path, method, 1)),
+    "polars": ("polars", lambda path, method, threads: polars_curve(path, method)),
+    "duckdb": ("duckdb", duckdb_curve),
+    "python": (None, lambda path, method, threads: python_curve(path, method)),
+}
+
+
+def child(name, method, path, threads, curve_out):
+    package, function = IMPLEMENTATIONS[name]
+    start = time.perf_counter()
+    if package:
+        importlib.import_module(package)
+    import_seconds = time.perf_counter() - start
+    base_kib = status_kib("VmRSS")
+    start = time.perf_counter()
+    curve = function(path, method, threads)
+    seconds = time.perf_counter() - start
+    peak = peak_kib()
+    rows = ferolin_rows(curve) if name == "ferolin" else curve
+    if curve_out:
+        with open(curve_out, "w", encoding="utf-8") as out:
+            json.dump(rows, out)
+    print(json.dumps({"seconds": seconds, "peak_kib": peak, "base_kib": base_kib,
+                      "import_seconds": import_seconds, "rows": len(rows)}))
+
+
+# ---- checking the curves -------------------------------------------------------
+
+def exact(row):
+    """The row with every float as its exact bits (float.hex), so that -0.0
+    and 0.0 differ and nothing is compared with a tolerance."""
+    return tuple(value.hex() if isinstance(value, float) else value for value in row)
+
+
+def compare(reference, other):
+    """Returns None when the curves are the same row for row, else a note."""
+    if len(reference) != len(other):
+        return f"{len(other)} rows instead of {len(reference)}"
+    for index, (a, b) in enumerate(zip(reference, other)):
+        if exact(a) != exact(b):
+            return f"row {index}: {b} instead of {a}"
+    return None
+
+
+EDGE_ROWS = [
+    # query, rank, probability, label
+    ("a", "2", "0.3", "false"), ("a", "1", "0.6", "true"),       # rank order not list order
+    ("b", "1", "0.5", "true"), ("b", "1", "0.7", "false"),       # equal ranks: first on top
+    ("c", "1", "0.9", "false"),                                  # one candidate
+    ("d", "1", "0.8", "true"), ("d", "2", "", "false"),          # missing runner-up probability
+    ("e", "1", "nan", "true"), ("e", "2", "0.1", "false"),       # NaN top probability
+    ("f", "1", "0.4", ""), ("f", "2", "0.2", "true"),            # unlabelled top
+    ("g", "1", "-0.0", "true"), ("g", "2", "0.0", "false"),      # margin -0.0, max-prob -0.0
+    ("h", "1", "0.5", "false"), ("h", "2", "0.5", "false"),      # margin +0.0
+    ("i", "1", "inf", "true"), ("i", "2", "inf", "false"),       # margin NaN, max-prob inf
+    ("j", "3", "0.1", "false"), ("k", "1", "0.6", "true"),       # scattered rows
+    ("j", "1", "0.6", "true"), ("k", "2", "0.3", "false"), ("j", "2", "0.2", "false"),
+    ("l", "1", "0.5", "true"), ("l", "3", "0.2", "false"), ("l", "3", "0.1", "true"),
+    ("m", "1", "0.30000000000000004", "false"), ("m", "2", "0.1", "true"),
+    ("n", "1", "1e-320", "true"), ("n", "2", "0", "false"),
+]
+
+
+def write_edge_table(path):
+    with open(path, "w", encoding="utf-8", newline="") as out:
+        out.write("query_id,candidate_id,rank,score,probability,is_correct\n")
+        for number, (query, rank, probability, label) in enumerate(EDGE_ROWS):
+            out.write(f"{query},c{number},{rank},1.0,{probability},{label}\n")
+
+
+def child_command(name, method, table, args, curve_out):
+    return [sys.executable, __file__, str(table), "--child", name, method,
+            "--threads", str(args.threads), "--curve-out", str(curve_out)]
+
+
+def curve_file(directory, name, method):
+    return pathlib.Path(directory) / f"{name}-{method}.json"
+
+
+def compare_all(names, methods, directory):
+    """Returns {(name, method): None or a note} for the curves in `directory`,
+    each compared with ferolin's."""
+    notes = {}
+    for method in methods:
+        reference = json.loads(curve_file(directory, "ferolin", method).read_text())
+        for name in names:
+            curve = json.loads(curve_file(directory, name, method).read_text())
+            notes[(name, method)] = compare(reference, curve)
+    return notes
+
+
+def check_edges(args, directory):
+    """Runs every implementation on the table of edge cases; returns the
+    notes of compare_all."""
+    table = pathlib.Path(directory) / "edges.csv"
+    write_edge_table(table)
+    for method in args.methods:
+        for name in args.only:
+            run(child_command(name, method, table, args, curve_file(directory, name, method)),
+                child_env(args.threads))
+    return compare_all(args.only, args.methods, directory)
+
+
+# ---- the parent ----------------------------------------------------------------
+
+def child_env(threads):
+    return os.environ | {"POLARS_MAX_THREADS": str(threads)}
+
+
+def available(names):
+    out = []
+    for name in names:
+        package = IMPLEMENTATIONS[name][0]
+        if package is None or importlib.util.find_spec(package) is not None:
+            out.append(name)
+        else:
+            print(f"skipped {name}: the package {package} is not installed", file=sys.stderr)
+    if "ferolin" not in out:
+        sys.exit("ferolin is not installed in this interpreter")
+    return out
+
+
+def versions(names):
+    packages = dict.fromkeys(IMPLEMENTATIONS[name][0] for name in names)
+    out = [f"Python {platform.python_version()}"]
+    for package in packages:
+        if package and package != "ferolin":
+            out.append(f"{package} {importlib.import_module(package).__version__}")
+    return ", ".join(out)
+
+
+def report(summaries, notes, table_bytes, args):
+    mb = table_bytes / 1e6
+    for method in args.methods:
+        print(f"\n### {method}\n")
+        print("| implementation | seconds | MB/s | peak RSS (MB) | peak / file | RSS after imports"
+              " (MB) | curve rows | same curve as ferolin |")
+        print("|---|---:|---:|---:|---:|---:|---:|---|")
+        for name in args.only:
+            s = summaries[(name, method)]
+            peak = s["peak_kib"] * 1024 / 1e6
+            note = notes.get((name, method))
+            same = "(reference)" if name == "ferolin" else ("yes" if note is None else note)
+            print(f"| {name} | {s['seconds']:.2f} | {mb / s['seconds']:.0f} | {peak:.0f} | "
+                  f"{peak / mb:.3f} | {s['base_kib'] * 1024 / 1e6:.0f} | {s['rows']} | {same} |")
+        ours = summaries[("ferolin", method)]
+        print()
+        for name in args.only:
+            if name == "ferolin":
+                continue
+            s = summaries[(name, method)]
+            print(f"- ferolin vs {name}: {s['seconds'] / ours['seconds']:.2f} x the speed, "
+                  f"{ours['peak_kib'] / s['peak_kib']:.2f} x the peak memory")
+        peak_share = ours["peak_kib"] * 1024 / table_bytes
+        faster = all(summaries[(name, method)]["seconds"] > ours["seconds"]
+                     for name in ("pandas", "python") if name in args.only)
+        print(f"- aim, faster than pandas and plain Python: {'met' if faster else 'NOT met'}")
+        print(f"- aim, peak below a quarter of the file: {peak_share:.3f} of the file, "
+              f"{'met' if peak_share < 0.25 else 'NOT met'}")
+
+
+def main():
+    parser = table_parser(__doc__)
+    parser.add_argument("--python-runs", type=int, default=3)
+    parser.add_argument("--methods", type=lambda text: text.split(","), default=list(METHODS))
+    parser.add_argument("--only", type=lambda text: text.split(","), default=list(IMPLEMENTATIONS))
+    parser.add_argument("--threads", type=int, default=os.cpu_count())
+    parser.add_argument("--child", nargs=2, help=argparse.SUPPRESS)
+    parser.add_argument("--curve-out", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        child(args.child[0], args.child[1], str(args.table), args.threads, args.curve_out)
+        return
+    args.only = available(args.only)
+    print(f"{versions(args.only)}; {args.threads} threads for pandas, polars and DuckDB; "
+          f"load average before: {os.getloadavg()}", flush=True)
+    with tempfile.TemporaryDirectory() as directory:
+        for (name, method), note in check_edges(args, directory).items():
+            if name != "ferolin":
+                print(f"edge table, {method}, {name}: {'same curve' if note is None else note}")
+        # Every run writes its curve after its clock has stopped; the last
+        # run's curve of each implementation is compared.
+        plan = []
+        for method in args.methods:
+            for name in args.only:
+                runs = args.python_runs if name == "python" else args.runs
+                command = child_command(name, method, args.table, args,
+                                        curve_file(directory, name, method))
+                plan.append(((name, method), command, runs))
+        results = run_interleaved(plan, child_env(args.threads))
+        notes = compare_all(args.only, args.methods, directory)
+    summaries = {key: medians(r, ("seconds", "peak_kib", "base_kib")) | {"rows": r[0]["rows"]}
+                 for key, r in results.items()}
+    print(f"\nmedians of {args.runs} runs ({args.python_runs} for plain Python); "
+          f"load average after: {os.getloadavg()}")
+    report(summaries, notes, args.table.stat().st_size, args)
+
+
+if __name__ == "__main__":
+    main()
