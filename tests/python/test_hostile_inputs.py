@@ -255,3 +255,33 @@ def test_policy_truncated(write_file, cut):
     path = write_file("p.json", POLICY_TEXT[:cut])
     with pytest.raises(RuntimeError, match=r"^JSON error: .* at line 1 column \d+$"):
         ferolin.load_policy(path)
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+def test_running_out_of_memory_raises_memory_error(tmp_path):
+    # Many queries need memory in the core; under a tight address-space limit
+    # its allocation fails, which must reach Python as MemoryError and leave
+    # the interpreter running.
+    table = tmp_path / "many.csv"
+    table.write_text("query_id,candidate_id,rank,score\n"
+                     + "".join(f"q{i},c,1,1\n" for i in range(300_000)))
+    script = f"""
+import resource, ferolin
+def size():
+    for line in open("/proc/self/status"):
+        if line.startswith("VmSize:"):
+            return int(line.split()[1]) * 1024
+limit = size() + 40 * 2**20
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+for call in (lambda: ferolin.compute_curve({str(table)!r}, "margin"),
+             lambda: ferolin.apply_policy({str(table)!r}, {POLICY!r})):
+    try:
+        call()
+        print("completed")
+    except MemoryError:
+        print("MemoryError")
+print("alive")
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "MemoryError", "alive"]
