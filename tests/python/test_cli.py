@@ -61,6 +61,14 @@ def test_several_scores_and_json():
     (document,) = json.loads(result.stdout)
     assert document["curve"] == ferolin.compute_curve(LABELLED, "entropy")
     assert document["aurc"] == ferolin.aurc(document["curve"])
+    # E-AURC is NaN here (some queries lack probabilities): JSON says null.
+    assert math.isnan(ferolin.eaurc(document["curve"])) and document["eaurc"] is None
+
+
+@pytest.mark.parametrize("command", ["curve", "calibrate", "apply"])
+def test_every_subcommand_has_help_with_an_example(command):
+    result = ferolin_cli(command, "--help", check_rc=0)
+    assert f"example: ferolin {command} " in result.stdout
 
 
 def test_calibrate_then_apply(tmp_path):
