@@ -148,10 +148,10 @@ def readable_again(path, reads):
 
 def run_curve(args):
     with readable_again(args.table, len(args.score)) as table:
-        draw_curves(args, table)
+        print_curves(args, table)
 
 
-def draw_curves(args, table):
+def print_curves(args, table):
     plot = load_plot() if args.plot else None
     curves = [(score, call(ferolin.compute_curve, table, score)) for score in args.score]
     summaries = [(score, ferolin.aurc(curve), ferolin.eaurc(curve)) for score, curve in curves]

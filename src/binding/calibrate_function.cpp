@@ -66,13 +66,13 @@ PyObject* calibrate_impl(const CalibrateArguments& arguments) {
   const std::optional<std::optional<double>> threshold = choose_threshold(arguments, *curve);
   if (!threshold) return nullptr;
   PolicyFile policy;
-  policy.version = "0.1.0";
+  policy.version = kPolicyVersion;
   policy.scoring_method = arguments.score;
   policy.threshold = threshold->value_or(kNoThreshold);
   policy.target_error_rate = arguments.error_rate;
   policy.calibration_method = arguments.method;
   policy.confidence_level = arguments.confidence_level;
-  policy.created_by = "ferolin";
+  policy.created_by = kPolicyCreator;
   return policy_to_dict(policy).release();
 }
 

@@ -14,14 +14,9 @@ std::optional<T> fail_with_note(const char* parameter) {
 }  // namespace
 
 std::optional<std::string_view> text_parameter(PyObject* object, const char* parameter) {
-  if (!PyUnicode_Check(object)) {
-    raise_not_instance(object, "str");
-    return fail_with_note<std::string_view>(parameter);
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-  if (utf8 == nullptr) return fail_with_note<std::string_view>(parameter);
-  return std::string_view(utf8, static_cast<std::size_t>(size));
+  std::optional<std::string_view> text = to_text(object);
+  if (!text) return fail_with_note<std::string_view>(parameter);
+  return text;
 }
 
 std::optional<double> float_parameter(PyObject* object, const char* parameter) {
@@ -69,11 +64,33 @@ std::optional<std::uint64_t> to_unsigned(PyObject* object) {
   return static_cast<std::uint64_t>(value);
 }
 
-std::optional<PyRef> dict_lookup(PyObject* dict, PyObject* key) {
-  PyObject* value = PyDict_GetItemWithError(dict, key);
+std::optional<std::string_view> to_text(PyObject* object) {
+  if (!PyUnicode_Check(object)) {
+    raise_not_instance(object, "str");
+    return std::nullopt;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+std::optional<PyRef> dict_item(PyObject* dict, const char* key) {
+  PyRef key_object = PyRef::steal(PyUnicode_InternFromString(key));
+  if (!key_object) return std::nullopt;
+  PyObject* value = PyDict_GetItemWithError(dict, key_object.get());
   if (value == nullptr && PyErr_Occurred()) return std::nullopt;
   // Own the value: converting it may run Python code that mutates the dict.
   return PyRef::borrow(value);
+}
+
+std::optional<PyRef> required_dict_item(PyObject* dict, const char* key) {
+  std::optional<PyRef> value = dict_item(dict, key);
+  if (value && !*value) {
+    raise_missing_key(key);
+    return std::nullopt;
+  }
+  return value;
 }
 
 }  // namespace ferolin::binding

@@ -36,10 +36,16 @@ struct OptionalFloat {
 // TypeError for non-integers (floats too), OverflowError out of range.
 [[nodiscard]] std::optional<std::uint64_t> to_unsigned(PyObject* object);
 
+// A str (or subclass) as UTF-8, viewed for as long as `object` lives;
+// TypeError "'<type>' object is not an instance of 'str'" otherwise.
+[[nodiscard]] std::optional<std::string_view> to_text(PyObject* object);
+
 // Looks `key` up straight in the dict's storage (no __getitem__ or
 // __missing__ of a subclass). Returns the value as a new reference, an empty
 // PyRef when the key is missing (no exception set), or std::nullopt when
 // the lookup raised.
-[[nodiscard]] std::optional<PyRef> dict_lookup(PyObject* dict, PyObject* key);
+[[nodiscard]] std::optional<PyRef> dict_item(PyObject* dict, const char* key);
+// As dict_item, but a missing key raises KeyError "missing '<key>'".
+[[nodiscard]] std::optional<PyRef> required_dict_item(PyObject* dict, const char* key);
 
 }  // namespace ferolin::binding

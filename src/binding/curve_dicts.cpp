@@ -12,26 +12,14 @@ namespace {
 constexpr std::array<const char*, 6> kCurveKeys = {"threshold", "accepted", "total",
                                                    "coverage",  "errors",   "risk"};
 
-// Looks `key` up in `dict`; a missing key raises KeyError "missing '<key>'".
-std::optional<PyRef> required_value(PyObject* dict, const char* key) {
-  PyRef key_object = PyRef::steal(PyUnicode_InternFromString(key));
-  if (!key_object) return std::nullopt;
-  std::optional<PyRef> value = dict_lookup(dict, key_object.get());
-  if (value && !*value) {
-    raise_missing_key(key);
-    return std::nullopt;
-  }
-  return value;
-}
-
 std::optional<double> float_value(PyObject* dict, const char* key) {
-  std::optional<PyRef> value = required_value(dict, key);
+  std::optional<PyRef> value = required_dict_item(dict, key);
   if (!value) return std::nullopt;
   return to_double(value->get());
 }
 
 std::optional<std::uint64_t> unsigned_value(PyObject* dict, const char* key) {
-  std::optional<PyRef> value = required_value(dict, key);
+  std::optional<PyRef> value = required_dict_item(dict, key);
   if (!value) return std::nullopt;
   return to_unsigned(value->get());
 }
@@ -48,7 +36,7 @@ std::optional<RiskCoverageRow> dict_to_row(PyObject* dict) {
   if (!coverage) return std::nullopt;
   const std::optional<std::uint64_t> errors = unsigned_value(dict, "errors");
   if (!errors) return std::nullopt;
-  std::optional<PyRef> risk = required_value(dict, "risk");
+  std::optional<PyRef> risk = required_dict_item(dict, "risk");
   if (!risk) return std::nullopt;
   if (risk->get() != Py_None) {
     row.risk = to_double(risk->get());

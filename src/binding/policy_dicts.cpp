@@ -14,46 +14,18 @@ constexpr std::array<const char*, 7> kPolicyKeys = {
     "version",          "scoring_method", "threshold", "target_error_rate", "calibration_method",
     "confidence_level", "created_by"};
 
-// Looks `key` up; std::nullopt when the lookup raised, an empty PyRef when
-// the key is missing.
-std::optional<PyRef> lookup(PyObject* dict, const char* key) {
-  PyRef key_object = PyRef::steal(PyUnicode_InternFromString(key));
-  if (!key_object) return std::nullopt;
-  return dict_lookup(dict, key_object.get());
-}
-
-// The value under a required key; KeyError "missing '<key>'" when absent.
-std::optional<PyRef> required(PyObject* dict, const char* key) {
-  std::optional<PyRef> value = lookup(dict, key);
-  if (value && !*value) {
-    raise_missing_key(key);
-    return std::nullopt;
-  }
-  return value;
-}
-
 std::optional<std::string> required_text(PyObject* dict, const char* key) {
-  std::optional<PyRef> value = required(dict, key);
+  std::optional<PyRef> value = required_dict_item(dict, key);
   if (!value) return std::nullopt;
-  if (!PyUnicode_Check(value->get())) {
-    raise_not_instance(value->get(), "str");
-    return std::nullopt;
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(value->get(), &size);
-  if (utf8 == nullptr) return std::nullopt;
-  return std::string(utf8, static_cast<std::size_t>(size));
+  const std::optional<std::string_view> text = to_text(value->get());
+  if (!text) return std::nullopt;
+  return std::string(*text);
 }
 
 std::optional<double> required_float(PyObject* dict, const char* key) {
-  std::optional<PyRef> value = required(dict, key);
+  std::optional<PyRef> value = required_dict_item(dict, key);
   if (!value) return std::nullopt;
   return to_double(value->get());
-}
-
-// The message of the JSON library's reader of enumeration names.
-PyObject* raise_unknown_variant(const std::string& name, const std::string& expected) {
-  return raise_runtime_error("unknown variant `" + name + "`, expected " + expected);
 }
 
 }  // namespace
@@ -78,7 +50,7 @@ std::optional<PolicyFile> dict_to_policy(PyObject* dict) {
   if (!scoring) return std::nullopt;
   const std::optional<ScoringMethod> scoring_method = scoring_method_from_policy_name(*scoring);
   if (!scoring_method) {
-    raise_unknown_variant(*scoring, scoring_policy_names_list());
+    raise_runtime_error(unknown_scoring_variant(*scoring));
     return std::nullopt;
   }
   const std::optional<std::string> calibration = required_text(dict, "calibration_method");
@@ -86,10 +58,10 @@ std::optional<PolicyFile> dict_to_policy(PyObject* dict) {
   const std::optional<CalibrationMethod> calibration_method =
       calibration_method_from_policy_name(*calibration);
   if (!calibration_method) {
-    raise_unknown_variant(*calibration, calibration_policy_names_list());
+    raise_runtime_error(unknown_calibration_variant(*calibration));
     return std::nullopt;
   }
-  std::optional<PyRef> level = lookup(dict, "confidence_level");
+  std::optional<PyRef> level = dict_item(dict, "confidence_level");
   if (!level) return std::nullopt;
   if (*level && level->get() != Py_None) {
     policy.confidence_level = to_double(level->get());
@@ -107,7 +79,7 @@ std::optional<PolicyFile> dict_to_policy(PyObject* dict) {
   policy.threshold = *threshold;
   policy.target_error_rate = *target;
   policy.calibration_method = *calibration_method;
-  policy.created_by = "ferolin";
+  policy.created_by = kPolicyCreator;
   return policy;
 }
 

@@ -57,4 +57,13 @@ std::optional<CalibrationMethod> calibration_method_from_policy_name(std::string
 std::string scoring_policy_names_list() { return backquoted_list(kScoringPolicyNames); }
 std::string calibration_policy_names_list() { return backquoted_list(kCalibrationPolicyNames); }
 
+std::string unknown_scoring_variant(std::string_view spelling) {
+  return "unknown variant `" + std::string(spelling) + "`, expected " + scoring_policy_names_list();
+}
+
+std::string unknown_calibration_variant(std::string_view spelling) {
+  return "unknown variant `" + std::string(spelling) + "`, expected " +
+         calibration_policy_names_list();
+}
+
 }  // namespace ferolin

@@ -114,6 +114,12 @@ struct AnnotationDecision {
   std::string method;
 };
 
+// The format version that policies are written with and the only one that
+// reading accepts.
+inline constexpr std::string_view kPolicyVersion = "0.1.0";
+// The producer tag of every policy that ferolin builds.
+inline constexpr std::string_view kPolicyCreator = "ferolin";
+
 // A stored trust policy.
 struct PolicyFile {
   std::string version;
@@ -140,5 +146,9 @@ struct PolicyFile {
 // valid spellings that "unknown variant" messages show.
 [[nodiscard]] std::string scoring_policy_names_list();
 [[nodiscard]] std::string calibration_policy_names_list();
+// Returns "unknown variant `<spelling>`, expected one of ..." for a spelling
+// that names no method, as policy files and policy dictionaries report it.
+[[nodiscard]] std::string unknown_scoring_variant(std::string_view spelling);
+[[nodiscard]] std::string unknown_calibration_variant(std::string_view spelling);
 
 }  // namespace ferolin

@@ -147,14 +147,11 @@ void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offse
   }
   parse(bytes, size);
   // A piece holds at most one line break, at its end; an LF completes a
-  // CRLF only when it directly follows the CR that ended the last piece.
-  if (size > 1) last_was_cr_ = false;
+  // CRLF only when it is the whole piece, right after a piece ending in CR.
   const char last = bytes[size - 1];
-  if (is_line_break(last)) {
-    count_line_break(last);
-  } else {
-    last_was_cr_ = false;
-  }
+  const bool lf_of_crlf = size == 1 && last == '\n' && last_was_cr_;
+  if (is_line_break(last) && !lf_of_crlf) ++line_;
+  last_was_cr_ = last == '\r';
 }
 
 void CsvTokenizer::parse(const char* bytes, std::size_t size) {
@@ -179,15 +176,6 @@ void CsvTokenizer::parse(const char* bytes, std::size_t size) {
     if (taken != 1) return fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
     if (++done == size) return;
   }
-}
-
-void CsvTokenizer::count_line_break(char terminator) {
-  if (terminator == '\n' && last_was_cr_) {
-    last_was_cr_ = false;  // the LF of a CRLF
-    return;
-  }
-  ++line_;
-  last_was_cr_ = terminator == '\r';
 }
 
 void CsvTokenizer::finish_parser() {

@@ -74,7 +74,6 @@ class CsvTokenizer {
   void feed_next_piece();
   void feed(const char* bytes, std::size_t size, std::uint64_t offset, bool has_spaces);
   void parse(const char* bytes, std::size_t size);
-  void count_line_break(char terminator);
   void finish_parser();
   Result<Step> complete_record();
   [[nodiscard]] std::optional<FerolinError> check_record() const;

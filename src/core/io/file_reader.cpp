@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "core/io/path_text.h"
+
 namespace ferolin::io {
 namespace {
 
@@ -16,13 +18,11 @@ FerolinError system_error(int errnum) { return FerolinError::csv(os_error_text(e
 }  // namespace
 
 Result<FileReader> FileReader::open(std::string_view path, std::size_t chunk_size) {
-  if (path.find('\0') != std::string_view::npos) {
-    return std::unexpected(FerolinError::csv("path contains a NUL byte"));
-  }
-  const std::string terminated(path);
+  const std::optional<std::string> terminated = path_for_system(path);
+  if (!terminated) return std::unexpected(FerolinError::csv(std::string(kNulInPath)));
   int fd;
   do {
-    fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(terminated->c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(system_error(errno));
   std::optional<std::uint64_t> size_hint;

@@ -1,12 +1,12 @@
 #include "core/io/group_by_query.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <numeric>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+
+#include "core/byte_order.h"
 
 namespace ferolin::io {
 namespace {
@@ -45,11 +45,8 @@ QueryIndex index_queries(const std::vector<Candidate>& candidates) {
 
 std::vector<QueryRanking> group_by_query(std::vector<Candidate> candidates) {
   QueryIndex index = index_queries(candidates);
-  // std::string compares as unsigned bytes, so this is the raw byte order.
-  std::vector<std::size_t> order(index.ids.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::ranges::sort(order,
-                    [&](std::size_t a, std::size_t b) { return index.ids[a] < index.ids[b]; });
+  const std::vector<std::string_view> ids(index.ids.begin(), index.ids.end());
+  const std::vector<std::size_t> order = order_by_bytes(ids);
   std::vector<std::size_t> slot_of(order.size());
   std::vector<QueryRanking> rankings(order.size());
   for (std::size_t slot = 0; slot < order.size(); ++slot) {

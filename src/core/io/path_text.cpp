@@ -2,10 +2,8 @@
 
 namespace ferolin::io {
 
-Result<std::string> path_for_system(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) {
-    return std::unexpected(FerolinError::io("path contains a NUL byte"));
-  }
+std::optional<std::string> path_for_system(std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return std::nullopt;
   return std::string(path);
 }
 

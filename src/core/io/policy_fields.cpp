@@ -31,28 +31,18 @@ std::optional<std::string> store_number(const JsonValue& value, PolicyField fiel
   return std::nullopt;
 }
 
-std::optional<std::string> store_optional_string(const JsonValue& value, PolicyField field,
-                                                 std::optional<std::string>& out) {
+// Null makes the optional field absent; any other value is stored as the
+// plain field would store it, and leaves the field absent when it does not fit.
+template <typename T, typename Store>
+std::optional<std::string> store_optional(const JsonValue& value, PolicyField field,
+                                          std::optional<T>& out, Store store) {
   if (value.kind == Kind::Null) {
     out.reset();
     return std::nullopt;
   }
-  if (auto problem = store_string(value, field, out.emplace())) {
-    out.reset();
-    return problem;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> store_optional_number(const JsonValue& value, PolicyField field,
-                                                 std::optional<double>& out) {
-  if (value.kind == Kind::Null) {
-    out.reset();
-    return std::nullopt;
-  }
-  if (!value.is_number()) return mismatch(value, field);
-  out = value.as_double();
-  return std::nullopt;
+  std::optional<std::string> problem = store(value, field, out.emplace());
+  if (problem) out.reset();
+  return problem;
 }
 
 }  // namespace
@@ -104,15 +94,13 @@ std::optional<std::string> store_variant(PolicyFile& policy, PolicyField field,
       policy.scoring_method = *method;
       return std::nullopt;
     }
-    return "unknown variant `" + std::string(spelling) + "`, expected " +
-           scoring_policy_names_list();
+    return unknown_scoring_variant(spelling);
   }
   if (const auto method = calibration_method_from_policy_name(spelling)) {
     policy.calibration_method = *method;
     return std::nullopt;
   }
-  return "unknown variant `" + std::string(spelling) + "`, expected " +
-         calibration_policy_names_list();
+  return unknown_calibration_variant(spelling);
 }
 
 std::optional<std::string> store_scalar(PolicyFile& policy, PolicyField field,
@@ -123,13 +111,13 @@ std::optional<std::string> store_scalar(PolicyFile& policy, PolicyField field,
     case PolicyField::CreatedBy:
       return store_string(value, field, policy.created_by);
     case PolicyField::GroupCol:
-      return store_optional_string(value, field, policy.group_col);
+      return store_optional(value, field, policy.group_col, store_string);
     case PolicyField::Threshold:
       return store_number(value, field, policy.threshold);
     case PolicyField::TargetErrorRate:
       return store_number(value, field, policy.target_error_rate);
     case PolicyField::ConfidenceLevel:
-      return store_optional_number(value, field, policy.confidence_level);
+      return store_optional(value, field, policy.confidence_level, store_number);
     case PolicyField::ScoringMethod:
     case PolicyField::CalibrationMethod:
       if (value.kind != Kind::String) return mismatch(value, field);

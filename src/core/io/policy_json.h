@@ -11,9 +11,6 @@
 
 namespace ferolin::io {
 
-// The only version that reading accepts.
-inline constexpr std::string_view kPolicyVersion = "0.1.0";
-
 // Returns the policy held by the JSON text `bytes` (an object with the nine
 // keys, or an array of seven to nine values), after checking its version.
 // Every failure to convert is Json, "{description} at line L column C";

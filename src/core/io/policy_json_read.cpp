@@ -75,8 +75,8 @@ Result<PolicyFile> parse_policy(std::span<const char> bytes) {
 }
 
 Result<PolicyFile> read_policy(std::string_view path) {
-  const Result<std::string> c_path = path_for_system(path);
-  if (!c_path) return std::unexpected(c_path.error());
+  const std::optional<std::string> c_path = path_for_system(path);
+  if (!c_path) return std::unexpected(FerolinError::io(std::string(kNulInPath)));
   const int fd = ::open(c_path->c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::unexpected(FerolinError::io(os_error_text(errno)));
   TextSource source(fd);

@@ -116,8 +116,8 @@ Result<std::string> policy_to_json_text(const PolicyFile& value) {
 }
 
 Result<void> write_json(const PolicyFile& value, std::string_view path) {
-  const Result<std::string> c_path = path_for_system(path);
-  if (!c_path) return std::unexpected(c_path.error());
+  const std::optional<std::string> c_path = path_for_system(path);
+  if (!c_path) return std::unexpected(FerolinError::io(std::string(kNulInPath)));
   const Result<std::string> text = policy_to_json_text(value);
   if (!text) return std::unexpected(text.error());
   return replace_file_text(*c_path, *text);

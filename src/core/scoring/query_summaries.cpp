@@ -1,56 +1,10 @@
 #include "core/scoring/query_summaries.h"
 
-#include <algorithm>
-#include <array>
-#include <cstdint>
-#include <cstring>
 #include <utility>
 
+#include "core/byte_order.h"
+
 namespace ferolin::scoring {
-namespace {
-
-constexpr std::size_t kPrefixWords = 3;
-
-// A key's first 24 bytes, zero-padded, as big-endian words: comparing the
-// words in order compares the bytes as unsigned char. Held inline so that
-// most comparisons of a large sort touch no key in the hash nodes.
-struct PrefixedPosition {
-  std::array<std::uint64_t, kPrefixWords> prefix{};
-  std::size_t position = 0;
-};
-
-std::array<std::uint64_t, kPrefixWords> prefix_of(const std::string& key) {
-  std::array<unsigned char, kPrefixWords * 8> bytes{};
-  std::memcpy(bytes.data(), key.data(), std::min(key.size(), bytes.size()));
-  std::array<std::uint64_t, kPrefixWords> words{};
-  for (std::size_t i = 0; i < kPrefixWords; ++i) {
-    std::uint64_t word = 0;
-    for (std::size_t j = 0; j < 8; ++j) word = (word << 8) | bytes[i * 8 + j];
-    words[i] = word;
-  }
-  return words;
-}
-
-// Returns the positions of `nodes` in ascending order of the bytes of their
-// keys (unsigned, a proper prefix first). Unequal prefixes decide the order
-// as the whole keys would: where one key ends, its zero padding sorts at or
-// below any byte of the other. Equal prefixes fall back to the keys.
-template <typename Node>
-std::vector<std::size_t> order_by_bytes(const std::vector<Node>& nodes) {
-  std::vector<PrefixedPosition> entries(nodes.size());
-  for (std::size_t i = 0; i < nodes.size(); ++i) entries[i] = {prefix_of(nodes[i].key()), i};
-  std::sort(entries.begin(), entries.end(),
-            [&nodes](const PrefixedPosition& a, const PrefixedPosition& b) {
-              if (a.prefix != b.prefix) return a.prefix < b.prefix;
-              // std::string compares its bytes as unsigned char.
-              return nodes[a.position].key() < nodes[b.position].key();
-            });
-  std::vector<std::size_t> order(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) order[i] = entries[i].position;
-  return order;
-}
-
-}  // namespace
 
 void QuerySummaries::add(std::string_view query_id, const CandidateView& candidate) {
   add_candidate(summary_for(query_id), candidate, ids_, entropy_);
@@ -79,9 +33,13 @@ std::vector<KeyedSummary> QuerySummaries::take_sorted() {
   std::vector<Index::node_type> nodes;
   nodes.reserve(index_.size());
   while (!index_.empty()) nodes.push_back(index_.extract(index_.begin()));
+  std::vector<std::string_view> keys;
+  keys.reserve(nodes.size());
+  for (const Index::node_type& node : nodes) keys.push_back(node.key());
+  const std::vector<std::size_t> order = order_by_bytes(keys);
   std::vector<KeyedSummary> sorted;
   sorted.reserve(nodes.size());
-  for (std::size_t at : order_by_bytes(nodes)) {
+  for (std::size_t at : order) {
     Index::node_type& node = nodes[at];
     sorted.push_back({std::move(node.key()), std::move(summaries_[node.mapped()])});
   }

@@ -1,6 +1,5 @@
 #include "core/scoring/topk_gap.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace ferolin::scoring::topk_gap {
@@ -9,7 +8,8 @@ std::optional<double> score(const QuerySummary& summary) {
   if (summary.count < 2) return std::nullopt;
   const double s1 = summary.leading[0].score;
   if (std::isnan(s1)) return std::nullopt;
-  const std::size_t m = std::min<std::size_t>(summary.leading_size, kLeadingSize);
+  // The leading entries are the first min(n, 5) candidates in rank order.
+  const std::size_t m = summary.leading_size;
   // Starting at -0.0 keeps the sign of a sum of negative zeros.
   double sum = -0.0;
   for (std::size_t i = 1; i < m; ++i) {
