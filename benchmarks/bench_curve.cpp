@@ -24,9 +24,9 @@
 #include <string_view>
 
 #include "bench_util.h"
-#include "core/io/candidate_row_source.h"
-#include "core/io/csv_tokenizer.h"
-#include "core/io/file_reader.h"
+#include "core/table/candidate_row_source.h"
+#include "core/table/csv_tokenizer.h"
+#include "core/os/file_reader.h"
 #include "core/pipeline/table_functions.h"
 #include "core/scoring/compute_confidence.h"
 #include "core/scoring/query_summaries.h"
@@ -34,7 +34,7 @@
 namespace {
 
 using bench::die;
-using ferolin::io::kReadChunkSize;
+using ferolin::os::kReadChunkSize;
 
 ferolin::ScoringMethod method_named(std::string_view name) {
   const auto method = ferolin::scoring_method_from_policy_name(name);
@@ -44,14 +44,14 @@ ferolin::ScoringMethod method_named(std::string_view name) {
 
 // Returns the number of records, the header included.
 std::uint64_t run_tokenizer(const std::string& path) {
-  ferolin::io::FileReader file = bench::open_file(path, kReadChunkSize);
-  ferolin::io::CsvTokenizer tokenizer;
+  ferolin::os::FileReader file = bench::open_file(path, kReadChunkSize);
+  ferolin::table::CsvTokenizer tokenizer;
   std::uint64_t records = 0;
   while (true) {
     const auto step = tokenizer.next();
     if (!step) die(step.error().message());
-    if (*step == ferolin::io::CsvTokenizer::Step::End) return records;
-    if (*step == ferolin::io::CsvTokenizer::Step::Record) {
+    if (*step == ferolin::table::CsvTokenizer::Step::End) return records;
+    if (*step == ferolin::table::CsvTokenizer::Step::Record) {
       ++records;
       continue;
     }
@@ -67,7 +67,7 @@ std::uint64_t run_tokenizer(const std::string& path) {
 
 // Returns the number of queries.
 std::uint64_t run_summaries(const std::string& path, ferolin::ScoringMethod method) {
-  auto source = ferolin::io::CandidateRowSource::open(path);
+  auto source = ferolin::table::CandidateRowSource::open(path);
   if (!source) die(source.error().message());
   ferolin::scoring::QuerySummaries summaries(ferolin::scoring::TopIds::Drop,
                                              ferolin::scoring::entropy_sum_for(method));

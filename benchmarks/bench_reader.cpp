@@ -18,9 +18,9 @@
 #include <utility>
 
 #include "bench_util.h"
-#include "core/io/file_reader.h"
-#include "core/io/group_by_query.h"
-#include "core/io/read_candidates.h"
+#include "core/os/file_reader.h"
+#include "core/table/group_by_query.h"
+#include "core/table/read_candidates.h"
 
 namespace {
 
@@ -32,12 +32,12 @@ using bench::seconds_since;
 struct Options {
   std::string mode;
   std::string path;
-  std::size_t chunk = ferolin::io::kReadChunkSize;
+  std::size_t chunk = ferolin::os::kReadChunkSize;
   bool keep_details = true;
 };
 
 std::vector<ferolin::Candidate> read_all(const Options& options) {
-  auto list = ferolin::io::read_candidates(options.path, {.keep_details = options.keep_details});
+  auto list = ferolin::table::read_candidates(options.path, {.keep_details = options.keep_details});
   if (!list) die(list.error().message());
   return std::move(*list);
 }
@@ -49,7 +49,7 @@ void run_group(const Options& options) {
   const long read_peak = peak_rss_kib();
   const std::size_t rows = list.size();
   const auto group_start = Clock::now();
-  const auto rankings = ferolin::io::group_by_query(std::move(list));
+  const auto rankings = ferolin::table::group_by_query(std::move(list));
   const double group_seconds = seconds_since(group_start);
   std::printf(
       "{\"mode\": \"group\", \"rows\": %zu, \"queries\": %zu, \"read_seconds\": %.6f, "

@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "core/io/candidate_row_source.h"
-#include "core/io/file_reader.h"
+#include "core/table/candidate_row_source.h"
+#include "core/os/file_reader.h"
 
 namespace bench {
 
@@ -44,15 +44,15 @@ using Clock = std::chrono::steady_clock;
 }
 
 // Returns a reader over `path` in chunks of `chunk` bytes.
-[[nodiscard]] inline ferolin::io::FileReader open_file(const std::string& path, std::size_t chunk) {
-  auto file = ferolin::io::FileReader::open(path, chunk);
+[[nodiscard]] inline ferolin::os::FileReader open_file(const std::string& path, std::size_t chunk) {
+  auto file = ferolin::os::FileReader::open(path, chunk);
   if (!file) die(file.error().message());
   return std::move(*file);
 }
 
 // Reads the file in chunks and does nothing else; returns 0.
 inline std::uint64_t run_floor(const std::string& path, std::size_t chunk) {
-  ferolin::io::FileReader file = open_file(path, chunk);
+  ferolin::os::FileReader file = open_file(path, chunk);
   while (true) {
     const auto bytes = file.read();
     if (!bytes) die(bytes.error().message());
@@ -62,7 +62,7 @@ inline std::uint64_t run_floor(const std::string& path, std::size_t chunk) {
 
 // libcsv alone: csv_parse over the same chunks with no callbacks; returns 0.
 inline std::uint64_t run_tokenize(const std::string& path, std::size_t chunk) {
-  ferolin::io::FileReader file = open_file(path, chunk);
+  ferolin::os::FileReader file = open_file(path, chunk);
   csv_parser parser{};
   csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI);
   while (true) {
@@ -81,7 +81,7 @@ inline std::uint64_t run_tokenize(const std::string& path, std::size_t chunk) {
 
 // CandidateRowSource with a consumer that only counts; returns the rows.
 inline std::uint64_t run_count(const std::string& path, std::size_t chunk) {
-  auto source = ferolin::io::CandidateRowSource::from_chunks(
+  auto source = ferolin::table::CandidateRowSource::from_chunks(
       [file = open_file(path, chunk)]() mutable { return file.read(); });
   if (!source) die(source.error().message());
   std::uint64_t rows = 0;

@@ -14,14 +14,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/io/candidate_row_source.h"
+#include "core/table/candidate_row_source.h"
 #include "fuzz_check.h"
 
 namespace ferolin::fuzz {
 namespace {
 
-using io::CandidateRow;
-using io::CandidateRowSource;
+using table::CandidateRow;
+using table::CandidateRowSource;
 
 // A CandidateRow that owns its strings, with where the row starts.
 struct OwnedRow {
@@ -32,7 +32,7 @@ struct OwnedRow {
   std::optional<double> probability;
   std::optional<bool> is_correct;
   std::optional<std::string> smiles, inchikey, formula, target_inchikey;
-  io::RecordPosition position;
+  table::RecordPosition position;
 };
 
 struct Outcome {
@@ -45,7 +45,7 @@ std::optional<std::string> own(std::optional<std::string_view> text) {
   return std::string(*text);
 }
 
-OwnedRow own(const CandidateRow& row, const io::RecordPosition& position) {
+OwnedRow own(const CandidateRow& row, const table::RecordPosition& position) {
   return {std::string(row.query_id),
           std::string(row.candidate_id),
           row.rank,

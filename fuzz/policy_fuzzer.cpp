@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/io/policy_json.h"
+#include "core/policy_file/policy_json.h"
 #include "fuzz_check.h"
 
 namespace ferolin::fuzz {
@@ -68,17 +68,17 @@ void check_error_form(const FerolinError& error) {
 }
 
 void check_round_trip(const PolicyFile& policy) {
-  const Result<std::string> text = io::policy_to_json_text(policy);
+  const Result<std::string> text = policy_file::policy_to_json_text(policy);
   require(text.has_value(), "a policy that was read can be written",
           text ? "" : text.error().message());
-  const Result<PolicyFile> again = io::parse_policy(*text);
+  const Result<PolicyFile> again = policy_file::parse_policy(*text);
   require(again.has_value(), "a written policy reads back",
           *text + "\n" + (again ? "" : again.error().message()));
   require(same_policy(policy, *again), "a written policy reads back equal", *text);
   // Group labels are written in no defined order; with at most one the
   // whole text is fixed.
   if (!policy.group_thresholds || policy.group_thresholds->size() < 2) {
-    const Result<std::string> text_again = io::policy_to_json_text(*again);
+    const Result<std::string> text_again = policy_file::policy_to_json_text(*again);
     require(text_again && *text_again == *text, "writing a read-back policy gives the same text",
             *text);
   }
@@ -90,7 +90,7 @@ void check_round_trip(const PolicyFile& policy) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ferolin::fuzz;
   const std::span<const char> bytes(reinterpret_cast<const char*>(data), size);
-  const ferolin::Result<ferolin::PolicyFile> policy = ferolin::io::parse_policy(bytes);
+  const ferolin::Result<ferolin::PolicyFile> policy = ferolin::policy_file::parse_policy(bytes);
   if (!policy) {
     check_error_form(policy.error());
     return 0;

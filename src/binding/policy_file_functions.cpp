@@ -6,7 +6,7 @@
 #include "binding/errors.h"
 #include "binding/functions.h"
 #include "binding/policy_dicts.h"
-#include "core/policy/policy_store.h"
+#include "core/policy_file/policy_json.h"
 
 namespace ferolin::binding {
 namespace {
@@ -17,13 +17,13 @@ constexpr std::array<const char*, 2> kSaveParameters = {"path", "policy_dict"};
 constexpr Signature kSaveSignature{"save_policy", kSaveParameters, 2};
 
 PyObject* load_policy_impl(std::string_view path) {
-  Result<PolicyFile> policy = policy::load_policy(path);
+  Result<PolicyFile> policy = policy_file::read_policy(path);
   if (!policy) return map_err(std::move(policy.error()));
   return policy_to_dict(*policy).release();
 }
 
 PyObject* save_policy_impl(std::string_view path, const PolicyFile& policy) {
-  Result<void> saved = policy::save_policy(policy, path);
+  Result<void> saved = policy_file::write_json(policy, path);
   if (!saved) return map_err(std::move(saved.error()));
   Py_RETURN_NONE;
 }

@@ -1,4 +1,4 @@
-#include "core/io/cell_parsing.h"
+#include "core/table/cell_parsing.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 #include <string_view>
 
-namespace ferolin::io {
+namespace ferolin::table {
 namespace {
 
 constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
@@ -145,4 +145,4 @@ TEST(CellParsingTest, BoolIsExactlyTrueOrFalse) {
 }
 
 }  // namespace
-}  // namespace ferolin::io
+}  // namespace ferolin::table

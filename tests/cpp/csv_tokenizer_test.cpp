@@ -1,4 +1,4 @@
-#include "core/io/csv_tokenizer.h"
+#include "core/table/csv_tokenizer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ferolin::io {
+namespace ferolin::table {
 
 void PrintTo(const RecordPosition& at, std::ostream* out) {
   *out << "{record " << at.record << ", line " << at.line << ", byte " << at.byte << "}";
@@ -196,4 +196,4 @@ TEST(CsvTokenizerTest, ResultsDoNotDependOnChunkSize) {
 }
 
 }  // namespace
-}  // namespace ferolin::io
+}  // namespace ferolin::table

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/io/policy_json.h"
+#include "core/policy_file/policy_json.h"
 #include "policy_test_support.h"
 
-namespace ferolin::io {
+namespace ferolin::policy_file {
 namespace {
 
 bool is_utf8(std::string_view text) {
@@ -100,4 +100,4 @@ TEST(PolicyJsonFuzzTest, MutatedBytesAreHandled) {
 }
 
 }  // namespace
-}  // namespace ferolin::io
+}  // namespace ferolin::policy_file

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/io/policy_json.h"
+#include "core/policy_file/policy_json.h"
 #include "policy_test_support.h"
 
-namespace ferolin::io {
+namespace ferolin::policy_file {
 namespace {
 
 using test::expect_same_policy;
@@ -254,4 +254,4 @@ TEST(PolicyJsonReadTest, HugeFileStopsAtFirstBadByte) {
 }
 
 }  // namespace
-}  // namespace ferolin::io
+}  // namespace ferolin::policy_file

@@ -5,10 +5,10 @@
 #include <random>
 #include <string>
 
-#include "core/io/policy_json.h"
+#include "core/policy_file/policy_json.h"
 #include "policy_test_support.h"
 
-namespace ferolin::io {
+namespace ferolin::policy_file {
 namespace {
 
 using test::expect_same_policy;
@@ -211,4 +211,4 @@ TEST(PolicyJsonWriteTest, SeededRandomPoliciesRoundTrip) {
 }
 
 }  // namespace
-}  // namespace ferolin::io
+}  // namespace ferolin::policy_file

@@ -13,8 +13,8 @@
 namespace ferolin::scoring {
 namespace {
 
-io::CandidateRow row(std::string_view query_id, std::string_view candidate_id, std::uint64_t rank) {
-  io::CandidateRow r;
+table::CandidateRow row(std::string_view query_id, std::string_view candidate_id, std::uint64_t rank) {
+  table::CandidateRow r;
   r.query_id = query_id;
   r.candidate_id = candidate_id;
   r.rank = rank;

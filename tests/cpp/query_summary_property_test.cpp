@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/io/candidate_row.h"
+#include "core/table/candidate_row.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
 #include "core/scoring/compute_confidence.h"
@@ -141,7 +141,7 @@ std::vector<KeyedSummary> summaries_from_rows(const std::vector<QueryRanking>& q
     const Candidate& c = q.candidates[next[open[pick]]++];
     query_buffer = q.query_id;
     candidate_buffer = c.candidate_id;
-    io::CandidateRow row;
+    table::CandidateRow row;
     row.query_id = query_buffer;
     row.candidate_id = candidate_buffer;
     row.rank = c.rank;

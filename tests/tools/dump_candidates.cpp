@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/io/read_candidates.h"
+#include "core/table/read_candidates.h"
 
 namespace {
 
@@ -55,9 +55,9 @@ int main(int argc, char** argv) {
     std::cerr << "usage: dump_candidates PATH [--no-details]\n";
     return 2;
   }
-  ferolin::io::ReadOptions options;
+  ferolin::table::ReadOptions options;
   options.keep_details = !(argc > 2 && std::string_view(argv[2]) == "--no-details");
-  const auto candidates = ferolin::io::read_candidates(argv[1], options);
+  const auto candidates = ferolin::table::read_candidates(argv[1], options);
   if (!candidates) {
     std::cout << json{{"error", candidates.error().message()}}.dump() << '\n';
     return 1;

@@ -1,6 +1,6 @@
 #include "core/pipeline/table_functions.h"
 
-#include "core/io/candidate_row_source.h"
+#include "core/table/candidate_row_source.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
 #include "core/scoring/compute_confidence.h"
@@ -13,11 +13,11 @@ namespace {
 // in the table means no summaries at all.
 Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::TopIds ids,
                                                 ScoringMethod method) {
-  Result<io::CandidateRowSource> source = io::CandidateRowSource::open(path);
+  Result<table::CandidateRowSource> source = table::CandidateRowSource::open(path);
   if (!source) return std::unexpected(std::move(source.error()));
   scoring::QuerySummaries summaries(ids, scoring::entropy_sum_for(method));
   while (true) {
-    Result<const io::CandidateRow*> row = source->next();
+    Result<const table::CandidateRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));
     if (*row == nullptr) return summaries;
     summaries.add(**row);

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/io/candidate_row.h"
+#include "core/table/candidate_row.h"
 #include "core/scoring/query_summary.h"
 
 namespace ferolin::scoring {
@@ -28,7 +28,7 @@ class QuerySummaries {
       : ids_(ids), entropy_(entropy) {}
 
   // Adds the next row of the table. The row is not kept.
-  void add(const io::CandidateRow& row) { add(row.query_id, view_of(row)); }
+  void add(const table::CandidateRow& row) { add(row.query_id, view_of(row)); }
   // Adds the next candidate of the query `query_id`, in file order.
   void add(std::string_view query_id, const CandidateView& candidate);
 

@@ -62,7 +62,7 @@ void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds
   if (insert_leading(summary, candidate) == 0) take_top(summary, candidate, ids);
 }
 
-CandidateView view_of(const io::CandidateRow& row) {
+CandidateView view_of(const table::CandidateRow& row) {
   return {row.rank, row.score, row.probability, row.is_correct, row.candidate_id, std::nullopt};
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/io/candidate_row.h"
+#include "core/table/candidate_row.h"
 #include "core/types.h"
 
 namespace ferolin::scoring {
@@ -75,7 +75,7 @@ void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds
                    EntropySum entropy);
 
 // Returns the view of a table row (rows carry no group).
-[[nodiscard]] CandidateView view_of(const io::CandidateRow& row);
+[[nodiscard]] CandidateView view_of(const table::CandidateRow& row);
 // Returns the view of a candidate record; it borrows the record's strings.
 [[nodiscard]] CandidateView view_of(const Candidate& candidate);
 

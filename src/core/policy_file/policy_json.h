@@ -1,0 +1,40 @@
+// Policy files: one PolicyFile stored as a JSON document, read in any JSON
+// layout and written in one fixed layout.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/error.h"
+#include "core/types.h"
+
+namespace ferolin::policy_file {
+
+// Returns the policy held by the JSON text `bytes` (an object with the nine
+// keys, or an array of seven to nine values), after checking its version.
+// Every failure to convert is Json, "{description} at line L column C";
+// UnknownPolicyVersion comes only after the whole text has converted.
+[[nodiscard]] Result<PolicyFile> parse_policy(std::span<const char> bytes);
+
+// Returns the policy stored in the file at `path`, as parse_policy does. A
+// file that cannot be opened is Io ("No such file or directory (os error
+// 2)"); a path holding a NUL byte is Io "path contains a NUL byte"; a failed
+// read is Json with the system's text and no position.
+[[nodiscard]] Result<PolicyFile> read_policy(std::string_view path);
+
+// Returns the text of `value` as a policy file: two-space indents, keys in
+// field order, "group_col" and "group_thresholds" only when present, NaN and
+// infinities as null, no newline at the end. A string that is not UTF-8
+// fails as Json.
+[[nodiscard]] Result<std::string> policy_to_json_text(const PolicyFile& value);
+
+// Returns nothing once the file at `path` holds the text of `value`. The
+// text replaces a regular file whole or not at all, keeping its permission
+// bits; a new file gets 0666 less the umask. A file that cannot be created
+// or opened for writing is Io; a failed write, flush or rename is Json with
+// the system's text; a path holding a NUL byte is Io "path contains a NUL
+// byte".
+[[nodiscard]] Result<void> write_json(const PolicyFile& value, std::string_view path);
+
+}  // namespace ferolin::policy_file

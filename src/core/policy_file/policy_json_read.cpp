@@ -1,0 +1,88 @@
+// Reading policy files: the JSON library's SAX parser, fed through a source
+// that counts lines and columns, drives PolicySaxHandler.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <nlohmann/json.hpp>
+
+#include "core/policy_file/json_messages.h"
+#include "core/os/path_text.h"
+#include "core/policy_file/policy_json.h"
+#include "core/policy_file/policy_sax_handler.h"
+#include "core/policy_file/text_source.h"
+
+namespace ferolin::policy_file {
+namespace {
+
+bool is_json_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Returns the error for a byte other than whitespace after the value.
+std::optional<FerolinError> trailing_characters(TextSource& source) {
+  while (!source.at_end()) {
+    const char c = source.peek();
+    source.advance();
+    if (!is_json_whitespace(c)) {
+      return FerolinError::json(at_position("trailing characters", source.position()));
+    }
+  }
+  return std::nullopt;
+}
+
+// Returns the error of a failed read: the system's text, without a
+// position. The parser took the failure for the end of the text, so this
+// error comes before any the parser reported.
+std::optional<FerolinError> read_failure(const TextSource& source) {
+  if (source.read_error() == 0) return std::nullopt;
+  return FerolinError::json(os_error_text(source.read_error()));
+}
+
+Result<PolicyFile> convert(TextSource& source) {
+  PolicySaxHandler handler(source);
+  try {
+    // Not strict: trailing bytes are checked below, with our wording and
+    // position.
+    nlohmann::json::sax_parse(source.begin(), TextSource::end(), &handler,
+                              nlohmann::json::input_format_t::json, /*strict=*/false);
+  } catch (const nlohmann::json::exception& error) {
+    return std::unexpected(FerolinError::json(library_description(error)));
+  }
+  if (auto failure = read_failure(source)) return std::unexpected(*failure);
+  if (handler.error()) return std::unexpected(*handler.error());
+  if (!handler.finished()) {
+    return std::unexpected(
+        FerolinError::json(at_position("incomplete document", source.position())));
+  }
+  std::optional<FerolinError> trailing = trailing_characters(source);
+  if (auto failure = read_failure(source)) trailing = failure;
+  if (trailing) return std::unexpected(*trailing);
+  return handler.take_policy();
+}
+
+Result<PolicyFile> convert_and_check(TextSource& source) {
+  Result<PolicyFile> policy = convert(source);
+  if (policy && policy->version != kPolicyVersion) {
+    return std::unexpected(FerolinError::unknown_policy_version(policy->version));
+  }
+  return policy;
+}
+
+}  // namespace
+
+Result<PolicyFile> parse_policy(std::span<const char> bytes) {
+  TextSource source(bytes);
+  return convert_and_check(source);
+}
+
+Result<PolicyFile> read_policy(std::string_view path) {
+  const std::optional<std::string> c_path = os::path_for_system(path);
+  if (!c_path) return std::unexpected(FerolinError::io(std::string(os::kNulInPath)));
+  const int fd = ::open(c_path->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(FerolinError::io(os_error_text(errno)));
+  TextSource source(fd);
+  Result<PolicyFile> policy = convert_and_check(source);
+  ::close(fd);
+  return policy;
+}
+
+}  // namespace ferolin::policy_file

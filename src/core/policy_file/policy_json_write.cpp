@@ -1,0 +1,126 @@
+// Writing policy files. The whole text is built before the file is touched,
+// so a string that cannot be written fails without harming an old file.
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
+
+#include "core/os/file_replace.h"
+#include "core/policy_file/json_messages.h"
+#include "core/os/path_text.h"
+#include "core/policy_file/policy_json.h"
+#include "core/number_format.h"
+
+namespace ferolin::policy_file {
+namespace {
+
+// The entries of one object, laid out with two spaces per level.
+class ObjectText {
+ public:
+  explicit ObjectText(int level) : level_(level) {}
+
+  void add(std::string_view quoted_key, std::string_view value) {
+    text_ += entries_ == 0 ? "{\n" : ",\n";
+    text_.append(static_cast<std::size_t>(2 * (level_ + 1)), ' ');
+    text_ += quoted_key;
+    text_ += ": ";
+    text_ += value;
+    ++entries_;
+  }
+
+  // Returns the object's text; "{}" when it has no entry.
+  std::string finish() && {
+    if (entries_ == 0) return "{}";
+    text_ += '\n';
+    text_.append(static_cast<std::size_t>(2 * level_), ' ');
+    text_ += '}';
+    return std::move(text_);
+  }
+
+ private:
+  int level_;
+  int entries_ = 0;
+  std::string text_;
+};
+
+// Returns `text` as a JSON string: escapes for the quote, the backslash and
+// control characters (lowercase \u00xx), other characters as plain UTF-8.
+Result<std::string> json_string(std::string_view text) {
+  try {
+    return nlohmann::json(text).dump();
+  } catch (const nlohmann::json::exception& error) {
+    // Thrown for text that is not UTF-8.
+    return std::unexpected(FerolinError::json(library_description(error)));
+  }
+}
+
+// Policy names need no escapes.
+std::string name_text(std::string_view name) {
+  std::string text;
+  text.reserve(name.size() + 2);
+  text += '"';
+  text += name;
+  text += '"';
+  return text;
+}
+
+std::string number_text(double value) {
+  return std::isfinite(value) ? format_json_number(value) : "null";
+}
+
+// Labels are sorted so that writing the same policy twice gives the same
+// bytes.
+Result<std::string> group_thresholds_text(const std::unordered_map<std::string, double>& groups) {
+  std::vector<const std::pair<const std::string, double>*> entries;
+  entries.reserve(groups.size());
+  for (const auto& entry : groups) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(),
+            [](const auto* a, const auto* b) { return a->first < b->first; });
+  ObjectText object(1);
+  for (const auto* entry : entries) {
+    const Result<std::string> label = json_string(entry->first);
+    if (!label) return std::unexpected(label.error());
+    object.add(*label, number_text(entry->second));
+  }
+  return std::move(object).finish();
+}
+
+}  // namespace
+
+Result<std::string> policy_to_json_text(const PolicyFile& value) {
+  const Result<std::string> version = json_string(value.version);
+  if (!version) return std::unexpected(version.error());
+  const Result<std::string> created_by = json_string(value.created_by);
+  if (!created_by) return std::unexpected(created_by.error());
+  ObjectText object(0);
+  object.add("\"version\"", *version);
+  object.add("\"scoring_method\"", name_text(policy_name(value.scoring_method)));
+  object.add("\"threshold\"", number_text(value.threshold));
+  object.add("\"target_error_rate\"", number_text(value.target_error_rate));
+  object.add("\"calibration_method\"", name_text(policy_name(value.calibration_method)));
+  object.add("\"confidence_level\"",
+             value.confidence_level ? number_text(*value.confidence_level) : "null");
+  object.add("\"created_by\"", *created_by);
+  if (value.group_col) {
+    const Result<std::string> group_col = json_string(*value.group_col);
+    if (!group_col) return std::unexpected(group_col.error());
+    object.add("\"group_col\"", *group_col);
+  }
+  if (value.group_thresholds) {
+    const Result<std::string> groups = group_thresholds_text(*value.group_thresholds);
+    if (!groups) return std::unexpected(groups.error());
+    object.add("\"group_thresholds\"", *groups);
+  }
+  return std::move(object).finish();
+}
+
+Result<void> write_json(const PolicyFile& value, std::string_view path) {
+  const std::optional<std::string> c_path = os::path_for_system(path);
+  if (!c_path) return std::unexpected(FerolinError::io(std::string(os::kNulInPath)));
+  const Result<std::string> text = policy_to_json_text(value);
+  if (!text) return std::unexpected(text.error());
+  return os::replace_file_text(*c_path, *text);
+}
+
+}  // namespace ferolin::policy_file

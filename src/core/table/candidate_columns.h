@@ -1,0 +1,52 @@
+// The columns of a candidates table: their names and how a header row maps
+// them to field positions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+
+namespace ferolin::table {
+
+enum class Column : std::uint8_t {
+  QueryId,
+  CandidateId,
+  Rank,
+  Score,
+  Probability,
+  Smiles,
+  Inchikey,
+  Formula,
+  TargetInchikey,
+  IsCorrect,
+};
+
+// Returns the header name of `column`, e.g. "query_id".
+[[nodiscard]] std::string_view column_name(Column column);
+
+struct KnownField {
+  std::size_t field = 0;  // position in the record
+  Column column = Column::QueryId;
+};
+
+// Which fields of each record to convert, in field order.
+struct ColumnPlan {
+  // The known columns in field order, up to the second naming of a column
+  // named twice; fields of other columns are not converted.
+  std::vector<KnownField> known;
+  // The first known column named a second time: every data record fails
+  // on it once the fields before it are converted.
+  std::optional<Column> duplicate;
+};
+
+// Returns the plan for a header row (names matched exactly, unknown names
+// ignored even when repeated), or `MissingColumn` for the first of
+// query_id, candidate_id, rank and score that the header lacks.
+[[nodiscard]] Result<ColumnPlan> plan_columns(std::span<const std::string_view> header);
+
+}  // namespace ferolin::table

@@ -1,0 +1,181 @@
+#include "core/table/candidate_row_source.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/table/candidate_columns.h"
+#include "core/table/cell_parsing.h"
+#include "core/os/file_reader.h"
+
+namespace ferolin::table {
+
+struct CandidateRowSource::State {
+  ChunkReader read_chunk;
+  std::optional<std::uint64_t> size_hint;
+  CsvTokenizer tokenizer;
+  ColumnPlan plan;
+  CandidateRow row;
+  bool ended = false;
+  std::optional<FerolinError> failure;
+};
+
+namespace {
+
+// The extension is the text after the last dot of the last path component,
+// unless that dot is the component's first character.
+bool has_parquet_extension(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "parquet";
+}
+
+// Returns true when a record is ready in the tokenizer, false at the end.
+Result<bool> next_record(CsvTokenizer& tokenizer, CandidateRowSource::ChunkReader& read_chunk) {
+  while (true) {
+    const auto step = tokenizer.next();
+    if (!step) return std::unexpected(step.error());
+    if (*step == CsvTokenizer::Step::Record) return true;
+    if (*step == CsvTokenizer::Step::End) return false;
+    const auto chunk = read_chunk();
+    if (!chunk) return std::unexpected(chunk.error());
+    if (chunk->empty()) {
+      tokenizer.finish();
+    } else {
+      tokenizer.supply(*chunk);
+    }
+  }
+}
+
+template <typename T, typename Field>
+std::optional<CellError> store(const std::expected<T, CellError>& value, Field& field) {
+  if (!value) return value.error();
+  field = *value;
+  return std::nullopt;
+}
+
+void store_text(std::string_view cell, std::optional<std::string_view>& field) {
+  if (!cell.empty()) field = cell;
+}
+
+std::optional<CellError> set_cell(Column column, std::string_view cell, CandidateRow& row) {
+  switch (column) {
+    case Column::QueryId:
+      row.query_id = cell;
+      break;
+    case Column::CandidateId:
+      row.candidate_id = cell;
+      break;
+    case Column::Rank:
+      return store(parse_rank(cell), row.rank);
+    case Column::Score:
+      return store(parse_float(cell), row.score);
+    case Column::Probability:
+      return cell.empty() ? std::nullopt : store(parse_float(cell), row.probability);
+    case Column::IsCorrect:
+      return cell.empty() ? std::nullopt : store(parse_bool(cell), row.is_correct);
+    case Column::Smiles:
+      store_text(cell, row.smiles);
+      break;
+    case Column::Inchikey:
+      store_text(cell, row.inchikey);
+      break;
+    case Column::Formula:
+      store_text(cell, row.formula);
+      break;
+    case Column::TargetInchikey:
+      store_text(cell, row.target_inchikey);
+      break;
+  }
+  return std::nullopt;
+}
+
+FerolinError deserialize_error(const RecordPosition& at, std::string_view detail) {
+  return FerolinError::csv("CSV deserialize error: record " + std::to_string(at.record) +
+                           " (line: " + std::to_string(at.line) +
+                           ", byte: " + std::to_string(at.byte) + "): " + std::string(detail));
+}
+
+// Converts the fields in record order, as the first failure must be the one
+// in the leftmost field.
+std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const ColumnPlan& plan,
+                                           CandidateRow& row) {
+  // The required columns are always in the plan and set below; the
+  // optional ones are reset here (cheaper than assigning a whole new row).
+  row.probability.reset();
+  row.is_correct.reset();
+  row.smiles.reset();
+  row.inchikey.reset();
+  row.formula.reset();
+  row.target_inchikey.reset();
+  for (const KnownField& known : plan.known) {
+    if (const auto error = set_cell(known.column, tokenizer.field(known.field), row)) {
+      return deserialize_error(tokenizer.position(), "field " + std::to_string(known.field) + ": " +
+                                                         std::string(cell_error_text(*error)));
+    }
+  }
+  if (plan.duplicate) {
+    return deserialize_error(tokenizer.position(),
+                             "duplicate field `" + std::string(column_name(*plan.duplicate)) + "`");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<CandidateRowSource> CandidateRowSource::open(std::string_view path) {
+  if (has_parquet_extension(path)) return std::unexpected(FerolinError::parquet_not_compiled());
+  auto file = os::FileReader::open(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  const auto size_hint = file->size_hint();
+  return from_chunks([reader = std::move(*file)]() mutable { return reader.read(); }, size_hint);
+}
+
+Result<CandidateRowSource> CandidateRowSource::from_chunks(ChunkReader read_chunk,
+                                                           std::optional<std::uint64_t> size_hint) {
+  auto state = std::make_unique<State>();
+  state->read_chunk = std::move(read_chunk);
+  state->size_hint = size_hint;
+  const auto has_header = next_record(state->tokenizer, state->read_chunk);
+  if (!has_header) return std::unexpected(has_header.error());
+  // An empty file has a header row without columns.
+  std::vector<std::string_view> header;
+  if (*has_header) {
+    for (std::size_t i = 0; i < state->tokenizer.field_count(); ++i) {
+      header.push_back(state->tokenizer.field(i));
+    }
+  }
+  auto plan = plan_columns(header);
+  if (!plan) return std::unexpected(std::move(plan.error()));
+  state->plan = std::move(*plan);
+  return CandidateRowSource(std::move(state));
+}
+
+CandidateRowSource::CandidateRowSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
+CandidateRowSource::CandidateRowSource(CandidateRowSource&&) noexcept = default;
+CandidateRowSource& CandidateRowSource::operator=(CandidateRowSource&&) noexcept = default;
+CandidateRowSource::~CandidateRowSource() = default;
+
+Result<const CandidateRow*> CandidateRowSource::next() {
+  State& s = *state_;
+  if (s.failure) return std::unexpected(*s.failure);
+  if (s.ended) return nullptr;
+  const auto ready = next_record(s.tokenizer, s.read_chunk);
+  if (!ready) {
+    s.failure = ready.error();
+  } else if (!*ready) {
+    s.ended = true;
+    return nullptr;
+  } else {
+    s.failure = convert_record(s.tokenizer, s.plan, s.row);
+  }
+  if (s.failure) return std::unexpected(*s.failure);
+  return &s.row;
+}
+
+const RecordPosition& CandidateRowSource::position() const { return state_->tokenizer.position(); }
+
+std::optional<std::uint64_t> CandidateRowSource::size_hint() const { return state_->size_hint; }
+
+}  // namespace ferolin::table

@@ -1,0 +1,60 @@
+// CandidateRowSource: a pull-based source of converted rows over a
+// candidates table, so that callers can stream a table of millions of rows
+// without holding it. Every row is fully checked whatever the caller reads:
+// field count, the UTF-8 of every field, every known cell, and known
+// columns named twice.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "core/error.h"
+#include "core/table/candidate_row.h"
+#include "core/table/csv_tokenizer.h"
+
+namespace ferolin::table {
+
+class CandidateRowSource {
+ public:
+  // Hands out the bytes of a table in order: the next chunk (valid until
+  // the next call), an empty view at the end, or a failure.
+  using ChunkReader = std::move_only_function<Result<std::string_view>()>;
+
+  // Returns a source over the table at `path` with its header read and its
+  // required columns checked. A file name with the extension "parquet" is
+  // refused with `ParquetNotCompiled` before the file is touched; a path
+  // holding a NUL byte, or a file that cannot be opened or read, gives `Csv`.
+  [[nodiscard]] static Result<CandidateRowSource> open(std::string_view path);
+
+  // Returns a source over the bytes that `read_chunk` hands out, with its
+  // header read and its required columns checked. `size_hint` is the
+  // expected total number of bytes, where known.
+  [[nodiscard]] static Result<CandidateRowSource> from_chunks(
+      ChunkReader read_chunk, std::optional<std::uint64_t> size_hint = std::nullopt);
+
+  CandidateRowSource(CandidateRowSource&&) noexcept;
+  CandidateRowSource& operator=(CandidateRowSource&&) noexcept;
+  ~CandidateRowSource();
+
+  // Returns the next converted row, nullptr at the end of the table, or the
+  // first failure (again on every later call). The row's views stay valid
+  // until the next call.
+  [[nodiscard]] Result<const CandidateRow*> next();
+
+  // Returns where the last row returned by next() starts in the file.
+  [[nodiscard]] const RecordPosition& position() const;
+
+  // Returns the size of the table in bytes when known (a regular file).
+  [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
+
+ private:
+  struct State;
+  explicit CandidateRowSource(std::unique_ptr<State> state);
+
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace ferolin::table

@@ -1,0 +1,24 @@
+// read_candidates: reads a whole candidates table into Candidate records.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+#include "core/types.h"
+
+namespace ferolin::table {
+
+struct ReadOptions {
+  // false: smiles, inchikey, formula and target_inchikey are still checked
+  // (UTF-8) but not kept, which saves memory when no one reads them.
+  bool keep_details = true;
+};
+
+// Returns the rows of the table at `path` as Candidate records in file
+// order (possibly none), or the first failure and no records. The reading
+// rules and failures are those of CandidateRowSource; `group` is never set.
+[[nodiscard]] Result<std::vector<Candidate>> read_candidates(std::string_view path,
+                                                             ReadOptions options = {});
+
+}  // namespace ferolin::table
