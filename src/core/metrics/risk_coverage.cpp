@@ -23,12 +23,15 @@ struct LabelledPairs {
 
   void add(const scoring::QuerySummary& summary, ScoringMethod method) {
     if (summary.count == 0 || !summary.top_is_correct) return;
+    add_labelled(scoring::score(summary, method), *summary.top_is_correct);
+  }
+
+  void add_labelled(std::optional<double> confidence, bool correct) {
     ++total;
-    const std::optional<double> confidence = scoring::score(summary, method);
     // A gap method yields NaN when infinities cancel. NaN equals nothing, not
     // even itself, so it cannot be a threshold: it is treated as absent.
     if (!confidence || std::isnan(*confidence)) return;
-    acceptable.push_back({*confidence, *summary.top_is_correct});
+    acceptable.push_back({*confidence, correct});
   }
 };
 
@@ -75,6 +78,15 @@ std::vector<RiskCoverageRow> compute_curve(std::span<const scoring::QuerySummary
                                            ScoringMethod method) {
   LabelledPairs pairs;
   for (const scoring::QuerySummary& summary : summaries) pairs.add(summary, method);
+  return walk(std::move(pairs));
+}
+
+std::vector<RiskCoverageRow> compute_curve(std::span<const std::optional<double>> confidences,
+                                           std::span<const std::optional<bool>> labels) {
+  LabelledPairs pairs;
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    if (labels[i]) pairs.add_labelled(confidences[i], *labels[i]);
+  }
   return walk(std::move(pairs));
 }
 

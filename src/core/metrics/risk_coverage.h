@@ -2,6 +2,7 @@
 // distinct confidence, from the highest threshold down.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,5 +22,12 @@ namespace ferolin::metrics {
 // Returns the same curve from the queries' summaries.
 [[nodiscard]] std::vector<RiskCoverageRow> compute_curve(
     std::span<const scoring::QuerySummary> summaries, ScoringMethod method);
+
+// Returns the same curve from each query's confidence and top candidate's
+// label (`confidences` and `labels` of equal length, one entry a query);
+// queries without a label are left out.
+[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(
+    std::span<const std::optional<double>> confidences,
+    std::span<const std::optional<bool>> labels);
 
 }  // namespace ferolin::metrics

@@ -63,7 +63,7 @@ void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds
 }
 
 CandidateView view_of(const table::CandidateRow& row) {
-  return {row.rank, row.score, row.probability, row.is_correct, row.candidate_id, std::nullopt};
+  return {row.rank, row.score, row.probability, row.is_correct, row.candidate_id, row.group};
 }
 
 CandidateView view_of(const Candidate& candidate) {

@@ -74,7 +74,7 @@ struct QuerySummary {
 void add_candidate(QuerySummary& summary, const CandidateView& candidate, TopIds ids,
                    EntropySum entropy);
 
-// Returns the view of a table row (rows carry no group).
+// Returns the view of a table row.
 [[nodiscard]] CandidateView view_of(const table::CandidateRow& row);
 // Returns the view of a candidate record; it borrows the record's strings.
 [[nodiscard]] CandidateView view_of(const Candidate& candidate);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,12 @@ enum class Column : std::uint8_t {
 // Returns the header name of `column`, e.g. "query_id".
 [[nodiscard]] std::string_view column_name(Column column);
 
+// A known column that the table names differently, e.g. is_correct as "Is_Correct".
+struct HeaderName {
+  Column column = Column::QueryId;
+  std::string name;
+};
+
 struct KnownField {
   std::size_t field = 0;  // position in the record
   Column column = Column::QueryId;
@@ -42,11 +49,18 @@ struct ColumnPlan {
   // The first known column named a second time: every data record fails
   // on it once the fields before it are converted.
   std::optional<Column> duplicate;
+  // The field that holds each row's group label, where one was asked for.
+  std::optional<std::size_t> group_field;
 };
 
 // Returns the plan for a header row (names matched exactly, unknown names
 // ignored even when repeated), or `MissingColumn` for the first of
-// query_id, candidate_id, rank and score that the header lacks.
-[[nodiscard]] Result<ColumnPlan> plan_columns(std::span<const std::string_view> header);
+// query_id, candidate_id, rank and score that the header lacks. A column
+// listed in `header_names` is looked for under its name there instead of its
+// own; `group_column`, where given, must be in the header too (its first
+// field counts), and is reported missing after the required columns.
+[[nodiscard]] Result<ColumnPlan> plan_columns(
+    std::span<const std::string_view> header, std::span<const HeaderName> header_names = {},
+    const std::optional<std::string>& group_column = std::nullopt);
 
 }  // namespace ferolin::table

@@ -20,6 +20,8 @@ struct CandidateRow {
   std::optional<std::string_view> inchikey;
   std::optional<std::string_view> formula;
   std::optional<std::string_view> target_inchikey;
+  // The cell of the group column, where one was asked for and is not empty.
+  std::optional<std::string_view> group;
 };
 
 }  // namespace ferolin::table

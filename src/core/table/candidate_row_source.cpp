@@ -4,15 +4,21 @@
 #include <utility>
 #include <vector>
 
+#include "core/os/file_reader.h"
 #include "core/table/candidate_columns.h"
 #include "core/table/cell_parsing.h"
-#include "core/os/file_reader.h"
 
 namespace ferolin::table {
 
 struct CandidateRowSource::State {
+  explicit State(char delimiter) : tokenizer(delimiter) {}
+
   ChunkReader read_chunk;
   std::optional<std::uint64_t> size_hint;
+  LabelSpelling labels = LabelSpelling::Exact;
+  os::ReadMonitor monitor;
+  os::ReadProgress progress;
+  std::uint64_t next_check = 0;  // progress.bytes at which the monitor is called next
   CsvTokenizer tokenizer;
   ColumnPlan plan;
   CandidateRow row;
@@ -31,19 +37,34 @@ bool has_parquet_extension(std::string_view path) {
   return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "parquet";
 }
 
+// Tells the monitor how far the read has come, every `interval` bytes and
+// at the end of the file.
+Result<void> report_progress(CandidateRowSource::State& s, bool at_end) {
+  if (!s.monitor.check || (!at_end && s.progress.bytes < s.next_check)) return {};
+  s.next_check = s.progress.bytes + s.monitor.interval;
+  return s.monitor.check(s.progress);
+}
+
 // Returns true when a record is ready in the tokenizer, false at the end.
-Result<bool> next_record(CsvTokenizer& tokenizer, CandidateRowSource::ChunkReader& read_chunk) {
+Result<bool> next_record(CandidateRowSource::State& s) {
   while (true) {
-    const auto step = tokenizer.next();
+    const auto step = s.tokenizer.next();
     if (!step) return std::unexpected(step.error());
-    if (*step == CsvTokenizer::Step::Record) return true;
+    if (*step == CsvTokenizer::Step::Record) {
+      ++s.progress.rows;
+      return true;
+    }
     if (*step == CsvTokenizer::Step::End) return false;
-    const auto chunk = read_chunk();
+    const auto chunk = s.read_chunk();
     if (!chunk) return std::unexpected(chunk.error());
+    s.progress.bytes += chunk->size();
+    if (auto reported = report_progress(s, chunk->empty()); !reported) {
+      return std::unexpected(std::move(reported.error()));
+    }
     if (chunk->empty()) {
-      tokenizer.finish();
+      s.tokenizer.finish();
     } else {
-      tokenizer.supply(*chunk);
+      s.tokenizer.supply(*chunk);
     }
   }
 }
@@ -59,7 +80,8 @@ void store_text(std::string_view cell, std::optional<std::string_view>& field) {
   if (!cell.empty()) field = cell;
 }
 
-std::optional<CellError> set_cell(Column column, std::string_view cell, CandidateRow& row) {
+std::optional<CellError> set_cell(Column column, std::string_view cell, LabelSpelling labels,
+                                  CandidateRow& row) {
   switch (column) {
     case Column::QueryId:
       row.query_id = cell;
@@ -74,7 +96,7 @@ std::optional<CellError> set_cell(Column column, std::string_view cell, Candidat
     case Column::Probability:
       return cell.empty() ? std::nullopt : store(parse_float(cell), row.probability);
     case Column::IsCorrect:
-      return cell.empty() ? std::nullopt : store(parse_bool(cell), row.is_correct);
+      return cell.empty() ? std::nullopt : store(parse_label(cell, labels), row.is_correct);
     case Column::Smiles:
       store_text(cell, row.smiles);
       break;
@@ -100,7 +122,7 @@ FerolinError deserialize_error(const RecordPosition& at, std::string_view detail
 // Converts the fields in record order, as the first failure must be the one
 // in the leftmost field.
 std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const ColumnPlan& plan,
-                                           CandidateRow& row) {
+                                           LabelSpelling labels, CandidateRow& row) {
   // The required columns are always in the plan and set below; the
   // optional ones are reset here (cheaper than assigning a whole new row).
   row.probability.reset();
@@ -109,8 +131,9 @@ std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const 
   row.inchikey.reset();
   row.formula.reset();
   row.target_inchikey.reset();
+  row.group.reset();
   for (const KnownField& known : plan.known) {
-    if (const auto error = set_cell(known.column, tokenizer.field(known.field), row)) {
+    if (const auto error = set_cell(known.column, tokenizer.field(known.field), labels, row)) {
       return deserialize_error(tokenizer.position(), "field " + std::to_string(known.field) + ": " +
                                                          std::string(cell_error_text(*error)));
     }
@@ -119,25 +142,30 @@ std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const 
     return deserialize_error(tokenizer.position(),
                              "duplicate field `" + std::string(column_name(*plan.duplicate)) + "`");
   }
+  if (plan.group_field) store_text(tokenizer.field(*plan.group_field), row.group);
   return std::nullopt;
 }
 
 }  // namespace
 
-Result<CandidateRowSource> CandidateRowSource::open(std::string_view path) {
+Result<CandidateRowSource> CandidateRowSource::open(std::string_view path, TableOptions options) {
   if (has_parquet_extension(path)) return std::unexpected(FerolinError::parquet_not_compiled());
   auto file = os::FileReader::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
   const auto size_hint = file->size_hint();
-  return from_chunks([reader = std::move(*file)]() mutable { return reader.read(); }, size_hint);
+  return from_chunks([reader = std::move(*file)]() mutable { return reader.read(); }, size_hint,
+                     std::move(options));
 }
 
 Result<CandidateRowSource> CandidateRowSource::from_chunks(ChunkReader read_chunk,
-                                                           std::optional<std::uint64_t> size_hint) {
-  auto state = std::make_unique<State>();
+                                                           std::optional<std::uint64_t> size_hint,
+                                                           TableOptions options) {
+  auto state = std::make_unique<State>(options.delimiter);
   state->read_chunk = std::move(read_chunk);
   state->size_hint = size_hint;
-  const auto has_header = next_record(state->tokenizer, state->read_chunk);
+  state->labels = options.labels;
+  state->monitor = std::move(options.monitor);
+  const auto has_header = next_record(*state);
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.
   std::vector<std::string_view> header;
@@ -146,7 +174,7 @@ Result<CandidateRowSource> CandidateRowSource::from_chunks(ChunkReader read_chun
       header.push_back(state->tokenizer.field(i));
     }
   }
-  auto plan = plan_columns(header);
+  auto plan = plan_columns(header, options.header_names, options.group_column);
   if (!plan) return std::unexpected(std::move(plan.error()));
   state->plan = std::move(*plan);
   return CandidateRowSource(std::move(state));
@@ -161,14 +189,14 @@ Result<const CandidateRow*> CandidateRowSource::next() {
   State& s = *state_;
   if (s.failure) return std::unexpected(*s.failure);
   if (s.ended) return nullptr;
-  const auto ready = next_record(s.tokenizer, s.read_chunk);
+  const auto ready = next_record(s);
   if (!ready) {
     s.failure = ready.error();
   } else if (!*ready) {
     s.ended = true;
     return nullptr;
   } else {
-    s.failure = convert_record(s.tokenizer, s.plan, s.row);
+    s.failure = convert_record(s.tokenizer, s.plan, s.labels, s.row);
   }
   if (s.failure) return std::unexpected(*s.failure);
   return &s.row;

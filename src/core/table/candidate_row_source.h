@@ -14,6 +14,7 @@
 #include "core/error.h"
 #include "core/table/candidate_row.h"
 #include "core/table/csv_tokenizer.h"
+#include "core/table/table_options.h"
 
 namespace ferolin::table {
 
@@ -27,13 +28,17 @@ class CandidateRowSource {
   // required columns checked. A file name with the extension "parquet" is
   // refused with `ParquetNotCompiled` before the file is touched; a path
   // holding a NUL byte, or a file that cannot be opened or read, gives `Csv`.
-  [[nodiscard]] static Result<CandidateRowSource> open(std::string_view path);
+  // `options` give the layout of a table that is not the default one, a
+  // group column and a monitor of the read.
+  [[nodiscard]] static Result<CandidateRowSource> open(std::string_view path,
+                                                       TableOptions options = {});
 
   // Returns a source over the bytes that `read_chunk` hands out, with its
   // header read and its required columns checked. `size_hint` is the
   // expected total number of bytes, where known.
   [[nodiscard]] static Result<CandidateRowSource> from_chunks(
-      ChunkReader read_chunk, std::optional<std::uint64_t> size_hint = std::nullopt);
+      ChunkReader read_chunk, std::optional<std::uint64_t> size_hint = std::nullopt,
+      TableOptions options = {});
 
   CandidateRowSource(CandidateRowSource&&) noexcept;
   CandidateRowSource& operator=(CandidateRowSource&&) noexcept;
@@ -50,8 +55,10 @@ class CandidateRowSource {
   // Returns the size of the table in bytes when known (a regular file).
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
 
- private:
+  // The reading state, defined where it is used.
   struct State;
+
+ private:
   explicit CandidateRowSource(std::unique_ptr<State> state);
 
   std::unique_ptr<State> state_;

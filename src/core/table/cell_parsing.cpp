@@ -131,4 +131,18 @@ std::expected<bool, CellError> parse_bool(std::string_view cell) {
   return std::unexpected(CellError::InvalidBool);
 }
 
+std::expected<bool, CellError> parse_label(std::string_view cell, LabelSpelling spelling) {
+  if (spelling == LabelSpelling::Exact) return parse_bool(cell);
+  if (cell == "1") return true;
+  if (cell == "0") return false;
+  const auto equals_folded = [cell](std::string_view lower) {
+    return std::ranges::equal(cell, lower, [](char a, char b) {
+      return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+  };
+  if (equals_folded("true")) return true;
+  if (equals_folded("false")) return false;
+  return std::unexpected(CellError::InvalidBool);
+}
+
 }  // namespace ferolin::table

@@ -34,4 +34,14 @@ enum class CellError {
 // Returns true for exactly "true" and false for exactly "false".
 [[nodiscard]] std::expected<bool, CellError> parse_bool(std::string_view cell);
 
+// How `is_correct` cells are spelled.
+enum class LabelSpelling {
+  Exact,    // exactly "true" or "false"
+  Lenient,  // "true"/"false" in any letter case, or "1"/"0" (as pandas and R write)
+};
+
+// Returns the label a cell spells under `spelling`.
+[[nodiscard]] std::expected<bool, CellError> parse_label(std::string_view cell,
+                                                         LabelSpelling spelling);
+
 }  // namespace ferolin::table

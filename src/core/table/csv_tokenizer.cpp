@@ -50,9 +50,10 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
 
 }  // namespace
 
-CsvTokenizer::CsvTokenizer() : parser_(std::make_unique<csv_parser>()) {
+CsvTokenizer::CsvTokenizer(char separator) : parser_(std::make_unique<csv_parser>()) {
   field_bounds_ = std::make_unique<std::size_t[]>(1);
   csv_init(parser_.get(), kStrict);
+  csv_set_delim(parser_.get(), static_cast<unsigned char>(separator));
   csv_set_blk_size(parser_.get(), kFieldBufferStep);
 }
 

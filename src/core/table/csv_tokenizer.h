@@ -38,7 +38,8 @@ class CsvTokenizer {
  public:
   enum class Step { Record, NeedInput, End };
 
-  CsvTokenizer();
+  // `separator` separates the fields of a record (a comma by default).
+  explicit CsvTokenizer(char separator = ',');
   ~CsvTokenizer();
   CsvTokenizer(const CsvTokenizer&) = delete;
   CsvTokenizer& operator=(const CsvTokenizer&) = delete;

@@ -1,0 +1,64 @@
+// The per-query pass: one read of a candidates table that keeps, for each
+// query, what every later step needs (its top candidate, its number of
+// candidates and its confidence by each requested scoring method), so that
+// curves, calibration, decisions and per-query tables for several methods
+// come from a single read.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+#include "core/table/candidate_row_source.h"
+#include "core/text_column.h"
+#include "core/types.h"
+
+namespace ferolin::pipeline {
+
+// What a pass keeps of each query.
+struct PassRequest {
+  // One confidence column per entry, in this order; repeats are allowed.
+  std::vector<ScoringMethod> methods;
+  // Keep each query's id and its top candidate's id; the result is then in
+  // ascending order of the ids' bytes (a proper prefix first).
+  bool keep_ids = false;
+  // The table's layout, the group column (its top candidate's cell goes to
+  // `groups`) and the monitor of the read.
+  table::TableOptions table;
+};
+
+// One entry per query that has candidates, in columns. The top candidate is
+// the one with the smallest rank, the first in the file among equal ranks.
+struct QueryTable {
+  std::vector<ScoringMethod> methods;
+  TextColumn query_ids;          // empty unless PassRequest::keep_ids
+  TextColumn top_candidate_ids;  // empty unless PassRequest::keep_ids
+  // The top candidate's group label; empty unless a group column was asked
+  // for, and then absent where the cell is empty.
+  std::vector<std::optional<std::string>> groups;
+  std::vector<double> top_scores;
+  std::vector<std::optional<bool>> top_labels;
+  std::vector<std::uint64_t> candidates;  // number of candidates (rows) of each query
+  // confidences[m][q]: query q's confidence by methods[m]; absent where the
+  // method cannot score the query.
+  std::vector<std::vector<std::optional<double>>> confidences;
+  // Data rows read (the header not counted).
+  std::uint64_t rows = 0;
+
+  [[nodiscard]] std::size_t size() const { return top_scores.size(); }
+};
+
+// Returns the per-query table of the candidates table at `path`, or the
+// table's first failure (the same errors, in the same order, as every other
+// read of a table), or the first error of the request's monitor.
+[[nodiscard]] Result<QueryTable> run_query_pass(std::string_view path, const PassRequest& request);
+
+// Returns the same from the bytes that `read_chunk` hands out (a stream that
+// is not a plain file, e.g. decompressed on the fly).
+[[nodiscard]] Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
+                                                std::optional<std::uint64_t> size_hint,
+                                                const PassRequest& request);
+
+}  // namespace ferolin::pipeline

@@ -1,0 +1,26 @@
+// TableOptions: how a candidates table is laid out when it is not the
+// default comma-separated table with the standard header names, and what a
+// read takes from it beyond the known columns.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/os/read_monitor.h"
+#include "core/table/candidate_columns.h"
+#include "core/table/cell_parsing.h"
+
+namespace ferolin::table {
+
+struct TableOptions {
+  char delimiter = ',';
+  std::vector<HeaderName> header_names;
+  LabelSpelling labels = LabelSpelling::Exact;
+  // A further column whose cell each row carries as its group label (an
+  // empty cell gives no label); the table must have it.
+  std::optional<std::string> group_column;
+  os::ReadMonitor monitor;
+};
+
+}  // namespace ferolin::table
