@@ -99,8 +99,8 @@ std::optional<CalibrateArguments> convert_arguments(std::span<PyObject* const> b
 
 }  // namespace
 
-PyObject* calibrate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<CalibrateArguments> arguments = convert_arguments(bound);
