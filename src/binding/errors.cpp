@@ -34,7 +34,13 @@ void try_add_note(PyObject* exception, const char* parameter) {
 
 }  // namespace
 
-PyObject* map_err(FerolinError error) { return raise_runtime_error(error.message()); }
+PyObject* map_err(FerolinError error) {
+  // The binomial method without a level is a wrong argument, reported like
+  // an unknown method name; every other core failure is a RuntimeError.
+  PyObject* type =
+      error.kind == ErrorKind::MissingConfidenceLevel ? PyExc_ValueError : PyExc_RuntimeError;
+  return raise_with_text(type, error.message());
+}
 
 PyObject* raise_runtime_error(std::string_view message) {
   return raise_with_text(PyExc_RuntimeError, message);

@@ -10,8 +10,9 @@
 
 namespace ferolin::binding {
 
-// Sets a RuntimeError whose only argument is the error's display text and
-// consumes the error. Returns nullptr for convenient early returns.
+// Sets an exception whose only argument is the error's display text and
+// consumes the error: ValueError for MissingConfidenceLevel, RuntimeError
+// for every other kind. Returns nullptr for convenient early returns.
 PyObject* map_err(FerolinError error);
 
 // Sets RuntimeError with `message`. Returns nullptr.

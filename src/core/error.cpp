@@ -32,6 +32,8 @@ std::string FerolinError::message() const {
     case ErrorKind::UnsupportedConfidenceLevel:
       return "Unsupported confidence level: " + format_plain_decimal(level) +
              ". Supported: 0.90, 0.95, 0.975, 0.99";
+    case ErrorKind::MissingConfidenceLevel:
+      return "confidence_level required for binomial method";
     case ErrorKind::ParquetNotCompiled:
       return "Parquet input detected but ferolin was compiled without the 'parquet' feature; "
              "recompile with --features parquet";
@@ -52,6 +54,9 @@ FerolinError FerolinError::unsupported_confidence_level(double level) {
   FerolinError error = make(ErrorKind::UnsupportedConfidenceLevel);
   error.level = level;
   return error;
+}
+FerolinError FerolinError::missing_confidence_level() {
+  return make(ErrorKind::MissingConfidenceLevel);
 }
 FerolinError FerolinError::parquet_not_compiled() { return make(ErrorKind::ParquetNotCompiled); }
 

@@ -14,6 +14,7 @@ enum class ErrorKind {
   MissingColumn,
   UnknownPolicyVersion,
   UnsupportedConfidenceLevel,
+  MissingConfidenceLevel,
   ParquetNotCompiled,
 };
 
@@ -33,6 +34,7 @@ struct FerolinError {
   [[nodiscard]] static FerolinError missing_column(std::string column);
   [[nodiscard]] static FerolinError unknown_policy_version(std::string version);
   [[nodiscard]] static FerolinError unsupported_confidence_level(double level);
+  [[nodiscard]] static FerolinError missing_confidence_level();
   [[nodiscard]] static FerolinError parquet_not_compiled();
 };
 

@@ -28,6 +28,7 @@ TEST(ErrorTest, DisplayTexts) {
       {FerolinError::unknown_policy_version("0.2.0"), "Unknown policy version: 0.2.0"},
       {FerolinError::unsupported_confidence_level(0.8),
        "Unsupported confidence level: 0.8. Supported: 0.90, 0.95, 0.975, 0.99"},
+      {FerolinError::missing_confidence_level(), "confidence_level required for binomial method"},
       {FerolinError::parquet_not_compiled(),
        "Parquet input detected but ferolin was compiled without the 'parquet' feature; "
        "recompile with --features parquet"},
