@@ -1,8 +1,8 @@
 // The module `ferolin`: multi-phase initialisation whose one execution slot
-// adds the seven functions and builds __all__.
-#include <array>
-
+// creates the module state, adds the seven functions and builds __all__.
+#include "binding/errors.h"
 #include "binding/functions.h"
+#include "binding/module_state.h"
 #include "binding/py_ref.h"
 
 namespace ferolin::binding {
@@ -63,6 +63,9 @@ int exec_module(PyObject* module) {
     PyErr_SetString(PyExc_TypeError, "ferolin's execution slot needs a module object");
     return -1;
   }
+  // Created before the functions, so that none runs without it.
+  module_state(module).internal_error = new_internal_error_class();
+  if (module_state(module).internal_error == nullptr) return -1;
   PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
   if (!module_name) return -1;
   for (PyMethodDef& definition : kFunctions) {
@@ -70,6 +73,18 @@ int exec_module(PyObject* module) {
   }
   return 0;
 }
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  Py_VISIT(module_state(module).internal_error);
+  return 0;
+}
+
+int clear_module(PyObject* module) {
+  Py_CLEAR(module_state(module).internal_error);
+  return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
@@ -80,12 +95,12 @@ PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "ferolin",  // m_name
     "",         // m_doc: the empty string, not a missing docstring
-    0,          // m_size: no per-module state
-    nullptr,    // m_methods: the execution slot adds the functions
+    sizeof(ModuleState),
+    nullptr,  // m_methods: the execution slot adds the functions
     kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module,
+    clear_module,
+    free_module,
 };
 
 }  // namespace
