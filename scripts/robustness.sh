@@ -16,7 +16,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
-FUZZ_TARGETS=(candidates policy scoring)
+# Every fuzz/NAME_fuzzer.cpp, with its committed corpus in fuzz/corpus/NAME.
+FUZZ_TARGETS=()
+for fuzz_source in fuzz/*_fuzzer.cpp; do
+  FUZZ_TARGETS+=("$(basename "$fuzz_source" _fuzzer.cpp)")
+done
 FUZZ_PACKAGES=(clang-19 libclang-rt-19-dev)
 
 # Sanitizers stop at the first report with a stack trace; LeakSanitizer runs

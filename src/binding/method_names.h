@@ -1,4 +1,5 @@
-// The method names accepted in `score` and `method` arguments.
+// Parsing the `score` and `method` arguments into methods, with ValueError for
+// a name that matches none; the names live in core/argument_names.h.
 #pragma once
 
 #include <optional>
