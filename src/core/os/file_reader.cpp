@@ -26,7 +26,7 @@ Result<FileReader> FileReader::open(std::string_view path, std::size_t chunk_siz
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(system_error(errno));
   std::optional<std::uint64_t> size_hint;
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     size_hint = static_cast<std::uint64_t>(info.st_size);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
