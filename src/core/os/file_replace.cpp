@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include "core/os/copy_attributes.h"
-#include "core/os/path_text.h"
 #include "core/os/target_entry.h"
 #include "core/os/temp_file.h"
 #include "core/os/unique_fd.h"
@@ -39,9 +38,11 @@ Outcome done_or_failed(int error) {
   return error == 0 ? Outcome{Outcome::Kind::Done} : Outcome{Outcome::Kind::Failed, error};
 }
 
-bool name_is_free(const std::string& path) {
+// Returns true when the path leads to nothing. stat() follows links with
+// the same checks as open(), so a link it may not follow gives EACCES here.
+bool target_is_missing(const std::string& path) {
   struct stat info{};
-  return ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+  return ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
 }
 
 // Writes `text` into `temp` in `directory`, unless it already holds it.
@@ -54,21 +55,20 @@ Outcome fill(TempFile& temp, int directory, const std::string& name, mode_t mode
   return done_or_failed(write_stream(temp.fd(), text));
 }
 
-// A path that names nothing gets a file made whole before it is linked in,
-// so that no reader ever sees it empty or partial. Moved: the name was
-// taken meanwhile, or cannot be made this way; open() then decides.
+// A path that leads to nothing gets a file made whole before it is linked
+// in where open() would create it, so that no reader ever sees it empty or
+// partial. Moved: the name was taken meanwhile, or cannot be made this way;
+// open() then decides.
 Outcome create_new(const std::string& path, std::string_view text, TempFile& temp) {
-  const PathParts parts = split_last_component(path);
-  if (parts.name.empty()) return {Outcome::Kind::Moved};
-  const UniqueFd directory(::open(parts.directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!directory.valid()) return {Outcome::Kind::Moved};
+  const TargetEntry entry = locate_entry(path, nullptr);
+  if (entry.kind != EntryKind::Missing) return {Outcome::Kind::Moved};
   temp.discard();
-  const Outcome filled = fill(temp, directory.get(), parts.name, 0666, text);
+  const Outcome filled = fill(temp, entry.directory.get(), entry.name, 0666, text);
   if (filled.kind != Outcome::Kind::Done) {
     return filled.kind == Outcome::Kind::Failed ? filled : Outcome{Outcome::Kind::Moved};
   }
   if (const int error = flush_to_disk(temp.fd()); error != 0) return {Outcome::Kind::Failed, error};
-  if (temp.link_as_new(parts.name) != 0) return {Outcome::Kind::Moved};
+  if (temp.link_as_new(entry.name) != 0) return {Outcome::Kind::Moved};
   temp.sync_directory();
   return {Outcome::Kind::Done};
 }
@@ -122,13 +122,14 @@ int write_through_own(int own, const struct stat& status, int reached, std::stri
 // Puts `text` into the regular file `reached` that opening `path` gave.
 Outcome place(const std::string& path, int reached, const struct stat& status,
               std::string_view text, TempFile& temp) {
-  const TargetEntry entry = locate_entry(path, status);
+  const TargetEntry entry = locate_entry(path, &status);
   switch (entry.kind) {
     case EntryKind::OwnDescriptor:
       return done_or_failed(write_through_own(entry.descriptor, status, reached, text));
     case EntryKind::ProcFile:
       return {Outcome::Kind::InPlace};
     case EntryKind::Moved:
+    case EntryKind::Missing:
       return {Outcome::Kind::Moved};
     case EntryKind::DirectoryEntry:
       break;
@@ -143,7 +144,7 @@ Outcome place(const std::string& path, int reached, const struct stat& status,
 Result<void> replace_file_text(const std::string& path, std::string_view text) {
   TempFile temp;
   for (int attempt = 1;; ++attempt) {
-    if (name_is_free(path)) {
+    if (target_is_missing(path)) {
       const Outcome created = create_new(path, text, temp);
       if (created.kind == Outcome::Kind::Done) return {};
       if (created.kind == Outcome::Kind::Failed) return std::unexpected(write_error(created.error));

@@ -13,8 +13,9 @@ namespace ferolin::os {
 // Returns nothing once the file at `path` (free of NUL bytes) holds exactly
 // `text`.
 //
-// A path that names nothing gets a new file (0666 less the umask), written
-// whole before it is linked in. Otherwise the file is opened as open(2)
+// A path that leads to nothing gets a new file (0666 less the umask),
+// written whole before it is linked in where open(2) would create it (a
+// dangling link's target). Otherwise the file is opened as open(2)
 // would open it for writing, so every kernel check applies (access rights,
 // protected symbolic links and regular files in sticky directories). A
 // regular file found under a directory entry (through symbolic links,

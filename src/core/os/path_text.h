@@ -15,12 +15,4 @@ inline constexpr std::string_view kNulInPath = "path contains a NUL byte";
 // NUL byte, so that a path is never cut short.
 [[nodiscard]] std::optional<std::string> path_for_system(std::string_view path);
 
-struct PathParts {
-  std::string directory;  // "." for a bare name, "/" for a name in the root
-  std::string name;       // empty when the path ends in a slash
-};
-
-// Returns `path` cut at its last slash.
-[[nodiscard]] PathParts split_last_component(const std::string& path);
-
 }  // namespace ferolin::os

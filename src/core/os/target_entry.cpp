@@ -4,11 +4,10 @@
 #include <linux/magic.h>
 #include <sys/statfs.h>
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <optional>
-
-#include "core/os/path_text.h"
 
 namespace ferolin::os {
 namespace {
@@ -54,11 +53,17 @@ TargetEntry entry_of(EntryKind kind) {
 
 }  // namespace
 
+PathParts split_last_component(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-TargetEntry locate_entry(const std::string& path, const struct stat& reached) {
+TargetEntry locate_entry(const std::string& path, const struct stat* reached) {
   UniqueFd base;  // the directory a relative link text starts from
   std::string rest = path;
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
@@ -76,7 +81,11 @@ TargetEntry locate_entry(const std::string& path, const struct stat& reached) {
     }
     struct stat found{};
     if (::fstatat(directory.get(), parts.name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
-      return entry_of(EntryKind::Moved);
+      if (errno != ENOENT || reached != nullptr) return entry_of(EntryKind::Moved);
+      TargetEntry entry = entry_of(EntryKind::Missing);
+      entry.directory = std::move(directory);
+      entry.name = std::move(parts.name);
+      return entry;
     }
     if (S_ISLNK(found.st_mode)) {
       std::optional<std::string> target = read_link(directory.get(), parts.name);
@@ -85,7 +94,7 @@ TargetEntry locate_entry(const std::string& path, const struct stat& reached) {
       base = std::move(directory);
       continue;
     }
-    if (!same_file(found, reached)) return entry_of(EntryKind::Moved);
+    if (reached == nullptr || !same_file(found, *reached)) return entry_of(EntryKind::Moved);
     TargetEntry entry = entry_of(EntryKind::DirectoryEntry);
     entry.directory = std::move(directory);
     entry.name = std::move(parts.name);

@@ -17,6 +17,9 @@ namespace ferolin::os {
 enum class EntryKind {
   // `directory` and `name` name the reached file.
   DirectoryEntry,
+  // Nothing is there yet: `directory` and `name` say where opening the path
+  // with O_CREAT would create the file (a dangling link's target).
+  Missing,
   // The path is a link in /proc/self/fd to this process's own `descriptor`
   // (/dev/stdout, /dev/fd/N): a stream the caller handed over.
   OwnDescriptor,
@@ -30,18 +33,27 @@ enum class EntryKind {
 
 struct TargetEntry {
   EntryKind kind = EntryKind::Moved;
-  UniqueFd directory;   // DirectoryEntry: the directory, opened with O_PATH
-  std::string name;     // DirectoryEntry: the name inside `directory`
+  UniqueFd directory;   // DirectoryEntry, Missing: opened with O_PATH
+  std::string name;     // DirectoryEntry, Missing: the name inside `directory`
   int descriptor = -1;  // OwnDescriptor
 };
+
+struct PathParts {
+  std::string directory;  // "." for a bare name, "/" for a name in the root
+  std::string name;       // empty when the path ends in a slash
+};
+
+// Returns `path` cut at its last slash.
+[[nodiscard]] PathParts split_last_component(const std::string& path);
 
 // Returns true when `a` and `b` describe the same file.
 [[nodiscard]] bool same_file(const struct stat& a, const struct stat& b);
 
 // Returns where the file `reached` (the status of what opening `path` gave)
-// lives. Symbolic links on the way are followed to the entry they name, so
-// that a link stays a link and its target is replaced.
-[[nodiscard]] TargetEntry locate_entry(const std::string& path, const struct stat& reached);
+// lives, or with `reached` null where the missing file would be created.
+// Symbolic links on the way are followed to the entry they name, so that a
+// link stays a link and its target is replaced.
+[[nodiscard]] TargetEntry locate_entry(const std::string& path, const struct stat* reached);
 
 // Returns true when `name` in `directory` still names the file `reached`.
 [[nodiscard]] bool entry_names(int directory, const std::string& name, const struct stat& reached);
