@@ -106,7 +106,7 @@ def read_during_saves(folder, seconds, writers):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--kills", type=int, default=300)
-    parser.add_argument("--seconds", type=float, default=30.0)
+    parser.add_argument("--seconds", type=float, default=20.0)
     parser.add_argument("--writers", type=int, default=4)
     args = parser.parse_args()
     failed = False

@@ -16,9 +16,11 @@ namespace ferolin::os {
 // errno of the failure. The space the text needs beyond the old size is
 // reserved first, so that a full disk or a size limit fails before a byte
 // is overwritten. Then one write at offset 0 puts the text, padded with
-// spaces to the old size, one truncation cuts the padding, and the data is
-// flushed: a process killed between the two steps leaves the new text
-// followed by spaces, which a JSON reader reads as the new text.
+// spaces to the old size (when that is at most 1 MiB more), one truncation
+// cuts the padding, and the data is flushed: a process killed between the
+// two steps leaves the new text followed by spaces, which a JSON reader
+// reads as the new text. A write is cut only at a page boundary, so a kill
+// leaves a text of up to one page (4 KiB) whole.
 [[nodiscard]] int overwrite_in_place(int fd, std::string_view text);
 
 // Returns 0 once the data and metadata of `fd` are on disk, or the errno.
