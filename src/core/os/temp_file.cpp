@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "core/os/target_entry.h"
 
@@ -41,32 +42,35 @@ int link_unnamed(int fd, int directory, const std::string& name) {
 
 }  // namespace
 
-int TempFile::take_directory(int directory) {
+int TempFile::start(int directory, const std::string& target_name) {
+  discard();
+  prefix_ = "." + target_name.substr(0, kNamePrefixLength) + ".";
   directory_.reset(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
   if (!directory_.valid() || ::fstat(directory_.get(), &directory_status_) != 0) return errno;
   return 0;
 }
 
 int TempFile::create(int directory, const std::string& target_name, mode_t mode) {
-  discard();
-  fd_.reset(::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  if (const int error = start(directory, target_name); error != 0) return error;
+  fd_.reset(::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   // Any failure (no O_TMPFILE in this kernel or file system, or a directory
   // that admits no file) is left to the named way to confirm.
-  if (!fd_.valid()) return create_named(directory, target_name, mode);
-  prefix_ = "." + target_name.substr(0, kNamePrefixLength) + ".";
-  return take_directory(directory);
+  return fd_.valid() ? 0 : open_named(mode);
 }
 
 int TempFile::create_named(int directory, const std::string& target_name, mode_t mode) {
-  discard();
-  prefix_ = "." + target_name.substr(0, kNamePrefixLength) + ".";
+  if (const int error = start(directory, target_name); error != 0) return error;
+  return open_named(mode);
+}
+
+int TempFile::open_named(mode_t mode) {
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    const std::string name = prefix_ + unique_suffix();
-    fd_.reset(::openat(directory, name.c_str(),
+    std::string name = prefix_ + unique_suffix();
+    fd_.reset(::openat(directory_.get(), name.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (fd_.valid()) {
-      hidden_name_ = name;
-      return take_directory(directory);
+      hidden_name_ = std::move(name);
+      return 0;
     }
     if (errno != EEXIST) break;
   }

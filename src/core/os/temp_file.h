@@ -50,7 +50,9 @@ class TempFile {
   void discard();
 
  private:
-  [[nodiscard]] int take_directory(int directory);
+  // Returns 0 once the object holds `directory` and no file, or the errno.
+  [[nodiscard]] int start(int directory, const std::string& target_name);
+  [[nodiscard]] int open_named(mode_t mode);
 
   UniqueFd directory_;
   struct stat directory_status_{};
