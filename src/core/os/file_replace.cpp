@@ -89,11 +89,13 @@ Outcome replace_entry(const TargetEntry& entry, int reached, const struct stat& 
     return {Outcome::Kind::InPlace};
   }
   if (const int error = flush_to_disk(temp.fd()); error != 0) return {Outcome::Kind::Failed, error};
+  if (!entry_names(directory, entry.name, status)) return {Outcome::Kind::Moved};
+  // The hidden name that a rename needs comes last: a process killed after
+  // it leaves the file behind.
   if (const int error = temp.give_hidden_name(); error != 0) {
     temp.discard();
     return {Outcome::Kind::InPlace};
   }
-  if (!entry_names(directory, entry.name, status)) return {Outcome::Kind::Moved};
   const int error = temp.rename_over(entry.name);
   if (error == 0) {
     temp.sync_directory();
