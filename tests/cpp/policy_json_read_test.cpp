@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -215,6 +217,12 @@ TEST(PolicyJsonReadTest, DeepNestingUnderAnUnknownKeyCostsNoStack) {
   }
 }
 
+std::ptrdiff_t open_descriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                       std::filesystem::directory_iterator());
+}
+
+// Every read closes its file, whether it succeeds or fails.
 TEST(PolicyJsonReadTest, FileErrors) {
   test::ScratchDir dir;
   const std::string file = dir.file("policy.json");
@@ -231,6 +239,7 @@ TEST(PolicyJsonReadTest, FileErrors) {
        "JSON error: syntax error while parsing value - unexpected NUL byte; expected '[', '{', or "
        "a literal at line 1 column 1"},
   };
+  const std::ptrdiff_t descriptors = open_descriptors();
   for (const auto& c : cases) {
     const Result<PolicyFile> result = read_policy(c.path);
     ASSERT_FALSE(result.has_value()) << c.path;
@@ -239,6 +248,7 @@ TEST(PolicyJsonReadTest, FileErrors) {
   const Result<PolicyFile> read = read_policy(file);
   ASSERT_TRUE(read.has_value());
   expect_same_policy(*read, sample_policy());
+  EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 // A gigabyte of NUL bytes after a valid policy (a sparse file) stops at the

@@ -1,13 +1,16 @@
-// TextSource: the bytes of an open file or of a memory buffer, consumed one at
-// a time through an input iterator, with the line and column of the last byte
+// TextSource: the bytes of a file or of a memory buffer, consumed one at a
+// time through an input iterator, with the line and column of the last byte
 // consumed, so that errors found while parsing can say where they are.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <span>
-#include <vector>
+#include <string>
+
+#include "core/os/file_reader.h"
 
 namespace ferolin::policy_file {
 
@@ -22,8 +25,8 @@ class TextSource {
  public:
   // Reads the bytes of `bytes`, which must outlive the source.
   explicit TextSource(std::span<const char> bytes);
-  // Reads from the open descriptor `fd`, which the caller keeps and closes.
-  explicit TextSource(int fd);
+  // Reads the file of `reader` to its end; the file is closed with the source.
+  explicit TextSource(os::FileReader reader);
 
   TextSource(const TextSource&) = delete;
   TextSource& operator=(const TextSource&) = delete;
@@ -54,8 +57,8 @@ class TextSource {
   [[nodiscard]] TextPosition previous_position() const { return previous_; }
   // Returns true when at_end() has answered true since the last advance().
   [[nodiscard]] bool end_seen() const { return end_seen_; }
-  // Returns the errno of a failed read, or 0.
-  [[nodiscard]] int read_error() const { return read_error_; }
+  // Returns the system's text of a failed read, if one failed.
+  [[nodiscard]] const std::optional<std::string>& read_error() const { return read_error_; }
 
   // An input iterator over the remaining bytes. Copies share the source, so
   // what a parser consumes through its copy is consumed for everyone.
@@ -91,17 +94,17 @@ class TextSource {
   [[nodiscard]] static Iterator end() { return Iterator(); }
 
  private:
-  // Reads the next block from the descriptor; returns false at the end of
-  // the file or on a failed read.
+  // Reads the next chunk of the file; returns false at the end of the file
+  // or on a failed read.
   bool refill();
 
-  int fd_ = -1;
-  std::vector<char> buffer_;
+  std::optional<os::FileReader> reader_;
+  // The unread bytes of the buffer or of the reader's current chunk.
   const char* next_ = nullptr;
   const char* limit_ = nullptr;
   bool finished_ = false;
   bool end_seen_ = false;
-  int read_error_ = 0;
+  std::optional<std::string> read_error_;
   TextPosition position_;
   TextPosition previous_;
 };
