@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -32,6 +33,10 @@ std::string seven_keys(std::string_view threshold = "0.8", std::string_view extr
          "  \"created_by\": \"ferolin\"" +
          std::string(extra) + "\n}";
 }
+
+const std::string kBom = "\xEF\xBB\xBF";
+// Too large for a 64-bit float, and for any integer type.
+const std::string kHugeInteger = "1" + std::string(400, '7');
 
 std::string read_message(std::string_view document) {
   const Result<PolicyFile> result = parse_policy(document);
@@ -121,6 +126,51 @@ TEST(PolicyJsonReadTest, ConversionErrorsNameTheFaultAndItsPosition) {
        "line 1 column 2"},
       // Malformed and of another version: the conversion error wins.
       {R"({"version": "0.2.0"})", "missing field `scoring_method` at line 1 column 20"},
+      // A byte-order mark is not JSON text.
+      {kBom + seven_keys(),
+       "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {kBom, "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {"\xEF\xBB{}", "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {R"({"version": -0})",
+       "invalid type: floating point `-0.0`, expected a string at line 1 column 14"},
+      // Out of range in one of the nine keys, or where no value is skipped.
+      {seven_keys(kHugeInteger),
+       "number overflow parsing '" + kHugeInteger + "' at line 4 column 416"},
+      {R"({"group_thresholds": {"a": -1e999}})",
+       "number overflow parsing '-1e999' at line 1 column 33"},
+      {R"({"calibration_method": {"crc": 1e999}})",
+       "number overflow parsing '1e999' at line 1 column 36"},
+      {"1e999", "number overflow parsing '1e999' at line 1 column 5"},
+      // Malformed numbers in skipped values fail where they did.
+      {R"({"c": [1 2]})",
+       "syntax error while parsing array - unexpected number literal; expected ']' at line 1 "
+       "column 11"},
+      {R"({"c": 5-1e999})",
+       "syntax error while parsing object - unexpected number literal; expected '}' at line 1 "
+       "column 14"},
+      {R"({"c": {"k" 1e999}})",
+       "syntax error while parsing object separator - unexpected number literal; expected ':' at "
+       "line 1 column 17"},
+      {R"({"c": -x})",
+       "syntax error while parsing value - invalid number; expected digit after '-' at line 1 "
+       "column 8"},
+      {R"({"c": 123.e})",
+       "syntax error while parsing value - invalid number; expected digit after '.' at line 1 "
+       "column 11"},
+      {R"({"c": 1e+})",
+       "syntax error while parsing value - invalid number; expected digit after exponent sign at "
+       "line 1 column 10"},
+      {R"({"c": 1e5e2})",
+       "syntax error while parsing object - invalid literal; expected '}' at line 1 column 10"},
+      {R"({"c": 1.5.3})",
+       "syntax error while parsing object - invalid literal; expected '}' at line 1 column 10"},
+      {R"({"c": tru567})",
+       "syntax error while parsing value - invalid literal at line 1 column 10"},
+      {R"({"c": 1e999)",
+       "syntax error while parsing object - unexpected end of input; expected '}' at line 1 column "
+       "11"},
+      {R"(["0.1.0", "max_prob", 0.8, 0.05, "empirical", null, "ferolin", null, {}, 1e999])",
+       "invalid length 10, expected struct PolicyFile with 9 elements at line 1 column 79"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(read_message(c.document), "JSON error: " + c.message) << c.document;
@@ -190,11 +240,32 @@ TEST(PolicyJsonReadTest, AcceptsEveryLayoutAndForm) {
        R"( "target_error_rate": -9223372036854775808, "calibration_method": "empirical",)"
        R"( "confidence_level": -5, "created_by": "ferolin"})",
        big_numbers},
+      // Skipped values hold numbers of any size, also beside strings of digits.
+      {R"({"c": {"k": [1e999, -1E+400000, 0.1e-99999,)" + kHugeInteger + R"(,-0, "1e999"]},)" +
+           seven_keys().substr(1, std::string::npos),
+       sample_policy()},
+      {seven_keys("0.8", ",\"c\":" + kHugeInteger + ", \"d\": -" + kHugeInteger + ".5e9"),
+       sample_policy()},
   };
   for (const auto& c : cases) {
     const Result<PolicyFile> result = parse_policy(c.document);
     ASSERT_TRUE(result.has_value()) << c.document << "\n" << result.error().message();
     expect_same_policy(*result, c.expected);
+  }
+}
+
+// Every spelling of a number reads as the nearest 64-bit float, negative
+// zero included.
+TEST(PolicyJsonReadTest, NumbersReadAsTheirNearestFloat) {
+  for (const char* spelling : {"-0", "-0.0", "-0e0", "-0E+7", "-0.000e-3", "0", "-1e-400", "-7",
+                               "0.30000000000000004", "1e308", "-9223372036854775809"}) {
+    const std::string document =
+        seven_keys(spelling, std::string(", \"group_thresholds\": {\"g\": ") + spelling + "}");
+    const Result<PolicyFile> read = parse_policy(document);
+    ASSERT_TRUE(read.has_value()) << spelling << ": " << read.error().message();
+    const double expected = std::strtod(spelling, nullptr);
+    EXPECT_EQ(test::bits(read->threshold), test::bits(expected)) << spelling;
+    EXPECT_EQ(test::bits(read->group_thresholds->at("g")), test::bits(expected)) << spelling;
   }
 }
 
@@ -227,6 +298,8 @@ TEST(PolicyJsonReadTest, FileErrors) {
   test::ScratchDir dir;
   const std::string file = dir.file("policy.json");
   test::write_file(file, seven_keys());
+  const std::string with_bom = dir.file("bom.json");
+  test::write_file(with_bom, kBom + seven_keys());
   const std::string with_nul = file + std::string("\0.bak", 5);
   const struct {
     std::string path;
@@ -235,6 +308,8 @@ TEST(PolicyJsonReadTest, FileErrors) {
       {dir.file("missing.json"), "IO error: No such file or directory (os error 2)"},
       {dir.path(), "JSON error: Is a directory (os error 21)"},
       {with_nul, "IO error: path contains a NUL byte"},
+      {with_bom,
+       "JSON error: syntax error while parsing value - invalid literal at line 1 column 1"},
       {"/dev/zero",
        "JSON error: syntax error while parsing value - unexpected NUL byte; expected '[', '{', or "
        "a literal at line 1 column 1"},

@@ -36,6 +36,8 @@ std::optional<FerolinError> read_failure(const TextSource& source) {
 
 Result<PolicyFile> convert(TextSource& source) {
   PolicySaxHandler handler(source);
+  // A skipped value may hold numbers too large for the parser to convert.
+  source.stand_in_for_numbers_while([&handler] { return handler.skips_value(); });
   try {
     // Not strict: trailing bytes are checked below, with our wording and
     // position.
