@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/policy_file/policy_json.h"
 #include "policy_test_support.h"
@@ -286,6 +290,62 @@ TEST(PolicyJsonReadTest, DeepNestingUnderAnUnknownKeyCostsNoStack) {
     const std::string unclosed = document.substr(0, document.size() / 2);
     EXPECT_TRUE(read_message(unclosed).starts_with("JSON error: syntax error"));
   }
+}
+
+// Returns `count` distinct 16-byte ASCII labels that all have one
+// std::hash<std::string>. libstdc++ hashes 8-byte words with
+// h = (h ^ mix(word)) * kMul, where mix and the multiplication are
+// invertible: for any first word, the second word that brings h to a fixed
+// value can be solved for; a first word is kept when that second word is
+// ASCII too.
+std::vector<std::string> labels_of_one_std_hash(std::size_t count) {
+  constexpr std::uint64_t kMul = 0xc6a4a7935bd1e995;
+  std::uint64_t inverse = kMul;  // Newton's iteration for the inverse mod 2^64
+  for (int i = 0; i < 5; ++i) inverse *= 2 - kMul * inverse;
+  const auto shift_mix = [](std::uint64_t v) { return v ^ (v >> 47); };
+  const auto mix = [&](std::uint64_t word) { return shift_mix(word * kMul) * kMul; };
+  const auto unmix = [&](std::uint64_t mixed) { return shift_mix(mixed * inverse) * inverse; };
+  const std::uint64_t start = 0xc70f6907 ^ (16 * kMul);  // the seed and the length
+  const std::uint64_t target = 0x0123456789abcdef;       // the state before finishing
+  std::vector<std::string> labels;
+  for (std::uint64_t n = 0; labels.size() < count; ++n) {
+    std::uint64_t first = 0;  // eight ASCII bytes from '0' to 'o', six bits of n each
+    for (int k = 0; k < 8; ++k) first |= (0x30 + ((n >> (6 * k)) & 63)) << (8 * k);
+    const std::uint64_t second = unmix(((start ^ mix(first)) * kMul) ^ (target * inverse));
+    if ((second & 0x8080808080808080) != 0) continue;
+    std::string label(16, '\0');
+    std::memcpy(label.data(), &first, 8);
+    std::memcpy(label.data() + 8, &second, 8);
+    labels.push_back(std::move(label));
+  }
+  return labels;
+}
+
+// Labels crafted to share one std::hash spread over the buckets of the
+// map that reading builds, so that reading them takes linear time.
+TEST(PolicyJsonReadTest, CollidingLabelsSpreadOverBuckets) {
+  if constexpr (sizeof(std::size_t) != 8 || std::endian::native != std::endian::little) {
+    GTEST_SKIP() << "the labels are built for 64-bit little-endian std::hash";
+  }
+  constexpr std::size_t kLabels = 40'000;
+  const std::vector<std::string> labels = labels_of_one_std_hash(kLabels);
+  const std::size_t one_hash = std::hash<std::string>{}(labels.front());
+  PolicyFile policy = sample_policy();
+  auto& groups = policy.group_thresholds.emplace();
+  for (const std::string& label : labels) {
+    ASSERT_EQ(std::hash<std::string>{}(label), one_hash);
+    groups[label] = 0.5;
+  }
+  const Result<std::string> text = policy_to_json_text(policy);
+  ASSERT_TRUE(text.has_value()) << text.error().message();
+  const Result<PolicyFile> read = parse_policy(*text);
+  ASSERT_TRUE(read.has_value()) << read.error().message();
+  ASSERT_EQ(read->group_thresholds->size(), kLabels);
+  std::size_t fullest = 0;
+  for (std::size_t b = 0; b < read->group_thresholds->bucket_count(); ++b) {
+    fullest = std::max(fullest, read->group_thresholds->bucket_size(b));
+  }
+  EXPECT_LT(fullest, 32u);
 }
 
 std::ptrdiff_t open_descriptors() {
