@@ -110,12 +110,12 @@ bool TextSource::refill() {
   return false;
 }
 
-// The bytes of the number are consumed here, as the parser would consume
-// them, so that the positions after the stand-in are theirs; until then the
-// positions stay where they were. No other event can come between the bytes
-// of one token, so nobody asks for a position in between.
 // A digit or '-' right after a byte of a literal or number belongs to the
-// token that the parser is already reading.
+// token that the parser is already reading, and is left alone. The bytes of
+// a skipped number are consumed here, as the parser would consume them, so
+// that the positions after the stand-in are theirs; until then the positions
+// stay where they were: no event comes between the bytes of one token, so
+// nobody asks for a position in between.
 void TextSource::stand_in_for_skipped_number() {
   const char first = *next_;
   if (!(first == '-' || is_digit(first)) || in_token(last_) || !skipping_()) return;
