@@ -19,7 +19,7 @@ NEW = str(ROOT / "examples" / "data" / "new_candidates.csv")
 
 
 def ferolin_cli(*args, stdin=None, check_rc=None):
-    result = subprocess.run([sys.executable, "-m", "ferolin_cli", *map(str, args)],
+    result = subprocess.run([sys.executable, "-m", "ferolin_tools", *map(str, args)],
                             capture_output=True, text=True, input=stdin)
     if check_rc is not None:
         assert result.returncode == check_rc, result.stderr
@@ -120,7 +120,7 @@ def test_calibrate_warns_when_nothing_qualifies():
     ],
 )
 def test_exit_codes(tmp_path, args, rc, message):
-    result = subprocess.run([sys.executable, "-m", "ferolin_cli", *args], capture_output=True,
+    result = subprocess.run([sys.executable, "-m", "ferolin_tools", *args], capture_output=True,
                             text=True, cwd=tmp_path)
     assert result.returncode == rc
     assert message in result.stderr
@@ -138,7 +138,7 @@ def test_malformed_table_is_a_data_error(tmp_path):
 def test_broken_pipe_ends_quietly(tmp_path):
     path = tmp_path / "policy.json"
     ferolin.save_policy(str(path), ferolin.calibrate(LABELLED, "margin", 0.05))
-    command = f"{sys.executable} -m ferolin_cli apply {NEW} {path} | head -n 2"
+    command = f"{sys.executable} -m ferolin_tools apply {NEW} {path} | head -n 2"
     result = subprocess.run(["bash", "-c", "set -o pipefail; " + command], capture_output=True,
                             text=True)
     assert len(result.stdout.splitlines()) == 2
@@ -175,7 +175,7 @@ def test_plot_files(tmp_path):
 
 def test_plot_marks_the_calibrated_threshold():
     pytest.importorskip("matplotlib")
-    from ferolin_cli import plot_risk_coverage
+    from ferolin_tools import plot_risk_coverage
 
     curve = ferolin.compute_curve(LABELLED, "margin")
     policy = ferolin.calibrate(LABELLED, "margin", 0.05)
@@ -191,7 +191,7 @@ def test_plot_without_matplotlib_names_the_extra(tmp_path):
     blocker = tmp_path / "sitecustomize.py"
     blocker.write_text("import sys\nsys.modules['matplotlib'] = None\n")
     result = subprocess.run(
-        [sys.executable, "-m", "ferolin_cli", "curve", LABELLED, "--score", "margin", "--plot",
+        [sys.executable, "-m", "ferolin_tools", "curve", LABELLED, "--score", "margin", "--plot",
          str(tmp_path / "x.png")], capture_output=True, text=True,
         env={**os.environ, "PYTHONPATH": str(tmp_path)})
     assert result.returncode == 1

@@ -218,9 +218,9 @@ def test_command_line_reads_compressed_tables_through_process_substitution(tmp_p
     with open(tmp_path / "t.csv", "rb") as plain, gzip.open(tmp_path / "t.csv.gz", "wb") as packed:
         shutil.copyfileobj(plain, packed)
     steps = [
-        ('"$PY" -m ferolin_cli curve {} --score margin --score entropy --format json', "curve"),
-        ('"$PY" -m ferolin_cli calibrate {} --score margin --error-rate 0.2 -o {policy}', None),
-        ('"$PY" -m ferolin_cli apply {} {policy}', "decisions"),
+        ('"$PY" -m ferolin_tools curve {} --score margin --score entropy --format json', "curve"),
+        ('"$PY" -m ferolin_tools calibrate {} --score margin --error-rate 0.2 -o {policy}', None),
+        ('"$PY" -m ferolin_tools apply {} {policy}', "decisions"),
     ]
     for step, name in steps:
         results = []

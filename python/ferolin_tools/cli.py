@@ -14,7 +14,7 @@ import tempfile
 from importlib import metadata
 
 import ferolin
-from ferolin_cli import output
+from ferolin_tools import output
 
 SCORE_NAMES = ["max-prob", "max_prob", "score-gap", "score_gap", "margin", "entropy",
                "score-ratio", "score_ratio", "topk-gap", "topk_gap", "effective-k",
@@ -114,7 +114,7 @@ def call(function, *args):
 
 
 def load_plot():
-    from ferolin_cli import plot
+    from ferolin_tools import plot
 
     try:
         plot._pyplot()
