@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
-DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev)
+DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev zlib1g-dev)
 
 missing=()
 for package in "${DEBIAN_PACKAGES[@]}"; do

@@ -2,8 +2,8 @@
 // adds the seven functions and builds __all__.
 #include <array>
 
+#include "binding/common/py_ref.h"
 #include "binding/functions.h"
-#include "binding/py_ref.h"
 
 namespace ferolin::binding {
 namespace {

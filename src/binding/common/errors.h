@@ -5,7 +5,7 @@
 #include <new>
 #include <string_view>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 #include "core/error.h"
 
 namespace ferolin::binding {
