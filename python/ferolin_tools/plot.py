@@ -8,7 +8,7 @@ class PlotUnavailable(RuntimeError):
     """matplotlib is not installed."""
 
 
-def _pyplot():
+def pyplot():
     try:
         import matplotlib
 
@@ -27,7 +27,7 @@ def plot_risk_coverage(curve, ax=None, *, label=None, target=None, threshold=Non
     threshold (the one a calibrated policy chose). Returns the axes.
     """
     if ax is None:
-        ax = _pyplot().subplots(figsize=(6, 4))[1]
+        ax = pyplot().subplots(figsize=(6, 4))[1]
     coverage = [row["coverage"] for row in curve]
     risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
     (line,) = ax.step(coverage, risk, where="post", label=label)
@@ -57,4 +57,19 @@ def save_figure(ax, path):
     figure = ax.get_figure()
     figure.tight_layout()
     figure.savefig(path, dpi=100)
-    _pyplot().close(figure)
+    pyplot().close(figure)
+
+
+def format_problem(path: str):
+    """Returns why matplotlib cannot write a plot at `path` (an unknown file
+    type), or None; None too when matplotlib is missing (reported later)."""
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        return None
+    extension = path.rpartition(".")[2].lower() if "." in path else ""
+    supported = Figure().canvas.get_supported_filetypes()
+    if extension not in supported:
+        return (f"cannot write plot {path}: the file type '.{extension}' is not one matplotlib "
+                f"writes; use one of {', '.join('.' + name for name in sorted(supported))}")
+    return None

@@ -65,7 +65,7 @@ def test_several_scores_and_json():
     assert math.isnan(ferolin.eaurc(document["curve"])) and document["eaurc"] is None
 
 
-@pytest.mark.parametrize("command", ["curve", "calibrate", "apply"])
+@pytest.mark.parametrize("command", ["compare", "calibrate", "apply", "curve", "scores"])
 def test_every_subcommand_has_help_with_an_example(command):
     result = ferolin_cli(command, "--help", check_rc=0)
     assert f"example: ferolin {command} " in result.stdout
@@ -94,8 +94,9 @@ def test_calibrate_then_apply(tmp_path):
 
 
 def test_calibrate_warns_when_nothing_qualifies():
-    result = ferolin_cli("calibrate", LABELLED, "--score", "margin", "--error-rate", "-1",
-                         check_rc=0)
+    # Even a perfect prefix of 2000 queries has a 95% upper bound above 0.001.
+    result = ferolin_cli("calibrate", LABELLED, "--score", "margin", "--error-rate", "0.001",
+                         "--method", "binomial", "--confidence-level", "0.95", check_rc=0)
     assert "rejects every query" in result.stderr
     assert json.loads(result.stdout)["threshold"] == 1.7976931348623157e308
 
@@ -104,8 +105,8 @@ def test_calibrate_warns_when_nothing_qualifies():
     "args, rc, message",
     [
         (["curve", "missing.csv", "--score", "margin"], 1,
-         "CSV error: No such file or directory (os error 2)"),
-        (["curve", LABELLED, "--score", "nope"], 2, "invalid choice: 'nope'"),
+         "cannot read table missing.csv: no such file or directory"),
+        (["curve", LABELLED, "--score", "nope"], 2, "'nope' is not a scoring method"),
         (["calibrate", "missing.csv", "--score", "margin", "--error-rate", "0.1",
           "--method", "binomial"], 2, "--confidence-level"),
         (["calibrate", LABELLED, "--score", "margin", "--score", "entropy",
@@ -113,9 +114,9 @@ def test_calibrate_warns_when_nothing_qualifies():
         (["calibrate", LABELLED, "--score", "margin", "--error-rate", "0.1",
           "--method", "Empirical"], 2, "invalid choice"),
         (["calibrate", LABELLED, "--score", "margin", "--error-rate", "0.1",
-          "--method", "binomial", "--confidence-level", "0.8"], 1,
+          "--method", "binomial", "--confidence-level", "0.8"], 2,
          "Unsupported confidence level: 0.8."),
-        (["apply", NEW, "missing.json"], 1, "IO error: No such file or directory (os error 2)"),
+        (["apply", NEW, "missing.json"], 1, "cannot read policy missing.json: no such file"),
         ([], 2, "usage"),
     ],
 )
@@ -131,7 +132,7 @@ def test_malformed_table_is_a_data_error(tmp_path):
     table = tmp_path / "bad.csv"
     table.write_text("query_id,candidate_id,rank,score,is_correct\nq,c,1,x,true\n")
     result = ferolin_cli("curve", table, "--score", "margin", check_rc=1)
-    assert result.stderr.startswith("CSV error: CSV deserialize error: record 1")
+    assert result.stderr.startswith(f"{table}: CSV error: CSV deserialize error: record 1")
     assert "Traceback" not in result.stderr
 
 

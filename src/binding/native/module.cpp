@@ -84,10 +84,19 @@ PyRef scoring_methods() {
   return tuple;
 }
 
-PyRef score_name_tuple() {
-  std::vector<std::string_view> names;
-  for (const ScoreName& entry : score_names()) names.push_back(entry.name);
-  return text_tuple(names);
+// ((spelling, score name), ...): every spelling a score argument accepts,
+// with the hyphen spelling of its method.
+PyRef score_name_pairs() {
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(score_names().size())));
+  if (!tuple) return {};
+  Py_ssize_t i = 0;
+  for (const ScoreName& entry : score_names()) {
+    const std::array<std::string_view, 2> pair = {entry.name, score_name(entry.method)};
+    PyObject* item = text_tuple(pair).release();
+    if (item == nullptr) return {};
+    PyTuple_SET_ITEM(tuple.get(), i++, item);
+  }
+  return tuple;
 }
 
 PyRef calibration_methods() {
@@ -115,7 +124,7 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
 int exec_module(PyObject* module) {
   if (PyModule_AddFunctions(module, kFunctions) < 0) return -1;
   if (add_constant(module, "SCORING_METHODS", scoring_methods()) < 0) return -1;
-  if (add_constant(module, "SCORE_NAMES", score_name_tuple()) < 0) return -1;
+  if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;
   if (add_constant(module, "CALIBRATION_METHODS", calibration_methods()) < 0) return -1;
   if (add_constant(module, "COLUMNS", column_names()) < 0) return -1;
   return add_constant(module, "NO_THRESHOLD",

@@ -1,5 +1,6 @@
 // What the command line reads off a pass: counts, columns, curves, summaries,
 // calibrations and decisions, each method's curve computed once.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -150,16 +151,20 @@ PyObject* pass_counts(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
     const pipeline::QueryTable& table = pass->table;
     std::uint64_t labelled = 0;
     std::uint64_t single = 0;
+    std::uint64_t labelled_single = 0;
     for (std::size_t q = 0; q < table.size(); ++q) {
+      const bool one = table.candidates[q] == 1;
+      single += one ? 1 : 0;
       if (!table.top_labels[q]) continue;
       ++labelled;
-      if (table.candidates[q] == 1) ++single;
+      labelled_single += one ? 1 : 0;
     }
-    std::optional<DictKeys<4>> keys =
-        DictKeys<4>::make({"queries", "rows", "labelled", "labelled_single_candidate"});
+    std::optional<DictKeys<5>> keys = DictKeys<5>::make(
+        {"queries", "rows", "labelled", "single_candidate", "labelled_single_candidate"});
     if (!keys) return nullptr;
     return build_dict(*keys, {unsigned_value(table.size()), unsigned_value(table.rows),
-                              unsigned_value(labelled), unsigned_value(single)})
+                              unsigned_value(labelled), unsigned_value(single),
+                              unsigned_value(labelled_single)})
         .release();
   });
 }
@@ -175,9 +180,14 @@ PyObject* pass_summary(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyOb
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
-    std::optional<DictKeys<4>> keys = DictKeys<4>::make({"scored", "aurc", "eaurc", "rows"});
+    // Every query with a confidence that a threshold can accept: not NaN.
+    const auto& confidences = pass->table.confidences[*m];
+    const auto scored_all = static_cast<std::uint64_t>(std::ranges::count_if(
+        confidences, [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+    std::optional<DictKeys<5>> keys =
+        DictKeys<5>::make({"scored", "scored_all", "aurc", "eaurc", "rows"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {unsigned_value(scored),
+    return build_dict(*keys, {unsigned_value(scored), unsigned_value(scored_all),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_aurc(curve))),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_eaurc(curve))),
                               unsigned_value(curve.size())})
