@@ -24,12 +24,12 @@
 #include <string_view>
 
 #include "bench_util.h"
-#include "core/table/candidate_row_source.h"
-#include "core/table/csv_tokenizer.h"
 #include "core/os/file_reader.h"
 #include "core/pipeline/table_functions.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
+#include "core/table/candidate_row_source.h"
+#include "core/table/csv_tokenizer.h"
 
 namespace {
 

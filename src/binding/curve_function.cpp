@@ -23,8 +23,9 @@ PyObject* compute_curve_impl(std::string_view csv_path, ScoringMethod method) {
 
 }  // namespace
 
-PyObject* compute_curve(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* compute_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<std::string_view> csv_path = text_parameter(bound[0], "csv_path");

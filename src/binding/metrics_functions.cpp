@@ -29,14 +29,16 @@ PyObject* curve_metric(const Signature& signature, CurveMetric metric, PyObject*
 
 }  // namespace
 
-PyObject* aurc(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(
-      [&] { return curve_metric(kAurcSignature, metrics::compute_aurc, args, nargsf, kwnames); });
+PyObject* aurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&] {
+    return curve_metric(kAurcSignature, metrics::compute_aurc, args, nargsf, kwnames);
+  });
 }
 
-PyObject* eaurc(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(
-      [&] { return curve_metric(kEaurcSignature, metrics::compute_eaurc, args, nargsf, kwnames); });
+PyObject* eaurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&] {
+    return curve_metric(kEaurcSignature, metrics::compute_eaurc, args, nargsf, kwnames);
+  });
 }
 
 }  // namespace ferolin::binding

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "query_builders.h"
 
 namespace ferolin::scoring {
 namespace {
 
-table::CandidateRow row(std::string_view query_id, std::string_view candidate_id, std::uint64_t rank) {
+table::CandidateRow row(std::string_view query_id, std::string_view candidate_id,
+                        std::uint64_t rank) {
   table::CandidateRow r;
   r.query_id = query_id;
   r.candidate_id = candidate_id;

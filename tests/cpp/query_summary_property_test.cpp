@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "core/table/candidate_row.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
+#include "core/table/candidate_row.h"
 #include "plain_reading.h"
 #include "query_builders.h"
 

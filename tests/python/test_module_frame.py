@@ -1,4 +1,6 @@
 """The module object, argument binding, conversion rules and their exact messages."""
+import gc
+import importlib.util
 import inspect
 import math
 import sys
@@ -19,6 +21,17 @@ def test_module_shape():
         function = getattr(ferolin, name)
         assert function.__module__ == "ferolin"
         assert function.__name__ == name
+
+
+def test_each_module_object_has_its_own_state():
+    spec = importlib.util.find_spec("ferolin")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    assert module is not ferolin and module.__all__ == NAMES
+    assert module.aurc([ROW]) == 0.125
+    del module
+    gc.collect()  # clears and frees the second module's state
+    assert ferolin.aurc([ROW]) == 0.125
 
 
 @pytest.mark.parametrize(

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "binding/common/module_state.h"
+
 namespace ferolin::binding {
 namespace {
 
@@ -32,7 +34,13 @@ void try_add_note(PyObject* exception, const char* parameter) {
 
 }  // namespace
 
-PyObject* map_err(FerolinError error) { return raise_runtime_error(error.message()); }
+PyObject* map_err(FerolinError error) {
+  // The binomial method without a level is a wrong argument, reported like
+  // an unknown method name; every other core failure is a RuntimeError.
+  PyObject* type =
+      error.kind == ErrorKind::MissingConfidenceLevel ? PyExc_ValueError : PyExc_RuntimeError;
+  return raise_with_text(type, error.message());
+}
 
 PyObject* raise_runtime_error(std::string_view message) {
   return raise_with_text(PyExc_RuntimeError, message);
@@ -71,7 +79,14 @@ void add_processing_note(const char* parameter) {
 #endif
 }
 
-void raise_from_cpp_exception(std::exception_ptr exception) {
+PyObject* new_internal_error_class(const char* name) {
+  return PyErr_NewExceptionWithDoc(
+      name,
+      "A broken internal invariant of ferolin; please report it with the input that caused it.",
+      PyExc_BaseException, nullptr);
+}
+
+void raise_from_cpp_exception(PyObject* module, std::exception_ptr exception) {
   std::string what = "unknown C++ exception";
   try {
     std::rethrow_exception(exception);
@@ -82,12 +97,9 @@ void raise_from_cpp_exception(std::exception_ptr exception) {
     what = e.what();
   } catch (...) {
   }
-  PyRef type = PyRef::steal(PyErr_NewExceptionWithDoc(
-      "ferolin.InternalError",
-      "A broken internal invariant of ferolin; please report it with the input that caused it.",
-      PyExc_BaseException, nullptr));
-  if (!type) return;  // the failure to create the class is the exception now
-  raise_with_text(type.get(), "internal error: " + what);
+  PyObject* type = module_state(module).internal_error;
+  // Only a module cleared while one of its functions runs lacks the class.
+  raise_with_text(type != nullptr ? type : PyExc_SystemError, "internal error: " + what);
 }
 
 }  // namespace ferolin::binding

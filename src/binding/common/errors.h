@@ -10,8 +10,9 @@
 
 namespace ferolin::binding {
 
-// Sets a RuntimeError whose only argument is the error's display text and
-// consumes the error. Returns nullptr for convenient early returns.
+// Sets an exception whose only argument is the error's display text and
+// consumes the error: ValueError for MissingConfidenceLevel, RuntimeError
+// for every other kind. Returns nullptr for convenient early returns.
 PyObject* map_err(FerolinError error);
 
 // Sets RuntimeError with `message`. Returns nullptr.
@@ -29,20 +30,24 @@ PyObject* raise_not_instance(PyObject* object, const char* expected);
 // Python 3.11) is ignored and the exception is raised without the note.
 void add_processing_note(const char* parameter);
 
+// Returns a new class named `name` (e.g. "ferolin.InternalError"), derived directly from
+// BaseException so that `except Exception` does not swallow a broken
+// internal invariant; nullptr with an exception set on failure.
+[[nodiscard]] PyObject* new_internal_error_class(const char* name);
+
 // Sets the exception for a C++ exception that escaped the core: MemoryError
-// for std::bad_alloc, otherwise an exception whose class derives directly
-// from BaseException, so that `except Exception` does not swallow a broken
-// internal invariant.
-void raise_from_cpp_exception(std::exception_ptr exception);
+// for std::bad_alloc, otherwise the module's InternalError.
+void raise_from_cpp_exception(PyObject* module, std::exception_ptr exception);
 
 // Runs `body`, which returns a new reference or nullptr with an exception
-// set; a C++ exception never crosses into the interpreter.
+// set; a C++ exception never crosses into the interpreter. `module` is the
+// module function's `self`.
 template <typename Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(PyObject* module, Body&& body) noexcept {
   try {
     return body();
   } catch (...) {
-    raise_from_cpp_exception(std::current_exception());
+    raise_from_cpp_exception(module, std::current_exception());
     return nullptr;
   }
 }

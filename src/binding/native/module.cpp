@@ -4,12 +4,13 @@
 // execution slot adds the functions and the constants that the command line
 // takes its method names from.
 #include <array>
-#include <limits>
 #include <string_view>
 
 #include "binding/common/dict_builder.h"
+#include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
 #include "binding/native/functions.h"
+#include "core/calibration/calibrate_policy.h"
 #include "core/score_names.h"
 #include "core/table/candidate_columns.h"
 
@@ -122,13 +123,15 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
 }
 
 int exec_module(PyObject* module) {
+  // Created before the functions, so that none runs without it.
+  if (init_module_state(module, "ferolin_tools._native.InternalError") < 0) return -1;
   if (PyModule_AddFunctions(module, kFunctions) < 0) return -1;
   if (add_constant(module, "SCORING_METHODS", scoring_methods()) < 0) return -1;
   if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;
   if (add_constant(module, "CALIBRATION_METHODS", calibration_methods()) < 0) return -1;
   if (add_constant(module, "COLUMNS", column_names()) < 0) return -1;
   return add_constant(module, "NO_THRESHOLD",
-                      PyRef::steal(PyFloat_FromDouble(std::numeric_limits<double>::max())));
+                      PyRef::steal(PyFloat_FromDouble(calibration::kNoThreshold)));
 }
 
 PyModuleDef_Slot kSlots[] = {
@@ -140,12 +143,12 @@ PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "ferolin_tools._native",
     "The companion package's private way into ferolin's core; not a public API.",
-    0,
-    nullptr,
+    sizeof(ModuleState),
+    nullptr,  // m_methods: the execution slot adds the functions
     kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
 
 }  // namespace

@@ -17,8 +17,7 @@
 #include "binding/native/functions.h"
 #include "binding/native/query_pass_handle.h"
 #include "core/calibration/binomial.h"
-#include "core/calibration/crc.h"
-#include "core/calibration/empirical.h"
+#include "core/calibration/calibrate_policy.h"
 #include "core/metrics/aurc.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
@@ -101,49 +100,14 @@ PyRef label_column(const std::vector<std::optional<bool>>& labels) {
   return list;
 }
 
-// Interim: replaced by calibration::choose_threshold once it is in the core.
-struct CalibrationRequest {
-  ScoringMethod score;
-  double error_rate;
-  CalibrationMethod method;
-  std::optional<double> confidence_level;
-};
-constexpr double kNoThreshold = std::numeric_limits<double>::max();
-Result<std::optional<double>> choose_threshold(std::span<const RiskCoverageRow> curve,
-                                               const CalibrationRequest& request) {
-  switch (request.method) {
-    case CalibrationMethod::Empirical:
-      return calibration::empirical::calibrate(curve, request.error_rate);
-    case CalibrationMethod::Crc:
-      return calibration::crc::calibrate(curve, request.error_rate);
-    case CalibrationMethod::Binomial:
-      break;
-  }
-  return calibration::binomial::calibrate(curve, request.error_rate,
-                                          request.confidence_level.value_or(0.0));
-}
-Result<PolicyFile> calibrate_policy(std::span<const RiskCoverageRow> curve,
-                                    const CalibrationRequest& request) {
-  Result<std::optional<double>> threshold = choose_threshold(curve, request);
-  if (!threshold) return std::unexpected(std::move(threshold.error()));
-  PolicyFile policy;
-  policy.version = kPolicyVersion;
-  policy.scoring_method = request.score;
-  policy.threshold = threshold->value_or(kNoThreshold);
-  policy.target_error_rate = request.error_rate;
-  policy.calibration_method = request.method;
-  policy.confidence_level = request.confidence_level;
-  policy.created_by = kPolicyCreator;
-  return policy;
-}
-
 constexpr std::array<const char*, 1> kPassParameter = {"query_pass"};
 constexpr std::array<const char*, 2> kMethodParameters = {"query_pass", "index"};
 
 }  // namespace
 
-PyObject* pass_counts(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames, bound);
@@ -169,8 +133,9 @@ PyObject* pass_counts(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
   });
 }
 
-PyObject* pass_summary(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound);
@@ -195,8 +160,9 @@ PyObject* pass_summary(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyOb
   });
 }
 
-PyObject* pass_curve(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                     PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound);
@@ -207,10 +173,11 @@ PyObject* pass_curve(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObje
   });
 }
 
-PyObject* pass_calibrate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) {
   static constexpr std::array<const char*, 5> kParameters = {"query_pass", "index", "error_rate",
                                                              "method", "confidence_level"};
-  return guarded([&]() -> PyObject* {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound);
@@ -227,10 +194,11 @@ PyObject* pass_calibrate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
     const std::optional<CalibrationMethod> method = parse_calibration_method(*method_name);
     if (!method) return nullptr;
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
-    const CalibrationRequest request{pass->table.methods[*m], *error_rate, *method, level->value};
-    Result<std::optional<double>> threshold = choose_threshold(curve, request);
+    const calibration::CalibrationRequest request{pass->table.methods[*m], *error_rate, *method,
+                                                  level->value};
+    Result<std::optional<double>> threshold = calibration::choose_threshold(curve, request);
     if (!threshold) return map_err(std::move(threshold.error()));
-    Result<PolicyFile> policy = calibrate_policy(curve, request);
+    Result<PolicyFile> policy = calibration::calibrate_policy(curve, request);
     if (!policy) return map_err(std::move(policy.error()));
     // The chosen row: the last one with the chosen threshold (thresholds are distinct).
     PyRef row = PyRef::borrow(Py_None);
@@ -244,8 +212,9 @@ PyObject* pass_calibrate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
   });
 }
 
-PyObject* pass_columns(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_columns", kPassParameter, 1}, args, nargsf, kwnames, bound);
@@ -272,9 +241,10 @@ PyObject* pass_columns(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyOb
   });
 }
 
-PyObject* pass_decisions(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) {
   static constexpr std::array<const char*, 3> kParameters = {"query_pass", "index", "threshold"};
-  return guarded([&]() -> PyObject* {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 3> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
@@ -295,11 +265,11 @@ PyObject* pass_decisions(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
   });
 }
 
-PyObject* wilson_upper_bound(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                              PyObject* kwnames) {
   static constexpr std::array<const char*, 3> kParameters = {"accepted", "errors",
                                                              "confidence_level"};
-  return guarded([&]() -> PyObject* {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 3> bound{};
     if (!bind_arguments({"wilson_upper_bound", kParameters, 3}, args, nargsf, kwnames, bound)) {
       return nullptr;
@@ -318,10 +288,10 @@ PyObject* wilson_upper_bound(PyObject*, PyObject* const* args, Py_ssize_t nargsf
   });
 }
 
-PyObject* supported_confidence_level(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                                      PyObject* kwnames) {
   static constexpr std::array<const char*, 1> kParameters = {"confidence_level"};
-  return guarded([&]() -> PyObject* {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     if (!bind_arguments({"supported_confidence_level", kParameters, 1}, args, nargsf, kwnames,
                         bound)) {

@@ -173,8 +173,8 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 }  // namespace
 
-PyObject* run_pass(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 6> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);

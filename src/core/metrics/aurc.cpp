@@ -5,21 +5,36 @@
 
 namespace ferolin::metrics {
 namespace {
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-}
 
-double compute_aurc(std::span<const RiskCoverageRow> curve) {
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The trapezoid area of risk_of(row) against coverage, from (0, 0), with
+// the rows in list order.
+template <typename RiskOf>
+double trapezoid_area(std::span<const RiskCoverageRow> curve, RiskOf risk_of) {
   if (curve.empty()) return kNaN;
   double area = 0.0;
   double previous_coverage = 0.0;
   double previous_risk = 0.0;
   for (const RiskCoverageRow& row : curve) {
-    const double risk = row.risk.value_or(0.0);
+    const double risk = risk_of(row);
     area += (previous_risk + risk) * (row.coverage - previous_coverage) * 0.5;
     previous_coverage = row.coverage;
     previous_risk = risk;
   }
   return area;
+}
+
+}  // namespace
+
+double compute_aurc(std::span<const RiskCoverageRow> curve) {
+  return trapezoid_area(curve, [](const RiskCoverageRow& row) { return row.risk.value_or(0.0); });
+}
+
+double compute_augrc(std::span<const RiskCoverageRow> curve) {
+  return trapezoid_area(curve, [](const RiskCoverageRow& row) {
+    return static_cast<double>(row.errors) / static_cast<double>(row.total);
+  });
 }
 
 double compute_eaurc(std::span<const RiskCoverageRow> curve) {

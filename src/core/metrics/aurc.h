@@ -1,4 +1,4 @@
-// AURC and E-AURC: the two numbers that summarise a risk-coverage curve.
+// AURC, E-AURC and AUGRC: the numbers that summarise a risk-coverage curve.
 #pragma once
 
 #include <span>
@@ -17,5 +17,12 @@ namespace ferolin::metrics {
 // the curve is empty, the area is NaN, the last row does not reach full
 // coverage, or a is not strictly between 0 and 1.
 [[nodiscard]] double compute_eaurc(std::span<const RiskCoverageRow> curve);
+
+// Returns the area under the generalized risk-coverage curve: as AURC, but
+// with each row's generalized risk errors / total (accepted errors over all
+// labelled queries) in place of its risk. Unlike AURC it does not weigh the
+// few queries of low coverage up. Returns NaN for an empty curve, and a row
+// with total 0 makes it NaN.
+[[nodiscard]] double compute_augrc(std::span<const RiskCoverageRow> curve);
 
 }  // namespace ferolin::metrics

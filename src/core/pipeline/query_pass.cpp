@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 
 namespace ferolin::pipeline {

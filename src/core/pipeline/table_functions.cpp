@@ -1,10 +1,10 @@
 #include "core/pipeline/table_functions.h"
 
-#include "core/table/candidate_row_source.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
+#include "core/table/candidate_row_source.h"
 
 namespace ferolin::pipeline {
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 
 namespace ferolin::policy {
 namespace {

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "core/byte_order.h"
+#include "core/byte_sort.h"
 
 namespace ferolin::table {
 namespace {

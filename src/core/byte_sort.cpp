@@ -1,4 +1,4 @@
-#include "core/byte_order.h"
+#include "core/byte_sort.h"
 
 #include <algorithm>
 #include <array>

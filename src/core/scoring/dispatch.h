@@ -1,5 +1,5 @@
-// compute_confidence: one query's confidence by one of the eight scoring
-// methods. Higher means more trust; a method that cannot score a query
+// The dispatch of the eight scoring methods: one query's confidence by the
+// method chosen. Higher means more trust; a method that cannot score a query
 // yields an absent value, never an error.
 #pragma once
 
@@ -10,8 +10,8 @@
 
 namespace ferolin::scoring {
 
-// Returns the confidence of the summarised query by `method`; absent for an
-// empty query and in each method's own absent cases.
+// Returns the confidence of the summarised query by `method`: the result of
+// that method's own score(), unchanged (absent for an empty query).
 [[nodiscard]] std::optional<double> score(const QuerySummary& summary, ScoringMethod method);
 
 // Returns EntropySum::Keep when `method` reads a summary's entropy sum

@@ -1,36 +1,20 @@
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 
-#include <cmath>
-
+#include "core/scoring/candidate_count.h"
 #include "core/scoring/effective_k.h"
 #include "core/scoring/entropy.h"
 #include "core/scoring/margin.h"
+#include "core/scoring/max_prob.h"
 #include "core/scoring/score_gap.h"
 #include "core/scoring/score_ratio.h"
 #include "core/scoring/topk_gap.h"
 
 namespace ferolin::scoring {
-namespace {
-
-// The top candidate's probability exactly as stored (a missing one is NaN).
-std::optional<double> max_prob_score(const QuerySummary& summary) {
-  if (summary.count == 0) return std::nullopt;
-  const double p = summary.leading[0].probability;
-  if (std::isnan(p)) return std::nullopt;
-  return p;
-}
-
-std::optional<double> candidate_count_score(const QuerySummary& summary) {
-  if (summary.count == 0) return std::nullopt;
-  return 1.0 / static_cast<double>(summary.count);
-}
-
-}  // namespace
 
 std::optional<double> score(const QuerySummary& summary, ScoringMethod method) {
   switch (method) {
     case ScoringMethod::MaxProb:
-      return max_prob_score(summary);
+      return max_prob::score(summary);
     case ScoringMethod::ScoreGap:
       return score_gap::score(summary);
     case ScoringMethod::Margin:
@@ -44,7 +28,7 @@ std::optional<double> score(const QuerySummary& summary, ScoringMethod method) {
     case ScoringMethod::EffectiveK:
       return effective_k::score(summary);
     case ScoringMethod::CandidateCount:
-      return candidate_count_score(summary);
+      return candidate_count::score(summary);
   }
   return std::nullopt;
 }

@@ -1,5 +1,5 @@
-// The order of query identifiers: their raw bytes, compared as unsigned
-// values, a proper prefix first. Every list of queries comes out in it.
+// Sorting text keys by their raw bytes, compared as unsigned values, a proper
+// prefix first: the order in which every list of queries comes out.
 #pragma once
 
 #include <cstddef>
