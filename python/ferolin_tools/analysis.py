@@ -6,7 +6,7 @@ from __future__ import annotations
 import math
 from array import array
 from dataclasses import dataclass, field
-from typing import Any, Optional
+from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native, diagnostics
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
@@ -138,7 +138,7 @@ class MethodComparison:
         return self.scored == self.labelled
 
 
-def _rank_key(entry: MethodComparison) -> tuple:
+def _rank_key(entry: MethodComparison) -> tuple[int, float]:
     # Methods that score every labelled query first: the area of a curve that
     # stops short of full coverage is smaller without being better.
     group = 0 if entry.complete else (1 if entry.scored > 0 else 2)
@@ -274,7 +274,7 @@ def calibration(table: QueryPass, index: int, error_rate: float, method: str,
 
 # ---- decisions ---------------------------------------------------------------
 
-def decision_columns(table: QueryPass, policy: dict[str, Any],
+def decision_columns(table: QueryPass, policy: Mapping[str, Any],
                      numpy: Optional[bool] = None) -> dict[str, Any]:
     """One decision per query, as ferolin.apply_policy makes them, in columns:
     query_id, candidate_id, confidence (NaN where none), accepted, threshold,

@@ -13,7 +13,8 @@ import signal
 import sys
 import tempfile
 from importlib import metadata
-from typing import Any, Callable, Optional
+from types import ModuleType
+from typing import Any, Callable, Optional, Sequence
 
 import ferolin
 from ferolin_tools import analysis, diagnostics, output
@@ -80,7 +81,8 @@ def count_argument(text: str) -> int:
 class StoreOnce(argparse.Action):
     """Stores an option's value and refuses a second one."""
 
-    def __call__(self, parser, namespace, values, option_string=None):
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: Optional[str] = None) -> None:
         if getattr(namespace, self.dest, None) is not None:
             parser.error(f"{option_string} may be given only once here")
         setattr(namespace, self.dest, values)
@@ -91,13 +93,14 @@ class StoreOnce(argparse.Action):
 SCORE_HELP = "scoring method: " + ", ".join(SCORE_METHODS)
 
 
-def subcommand(subparsers, name: str, summary: str, description: str, example: str):
+def subcommand(subparsers: "argparse._SubParsersAction[argparse.ArgumentParser]", name: str,
+               summary: str, description: str, example: str) -> argparse.ArgumentParser:
     return subparsers.add_parser(name, help=summary, description=description,
                                  epilog=f"example: {example}",
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
 
 
-def add_table_options(parser, labels: str) -> None:
+def add_table_options(parser: argparse.ArgumentParser, labels: str) -> None:
     parser.add_argument("table", help=f"candidates table: CSV, TSV, or either gzip-compressed; "
                                       f"'-' for standard input ({labels})")
     group = parser.add_argument_group("table layout")
@@ -117,7 +120,7 @@ def add_table_options(parser, labels: str) -> None:
                        help="print no reports, notes or warnings; only errors")
 
 
-def add_calibration_options(parser, required: bool) -> None:
+def add_calibration_options(parser: argparse.ArgumentParser, required: bool) -> None:
     parser.add_argument("--error-rate", required=required, default=None if required else 0.05,
                         type=rate_argument("the rate"), metavar="X",
                         help="target error rate among accepted queries, between 0 and 1: "
@@ -129,13 +132,13 @@ def add_calibration_options(parser, required: bool) -> None:
                                           "0.95, 0.975 or 0.99")
 
 
-def add_min_accepted_option(parser) -> None:
+def add_min_accepted_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--min-accepted", type=count_argument, default=30, metavar="N",
                         help="warn when a threshold accepts fewer labelled queries than N "
                              "(default: 30)")
 
 
-def add_compare_parser(subparsers) -> None:
+def add_compare_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "compare", "rank every scoring method on a labelled table",
         "Score a labelled table by every method in one read and rank the methods: labelled "
@@ -150,7 +153,7 @@ def add_compare_parser(subparsers) -> None:
     parser.set_defaults(run=run_compare, parser=parser, outputs=[])
 
 
-def add_calibrate_parser(subparsers) -> None:
+def add_calibrate_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "calibrate", "calibrate a policy for a target error rate",
         "Choose the confidence threshold that keeps the error rate of accepted queries within "
@@ -170,7 +173,7 @@ def add_calibrate_parser(subparsers) -> None:
     parser.set_defaults(run=run_calibrate, parser=parser, outputs=[("output", "policy"), ("plot", "plot")])
 
 
-def add_apply_parser(subparsers) -> None:
+def add_apply_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "apply", "accept or reject each query of a new table",
         "Apply a policy to a candidates table: one TSV row per query with its top candidate, "
@@ -183,7 +186,7 @@ def add_apply_parser(subparsers) -> None:
     parser.set_defaults(run=run_apply, parser=parser, outputs=[("output", "decisions")])
 
 
-def add_curve_parser(subparsers) -> None:
+def add_curve_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "curve", "risk-coverage curve of a labelled table",
         "Print the risk-coverage curve of a labelled candidates table as TSV (or JSON); AURC "
@@ -198,7 +201,7 @@ def add_curve_parser(subparsers) -> None:
     parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
 
 
-def add_scores_parser(subparsers) -> None:
+def add_scores_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "scores", "one row per query with each method's confidence",
         "Write the per-query table as TSV: query_id, candidate_id and score of the top "
@@ -262,7 +265,8 @@ def table_path(args: argparse.Namespace) -> str:
     return "/dev/stdin" if args.table == STDIN_NAME else args.table
 
 
-def read(args: argparse.Namespace, reporter: Reporter, scores, keep_ids=False) -> QueryPass:
+def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
+         keep_ids: bool = False) -> QueryPass:
     """Reads the table once for `scores`, with progress where wanted."""
     path = table_path(args)
     display = reporter.progress(path)
@@ -274,7 +278,7 @@ def read(args: argparse.Namespace, reporter: Reporter, scores, keep_ids=False) -
             display.close()
 
 
-def load_plot():
+def load_plot() -> ModuleType:
     from ferolin_tools import plot
 
     try:
@@ -284,7 +288,7 @@ def load_plot():
     return plot
 
 
-def run_compare(args, reporter: Reporter) -> None:
+def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, SCORE_METHODS)
     analysis.require_labels(table)
     entries = analysis.comparison(table, args.error_rate, args.method, args.confidence_level)
@@ -300,16 +304,18 @@ def run_compare(args, reporter: Reporter) -> None:
     for entry in entries:
         if entry.scored == 0:
             reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
-        elif not entry.complete:
-            reporter.note(f"{entry.score} scores {entry.scored} of {entry.labelled} labelled "
-                          f"queries: its AURC covers only those, ranked after the methods that "
-                          f"score all")
-        if 0 < entry.accepted < args.min_accepted:
-            reporter.note(f"{entry.score}'s threshold rests on only {entry.accepted} accepted "
-                          f"labelled {'query' if entry.accepted == 1 else 'queries'}")
+    partial = [f"{e.score} ({e.scored})" for e in entries if 0 < e.scored < e.labelled]
+    if partial:
+        reporter.note(f"some methods score only some of the {counts['labelled']} labelled "
+                      f"queries: {', '.join(partial)}. Their AURC covers only those, so they "
+                      f"rank after the methods that score all.")
+    thin = [f"{e.score} ({e.accepted})" for e in entries if 0 < e.accepted < args.min_accepted]
+    if thin:
+        reporter.note(f"thresholds that rest on fewer than {args.min_accepted} accepted labelled "
+                      f"queries: {', '.join(thin)}")
 
 
-def run_calibrate(args, reporter: Reporter) -> None:
+def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
     table = read(args, reporter, [args.score])
     result = analysis.calibration(table, 0, args.error_rate, args.method,
@@ -328,14 +334,14 @@ def run_calibrate(args, reporter: Reporter) -> None:
     write_policy(result.policy, args.output)
 
 
-def save_plot(plot, ax, path: str) -> None:
+def save_plot(plot: ModuleType, ax: Any, path: str) -> None:
     try:
         plot.save_figure(ax, path)
     except (OSError, ValueError) as error:
         raise DataError(f"cannot write plot {path}: {error}") from error
 
 
-def write_policy(policy: dict, path: Optional[str]) -> None:
+def write_policy(policy: Any, path: Optional[str]) -> None:
     """Writes the policy file; to standard output when `path` is None."""
     if path is not None and not is_special(path):
         try:
@@ -357,7 +363,7 @@ def write_policy(policy: dict, path: Optional[str]) -> None:
             target.write(text)
 
 
-def run_apply(args, reporter: Reporter) -> None:
+def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     try:
         check_readable(as_text(args.policy), "policy")
         policy = ferolin.load_policy(args.policy)
@@ -381,7 +387,7 @@ def run_apply(args, reporter: Reporter) -> None:
                       f"they are rejected")
 
 
-def run_curve(args, reporter: Reporter) -> None:
+def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
     table = read(args, reporter, args.score)
     analysis.require_labels(table)
@@ -409,7 +415,7 @@ def run_curve(args, reporter: Reporter) -> None:
         save_plot(plot, ax, args.plot)
 
 
-def run_scores(args, reporter: Reporter) -> None:
+def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, args.score, keep_ids=True)
     columns = analysis.score_columns(table, numpy=False)
     with output.output_stream(args.output) as stream:
@@ -443,9 +449,9 @@ def check_arguments(args: argparse.Namespace) -> None:
     if getattr(args, "plot", None):
         from ferolin_tools import plot
 
-        problem = plot.format_problem(args.plot)
-        if problem:
-            parser.error(problem)
+        unwritable = plot.format_problem(args.plot)
+        if unwritable:
+            parser.error(unwritable)
 
 
 def main(argv: Optional[list[str]] = None) -> int:

@@ -9,7 +9,7 @@ import math
 import os
 import sys
 import tempfile
-from typing import IO, Any, Iterable, Iterator, Optional, Sequence
+from typing import IO, Any, Callable, Iterable, Iterator, Optional, Sequence
 
 from ferolin_tools.paths import is_special
 
@@ -44,23 +44,24 @@ def tsv_writer(stream: IO[str]) -> Any:
 
 
 def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[Any]],
-                cell=number_text) -> None:
+                cell: Callable[[Any], str] = number_text) -> None:
     writer = tsv_writer(stream)
     writer.writerow(header)
     writer.writerows([cell(value) for value in row] for row in rows)
 
 
-def _listed(column: Any) -> list:
-    return column.tolist() if hasattr(column, "tolist") else column
+def _listed(column: Any) -> list[Any]:
+    return list(column.tolist() if hasattr(column, "tolist") else column)
 
 
-def write_columns(stream: IO[str], columns: dict[str, Any], cell=number_text) -> None:
+def write_columns(stream: IO[str], columns: dict[str, Any],
+                  cell: Callable[[Any], str] = number_text) -> None:
     """A dict of equal-length columns as TSV, one row per entry."""
     write_table(stream, list(columns), zip(*(_listed(column) for column in columns.values())),
                 cell)
 
 
-def write_curve_tsv(stream: IO[str], curves: list[tuple[str, list[dict]]]) -> None:
+def write_curve_tsv(stream: IO[str], curves: list[tuple[str, list[dict[str, Any]]]]) -> None:
     """curves: list of (score name, curve rows); a score column leads when several."""
     several = len(curves) > 1
     rows = ((([score] if several else []) + [row[column] for column in CURVE_COLUMNS])

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import os
 from dataclasses import dataclass
-from typing import Callable, Mapping, Optional, Sequence
+from typing import Any, Callable, Mapping, Optional, Sequence
 
 from ferolin_tools import _native, diagnostics
 from ferolin_tools.errors import TableError
@@ -60,7 +60,7 @@ class QueryPass:
     """The result of one read of a table: per query its top candidate and a
     confidence by each method requested; curves and calibrations from it."""
 
-    def __init__(self, result: dict, path: str, scores: Sequence[str], layout: TableLayout):
+    def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str], layout: TableLayout):
         self._handle = result["pass"]
         self.path = path
         self.scores = tuple(scores)
@@ -68,25 +68,25 @@ class QueryPass:
         self.header: list[str] = result["header"]
         self.compressed: bool = result["compressed"]
         self.counts: dict[str, int] = _native.pass_counts(self._handle)
-        self._summaries: dict[int, dict] = {}
+        self._summaries: dict[int, dict[str, Any]] = {}
 
     def index(self, score: str) -> int:
         return self.scores.index(score)
 
-    def summary(self, index: int) -> dict:
+    def summary(self, index: int) -> dict[str, Any]:
         """Labelled queries scored, AURC and E-AURC of method column `index`."""
         if index not in self._summaries:
             self._summaries[index] = _native.pass_summary(self._handle, index)
         return self._summaries[index]
 
-    def curve(self, index: int) -> list[dict]:
+    def curve(self, index: int) -> list[dict[str, Any]]:
         return _native.pass_curve(self._handle, index)
 
     def calibrate(self, index: int, error_rate: float, method: str,
-                  confidence_level: Optional[float]) -> dict:
+                  confidence_level: Optional[float]) -> dict[str, Any]:
         return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
 
-    def columns(self) -> dict:
+    def columns(self) -> dict[str, Any]:
         return _native.pass_columns(self._handle)
 
     def decisions(self, index: int, threshold: float) -> bytearray:
