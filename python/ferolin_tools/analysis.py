@@ -162,6 +162,13 @@ def comparison(table: QueryPass, error_rate: float, method: str,
 
 # ---- calibration -------------------------------------------------------------
 
+def rule_text(method: str, confidence_level: Optional[float]) -> str:
+    """'empirical', or 'binomial at confidence level 0.95'."""
+    if method == "binomial" and confidence_level is not None:
+        return f"binomial at confidence level {confidence_level:g}"
+    return method
+
+
 def _number(value: float) -> str:
     return f"{value:.4g}"
 
@@ -195,11 +202,10 @@ class CalibrationReport:
 
     def lines(self) -> list[str]:
         """The report as printed by `ferolin calibrate`."""
-        rule = self.method + (f" at confidence level {self.confidence_level:g}"
-                              if self.method == "binomial" else "")
         lines = [f"{self.table}: {self.queries} queries, {self.labelled} labelled, "
                  f"{self.scored} of them scored by {self.score}",
-                 f"target error rate {self.error_rate:g} ({rule})"]
+                 f"target error rate {self.error_rate:g} "
+                 f"({rule_text(self.method, self.confidence_level)})"]
         if self.threshold is not None:
             lines.append(
                 f"threshold {self.threshold!r}: accepts {self.accepted} of {self.labelled} "

@@ -300,7 +300,8 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
                             for entry in entries))
     counts = table.counts
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
-                  f"threshold for a target error rate of {args.error_rate:g} by {args.method}")
+                  f"thresholds for a target error rate of {args.error_rate:g} "
+                  f"({analysis.rule_text(args.method, args.confidence_level)})")
     for entry in entries:
         if entry.scored == 0:
             reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
