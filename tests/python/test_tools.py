@@ -265,6 +265,26 @@ def test_progress_is_reported_and_an_exception_there_ends_the_read():
         ferolin_tools.compare(LABELLED, progress=stop)
 
 
+def test_the_read_runs_without_the_gil(tmp_path):
+    # The reader opens a FIFO and waits for its writer, a thread of the same
+    # process: were the lock held meanwhile, the writer could never run.
+    script = f"""
+import os, threading, ferolin_tools
+fifo = {str(tmp_path / "t.csv")!r}
+os.mkfifo(fifo)
+result = {{}}
+reader = threading.Thread(target=lambda: result.update(ferolin_tools.scores(fifo, ["margin"])))
+reader.start()
+with open(fifo, "w") as handle, open({LABELLED!r}) as table:
+    handle.write(table.read())
+reader.join()
+print(len(result["query_id"]))
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=30)
+    assert done.stdout.strip() == "2000", done.stderr
+
+
 def test_native_module_exports_one_symbol():
     from ferolin_tools import _native
 
