@@ -20,8 +20,7 @@ import ferolin
 from ferolin_tools import analysis, diagnostics, output
 from ferolin_tools.api import check_calibration_method, check_rate
 from ferolin_tools.errors import DataError
-from ferolin_tools.methods import (CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, SCORE_NAMES,
-                                   score_name)
+from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay
 from ferolin_tools.tables import QueryPass, read_table

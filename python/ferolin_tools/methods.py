@@ -6,8 +6,6 @@ from ferolin_tools import _native
 
 #: Hyphen spellings of the scoring methods, in the core's order.
 SCORE_METHODS: tuple[str, ...] = tuple(score for score, _, _ in _native.SCORING_METHODS)
-#: Every spelling a score argument accepts ("max-prob" and "max_prob", ...).
-SCORE_NAMES: tuple[str, ...] = tuple(spelling for spelling, _ in _native.SCORE_NAMES)
 #: The calibration methods: "empirical", "binomial", "crc".
 CALIBRATION_METHODS: tuple[str, ...] = _native.CALIBRATION_METHODS
 #: The threshold of a policy for which no threshold met the target.
@@ -18,7 +16,6 @@ COLUMNS: tuple[str, ...] = _native.COLUMNS
 # Score-argument spellings and policy names ("top_k_gap") to hyphen spellings.
 _BY_SPELLING = dict(_native.SCORE_NAMES)
 _BY_SPELLING.update((policy, score) for score, policy, _ in _native.SCORING_METHODS)
-_POLICY_NAMES = {score: policy for score, policy, _ in _native.SCORING_METHODS}
 _DISPLAY_NAMES = {score: display for score, _, display in _native.SCORING_METHODS}
 
 
@@ -30,11 +27,6 @@ def score_name(spelling: str) -> str:
     except KeyError:
         raise ValueError(f"Unknown score method '{spelling}'. Valid: "
                          + ", ".join(SCORE_METHODS)) from None
-
-
-def policy_name(score: str) -> str:
-    """Returns the policy-file name of a method ("topk-gap" -> "top_k_gap")."""
-    return _POLICY_NAMES[score_name(score)]
 
 
 def display_name(score: str) -> str:

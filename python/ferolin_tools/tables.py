@@ -2,7 +2,6 @@
 layouts users have: other delimiters, other header names, gzip."""
 from __future__ import annotations
 
-import os
 from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
@@ -60,7 +59,8 @@ class QueryPass:
     """The result of one read of a table: per query its top candidate and a
     confidence by each method requested; curves and calibrations from it."""
 
-    def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str], layout: TableLayout):
+    def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str],
+                 layout: TableLayout):
         self._handle = result["pass"]
         self.path = path
         self.scores = tuple(scores)
@@ -69,9 +69,6 @@ class QueryPass:
         self.compressed: bool = result["compressed"]
         self.counts: dict[str, int] = _native.pass_counts(self._handle)
         self._summaries: dict[int, dict[str, Any]] = {}
-
-    def index(self, score: str) -> int:
-        return self.scores.index(score)
 
     def summary(self, index: int) -> dict[str, Any]:
         """Labelled queries scored, AURC and E-AURC of method column `index`."""

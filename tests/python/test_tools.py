@@ -4,7 +4,6 @@ a message that names the cause; one read serves several methods, bit for bit
 equal to the module; and the Python API beside the command line."""
 import csv
 import gzip
-import io
 import json
 import math
 import os
