@@ -143,6 +143,21 @@ def test_tables_as_other_tools_write_them(tmp_path):
     assert "It looks tab-separated: read it with --delimiter tab." in unsplit.stderr
 
 
+@pytest.mark.parametrize("name, content, hint", [
+    ("semi.csv", "query_id;candidate_id;rank;score\nq;c;1;1\n",
+     "It looks ;-separated: read it with --delimiter ';'."),
+    ("renamed.csv", "Query_ID,candidate_id,rank,score\nq,c,1,1\n",
+     "If 'Query_ID' is that column, map it with --column query_id=Query_ID."),
+    ("cut.csv.gz", gzip.compress(scored_table(500).encode())[:-20],
+     "IO error: gzip: the data end inside a member (truncated file?)"),
+], ids=["semicolons", "renamed", "truncated-gzip"])
+def test_unreadable_tables_say_what_to_try(tmp_path, name, content, hint):
+    (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
+    result = run("scores", name, "--score", "score-gap", cwd=tmp_path)
+    assert result.returncode == 1 and result.stderr.startswith(f"{name}: ")
+    assert hint in result.stderr and result.stdout == ""
+
+
 @pytest.mark.parametrize("args, rc, message", [
     (["curve", "gone.csv", "--score", "margin"], 1, "cannot read table gone.csv: no such file"),
     (["apply", LABELLED, "gone.json"], 1, "cannot read policy gone.json: no such file"),
