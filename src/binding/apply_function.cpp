@@ -1,12 +1,12 @@
 // apply_policy(csv_path, policy_dict): one decision per query of a table.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/decision_dicts.h"
-#include "binding/errors.h"
 #include "binding/functions.h"
-#include "binding/policy_dicts.h"
 #include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {

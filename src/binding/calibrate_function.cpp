@@ -3,12 +3,12 @@
 #include <array>
 #include <span>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/method_names.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
-#include "binding/method_names.h"
-#include "binding/policy_dicts.h"
 #include "core/calibration/calibrate_policy.h"
 #include "core/pipeline/table_functions.h"
 

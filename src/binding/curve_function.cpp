@@ -1,12 +1,12 @@
 // compute_curve(csv_path, score): the risk-coverage curve of a labelled table.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/curve_dicts.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/curve_dicts.h"
+#include "binding/common/errors.h"
+#include "binding/common/method_names.h"
 #include "binding/functions.h"
-#include "binding/method_names.h"
 #include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {

@@ -1,10 +1,10 @@
 // aurc(curve) and eaurc(curve): summarise a list of curve dictionaries.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/curve_dicts.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/curve_dicts.h"
+#include "binding/common/errors.h"
 #include "binding/functions.h"
 #include "core/metrics/aurc.h"
 

@@ -1,9 +1,8 @@
 // The module `ferolin`: multi-phase initialisation whose one execution slot
 // creates the module state, adds the seven functions and builds __all__.
-#include "binding/errors.h"
+#include "binding/common/module_state.h"
+#include "binding/common/py_ref.h"
 #include "binding/functions.h"
-#include "binding/module_state.h"
-#include "binding/py_ref.h"
 
 namespace ferolin::binding {
 namespace {
@@ -64,8 +63,7 @@ int exec_module(PyObject* module) {
     return -1;
   }
   // Created before the functions, so that none runs without it.
-  module_state(module).internal_error = new_internal_error_class();
-  if (module_state(module).internal_error == nullptr) return -1;
+  if (init_module_state(module, "ferolin.InternalError") < 0) return -1;
   PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
   if (!module_name) return -1;
   for (PyMethodDef& definition : kFunctions) {
@@ -73,18 +71,6 @@ int exec_module(PyObject* module) {
   }
   return 0;
 }
-
-int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(module_state(module).internal_error);
-  return 0;
-}
-
-int clear_module(PyObject* module) {
-  Py_CLEAR(module_state(module).internal_error);
-  return 0;
-}
-
-void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
@@ -98,9 +84,9 @@ PyModuleDef kModule = {
     sizeof(ModuleState),
     nullptr,  // m_methods: the execution slot adds the functions
     kSlots,
-    traverse_module,
-    clear_module,
-    free_module,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
 
 }  // namespace

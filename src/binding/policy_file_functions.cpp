@@ -1,11 +1,11 @@
 // load_policy(path) and save_policy(path, policy_dict): policy files.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
-#include "binding/policy_dicts.h"
 #include "core/policy_file/policy_json.h"
 
 namespace ferolin::binding {

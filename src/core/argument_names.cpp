@@ -2,6 +2,14 @@
 
 namespace ferolin {
 
+std::string_view argument_name(ScoringMethod method) {
+  // The first spelling of each method in the table is its hyphen spelling.
+  for (const auto& [name, named] : kScoreArgumentNames) {
+    if (named == method) return name;
+  }
+  return {};
+}
+
 std::optional<ScoringMethod> scoring_method_from_argument(std::string_view name) {
   for (const auto& [accepted, method] : kScoreArgumentNames) {
     if (accepted == name) return method;

@@ -38,6 +38,10 @@ inline constexpr std::array<ScoreArgumentName, 14> kScoreArgumentNames = {{
     {"candidate_count", ScoringMethod::CandidateCount},
 }};
 
+// Returns the hyphen spelling of `method` ("max-prob", "topk-gap", ...), the
+// one that messages and the command line show.
+[[nodiscard]] std::string_view argument_name(ScoringMethod method);
+
 // Returns the scoring method that a `score` argument names, if any.
 [[nodiscard]] std::optional<ScoringMethod> scoring_method_from_argument(std::string_view name);
 

@@ -1,6 +1,7 @@
-"""Every module function, called thousands of times on every path, good and bad,
-leaks nothing: reference counts of the arguments, the interpreter's allocated
-blocks, tracemalloc's traced memory and the C heap stay flat after a warm-up."""
+"""Every module function, and every function of ferolin_tools._native, called
+thousands of times on every path, good and bad, leaks nothing: reference
+counts of the arguments, the interpreter's allocated blocks, tracemalloc's
+traced memory and the C heap stay flat after a warm-up."""
 import ctypes
 import gc
 import os
@@ -11,6 +12,7 @@ import pytest
 
 import ferolin
 from conftest import candidate, table_text
+from ferolin_tools import _native
 
 # Under AddressSanitizer every call is several times slower and the C heap is
 # ASan's own; the memory-error checks need fewer rounds.
@@ -26,6 +28,14 @@ class FloatFails:
 class IndexFails:
     def __index__(self):
         raise ArithmeticError("no index")
+
+
+def progress(done, rows):
+    pass
+
+
+def progress_fails(done, rows):
+    raise ArithmeticError("stop")
 
 
 def row(**change):
@@ -162,6 +172,39 @@ def cases(f):
         ("save-method-type", sp, (f["policy"], policy(scoring_method=1)), {}, TypeError),
         ("save-not-dict", sp, (f["policy"], None), {}, TypeError),
         ("save-surrogate", sp, (f["policy"], policy(version="\udc80")), {}, UnicodeEncodeError),
+    ] + native_cases(f, rate, level)
+
+
+def native_cases(f, rate, level):
+    """The same for the companion package's private module."""
+    n = _native
+    read = n.run_pass(f["table"], ["margin", "max-prob"], keep_ids=True)["pass"]
+    return [
+        ("pass", n.run_pass, (f["table"], ["margin", "entropy"]),
+         {"keep_ids": True, "columns": {"is_correct": "is_correct"}, "progress": progress}, None),
+        ("pass-tab", n.run_pass, (f["table"], ["margin"]), {"delimiter": "\t"}, None),
+        ("pass-bad-cell", n.run_pass, (f["bad_cell"], ["margin"]), {}, None),
+        ("pass-missing-file", n.run_pass, (f["missing"], ["margin"]), {}, None),
+        ("pass-unknown-score", n.run_pass, (f["table"], ["Margin"]), {}, ValueError),
+        ("pass-scores-tuple", n.run_pass, (f["table"], ("margin",)), {}, TypeError),
+        ("pass-bad-delimiter", n.run_pass, (f["table"], ["margin"]), {"delimiter": ",,"},
+         ValueError),
+        ("pass-unknown-column", n.run_pass, (f["table"], ["margin"]), {"columns": {"x": "y"}},
+         ValueError),
+        ("pass-progress-fails", n.run_pass, (f["table"], ["margin"]),
+         {"progress": progress_fails}, ArithmeticError),
+        ("pass-counts", n.pass_counts, (read,), {}, None),
+        ("pass-summary", n.pass_summary, (read, 1), {}, None),
+        ("pass-curve", n.pass_curve, (read, 0), {}, None),
+        ("pass-calibrate", n.pass_calibrate, (read, 0, rate, "binomial", level), {}, None),
+        ("pass-calibrate-no-level", n.pass_calibrate, (read, 0, rate, "binomial"), {},
+         ValueError),
+        ("pass-columns", n.pass_columns, (read,), {}, None),
+        ("pass-decisions", n.pass_decisions, (read, 0, rate), {}, None),
+        ("pass-no-such-column", n.pass_curve, (read, 2), {}, IndexError),
+        ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
+        ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),
+        ("wilson-bad-level", n.wilson_upper_bound, (100, 5, rate), {}, RuntimeError),
     ]
 
 

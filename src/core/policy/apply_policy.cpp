@@ -25,14 +25,17 @@ AnnotationDecision decide(const std::string& query_id, const scoring::QuerySumma
   const double confidence = scoring::score(summary, policy.scoring_method)
                                 .value_or(std::numeric_limits<double>::quiet_NaN());
   const double threshold = threshold_for(summary.top_group, policy);
-  // An infinite confidence is no evidence of trust: only finite ones pass.
-  const bool accepted = std::isfinite(confidence) && confidence >= threshold;
   return {query_id,   summary.top_candidate_id,
-          confidence, accepted,
+          confidence, accepts(confidence, threshold),
           threshold,  std::string(display_name(policy.scoring_method))};
 }
 
 }  // namespace
+
+bool accepts(double confidence, double threshold) {
+  // An infinite confidence is no evidence of trust: only finite ones pass.
+  return std::isfinite(confidence) && confidence >= threshold;
+}
 
 std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
                                              const PolicyFile& policy) {

@@ -1,8 +1,8 @@
-#include "binding/errors.h"
+#include "binding/common/errors.h"
 
 #include <string>
 
-#include "binding/module_state.h"
+#include "binding/common/module_state.h"
 
 namespace ferolin::binding {
 namespace {
@@ -79,9 +79,9 @@ void add_processing_note(const char* parameter) {
 #endif
 }
 
-PyObject* new_internal_error_class() {
+PyObject* new_internal_error_class(const char* name) {
   return PyErr_NewExceptionWithDoc(
-      "ferolin.InternalError",
+      name,
       "A broken internal invariant of ferolin; please report it with the input that caused it.",
       PyExc_BaseException, nullptr);
 }

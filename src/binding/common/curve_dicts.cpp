@@ -1,10 +1,10 @@
-#include "binding/curve_dicts.h"
+#include "binding/common/curve_dicts.h"
 
 #include <array>
 
-#include "binding/convert.h"
-#include "binding/dict_builder.h"
-#include "binding/errors.h"
+#include "binding/common/convert.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
 
 namespace ferolin::binding {
 namespace {
@@ -68,17 +68,29 @@ std::optional<std::vector<RiskCoverageRow>> py_list_to_curve(PyObject* list) {
   return curve;
 }
 
+namespace {
+
+std::array<PyRef, 6> row_values(const RiskCoverageRow& row) {
+  return {
+      PyRef::steal(PyFloat_FromDouble(row.threshold)),
+      PyRef::steal(PyLong_FromUnsignedLongLong(row.accepted)),
+      PyRef::steal(PyLong_FromUnsignedLongLong(row.total)),
+      PyRef::steal(PyFloat_FromDouble(row.coverage)),
+      PyRef::steal(PyLong_FromUnsignedLongLong(row.errors)),
+      optional_float(row.risk),
+  };
+}
+
+}  // namespace
+
 PyRef curve_to_py_list(std::span<const RiskCoverageRow> curve) {
-  return list_of_dicts(curve, kCurveKeys, [](const RiskCoverageRow& row) {
-    return std::array<PyRef, 6>{
-        PyRef::steal(PyFloat_FromDouble(row.threshold)),
-        PyRef::steal(PyLong_FromUnsignedLongLong(row.accepted)),
-        PyRef::steal(PyLong_FromUnsignedLongLong(row.total)),
-        PyRef::steal(PyFloat_FromDouble(row.coverage)),
-        PyRef::steal(PyLong_FromUnsignedLongLong(row.errors)),
-        optional_float(row.risk),
-    };
-  });
+  return list_of_dicts(curve, kCurveKeys, row_values);
+}
+
+PyRef curve_row_to_dict(const RiskCoverageRow& row) {
+  std::optional<DictKeys<6>> keys = DictKeys<6>::make(kCurveKeys);
+  if (!keys) return {};
+  return build_dict(*keys, row_values(row));
 }
 
 }  // namespace ferolin::binding

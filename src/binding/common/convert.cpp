@@ -1,6 +1,6 @@
-#include "binding/convert.h"
+#include "binding/common/convert.h"
 
-#include "binding/errors.h"
+#include "binding/common/errors.h"
 
 namespace ferolin::binding {
 namespace {

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 #include "core/types.h"
 
 namespace ferolin::binding {
@@ -19,5 +19,9 @@ namespace ferolin::binding {
 // "accepted", "total", "coverage", "errors", "risk" in that order, or an
 // empty PyRef with an exception set.
 [[nodiscard]] PyRef curve_to_py_list(std::span<const RiskCoverageRow> curve);
+
+// Returns a new curve dictionary for one row, or an empty PyRef with an
+// exception set.
+[[nodiscard]] PyRef curve_row_to_dict(const RiskCoverageRow& row);
 
 }  // namespace ferolin::binding

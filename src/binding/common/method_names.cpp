@@ -1,6 +1,8 @@
-#include "binding/method_names.h"
+#include "binding/common/method_names.h"
 
-#include "binding/errors.h"
+#include <string>
+
+#include "binding/common/errors.h"
 #include "core/argument_names.h"
 
 namespace ferolin::binding {

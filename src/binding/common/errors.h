@@ -5,7 +5,7 @@
 #include <new>
 #include <string_view>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 #include "core/error.h"
 
 namespace ferolin::binding {
@@ -30,10 +30,10 @@ PyObject* raise_not_instance(PyObject* object, const char* expected);
 // Python 3.11) is ignored and the exception is raised without the note.
 void add_processing_note(const char* parameter);
 
-// Returns a new class ferolin.InternalError, derived directly from
+// Returns a new class named `name` (e.g. "ferolin.InternalError"), derived directly from
 // BaseException so that `except Exception` does not swallow a broken
 // internal invariant; nullptr with an exception set on failure.
-[[nodiscard]] PyObject* new_internal_error_class();
+[[nodiscard]] PyObject* new_internal_error_class(const char* name);
 
 // Sets the exception for a C++ exception that escaped the core: MemoryError
 // for std::bad_alloc, otherwise the module's InternalError.

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 
 namespace ferolin::binding {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <span>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 
 namespace ferolin::binding {
 

@@ -1,5 +1,8 @@
 """Risk-coverage plots (needs the optional extra: pip install 'ferolin[plot]')."""
+from __future__ import annotations
+
 import math
+from typing import Any, Optional, Sequence
 
 EXTRA_HINT = "plotting needs matplotlib: install it with  pip install 'ferolin[plot]'"
 
@@ -8,7 +11,7 @@ class PlotUnavailable(RuntimeError):
     """matplotlib is not installed."""
 
 
-def _pyplot():
+def pyplot() -> Any:
     try:
         import matplotlib
 
@@ -19,7 +22,9 @@ def _pyplot():
     return pyplot
 
 
-def plot_risk_coverage(curve, ax=None, *, label=None, target=None, threshold=None):
+def plot_risk_coverage(curve: Sequence[dict[str, Any]], ax: Any = None, *,
+                       label: Optional[str] = None, target: Optional[float] = None,
+                       threshold: Optional[float] = None) -> Any:
     """Draws risk against coverage for a curve from `ferolin.compute_curve`.
 
     One point per row joined as a step curve; `target` adds a horizontal line
@@ -27,7 +32,7 @@ def plot_risk_coverage(curve, ax=None, *, label=None, target=None, threshold=Non
     threshold (the one a calibrated policy chose). Returns the axes.
     """
     if ax is None:
-        ax = _pyplot().subplots(figsize=(6, 4))[1]
+        ax = pyplot().subplots(figsize=(6, 4))[1]
     coverage = [row["coverage"] for row in curve]
     risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
     (line,) = ax.step(coverage, risk, where="post", label=label)
@@ -53,8 +58,23 @@ def plot_risk_coverage(curve, ax=None, *, label=None, target=None, threshold=Non
     return ax
 
 
-def save_figure(ax, path):
+def save_figure(ax: Any, path: str) -> None:
     figure = ax.get_figure()
     figure.tight_layout()
     figure.savefig(path, dpi=100)
-    _pyplot().close(figure)
+    pyplot().close(figure)
+
+
+def format_problem(path: str) -> Optional[str]:
+    """Returns why matplotlib cannot write a plot at `path` (an unknown file
+    type), or None; None too when matplotlib is missing (reported later)."""
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        return None
+    extension = path.rpartition(".")[2].lower() if "." in path else ""
+    supported = Figure().canvas.get_supported_filetypes()
+    if extension not in supported:
+        return (f"cannot write plot {path}: the file type '.{extension}' is not one matplotlib "
+                f"writes; use one of {', '.join('.' + name for name in sorted(supported))}")
+    return None

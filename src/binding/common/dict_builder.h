@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 
 namespace ferolin::binding {
 

@@ -1,11 +1,11 @@
-#include "binding/policy_dicts.h"
+#include "binding/common/policy_dicts.h"
 
 #include <array>
 #include <string>
 
-#include "binding/convert.h"
-#include "binding/dict_builder.h"
-#include "binding/errors.h"
+#include "binding/common/convert.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
 
 namespace ferolin::binding {
 namespace {
