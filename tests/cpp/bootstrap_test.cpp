@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -16,6 +17,7 @@
 #include "core/stats/random.h"
 #include "core/stats/resample.h"
 #include "core/stats/wilson_interval.h"
+#include "core/total_order.h"
 
 namespace ferolin::stats {
 namespace {
@@ -66,15 +68,34 @@ PerQuery calibrated_data(std::uint64_t n, std::uint64_t seed) {
   return data;
 }
 
+// The labelled queries in the order that resample positions number: usable
+// confidences first, descending in the total order, input order among ties.
+PerQuery positions_order(const PerQuery& data) {
+  struct Entry {
+    std::optional<double> confidence;
+    bool correct;
+  };
+  const auto usable = [](const Entry& e) { return e.confidence && !std::isnan(*e.confidence); };
+  std::vector<Entry> entries;
+  for (std::size_t i = 0; i < data.labels.size(); ++i) {
+    if (data.labels[i]) entries.push_back({data.confidences[i], *data.labels[i]});
+  }
+  std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    if (usable(a) != usable(b)) return usable(a);
+    return usable(a) && total_order_key(*a.confidence) > total_order_key(*b.confidence);
+  });
+  PerQuery ordered;
+  for (const Entry& e : entries) {
+    ordered.confidences.push_back(e.confidence);
+    ordered.labels.push_back(e.correct);
+  }
+  return ordered;
+}
+
 // What the metrics give on the replicate's resample written out in full.
 ReplicateValues explicit_replicate(const PerQuery& data, double threshold, std::uint64_t seed,
                                    std::uint64_t replicate) {
-  PerQuery labelled;
-  for (std::size_t i = 0; i < data.labels.size(); ++i) {
-    if (!data.labels[i]) continue;
-    labelled.confidences.push_back(data.confidences[i]);
-    labelled.labels.push_back(data.labels[i]);
-  }
+  const PerQuery labelled = positions_order(data);
   const std::uint64_t n = labelled.labels.size();
   PerQuery resample;
   for (std::uint64_t position : resample_positions(n, seed, replicate)) {
@@ -143,6 +164,33 @@ TEST(BootstrapTest, ReplicatesEqualExplicitResamplesToTheLastBit) {
     EXPECT_TRUE(same_value(intervals->eaurc.estimate, metrics::compute_eaurc(curve))) << c;
     EXPECT_TRUE(same_value(intervals->augrc.estimate, metrics::compute_augrc(curve))) << c;
   }
+}
+
+// Hands out one word forever: every draw lands on the same position.
+struct Stuck {
+  std::uint64_t next() { return 0; }
+};
+
+TEST(BootstrapTest, CountsThatOverflowOneByteAreNoticed) {
+  Stuck generator;
+  std::vector<std::uint8_t> narrow(255);
+  EXPECT_TRUE(count_draws<std::uint8_t>(generator, narrow));
+  EXPECT_EQ(narrow[0], 255);
+  narrow.resize(256);
+  EXPECT_FALSE(count_draws<std::uint8_t>(generator, narrow));
+  std::vector<std::uint32_t> wide(256);
+  EXPECT_TRUE(count_draws<std::uint32_t>(generator, wide));
+  EXPECT_EQ(wide[0], 256u);
+
+  // Wide and narrow counts walk alike.
+  const PerQuery data = calibrated_data(300, 8);
+  const SortedQueries queries = sort_labelled_queries(data.confidences, data.labels, 0.5).value();
+  std::vector<std::uint8_t> counts(300);
+  ASSERT_TRUE(count_resample<std::uint8_t>(4, 0, counts));
+  const std::vector<std::uint32_t> widened(counts.begin(), counts.end());
+  EXPECT_TRUE(mismatch(evaluate_counts<std::uint8_t>(queries, counts),
+                       evaluate_counts<std::uint32_t>(queries, widened))
+                  .empty());
 }
 
 TEST(BootstrapTest, AFixedSeedGivesTheSameIntervals) {

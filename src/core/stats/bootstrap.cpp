@@ -3,9 +3,9 @@
 #include <string>
 
 #include "core/number_format.h"
-#include "core/stats/labelled_cells.h"
 #include "core/stats/percentile.h"
 #include "core/stats/resample.h"
+#include "core/stats/sorted_queries.h"
 #include "core/stats/wilson_interval.h"
 
 namespace ferolin::stats {
@@ -26,7 +26,7 @@ Result<IntervalLevel> check_request(const BootstrapRequest& request) {
 
 struct Prepared {
   IntervalLevel level;
-  LabelledCells cells;
+  SortedQueries queries;
 };
 
 Result<Prepared> prepare(std::span<const std::optional<double>> confidences,
@@ -34,19 +34,34 @@ Result<Prepared> prepare(std::span<const std::optional<double>> confidences,
                          const BootstrapRequest& request) {
   Result<IntervalLevel> level = check_request(request);
   if (!level) return std::unexpected(std::move(level.error()));
-  Result<LabelledCells> cells = make_labelled_cells(confidences, labels, request.threshold);
-  if (!cells) return std::unexpected(std::move(cells.error()));
-  return Prepared{*level, std::move(*cells)};
+  Result<SortedQueries> queries = sort_labelled_queries(confidences, labels, request.threshold);
+  if (!queries) return std::unexpected(std::move(queries.error()));
+  return Prepared{*level, std::move(*queries)};
 }
 
-Result<std::vector<ReplicateValues>> run_replicates(const LabelledCells& cells,
+// One byte a count keeps the counts in the cache. A count can pass 255 only
+// when one query is drawn 256 times, which for large n essentially never
+// happens; that replicate is then drawn again into 32-bit counts.
+ReplicateValues run_replicate(const SortedQueries& queries, std::uint64_t seed,
+                              std::uint64_t replicate, std::vector<std::uint8_t>& counts,
+                              std::vector<std::uint32_t>& wide_counts) {
+  if (count_resample<std::uint8_t>(seed, replicate, counts)) {
+    return evaluate_counts<std::uint8_t>(queries, counts);
+  }
+  wide_counts.resize(queries.total);
+  const bool fits = count_resample<std::uint32_t>(seed, replicate, wide_counts);
+  (void)fits;  // n < 2^31 draws cannot overflow 32 bits
+  return evaluate_counts<std::uint32_t>(queries, wide_counts);
+}
+
+Result<std::vector<ReplicateValues>> run_replicates(const SortedQueries& queries,
                                                     const BootstrapRequest& request) {
   std::vector<ReplicateValues> replicates;
   replicates.reserve(request.replicates);
-  std::vector<std::uint32_t> counts(cells.cells());
+  std::vector<std::uint8_t> counts(queries.total);
+  std::vector<std::uint32_t> wide_counts;
   for (std::uint64_t r = 0; r < request.replicates; ++r) {
-    count_resample(cells, request.seed, r, counts);
-    replicates.push_back(evaluate_counts(cells, counts));
+    replicates.push_back(run_replicate(queries, request.seed, r, counts, wide_counts));
     if (request.check) {
       Result<void> go_on = request.check(r + 1);
       if (!go_on) return std::unexpected(std::move(go_on.error()));
@@ -72,7 +87,7 @@ Result<std::vector<ReplicateValues>> bootstrap_replicates(
     const BootstrapRequest& request) {
   const Result<Prepared> prepared = prepare(confidences, labels, request);
   if (!prepared) return std::unexpected(prepared.error());
-  return run_replicates(prepared->cells, request);
+  return run_replicates(prepared->queries, request);
 }
 
 Result<BootstrapIntervals> bootstrap_intervals(std::span<const std::optional<double>> confidences,
@@ -80,12 +95,13 @@ Result<BootstrapIntervals> bootstrap_intervals(std::span<const std::optional<dou
                                                const BootstrapRequest& request) {
   const Result<Prepared> prepared = prepare(confidences, labels, request);
   if (!prepared) return std::unexpected(prepared.error());
-  const LabelledCells& cells = prepared->cells;
+  const SortedQueries& queries = prepared->queries;
   const IntervalLevel& level = prepared->level;
-  const Result<std::vector<ReplicateValues>> replicates = run_replicates(cells, request);
+  const Result<std::vector<ReplicateValues>> replicates = run_replicates(queries, request);
   if (!replicates) return std::unexpected(replicates.error());
 
-  const ReplicateValues estimate = evaluate_counts(cells, cells.sizes);
+  const std::vector<std::uint8_t> once(queries.total, 1);
+  const ReplicateValues estimate = evaluate_counts<std::uint8_t>(queries, once);
   BootstrapIntervals result;
   result.aurc = summarise(*replicates, &ReplicateValues::aurc, estimate.aurc, level);
   result.eaurc = summarise(*replicates, &ReplicateValues::eaurc, estimate.eaurc, level);
@@ -93,7 +109,7 @@ Result<BootstrapIntervals> bootstrap_intervals(std::span<const std::optional<dou
   result.coverage = summarise(*replicates, &ReplicateValues::coverage, estimate.coverage, level);
   result.risk = summarise(*replicates, &ReplicateValues::risk, estimate.risk, level);
   result.risk_wilson = wilson_interval(estimate.accepted, estimate.errors, level);
-  result.labelled = cells.total;
+  result.labelled = queries.total;
   result.accepted = estimate.accepted;
   result.errors = estimate.errors;
   result.replicates = request.replicates;

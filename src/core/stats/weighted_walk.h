@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/stats/labelled_cells.h"
+#include "core/stats/sorted_queries.h"
 
 namespace ferolin::stats {
 
@@ -25,10 +25,12 @@ struct ReplicateValues {
   std::uint64_t errors = 0;
 };
 
-// Returns the figures of the data in which each query of cell c appears
-// counts[c] times in all (counts.size() == cells.cells(), summing to
-// cells.total); with counts = cells.sizes, those of the data as given.
-[[nodiscard]] ReplicateValues evaluate_counts(const LabelledCells& cells,
-                                              std::span<const std::uint32_t> counts);
+// Returns the figures of the data in which the query at position p appears
+// counts[p] times (counts.size() == queries.total, the counts summing to
+// it); with every count 1, those of the data as given. Count is
+// std::uint8_t or std::uint32_t.
+template <typename Count>
+[[nodiscard]] ReplicateValues evaluate_counts(const SortedQueries& queries,
+                                              std::span<const Count> counts);
 
 }  // namespace ferolin::stats
