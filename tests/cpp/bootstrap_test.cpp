@@ -166,9 +166,10 @@ TEST(BootstrapTest, ReplicatesEqualExplicitResamplesToTheLastBit) {
   }
 }
 
-// Hands out one word forever: every draw lands on the same position.
+// Hands out the word 1 forever: every draw lands on position 0 (the high
+// word of 1 * n), and the low word n passes the rejection test.
 struct Stuck {
-  std::uint64_t next() { return 0; }
+  std::uint64_t next() { return 1; }
 };
 
 TEST(BootstrapTest, CountsThatOverflowOneByteAreNoticed) {

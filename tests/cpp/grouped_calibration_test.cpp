@@ -102,6 +102,30 @@ TEST(GroupedCalibrationTest, EachGroupMeetsTheTargetWhereTheGlobalThresholdDoesN
   EXPECT_GT(result->grouped_policy.accepted, result->global_only.accepted);
 }
 
+TEST(GroupedCalibrationTest, EveryMethodCalibratesEachGroupOnItsOwnCurve) {
+  const PerQuery data = two_populations();
+  const CalibrationRequest methods[] = {
+      {ScoringMethod::MaxProb, 0.1, CalibrationMethod::Crc, std::nullopt},
+      {ScoringMethod::MaxProb, 0.2, CalibrationMethod::Binomial, 0.95},
+      {ScoringMethod::MaxProb, 0.1, CalibrationMethod::Empirical, std::nullopt}};
+  for (const CalibrationRequest& method : methods) {
+    const GroupedRequest request{method, "mode", 10};
+    const auto result = calibrate_groups(data.confidences, data.labels, data.groups, request);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->policy.calibration_method, method.method);
+    for (const GroupReport& report : result->groups) {
+      PerQuery own;
+      for (std::size_t i = 0; i < data.labels.size(); ++i) {
+        if (data.groups[i] == report.group) own.add(data.confidences[i], data.labels[i], {});
+      }
+      const auto expected =
+          choose_threshold(metrics::compute_curve(own.confidences, own.labels), method).value();
+      EXPECT_TRUE(same_bits(report.threshold, expected.value_or(kNoThreshold)))
+          << report.group << " " << policy_name(method.method);
+    }
+  }
+}
+
 TEST(GroupedCalibrationTest, SmallGroupsFallBackToTheGlobalThreshold) {
   const PerQuery data = two_populations();
   const struct {
