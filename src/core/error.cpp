@@ -37,6 +37,8 @@ std::string FerolinError::message() const {
     case ErrorKind::ParquetNotCompiled:
       return "Parquet input detected but ferolin was compiled without the 'parquet' feature; "
              "recompile with --features parquet";
+    case ErrorKind::InvalidArgument:
+      return detail;
   }
   return "unknown error";
 }
@@ -59,6 +61,9 @@ FerolinError FerolinError::missing_confidence_level() {
   return make(ErrorKind::MissingConfidenceLevel);
 }
 FerolinError FerolinError::parquet_not_compiled() { return make(ErrorKind::ParquetNotCompiled); }
+FerolinError FerolinError::invalid_argument(std::string message) {
+  return make(ErrorKind::InvalidArgument, std::move(message));
+}
 
 std::string os_error_text(int errnum) {
   return std::system_category().message(errnum) + " (os error " + std::to_string(errnum) + ")";

@@ -16,12 +16,15 @@ enum class ErrorKind {
   UnsupportedConfidenceLevel,
   MissingConfidenceLevel,
   ParquetNotCompiled,
+  // A request outside what an operation supports (a count of zero, an
+  // unsupported level, inputs of unequal length): the detail is the message.
+  InvalidArgument,
 };
 
 struct FerolinError {
   ErrorKind kind = ErrorKind::Csv;
   // Csv, Io and Json: the underlying description; MissingColumn: the column;
-  // UnknownPolicyVersion: the version.
+  // UnknownPolicyVersion: the version; InvalidArgument: the whole message.
   std::string detail;
   double level = 0.0;  // UnsupportedConfidenceLevel
 
@@ -36,6 +39,7 @@ struct FerolinError {
   [[nodiscard]] static FerolinError unsupported_confidence_level(double level);
   [[nodiscard]] static FerolinError missing_confidence_level();
   [[nodiscard]] static FerolinError parquet_not_compiled();
+  [[nodiscard]] static FerolinError invalid_argument(std::string message);
 };
 
 template <typename T>

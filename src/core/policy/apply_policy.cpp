@@ -4,21 +4,11 @@
 #include <limits>
 #include <string>
 
+#include "core/policy/query_decisions.h"
 #include "core/scoring/dispatch.h"
 
 namespace ferolin::policy {
 namespace {
-
-// A group's own threshold applies only when the top candidate names a group
-// that the policy's non-empty map holds; everything else falls back to the
-// policy's threshold.
-double threshold_for(const std::optional<std::string>& group, const PolicyFile& policy) {
-  if (!group || !policy.group_thresholds || policy.group_thresholds->empty()) {
-    return policy.threshold;
-  }
-  const auto found = policy.group_thresholds->find(*group);
-  return found == policy.group_thresholds->end() ? policy.threshold : found->second;
-}
 
 AnnotationDecision decide(const std::string& query_id, const scoring::QuerySummary& summary,
                           const PolicyFile& policy) {
