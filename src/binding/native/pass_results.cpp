@@ -21,6 +21,7 @@
 #include "core/metrics/aurc.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
+#include "core/policy/query_decisions.h"
 
 namespace ferolin::binding::native {
 namespace {
@@ -259,7 +260,7 @@ PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nar
                [&](std::size_t q) {
                  const double confidence =
                      confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
-                 return static_cast<std::uint8_t>(policy::accepts(confidence, *threshold));
+                 return static_cast<std::uint8_t>(policy::passes_threshold(confidence, *threshold));
                })
         .release();
   });

@@ -16,16 +16,11 @@ AnnotationDecision decide(const std::string& query_id, const scoring::QuerySumma
                                 .value_or(std::numeric_limits<double>::quiet_NaN());
   const double threshold = threshold_for(summary.top_group, policy);
   return {query_id,   summary.top_candidate_id,
-          confidence, accepts(confidence, threshold),
+          confidence, passes_threshold(confidence, threshold),
           threshold,  std::string(display_name(policy.scoring_method))};
 }
 
 }  // namespace
-
-bool accepts(double confidence, double threshold) {
-  // An infinite confidence is no evidence of trust: only finite ones pass.
-  return std::isfinite(confidence) && confidence >= threshold;
-}
 
 std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
                                              const PolicyFile& policy) {

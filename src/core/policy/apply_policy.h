@@ -9,10 +9,6 @@
 
 namespace ferolin::policy {
 
-// Returns whether a policy accepts a query of `confidence` at `threshold`:
-// the confidence is finite and at least the threshold.
-[[nodiscard]] bool accepts(double confidence, double threshold);
-
 // Returns one decision per query that has candidates, in the order of
 // `queries`: the top candidate's id, the confidence by the policy's method
 // (NaN when absent), the threshold applied (the top candidate's group's, or
