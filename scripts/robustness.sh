@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
-FUZZ_TARGETS=(candidates policy scoring)
+FUZZ_TARGETS=(candidates policy scoring tokenizer_diff)
 FUZZ_PACKAGES=(clang-19 libclang-rt-19-dev)
 
 # Sanitizers stop at the first report with a stack trace; LeakSanitizer runs
