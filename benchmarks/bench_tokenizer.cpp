@@ -8,6 +8,7 @@
 //   floor                 read the file in chunks and do nothing else
 //   scalar | sse2 | avx2  CsvTokenizer with that scan variant
 //   libcsv                the libcsv reference tokenizer (tests/reference)
+//   variants              print the variants this processor runs (PATH unused)
 //
 // Usage: bench_tokenizer MODE PATH [--chunk BYTES] [--separator C]
 #include <cstdint>
@@ -97,19 +98,32 @@ Options parse_options(int argc, char** argv) {
   return options;
 }
 
+void print_variants() {
+  std::string names;
+  for (const ferolin::table::ScanVariant variant : ferolin::table::supported_scan_variants()) {
+    names += (names.empty() ? "\"" : ", \"") + std::string(scan_variant_name(variant)) + "\"";
+  }
+  std::printf("[%s]\n", names.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Options options = parse_options(argc, argv);
+  if (options.mode == "variants") {
+    print_variants();
+    return 0;
+  }
   const auto start = bench::Clock::now();
   const Counts counts = run_mode(options);
   const double seconds = bench::seconds_since(start);
   std::printf(
       "{\"mode\": \"%s\", \"records\": %llu, \"fields\": %llu, \"field_bytes\": %llu, "
-      "\"last_line\": %llu, \"seconds\": %.6f, \"peak_kib\": %ld}\n",
+      "\"last_line\": %llu, \"seconds\": %.6f, \"cpu_seconds\": %.6f, \"peak_kib\": %ld}\n",
       options.mode.c_str(), static_cast<unsigned long long>(counts.records),
       static_cast<unsigned long long>(counts.fields),
       static_cast<unsigned long long>(counts.field_bytes),
-      static_cast<unsigned long long>(counts.last_line), seconds, bench::peak_rss_kib());
+      static_cast<unsigned long long>(counts.last_line), seconds, bench::cpu_seconds(),
+      bench::peak_rss_kib());
   return 0;
 }

@@ -100,33 +100,33 @@ CsvTokenizer::Flow CsvTokenizer::walk() {
   const std::uint32_t* const ends_end = ends_end_;
   const char* const window = window_;
   const char separator = separator_;
-  std::string_view* const fields = fields_.get();
+  std::string_view* const first = fields_.get();
+  std::string_view* field = first + fields_in_record_;
   const char* field_begin = field_begin_;
-  std::size_t count = fields_in_record_;
   while (next_end != ends_end) {
     const char* const end = window + *next_end++;
     const char* const begin = field_begin;
     field_begin = end + 1;
-    fields[count] = std::string_view(begin, static_cast<std::size_t>(end - begin));
+    *field = std::string_view(begin, static_cast<std::size_t>(end - begin));
     if (*begin == '"') [[unlikely]] {
-      fields_in_record_ = count;
-      fields[count] = quoted_field(begin, end);
+      fields_in_record_ = static_cast<std::size_t>(field - first);
+      *field = quoted_field(begin, end);
     }
-    ++count;
+    ++field;
     if (*end == separator) continue;
     line_ += !(*end == '\n' && byte_before(end) == '\r');
-    if (count == 1 && begin == end) {  // a blank line
-      count = 0;
+    if (field == first + 1 && begin == end) {  // a blank line
+      field = first;
       record_begin_ = field_begin;
       record_line_ = line_;
       continue;
     }
     next_end_ = next_end;
-    return complete_record(count, end, field_begin);
+    return complete_record(static_cast<std::size_t>(field - first), end, field_begin);
   }
   next_end_ = next_end;
   field_begin_ = field_begin;
-  fields_in_record_ = count;
+  fields_in_record_ = static_cast<std::size_t>(field - first);
   return Flow::Continue;
 }
 

@@ -15,16 +15,49 @@
 [[gnu::always_inline]] FEROLIN_SCAN_TARGET inline std::uint32_t* write_offsets(std::uint32_t* out,
                                                                                std::uint64_t bits,
                                                                                std::uint32_t base) {
+  // The top bit keeps the count of trailing zeros defined once `bits` is
+  // used up, and the compiler from branching on that case.
+  constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
   const auto count = static_cast<std::size_t>(count_bits(bits));
   for (int i = 0; i < 8; ++i) {
-    out[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+    out[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(bits | kTop));
     bits &= bits - 1;
   }
   for (std::size_t i = 8; i < count; ++i) {
-    out[i] = base + static_cast<std::uint32_t>(std::countr_zero(bits));
+    out[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(bits));
     bits &= bits - 1;
   }
   return out + count;
+}
+
+// Scans one block of `size` bytes (64 but at the end of the window) that
+// starts `base` bytes into the window. Returns false at a quote error,
+// which it records in `result`.
+[[gnu::always_inline]] FEROLIN_SCAN_TARGET inline bool scan_block(
+    Classifier& classifier, const char* block, std::size_t size, std::uint32_t base, char separator,
+    Carry& carry, std::uint32_t*& ends, std::uint32_t*& marks, WindowScan& result) {
+  BlockClasses classes = classifier.classify(block);
+  const auto last = static_cast<unsigned>(size - 1);
+  if (size < kBlock) {
+    // The padding must not count, whatever the separator.
+    const std::uint64_t in_block = (std::uint64_t{2} << last) - 1;
+    classes.quotes &= in_block;
+    classes.ends &= in_block;
+  }
+  const Carry before = carry;
+  BlockMarks block_marks = read_by_parity(classes, prefix_xor(classes.quotes), carry, last);
+  if (block_marks.unsettled != 0) [[unlikely]] {
+    QuoteState exact_state = state_from(before);
+    const ExactBlock exact = read_exactly(block, size, separator, exact_state);
+    carry = carry_from(exact_state);
+    block_marks = exact.marks;
+    if (exact.bad_quote) result.bad_quote = base + *exact.bad_quote;
+  }
+  ends = write_offsets(ends, block_marks.field_ends, base);
+  if (block_marks.quoted_marks != 0) [[unlikely]] {
+    marks = write_offsets(marks, block_marks.quoted_marks, base);
+  }
+  return !result.bad_quote;
 }
 
 FEROLIN_SCAN_TARGET WindowScan scan_window(std::string_view window, char separator,
@@ -35,42 +68,19 @@ FEROLIN_SCAN_TARGET WindowScan scan_window(std::string_view window, char separat
   std::uint32_t* ends = field_ends;
   std::uint32_t* marks = quoted_marks;
   WindowScan result;
-  alignas(kBlock) char tail[kBlock];
-  for (std::size_t offset = 0; offset < window.size(); offset += kBlock) {
-    const std::size_t size = std::min(kBlock, window.size() - offset);
-    const char* block = window.data() + offset;
-    if (size < kBlock) {
-      std::memset(tail, 0, kBlock);
-      std::memcpy(tail, block, size);
-      block = tail;
-    }
-    BlockClasses classes = classifier.classify(block);
-    const auto last = static_cast<unsigned>(size - 1);
-    if (size < kBlock) {
-      // The padding must not count, whatever the separator.
-      const std::uint64_t in_block = (std::uint64_t{2} << last) - 1;
-      classes.quotes &= in_block;
-      classes.ends &= in_block;
-    }
-    const Carry before = carry;
-    BlockMarks block_marks = read_by_parity(classes, prefix_xor(classes.quotes), carry, last);
-    const auto base = static_cast<std::uint32_t>(offset);
-    if (block_marks.unsettled != 0) [[unlikely]] {
-      QuoteState exact_state = state_from(before);
-      const ExactBlock exact = read_exactly(block, size, separator, exact_state);
-      carry = carry_from(exact_state);
-      block_marks = exact.marks;
-      if (exact.bad_quote) {
-        ends = write_offsets(ends, block_marks.field_ends, base);
-        marks = write_offsets(marks, block_marks.quoted_marks, base);
-        result.bad_quote = base + *exact.bad_quote;
-        break;
-      }
-    }
-    ends = write_offsets(ends, block_marks.field_ends, base);
-    if (block_marks.quoted_marks != 0) [[unlikely]] {
-      marks = write_offsets(marks, block_marks.quoted_marks, base);
-    }
+  const std::size_t whole_blocks = window.size() / kBlock * kBlock;
+  bool no_error = true;
+  std::size_t offset = 0;
+  for (; no_error && offset < whole_blocks; offset += kBlock) {
+    no_error =
+        scan_block(classifier, window.data() + offset, kBlock, static_cast<std::uint32_t>(offset),
+                   separator, carry, ends, marks, result);
+  }
+  if (no_error && offset < window.size()) {
+    alignas(kBlock) char tail[kBlock] = {};
+    std::memcpy(tail, window.data() + offset, window.size() - offset);
+    scan_block(classifier, tail, window.size() - offset, static_cast<std::uint32_t>(offset),
+               separator, carry, ends, marks, result);
   }
   state = state_from(carry);
   result.field_ends = static_cast<std::uint32_t>(ends - field_ends);
