@@ -2,7 +2,8 @@
 // first byte of the input picks the separator (',', '\t' or ';') and the next
 // eight seed where the rest is cut into chunks; every scan variant this
 // processor runs, fed those chunks, must give the records, fields, positions
-// and error that the reference gives for the whole input.
+// and error that the reference gives for the whole input. One seed in eight
+// repeats the rest until it spans several windows of the scan.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,8 @@
 namespace ferolin::fuzz {
 namespace {
 
-constexpr std::size_t kHeader = 9;  // the separator byte and eight bytes of seed
+constexpr std::size_t kHeader = 9;             // the separator byte and eight bytes of seed
+constexpr std::size_t kSpanOfWindows = 40000;  // more than two windows of the scan (16 KiB)
 
 // Chunks mostly of a few bytes (every boundary case), some of a few dozen,
 // a few of thousands (across the scan's 64-byte blocks and windows).
@@ -57,7 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t seed = 0;
   for (std::size_t i = 1; i < fuzz::kHeader && i < size; ++i) seed = seed << 8 | data[i];
   const std::size_t skip = std::min(size, fuzz::kHeader);
-  const std::string_view csv(reinterpret_cast<const char*>(data) + skip, size - skip);
+  std::string csv(reinterpret_cast<const char*>(data) + skip, size - skip);
+  if (seed % 8 == 0 && !csv.empty()) {
+    const std::string once = csv;
+    while (csv.size() < fuzz::kSpanOfWindows) csv += once;
+  }
 
   reference::LibcsvTokenizer libcsv(separator);
   const reference::Tokenized want = reference::tokenize(libcsv, csv);

@@ -157,6 +157,18 @@ TEST_P(CsvTokenizerVariantTest, LongTablesMatchTheReference) {
   }
 }
 
+TEST(CsvTokenizerTest, RefusesSeparatorsThatCannotSeparate) {
+  for (const char separator : {'"', '\r', '\n', '\0', '\xE9'}) {
+    CsvTokenizer tokenizer(separator);
+    tokenizer.supply("a,b\n");
+    const auto step = tokenizer.next();
+    ASSERT_FALSE(step.has_value()) << int{separator};
+    EXPECT_EQ(step.error().message(),
+              "CSV error: the separator must be an ASCII character other than NUL, the double "
+              "quote, CR and LF");
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Variants, CsvTokenizerVariantTest,
                          ::testing::ValuesIn(supported_scan_variants()), [](const auto& info) {
                            return std::string(scan_variant_name(info.param));

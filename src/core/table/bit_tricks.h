@@ -1,6 +1,6 @@
 // Bit operations on 64-bit masks written with plain integer arithmetic, for
-// the kernels that may not assume the processor's POPCNT or carry-less
-// multiply.
+// the kernels that may not assume the processor's POPCNT, TZCNT or
+// carry-less multiply.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,12 @@ namespace ferolin::table::bits {
   x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
   return static_cast<int>((x * 0x0101010101010101) >> 56);
+}
+
+// Returns the index of the lowest set bit of x, or 63 when x is 0. (The top
+// bit keeps the builtin defined for 0, and the compiler from branching on it.)
+[[gnu::always_inline]] inline int lowest(std::uint64_t x) {
+  return __builtin_ctzll(x | std::uint64_t{1} << 63);
 }
 
 }  // namespace ferolin::table::bits

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "core/table/csv_record_errors.h"
@@ -32,6 +33,13 @@ CsvTokenizer::CsvTokenizer(char separator, ScanVariant variant)
       quoted_marks_(std::make_unique_for_overwrite<std::uint32_t[]>(kWindow + kScanSlack)) {
   reserve_fields(kFirstFieldCapacity);
   clear_window();
+  if (!is_valid_separator(separator)) {
+    failure_ = FerolinError::csv(
+        "the separator must be an ASCII character other than NUL, the double quote, CR and LF");
+  } else if (!is_supported(variant)) {
+    failure_ = FerolinError::csv("the scan variant " + std::string(scan_variant_name(variant)) +
+                                 " needs instructions this processor does not have");
+  }
 }
 
 CsvTokenizer::~CsvTokenizer() = default;

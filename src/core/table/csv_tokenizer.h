@@ -33,8 +33,10 @@ class CsvTokenizer {
  public:
   enum class Step { Record, NeedInput, End };
 
-  // `separator` must pass is_valid_separator(); `variant` picks the scan
-  // kernel (tests and benchmarks choose; one of supported_scan_variants()).
+  // `separator` separates the fields of a record; `variant` picks the scan
+  // kernel (tests and benchmarks choose). A separator that fails
+  // is_valid_separator() or a variant this processor does not run makes
+  // next() fail.
   explicit CsvTokenizer(char separator = ',', ScanVariant variant = fastest_scan_variant());
   ~CsvTokenizer();
   CsvTokenizer(const CsvTokenizer&) = delete;

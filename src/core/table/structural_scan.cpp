@@ -1,5 +1,7 @@
 #include "core/table/structural_scan.h"
 
+#include <algorithm>
+
 #include "core/table/structural_scan_blocks.h"
 
 namespace ferolin::table {
@@ -27,6 +29,11 @@ std::vector<ScanVariant> supported_scan_variants() {
   if (has_avx2()) variants.push_back(ScanVariant::Avx2);
 #endif
   return variants;
+}
+
+bool is_supported(ScanVariant variant) {
+  static const std::vector<ScanVariant> supported = supported_scan_variants();
+  return std::ranges::find(supported, variant) != supported.end();
 }
 
 ScanVariant fastest_scan_variant() {

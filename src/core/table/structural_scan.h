@@ -19,6 +19,9 @@ enum class ScanVariant { Scalar, Sse2, Avx2 };
 // Returns the variants this processor runs, the plain C++ one first.
 [[nodiscard]] std::vector<ScanVariant> supported_scan_variants();
 
+// Returns true when this processor runs `variant`.
+[[nodiscard]] bool is_supported(ScanVariant variant);
+
 // Returns the fastest variant this processor runs.
 [[nodiscard]] ScanVariant fastest_scan_variant();
 

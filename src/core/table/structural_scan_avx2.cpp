@@ -64,6 +64,11 @@ FEROLIN_SCAN_TARGET inline int count_bits(std::uint64_t x) {
   return static_cast<int>(_mm_popcnt_u64(x));
 }
 
+// TZCNT gives 64 for 0.
+FEROLIN_SCAN_TARGET inline int lowest_bit(std::uint64_t x) {
+  return static_cast<int>(_tzcnt_u64(x));
+}
+
 }  // namespace
 
 #include "core/table/structural_scan_kernel.h"

@@ -6,7 +6,9 @@
 //                         BlockClasses classify(const char* block)  (64 bytes);
 //                         bool saw_non_ascii() const  (of the blocks classified);
 //   prefix_xor(x)         bit i: the parity of bits 0..i of x;
-//   count_bits(x)         the number of set bits of x.
+//   count_bits(x)         the number of set bits of x;
+//   lowest_bit(x)         the index of the lowest set bit of x, without a
+//                         branch; any value when x is 0.
 // No include guard: one inclusion per variant.
 
 // Writes base + the index of every set bit of `bits`, in increasing order.
@@ -15,16 +17,13 @@
 [[gnu::always_inline]] FEROLIN_SCAN_TARGET inline std::uint32_t* write_offsets(std::uint32_t* out,
                                                                                std::uint64_t bits,
                                                                                std::uint32_t base) {
-  // The top bit keeps the count of trailing zeros defined once `bits` is
-  // used up, and the compiler from branching on that case.
-  constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
   const auto count = static_cast<std::size_t>(count_bits(bits));
   for (int i = 0; i < 8; ++i) {
-    out[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(bits | kTop));
+    out[i] = base + static_cast<std::uint32_t>(lowest_bit(bits));
     bits &= bits - 1;
   }
   for (std::size_t i = 8; i < count; ++i) {
-    out[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(bits));
+    out[i] = base + static_cast<std::uint32_t>(lowest_bit(bits));
     bits &= bits - 1;
   }
   return out + count;
@@ -43,6 +42,13 @@
     const std::uint64_t in_block = (std::uint64_t{2} << last) - 1;
     classes.quotes &= in_block;
     classes.ends &= in_block;
+  }
+  if ((classes.quotes | carry.inside | carry.after_quote) == 0) [[likely]] {
+    // No quote in or before the block: every separator and line end ends a
+    // field (most blocks of most tables).
+    ends = write_offsets(ends, classes.ends, base);
+    carry.field_start = (classes.ends >> last) & 1;
+    return true;
   }
   const Carry before = carry;
   BlockMarks block_marks = read_by_parity(classes, prefix_xor(classes.quotes), carry, last);

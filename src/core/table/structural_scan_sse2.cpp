@@ -52,6 +52,7 @@ class Classifier {
 
 inline std::uint64_t prefix_xor(std::uint64_t x) { return bits::prefix_xor(x); }
 inline int count_bits(std::uint64_t x) { return bits::count(x); }
+inline int lowest_bit(std::uint64_t x) { return bits::lowest(x); }
 
 }  // namespace
 
