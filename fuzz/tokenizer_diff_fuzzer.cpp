@@ -3,7 +3,7 @@
 // eight seed where the rest is cut into chunks; every scan variant this
 // processor runs, fed those chunks, must give the records, fields, positions
 // and error that the reference gives for the whole input. One seed in eight
-// repeats the rest until it spans several windows of the scan.
+// repeats the rest until it spans more than one window of the scan.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +21,7 @@ namespace ferolin::fuzz {
 namespace {
 
 constexpr std::size_t kHeader = 9;             // the separator byte and eight bytes of seed
-constexpr std::size_t kSpanOfWindows = 40000;  // more than two windows of the scan (16 KiB)
+constexpr std::size_t kSpanOfWindows = 20000;  // more than a window of the scan (16 KiB)
 
 // Chunks mostly of a few bytes (every boundary case), some of a few dozen,
 // a few of thousands (across the scan's 64-byte blocks and windows).

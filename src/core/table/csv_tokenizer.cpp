@@ -165,10 +165,10 @@ void CsvTokenizer::take_quoted_marks(const char* limit) {
 
 // Returns `content` with each doubled quote made one, in unescaped_.
 std::string_view CsvTokenizer::unescape(std::string_view content) {
-  const std::uintptr_t old_begin = address(unescaped_.data());
-  const std::uintptr_t old_end = old_begin + unescaped_.size();
-  unescaped_.reserve_more(content.size());
-  if (old_begin != 0) rebase_fields(old_begin, old_end, unescaped_.data());
+  const std::size_t old_size = unescaped_.size();
+  if (const std::uintptr_t moved_from = unescaped_.reserve_more(content.size())) {
+    rebase_fields(moved_from, moved_from + old_size, unescaped_.data());
+  }
   char* const begin = unescaped_.data() + unescaped_.size();
   char* out = begin;
   for (std::size_t i = 0; i < content.size(); ++i) {
@@ -300,7 +300,7 @@ void CsvTokenizer::keep_unfinished_record() {
 void CsvTokenizer::start_stitch(std::string_view bytes, std::uint64_t offset, bool scanned) {
   const std::size_t field = scanned ? static_cast<std::size_t>(field_begin_ - bytes.data()) : 0;
   stitch_.clear();
-  stitch_.reserve_more(std::max(bytes.size(), kFirstPiece));
+  static_cast<void>(stitch_.reserve_more(std::max(bytes.size(), kFirstPiece)));
   stitch_.append_reserved(bytes.data(), bytes.size());
   rebase_fields(address(bytes.data()), address(bytes.data()) + bytes.size(), stitch_.data());
   stitching_ = true;
@@ -317,12 +317,13 @@ void CsvTokenizer::start_stitch(std::string_view bytes, std::uint64_t offset, bo
 void CsvTokenizer::append_piece() {
   const std::size_t piece =
       std::min(chunk_.size() - chunk_appended_, std::max(kFirstPiece, stitch_.size()));
-  const std::uintptr_t old_begin = address(buffer_);
   const auto record = static_cast<std::size_t>(record_begin_ - buffer_);
   const auto field = static_cast<std::size_t>(field_begin_ - buffer_);
   const auto scanned = static_cast<std::size_t>(scanned_ - buffer_);
-  stitch_.reserve_more(piece);
-  rebase_fields(old_begin, old_begin + stitch_.size(), stitch_.data());
+  const std::size_t old_size = stitch_.size();
+  if (const std::uintptr_t moved_from = stitch_.reserve_more(piece)) {
+    rebase_fields(moved_from, moved_from + old_size, stitch_.data());
+  }
   stitch_.append_reserved(chunk_.data() + chunk_appended_, piece);
   chunk_appended_ += piece;
   buffer_ = stitch_.data();

@@ -8,33 +8,39 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace ferolin::table {
 
 class GrowableBytes {
  public:
-  [[nodiscard]] char* data() { return bytes_.get(); }
-  [[nodiscard]] const char* data() const { return bytes_.get(); }
+  GrowableBytes() = default;
+  GrowableBytes(const GrowableBytes&) = delete;
+  GrowableBytes& operator=(const GrowableBytes&) = delete;
+  ~GrowableBytes() { std::free(bytes_); }
+
+  [[nodiscard]] char* data() { return bytes_; }
+  [[nodiscard]] const char* data() const { return bytes_; }
   [[nodiscard]] std::size_t size() const { return size_; }
 
-  // Makes room for `more` bytes after size(); the bytes may move. Throws
-  // std::bad_alloc when the memory is not there.
-  void reserve_more(std::size_t more) {
-    if (more <= capacity_ - size_) return;
+  // Makes room for `more` bytes after size(). Returns the address the bytes
+  // had when they moved (views of them must follow), 0 when they did not.
+  // Throws std::bad_alloc when the memory is not there.
+  std::uintptr_t reserve_more(std::size_t more) {
+    if (more <= capacity_ - size_) return 0;
     if (more > SIZE_MAX / 2 - size_) throw std::bad_alloc();
     const std::size_t capacity = std::max(2 * capacity_, size_ + more);
-    void* grown = std::realloc(bytes_.get(), capacity);
+    const auto old_address = reinterpret_cast<std::uintptr_t>(bytes_);
+    void* grown = std::realloc(bytes_, capacity);
     if (grown == nullptr) throw std::bad_alloc();
-    static_cast<void>(bytes_.release());
-    bytes_.reset(static_cast<char*>(grown));
+    bytes_ = static_cast<char*>(grown);
     capacity_ = capacity;
+    return reinterpret_cast<std::uintptr_t>(grown) != old_address ? old_address : 0;
   }
 
   // Appends `size` bytes that reserve_more() has made room for.
   void append_reserved(const char* bytes, std::size_t size) {
-    std::memcpy(bytes_.get() + size_, bytes, size);
+    std::memcpy(bytes_ + size_, bytes, size);
     size_ += size;
   }
 
@@ -44,10 +50,7 @@ class GrowableBytes {
   void clear() { size_ = 0; }
 
  private:
-  struct Free {
-    void operator()(char* bytes) const { std::free(bytes); }
-  };
-  std::unique_ptr<char, Free> bytes_;
+  char* bytes_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };
