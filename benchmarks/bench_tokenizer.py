@@ -10,8 +10,11 @@ relative to libcsv in the same runs. Every mode must find the same records,
 fields, field bytes and last line. Builds nothing: configure with
 -DFEROLIN_BUILD_BENCHMARKS=ON first.
 
+Tables smaller than --pass-bytes (default 1 GB) are read several times in
+each process, so that every run takes long enough to time.
+
 Usage: python3 bench_tokenizer.py TABLE [TABLE ...] [--exe PATH] [--runs N]
-                                  [--libcsv-runs N] [--chunk BYTES]
+                                  [--libcsv-runs N] [--chunk BYTES] [--pass-bytes N]
 """
 import argparse
 import json
@@ -34,8 +37,9 @@ def variants(exe):
 
 def report(table, exe, modes, args):
     size = table.stat().st_size
-    chunk = ["--chunk", str(args.chunk)] if args.chunk else []
-    plan = [(mode, [str(exe), mode, str(table), *chunk],
+    passes = max(1, args.pass_bytes // max(size, 1))
+    options = ["--passes", str(passes)] + (["--chunk", str(args.chunk)] if args.chunk else [])
+    plan = [(mode, [str(exe), mode, str(table), *options],
              args.libcsv_runs if mode == "libcsv" else args.runs) for mode in modes]
     results = run_interleaved(plan)
     summary = {mode: medians(results[mode], ("seconds", "cpu_seconds")) for mode in modes}
@@ -46,7 +50,9 @@ def report(table, exe, modes, args):
                 sys.exit(f"{mode} disagrees with {modes[1]}: {result} against {first}")
 
     print(f"\n{table} ({size / 1e6:,.0f} MB, {first['records']:,} records, "
-          f"{first['fields']:,} fields); medians of {args.runs} runs, {args.libcsv_runs} for libcsv")
+          f"{first['fields']:,} fields), read {passes} times a run; medians of {args.runs} runs, "
+          f"{args.libcsv_runs} for libcsv")
+    size *= passes
     print("| mode | seconds | CPU seconds | MB/s | MB/s by CPU | speed / libcsv (by CPU) |")
     print("|---|---:|---:|---:|---:|---:|")
     libcsv = summary["libcsv"]
@@ -65,6 +71,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--libcsv-runs", type=int, default=3)
     parser.add_argument("--chunk", type=int, help="bytes per read (default: the reader's)")
+    parser.add_argument("--pass-bytes", type=int, default=10**9)
     args = parser.parse_args()
     check_exe(args.exe)
     modes = ["floor", *variants(args.exe), "libcsv"]
