@@ -290,7 +290,6 @@ void CsvTokenizer::read_chunk_from(std::size_t offset) {
 // where the next chunk's bytes are appended until the record ends.
 void CsvTokenizer::keep_unfinished_record() {
   if (stitching_ || (fields_in_record_ == 0 && record_begin_ == buffer_end_)) return;
-  chunk_appended_ = chunk_.size();
   start_stitch({record_begin_, static_cast<std::size_t>(buffer_end_ - record_begin_)},
                current_position().byte, true);
 }
