@@ -12,9 +12,6 @@ namespace ferolin::table {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// Bytes scanned at a time: few enough that the offsets of a window are
-// still in the processor's caches when the walker reads them.
-constexpr std::size_t kWindow = 16 * 1024;
 // A record cut by the end of a chunk is completed in the tokenizer's own
 // buffer from pieces of the next chunk: the first of this size (most records
 // end well within it), later ones as large as what is stitched so far, so
@@ -189,7 +186,7 @@ CsvTokenizer::Flow CsvTokenizer::complete_record(std::size_t count, const char* 
   }
   // The record's bytes are valid UTF-8 exactly when all its fields are:
   // fields are those bytes split and stripped at ASCII characters.
-  if (record_non_ascii_ &&
+  if (record_non_ascii_ && may_hold_non_ascii(end) &&
       utf8_error_offset({record_begin_, static_cast<std::size_t>(end - record_begin_)}))
       [[unlikely]] {
     if (auto error = utf8_error(position_, fields_.get(), count)) return fail(std::move(*error));
@@ -246,8 +243,9 @@ CsvTokenizer::Flow CsvTokenizer::finish_input(Step& step) {
 
 void CsvTokenizer::scan_next_window() {
   const std::size_t size = std::min(static_cast<std::size_t>(buffer_end_ - scanned_), kWindow);
-  const WindowScan scan = scan_window(variant_, {scanned_, size}, separator_, quote_state_,
-                                      field_ends_.get(), quoted_marks_.get());
+  const WindowScan scan =
+      scan_window(variant_, {scanned_, size}, separator_, quote_state_, field_ends_.get(),
+                  quoted_marks_.get(), non_ascii_blocks_.data());
   window_ = scanned_;
   scanned_ += size;
   next_end_ = field_ends_.get();
@@ -259,6 +257,20 @@ void CsvTokenizer::scan_next_window() {
   record_non_ascii_ |= scan.non_ascii;
   // Each field end completes at most one field.
   reserve_fields(fields_in_record_ + scan.field_ends + 1);
+}
+
+// Returns false when no byte of the record being walked, which ends before
+// `end`, is above 0x7F, as the bits of the window's blocks tell; true when
+// one may be.
+bool CsvTokenizer::may_hold_non_ascii(const char* end) const {
+  // A record begun in an earlier window has record_non_ascii_ alone.
+  if (address(record_begin_) < address(window_)) return true;
+  const auto first = static_cast<std::size_t>(record_begin_ - window_) / 64;
+  const auto last = static_cast<std::size_t>(end - 1 - window_) / 64;
+  for (std::size_t block = first; block <= last; ++block) {
+    if ((non_ascii_blocks_[block / 64] >> (block % 64)) & 1) return true;
+  }
+  return false;
 }
 
 // The caller may reuse the chunk's memory once it has been used up, so it

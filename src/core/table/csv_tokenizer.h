@@ -6,6 +6,7 @@
 // and quotes that never close or are followed by other text.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -75,6 +76,7 @@ class CsvTokenizer {
   Flow refill(Step& step);
   Flow finish_input(Step& step);
   void scan_next_window();
+  [[nodiscard]] bool may_hold_non_ascii(const char* end) const;
   Step need_input();
   void read_chunk_from(std::size_t offset);
   void keep_unfinished_record();
@@ -114,7 +116,12 @@ class CsvTokenizer {
   bool stitching_ = false;
   GrowableBytes stitch_;
 
-  // The scan of the current window: offsets from window_.
+  // Bytes scanned at a time: few enough that the offsets of a window are
+  // still in the processor's caches when the walker reads them.
+  static constexpr std::size_t kWindow = 16 * 1024;
+
+  // The scan of the current window: offsets from window_, and a bit for
+  // each of its 64-byte blocks that holds a byte above 0x7F.
   QuoteState quote_state_ = QuoteState::FieldStart;
   std::unique_ptr<std::uint32_t[]> field_ends_;
   std::unique_ptr<std::uint32_t[]> quoted_marks_;
@@ -125,6 +132,7 @@ class CsvTokenizer {
   const char* window_ = nullptr;
   const char* bad_quote_ = nullptr;
   bool window_non_ascii_ = false;
+  std::array<std::uint64_t, block_words(kWindow)> non_ascii_blocks_{};
 
   // The record being walked.
   const char* record_begin_ = nullptr;

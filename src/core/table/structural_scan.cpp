@@ -54,16 +54,20 @@ std::string_view scan_variant_name(ScanVariant variant) {
 }
 
 WindowScan scan_window(ScanVariant variant, std::string_view window, char separator,
-                       QuoteState& state, std::uint32_t* field_ends, std::uint32_t* quoted_marks) {
+                       QuoteState& state, std::uint32_t* field_ends, std::uint32_t* quoted_marks,
+                       std::uint64_t* non_ascii_blocks) {
   switch (variant) {
 #if defined(__x86_64__)
     case ScanVariant::Avx2:
-      return scan::avx2::scan_window(window, separator, state, field_ends, quoted_marks);
+      return scan::avx2::scan_window(window, separator, state, field_ends, quoted_marks,
+                                     non_ascii_blocks);
     case ScanVariant::Sse2:
-      return scan::sse2::scan_window(window, separator, state, field_ends, quoted_marks);
+      return scan::sse2::scan_window(window, separator, state, field_ends, quoted_marks,
+                                     non_ascii_blocks);
 #endif
     default:
-      return scan::scalar::scan_window(window, separator, state, field_ends, quoted_marks);
+      return scan::scalar::scan_window(window, separator, state, field_ends, quoted_marks,
+                                       non_ascii_blocks);
   }
 }
 

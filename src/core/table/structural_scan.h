@@ -42,30 +42,33 @@ enum class QuoteState : std::uint8_t {
   AfterQuote,  // after the closing quote of a quoted field, or the first of a doubled quote
 };
 
-// The most bytes one scan_window() call takes, and the room its output
-// arrays need beyond one entry per byte.
-inline constexpr std::size_t kMaxScanWindow = std::size_t{1} << 30;
+// The room the offset arrays of scan_window() need beyond one entry per byte.
 inline constexpr std::size_t kScanSlack = 64;
+
+// Returns the 64-bit words that hold a bit for each 64-byte block of `bytes` bytes.
+[[nodiscard]] constexpr std::size_t block_words(std::size_t bytes) { return (bytes + 4095) / 4096; }
 
 struct WindowScan {
   std::uint32_t field_ends = 0;    // entries written to `field_ends`
   std::uint32_t quoted_marks = 0;  // entries written to `quoted_marks`
-  bool non_ascii = false;          // a byte of the window is 0x80 or above
+  bool non_ascii = false;          // a byte of the window is above 0x7F
   // Offset of the first byte that follows a closing quote and is neither a
   // separator, a line end nor another quote; the scan stops there.
   std::optional<std::uint32_t> bad_quote;
 };
 
-// Scans `window` (at most kMaxScanWindow bytes) from `state`, which it
+// Scans `window` (fewer than 2^32 bytes) from `state`, which it
 // leaves at the state after the window. Writes, in increasing order, the
 // offset of every separator and line end outside quoted fields to
 // `field_ends`, and of every separator, line end and doubled quote (its
 // second quote) inside quoted fields to `quoted_marks`; each array needs
-// room for window.size() + kScanSlack entries. Stops at the first quote
+// room for window.size() + kScanSlack entries. Sets bit b of
+// `non_ascii_blocks` (room for block_words(window.size()) words) when
+// bytes [64 b, 64 b + 64) hold one above 0x7F. Stops at the first quote
 // error. `separator` must pass is_valid_separator(), `variant` must be one
 // of supported_scan_variants().
 [[nodiscard]] WindowScan scan_window(ScanVariant variant, std::string_view window, char separator,
                                      QuoteState& state, std::uint32_t* field_ends,
-                                     std::uint32_t* quoted_marks);
+                                     std::uint32_t* quoted_marks, std::uint64_t* non_ascii_blocks);
 
 }  // namespace ferolin::table

@@ -29,27 +29,26 @@ class Classifier {
       : quote_(_mm256_set1_epi8('"')),
         separator_(_mm256_set1_epi8(separator)),
         cr_(_mm256_set1_epi8('\r')),
-        lf_(_mm256_set1_epi8('\n')),
-        seen_(_mm256_setzero_si256()) {}
+        lf_(_mm256_set1_epi8('\n')) {}
 
   FEROLIN_SCAN_TARGET BlockClasses classify(const char* block) {
     BlockClasses classes;
+    __m256i seen = _mm256_setzero_si256();
     for (int i = 0; i < 2; ++i) {
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * i));
-      seen_ = _mm256_or_si256(seen_, bytes);
+      seen = _mm256_or_si256(seen, bytes);
       const __m256i ends = _mm256_or_si256(
           _mm256_or_si256(_mm256_cmpeq_epi8(bytes, cr_), _mm256_cmpeq_epi8(bytes, lf_)),
           _mm256_cmpeq_epi8(bytes, separator_));
       classes.quotes |= byte_mask(_mm256_cmpeq_epi8(bytes, quote_)) << (32 * i);
       classes.ends |= byte_mask(ends) << (32 * i);
     }
+    classes.non_ascii = _mm256_movemask_epi8(seen) != 0;
     return classes;
   }
 
-  FEROLIN_SCAN_TARGET bool saw_non_ascii() const { return _mm256_movemask_epi8(seen_) != 0; }
-
  private:
-  __m256i quote_, separator_, cr_, lf_, seen_;
+  __m256i quote_, separator_, cr_, lf_;
 };
 
 // A carry-less multiply by all ones: bit i of the product is the xor of

@@ -19,6 +19,7 @@ inline constexpr std::size_t kBlock = 64;
 struct BlockClasses {
   std::uint64_t quotes = 0;
   std::uint64_t ends = 0;  // separators and line ends
+  bool non_ascii = false;  // a byte is above 0x7F
 };
 
 struct BlockMarks {
@@ -95,15 +96,18 @@ struct ExactBlock {
 // The kernels, one per variant (structural_scan_<variant>.cpp).
 namespace scalar {
 WindowScan scan_window(std::string_view window, char separator, QuoteState& state,
-                       std::uint32_t* field_ends, std::uint32_t* quoted_marks);
+                       std::uint32_t* field_ends, std::uint32_t* quoted_marks,
+                       std::uint64_t* non_ascii_blocks);
 }
 namespace sse2 {
 WindowScan scan_window(std::string_view window, char separator, QuoteState& state,
-                       std::uint32_t* field_ends, std::uint32_t* quoted_marks);
+                       std::uint32_t* field_ends, std::uint32_t* quoted_marks,
+                       std::uint64_t* non_ascii_blocks);
 }
 namespace avx2 {
 WindowScan scan_window(std::string_view window, char separator, QuoteState& state,
-                       std::uint32_t* field_ends, std::uint32_t* quoted_marks);
+                       std::uint32_t* field_ends, std::uint32_t* quoted_marks,
+                       std::uint64_t* non_ascii_blocks);
 }
 
 }  // namespace ferolin::table::scan

@@ -45,25 +45,24 @@ class Classifier {
 
   BlockClasses classify(const char* block) {
     BlockClasses classes;
+    std::uint64_t seen = 0;
     for (int i = 0; i < 8; ++i) {
       const std::uint64_t word = load_word(block + 8 * i);
-      seen_ |= word;
+      seen |= word;
       const std::uint64_t ends =
           equal_bytes(word, separator_) | equal_bytes(word, kCr) | equal_bytes(word, kLf);
       classes.quotes |= gather(equal_bytes(word, kQuote)) << (8 * i);
       classes.ends |= gather(ends) << (8 * i);
     }
+    classes.non_ascii = (seen & kHigh) != 0;
     return classes;
   }
-
-  bool saw_non_ascii() const { return (seen_ & kHigh) != 0; }
 
  private:
   static constexpr std::uint64_t kQuote = repeat('"');
   static constexpr std::uint64_t kCr = repeat('\r');
   static constexpr std::uint64_t kLf = repeat('\n');
   std::uint64_t separator_;
-  std::uint64_t seen_ = 0;
 };
 
 inline std::uint64_t prefix_xor(std::uint64_t x) { return bits::prefix_xor(x); }

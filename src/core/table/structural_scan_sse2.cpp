@@ -27,27 +27,26 @@ class Classifier {
       : quote_(_mm_set1_epi8('"')),
         separator_(_mm_set1_epi8(separator)),
         cr_(_mm_set1_epi8('\r')),
-        lf_(_mm_set1_epi8('\n')),
-        seen_(_mm_setzero_si128()) {}
+        lf_(_mm_set1_epi8('\n')) {}
 
   BlockClasses classify(const char* block) {
     BlockClasses classes;
+    __m128i seen = _mm_setzero_si128();
     for (int i = 0; i < 4; ++i) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
-      seen_ = _mm_or_si128(seen_, bytes);
+      seen = _mm_or_si128(seen, bytes);
       const __m128i ends =
           _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr_), _mm_cmpeq_epi8(bytes, lf_)),
                        _mm_cmpeq_epi8(bytes, separator_));
       classes.quotes |= byte_mask(_mm_cmpeq_epi8(bytes, quote_)) << (16 * i);
       classes.ends |= byte_mask(ends) << (16 * i);
     }
+    classes.non_ascii = _mm_movemask_epi8(seen) != 0;
     return classes;
   }
 
-  bool saw_non_ascii() const { return _mm_movemask_epi8(seen_) != 0; }
-
  private:
-  __m128i quote_, separator_, cr_, lf_, seen_;
+  __m128i quote_, separator_, cr_, lf_;
 };
 
 inline std::uint64_t prefix_xor(std::uint64_t x) { return bits::prefix_xor(x); }
