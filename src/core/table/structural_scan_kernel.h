@@ -45,7 +45,7 @@ struct ScanOutput {
     Carry& carry, ScanOutput& out) {
   BlockClasses classes = classifier.classify(block);
   if (classes.non_ascii) [[unlikely]] {
-    const std::uint32_t index = base / kBlock;
+    const std::size_t index = base / kBlock;
     out.non_ascii_blocks[index / 64] |= std::uint64_t{1} << (index % 64);
     out.result.non_ascii = true;
   }
