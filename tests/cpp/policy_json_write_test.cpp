@@ -144,7 +144,8 @@ TEST(PolicyJsonWriteTest, InvalidUtf8FailsWithoutTouchingTheFile) {
   }
 }
 
-// Extra keys follow the policy's own, laid out like them; readers skip them.
+// Extra keys follow the policy's own, laid out like them, their object keys
+// in the order given; readers skip them.
 // A policy key among them, or a value that is not JSON, fails before the
 // file is touched.
 TEST(PolicyJsonWriteTest, ExtraKeysFollowInTheSameLayout) {
@@ -161,13 +162,13 @@ TEST(PolicyJsonWriteTest, ExtraKeysFollowInTheSameLayout) {
       "    \"pos\": 0.5\n"
       "  },\n"
       "  \"calibration\": {\n"
+      "    \"labelled\": 118,\n"
       "    \"interval\": [\n"
       "      0.25,\n"
       "      null\n"
       "    ],\n"
-      "    \"labelled\": 118,\n"
-      "    \"none\": {},\n"
-      "    \"table\": \"té.csv\"\n"
+      "    \"table\": \"té.csv\",\n"
+      "    \"none\": {}\n"
       "  },\n"
       "  \"note\": \"a\"\n"
       "}";

@@ -98,7 +98,8 @@ Result<std::string> extra_value_text(const ExtraKey& extra) {
                                                           "' is a key of the policy itself"));
   }
   try {
-    const std::string text = nlohmann::json::parse(extra.json).dump(2);
+    // ordered_json keeps the keys in the order the caller wrote them.
+    const std::string text = nlohmann::ordered_json::parse(extra.json).dump(2);
     std::string indented;
     for (const char c : text) {
       indented += c;
