@@ -16,6 +16,8 @@ from ferolin_tools.tables import QueryPass
 
 DEFAULT_MIN_GROUP: int = _native.DEFAULT_MIN_GROUP
 NO_GROUP = "(no group)"
+# A minimum no group reaches: every group at the global threshold.
+_NO_GROUP_OF_ITS_OWN = 2**64 - 1
 
 
 @dataclass(frozen=True)
@@ -46,11 +48,13 @@ class Outcome:
 class GroupResult:
     """One group: its own threshold (NO_THRESHOLD when none meets the
     target; None when it has too few labelled queries and falls back to the
-    global threshold) and its labelled queries at the threshold it gets."""
+    global threshold), its labelled queries at the threshold it gets, and
+    at the global threshold."""
 
     group: str
     threshold: Optional[float]
     outcome: Outcome
+    at_global: Outcome
 
     @property
     def threshold_text(self) -> str:
@@ -88,22 +92,24 @@ class GroupedReport:
         """The groups with a threshold of their own, as the policy stores them."""
         return {g.group: g.threshold for g in self.groups if g.threshold is not None}
 
-    def rows(self) -> list[tuple[str, Outcome, str]]:
-        """(group, outcome, threshold text) for every group, those without a label last."""
-        rows = [(_label(g.group), g.outcome, g.threshold_text) for g in self.groups]
+    def rows(self) -> list[tuple[str, Outcome, str, Outcome]]:
+        """(group, outcome, threshold text, outcome at the global threshold)
+        for every group, the queries without a label last."""
+        rows = [(_label(g.group), g.outcome, g.threshold_text, g.at_global) for g in self.groups]
         if self.ungrouped.labelled:
-            rows.append((NO_GROUP, self.ungrouped, "global"))
+            rows.append((NO_GROUP, self.ungrouped, "global", self.ungrouped))
         return rows
 
     def lines(self) -> list[str]:
         """The per-group report, as `ferolin calibrate --group-col` prints it."""
         own = len(self.thresholds)
-        lines = [f"groups by {self.group_col}: {len(self.groups)}, {own} of them with a "
-                 f"threshold of their own (at least {self.min_group} labelled queries each); "
-                 f"every other query gets the global threshold"]
-        table = [("group", "labelled", "threshold", "accepted", "observed risk")]
-        table += [(group, str(o.labelled), threshold, str(o.accepted), _risk_text(o))
-                  for group, o, threshold in self.rows()]
+        lines = [f"groups by {self.group_col}: {len(self.groups)}, of which {own} have a "
+                 f"threshold of their own ({self.min_group} or more labelled queries); the "
+                 f"rest get the global threshold"]
+        table = [("group", "labelled", "threshold", "accepted", "observed risk",
+                  "at global: accepted", "observed risk")]
+        table += [(group, str(o.labelled), threshold, str(o.accepted), _risk_text(o),
+                   str(g.accepted), _risk_text(g)) for group, o, threshold, g in self.rows()]
         widths = [max(len(row[i]) for row in table) for i in range(len(table[0]))]
         lines += ["  " + "  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip()
                   for row in table]
@@ -133,7 +139,8 @@ class GroupedReport:
 
     def provenance(self) -> dict[str, Any]:
         """The groups as the policy file's record of what they rest on."""
-        groups = {g.group: {**g.outcome.as_dict(), "threshold": g.threshold_text}
+        groups = {g.group: {**g.outcome.as_dict(), "threshold": g.threshold_text,
+                            "at_global_threshold": g.at_global.as_dict()}
                   for g in self.groups}
         if self.ungrouped.labelled:
             groups[NO_GROUP] = {**self.ungrouped.as_dict(), "threshold": "global"}
@@ -145,13 +152,16 @@ def calibrate_groups(table: QueryPass, index: int, error_rate: float, method: st
                      min_group: int) -> tuple[dict[str, Any], GroupedReport]:
     """The grouped policy (a policy dict with group_col and group_thresholds)
     and its report; the pass must have been read with the group column."""
-    result = _native.pass_calibrate_groups(table.handle, index, error_rate, method, group_col,
-                                           min_group, confidence_level)
+    result, global_only = (
+        _native.pass_calibrate_groups(table.handle, index, error_rate, method, group_col,
+                                      least, confidence_level)
+        for least in (min_group, _NO_GROUP_OF_ITS_OWN))
     policy = result["policy"]
     report = GroupedReport(
         group_col, min_group, policy["threshold"],
-        tuple(GroupResult(g["group"], g["threshold"], Outcome.of(g["outcome"]))
-              for g in result["groups"]),
+        tuple(GroupResult(g["group"], g["threshold"], Outcome.of(g["outcome"]),
+                          Outcome.of(alone["outcome"]))
+              for g, alone in zip(result["groups"], global_only["groups"])),
         Outcome.of(result["ungrouped"]), Outcome.of(result["grouped_policy"]),
         Outcome.of(result["global_only"]))
     return policy, report

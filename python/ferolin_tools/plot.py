@@ -83,7 +83,7 @@ def plot_group(ax: Any, curve: Sequence[dict[str, Any]], group: str, threshold: 
     coverage = [row["coverage"] for row in curve]
     risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
     (line,) = ax.step(coverage, risk, where="post", linewidth=0.8, alpha=0.8,
-                      label=f"group {group}")
+                      label=f"group {group} (coverage within it)")
     chosen = [row for row in curve if row["threshold"] == threshold]
     if chosen:
         ax.plot([chosen[-1]["coverage"]], [chosen[-1]["risk"]], "s", markersize=6,
