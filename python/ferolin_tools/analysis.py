@@ -286,9 +286,12 @@ class CalibrationReport:
         if self.threshold is not None and self.accepted:
             text = (f"at the threshold, two-sided 95% intervals: observed risk "
                     f"{intervals.interval_text(self.risk_wilson_interval)} (Wilson)")
-            if b is not None and "risk" in b.intervals:
-                text += (f", {b.text('risk')} (bootstrap); coverage "
-                         f"{b.text('coverage', percent=True)} (bootstrap)")
+            if b is not None:
+                # Resamples of a handful of accepted queries give a degenerate
+                # risk interval (often 0 to 0); Wilson's holds there.
+                if self.accepted >= self.min_accepted:
+                    text += f", {b.text('risk')} (bootstrap)"
+                text += f"; coverage {b.text('coverage', percent=True)} (bootstrap)"
             lines.append(text)
         return lines
 

@@ -291,9 +291,14 @@ class Reporter:
     def __init__(self, args: argparse.Namespace):
         self.quiet = args.quiet
         self.forced = args.progress
+        self.shown: list[StepDisplay] = []
 
     def info(self, text: str) -> None:
         if not self.quiet:
+            # A progress line of counted work gives way to the report.
+            for display in self.shown:
+                display.close()
+            self.shown.clear()
             print(text, file=sys.stderr)
 
     def warn(self, text: str) -> None:
@@ -315,7 +320,8 @@ class Reporter:
         """A progress display for counted work, where reads get one."""
         if self.quiet or not (self.forced or sys.stderr.isatty()):
             return None
-        return StepDisplay(what)
+        self.shown.append(StepDisplay(what))
+        return self.shown[-1]
 
 
 def table_path(args: argparse.Namespace) -> str:

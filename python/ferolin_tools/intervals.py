@@ -18,8 +18,9 @@ DEFAULT_SEED = 0
 #: The fewest and the most replicates a 95% interval takes (0 switches them off).
 MIN_REPLICATES, MAX_REPLICATES = _native.REPLICATE_RANGE
 #: compare bootstraps every method by default while the labelled queries
-#: times the methods that score them stay within this: about 7 seconds of
-#: work at 1000 replicates (3.3 to 3.9 s per million queries, benchmarks/README.md).
+#: times the methods stay within this: 1000 replicates of 250,000 queries by
+#: 8 methods take about 7.5 s of CPU time (3.3 to 3.9 s per million queries
+#: in benchmarks/README.md).
 COMPARE_BUDGET = 2_000_000
 #: The figures with bootstrap intervals, in the order they are reported.
 FIGURES = ("aurc", "eaurc", "augrc", "coverage", "risk")
