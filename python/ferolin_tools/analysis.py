@@ -163,13 +163,19 @@ class MethodComparison:
         entry: dict[str, Any] = {
             "score": self.score, "scored": self.scored, "labelled": self.labelled,
             "queries": self.queries, "aurc": self.aurc, "eaurc": self.eaurc, "augrc": self.augrc,
-            "risk_at_coverage": {f"{c:g}": r for c, r in self.risk_at_coverage.items()},
+            "risk_at_coverage": {_coverage_key(c): r for c, r in self.risk_at_coverage.items()},
             "coverage_at_risk": self.coverage_at_risk, "threshold": self.threshold,
             "accepted": self.accepted, "coverage": self.coverage, "risk": self.risk,
             "risk_wilson_interval": list(self.risk_wilson_interval)}
         if self.intervals is not None:
             entry.update(self.intervals.keys())
         return entry
+
+
+def _coverage_key(coverage: float) -> str:
+    """'0.5' for 0.5, '1' for 1.0: short, and exact (0.1234567 stays whole)."""
+    text = f"{coverage:g}"
+    return text if float(text) == coverage else repr(coverage)
 
 
 def _rank_key(entry: MethodComparison) -> tuple[int, float]:

@@ -18,6 +18,8 @@ DEFAULT_MIN_GROUP: int = _native.DEFAULT_MIN_GROUP
 NO_GROUP = "(no group)"
 # A minimum no group reaches: every group at the global threshold.
 _NO_GROUP_OF_ITS_OWN = 2**64 - 1
+# More groups than this without a threshold of their own are reported as one.
+SHOWN_SMALL_GROUPS = 10
 
 
 @dataclass(frozen=True)
@@ -42,6 +44,14 @@ class Outcome:
     def as_dict(self) -> dict[str, Any]:
         return {"labelled": self.labelled, "accepted": self.accepted, "errors": self.errors,
                 "observed_risk": self.risk}
+
+    @classmethod
+    def total(cls, outcomes: list["Outcome"]) -> "Outcome":
+        """The outcomes of several groups together."""
+        accepted = sum(o.accepted for o in outcomes)
+        errors = sum(o.errors for o in outcomes)
+        return cls(sum(o.labelled for o in outcomes), accepted, errors,
+                   errors / accepted if accepted else None)
 
 
 @dataclass(frozen=True)
@@ -94,10 +104,15 @@ class GroupedReport:
 
     def rows(self) -> list[tuple[str, Outcome, str, Outcome]]:
         """(group, outcome, threshold text, outcome at the global threshold)
-        for every group, the queries without a label last."""
-        rows = [(_label(g.group), g.outcome, g.threshold_text, g.at_global) for g in self.groups]
-        if self.ungrouped.labelled:
-            rows.append((NO_GROUP, self.ungrouped, "global", self.ungrouped))
+        for every group; more than SHOWN_SMALL_GROUPS groups without a
+        threshold of their own as one row."""
+        small = [g for g in self.groups if g.threshold is None]
+        shown = self.groups if len(small) <= SHOWN_SMALL_GROUPS else tuple(
+            g for g in self.groups if g.threshold is not None)
+        rows = [(_label(g.group), g.outcome, g.threshold_text, g.at_global) for g in shown]
+        if len(shown) < len(self.groups):
+            together = Outcome.total([g.outcome for g in small])
+            rows.append((f"({len(small)} smaller groups)", together, "global", together))
         return rows
 
     def lines(self) -> list[str]:
@@ -110,6 +125,10 @@ class GroupedReport:
                   "at global: accepted", "observed risk")]
         table += [(group, str(o.labelled), threshold, str(o.accepted), _risk_text(o),
                    str(g.accepted), _risk_text(g)) for group, o, threshold, g in self.rows()]
+        if self.ungrouped.labelled:
+            o = self.ungrouped
+            table.append((NO_GROUP, str(o.labelled), "global", str(o.accepted), _risk_text(o),
+                          str(o.accepted), _risk_text(o)))
         widths = [max(len(row[i]) for row in table) for i in range(len(table[0]))]
         lines += ["  " + "  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip()
                   for row in table]
@@ -138,13 +157,13 @@ class GroupedReport:
         return warnings
 
     def provenance(self) -> dict[str, Any]:
-        """The groups as the policy file's record of what they rest on."""
-        groups = {g.group: {**g.outcome.as_dict(), "threshold": g.threshold_text,
-                            "at_global_threshold": g.at_global.as_dict()}
-                  for g in self.groups}
-        if self.ungrouped.labelled:
-            groups[NO_GROUP] = {**self.ungrouped.as_dict(), "threshold": "global"}
-        return {"group_col": self.group_col, "min_group": self.min_group, "groups": groups}
+        """The groups as the policy file's record of what they rest on, as
+        the report's rows show them."""
+        groups = {group: {**outcome.as_dict(), "threshold": threshold,
+                          "at_global_threshold": at_global.as_dict()}
+                  for group, outcome, threshold, at_global in self.rows()}
+        return {"min_group": self.min_group, "groups": groups,
+                "ungrouped": self.ungrouped.as_dict()}
 
 
 def calibrate_groups(table: QueryPass, index: int, error_rate: float, method: str,
