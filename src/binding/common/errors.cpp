@@ -21,10 +21,13 @@ std::string_view type_name(PyObject* object) {
   return dot == std::string_view::npos ? name : name.substr(dot + 1);
 }
 
-// Calls exception.add_note(note) and ignores any failure of the call.
+// Calls exception.add_note(note) and ignores any failure of the call. The
+// method's name is interned: the interpreter's method cache keeps a
+// reference to every name it looks up, in a slot chosen by the name's
+// address, so a fresh string per call would leave hundreds of copies there.
 void try_add_note(PyObject* exception, const char* parameter) {
   PyRef note = PyRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
-  PyRef method = PyRef::steal(PyUnicode_FromString("add_note"));
+  PyRef method = PyRef::steal(PyUnicode_InternFromString("add_note"));
   if (note && method) {
     PyObject* call_args[] = {exception, note.get()};
     PyRef result = PyRef::steal(PyObject_VectorcallMethod(method.get(), call_args, 2, nullptr));
