@@ -58,7 +58,7 @@ using Clock = std::chrono::steady_clock;
 
 // Returns a reader over `path` in chunks of `chunk` bytes.
 [[nodiscard]] inline ferolin::os::FileReader open_file(const std::string& path, std::size_t chunk) {
-  auto file = ferolin::os::FileReader::open(path, chunk);
+  auto file = ferolin::os::FileReader::open(path, {}, chunk);
   if (!file) die(file.error().message());
   return std::move(*file);
 }

@@ -4,6 +4,7 @@
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
 #include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/decision_dicts.h"
 #include "binding/functions.h"
@@ -15,9 +16,12 @@ namespace {
 constexpr std::array<const char*, 2> kParameters = {"csv_path", "policy_dict"};
 constexpr Signature kSignature{"apply_policy", kParameters, 2};
 
+// The table is read and decided without the lock.
 PyObject* apply_policy_impl(std::string_view csv_path, const PolicyFile& policy) {
-  Result<std::vector<AnnotationDecision>> decisions = pipeline::decide_table(csv_path, policy);
-  if (!decisions) return map_err(std::move(decisions.error()));
+  GilFreeCall call;
+  Result<std::vector<AnnotationDecision>> decisions =
+      call.run([&] { return pipeline::decide_table(csv_path, policy, call.monitor()); });
+  if (!decisions) return call.fail(std::move(decisions.error()));
   return decisions_to_py_list(*decisions).release();
 }
 

@@ -6,6 +6,7 @@
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
 #include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
@@ -24,12 +25,16 @@ struct CalibrateArguments {
   calibration::CalibrationRequest request;
 };
 
+// The table is read and the threshold chosen without the lock.
 PyObject* calibrate_impl(const CalibrateArguments& arguments) {
-  Result<std::vector<RiskCoverageRow>> curve =
-      pipeline::curve_from_table(arguments.csv_path, arguments.request.score);
-  if (!curve) return map_err(std::move(curve.error()));
-  Result<PolicyFile> policy = calibration::calibrate_policy(*curve, arguments.request);
-  if (!policy) return map_err(std::move(policy.error()));
+  GilFreeCall call;
+  Result<PolicyFile> policy = call.run([&]() -> Result<PolicyFile> {
+    Result<std::vector<RiskCoverageRow>> curve =
+        pipeline::curve_from_table(arguments.csv_path, arguments.request.score, call.monitor());
+    if (!curve) return std::unexpected(std::move(curve.error()));
+    return calibration::calibrate_policy(*curve, arguments.request);
+  });
+  if (!policy) return call.fail(std::move(policy.error()));
   return policy_to_dict(*policy).release();
 }
 

@@ -5,6 +5,7 @@
 #include "binding/common/convert.h"
 #include "binding/common/curve_dicts.h"
 #include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/functions.h"
 #include "core/pipeline/table_functions.h"
@@ -15,9 +16,12 @@ namespace {
 constexpr std::array<const char*, 2> kParameters = {"csv_path", "score"};
 constexpr Signature kSignature{"compute_curve", kParameters, 2};
 
+// The table is read and the curve built without the lock.
 PyObject* compute_curve_impl(std::string_view csv_path, ScoringMethod method) {
-  Result<std::vector<RiskCoverageRow>> curve = pipeline::curve_from_table(csv_path, method);
-  if (!curve) return map_err(std::move(curve.error()));
+  GilFreeCall call;
+  Result<std::vector<RiskCoverageRow>> curve =
+      call.run([&] { return pipeline::curve_from_table(csv_path, method, call.monitor()); });
+  if (!curve) return call.fail(std::move(curve.error()));
   return curve_to_py_list(*curve).release();
 }
 

@@ -4,6 +4,7 @@
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
 #include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
 #include "core/policy_file/policy_json.h"
@@ -16,15 +17,21 @@ constexpr Signature kLoadSignature{"load_policy", kLoadParameters, 1};
 constexpr std::array<const char*, 2> kSaveParameters = {"path", "policy_dict"};
 constexpr Signature kSaveSignature{"save_policy", kSaveParameters, 2};
 
+// Files are read and written without the lock: a FIFO waits for its other
+// end, and Ctrl-C stops the wait.
 PyObject* load_policy_impl(std::string_view path) {
-  Result<PolicyFile> policy = policy_file::read_policy(path);
-  if (!policy) return map_err(std::move(policy.error()));
+  GilFreeCall call;
+  Result<PolicyFile> policy =
+      call.run([&] { return policy_file::read_policy(path, call.interrupt_check()); });
+  if (!policy) return call.fail(std::move(policy.error()));
   return policy_to_dict(*policy).release();
 }
 
 PyObject* save_policy_impl(std::string_view path, const PolicyFile& policy) {
-  Result<void> saved = policy_file::write_json(policy, path);
-  if (!saved) return map_err(std::move(saved.error()));
+  GilFreeCall call;
+  Result<void> saved =
+      call.run([&] { return policy_file::write_json(policy, path, {}, call.interrupt_check()); });
+  if (!saved) return call.fail(std::move(saved.error()));
   Py_RETURN_NONE;
 }
 

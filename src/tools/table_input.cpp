@@ -87,8 +87,9 @@ void search_header(TableInput::State& s, std::string_view bytes) {
 
 }  // namespace
 
-Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool fingerprint) {
-  Result<os::FileReader> file = os::FileReader::open(path);
+Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool fingerprint,
+                                    os::InterruptCheck interrupted) {
+  Result<os::FileReader> file = os::FileReader::open(path, std::move(interrupted));
   if (!file) return std::unexpected(std::move(file.error()));
   auto state = std::make_unique<State>(std::move(*file), delimiter);
   if (fingerprint) state->fingerprint.emplace();

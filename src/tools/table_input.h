@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/os/interruption.h"
 
 namespace ferolin::tools {
 
@@ -24,8 +25,11 @@ class TableInput {
   // `Io` error when zlib cannot start. `delimiter` separates the header's
   // fields. `fingerprint`: also hash the file's bytes (the compressed ones
   // of a compressed table) as they are read, for file_sha256().
+  // `interrupted` is asked whenever a signal interrupts opening or reading
+  // the file (a FIFO waiting for its writer); its error is the failure.
   [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter,
-                                               bool fingerprint = false);
+                                               bool fingerprint = false,
+                                               os::InterruptCheck interrupted = {});
 
   TableInput(TableInput&&) noexcept;
   TableInput& operator=(TableInput&&) noexcept;

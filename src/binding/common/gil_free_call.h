@@ -2,6 +2,7 @@
 // other Python threads run meanwhile, and lets long reads check in with
 // Python from their read monitor: a progress callable is called and pending
 // signals (Ctrl-C) are handled, and an exception raised there ends the read.
+// Waits that a signal interrupts (a FIFO without a writer) check in too.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "binding/common/py_ref.h"
 #include "core/error.h"
+#include "core/os/interruption.h"
 #include "core/os/read_monitor.h"
 
 namespace ferolin::binding {
@@ -30,6 +32,12 @@ class GilFreeCall {
   [[nodiscard]] os::ReadMonitor monitor(
       std::function<std::uint64_t(const os::ReadProgress&)> bytes_of = {},
       std::uint64_t interval = os::ReadMonitor{}.interval);
+
+  // Returns the check for a system call that a signal interrupted (opening
+  // a FIFO, reading or writing a pipe): it handles pending signals, without
+  // calling the progress callable, as nothing has moved. It may only be
+  // used inside run().
+  [[nodiscard]] os::InterruptCheck interrupt_check();
 
   // Returns a check for work done in counted steps (bootstrap replicates)
   // that checks in as the monitor does, after every `every` steps and after
@@ -68,7 +76,14 @@ class GilFreeCall {
     PyThreadState*& state_;
   };
 
-  Result<void> check_in(std::uint64_t bytes, std::uint64_t rows);
+  struct Progress {
+    std::uint64_t done = 0;
+    std::uint64_t of = 0;
+  };
+
+  // Takes the lock, reports `progress` (unless null) and handles pending
+  // signals; an exception raised there stops the work.
+  Result<void> check_in(const Progress* progress);
 
   PyObject* progress_;
   PyThreadState* state_ = nullptr;

@@ -45,8 +45,11 @@ std::optional<PyObject*> progress_parameter(PyObject* object) {
 const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
   if (!pass.curves[m]) {
     GilFreeCall call;
-    pass.curves[m] = call.run(
+    std::vector<RiskCoverageRow> curve = call.run(
         [&] { return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels); });
+    // Another thread may have stored the same curve while this one computed
+    // without the lock. The first stays: the other thread may still read it.
+    if (!pass.curves[m]) pass.curves[m] = std::move(curve);
   }
   return *pass.curves[m];
 }

@@ -47,7 +47,9 @@ struct MethodColumn {
 // or nullopt with TypeError set for anything that cannot be called.
 [[nodiscard]] std::optional<PyObject*> progress_parameter(PyObject* object);
 
-// Returns the curve of method column `m`, computed on first use without the lock.
+// Returns the curve of method column `m`, computed on first use without the
+// lock; once stored it never changes, so the reference stays valid for the
+// pass's life even when threads share the pass.
 [[nodiscard]] const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m);
 
 // Returns the calibration request for method column `m` from the arguments

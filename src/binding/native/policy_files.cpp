@@ -129,8 +129,10 @@ PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
     }
     const std::optional<std::string_view> path = text_parameter(bound[0], "path");
     if (!path) return nullptr;
-    Result<PolicyFile> policy = policy_file::read_policy(*path);
-    if (!policy) return map_err(std::move(policy.error()));
+    GilFreeCall call;
+    Result<PolicyFile> policy =
+        call.run([&] { return policy_file::read_policy(*path, call.interrupt_check()); });
+    if (!policy) return call.fail(std::move(policy.error()));
     return grouped_policy_to_dict(*policy).release();
   });
 }
@@ -147,8 +149,12 @@ PyObject* write_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     if (!path) return nullptr;
     const std::optional<PolicyArguments> arguments = policy_arguments(bound[1], bound[2]);
     if (!arguments) return nullptr;
-    Result<void> written = policy_file::write_json(arguments->policy, *path, arguments->extra);
-    if (!written) return native_error(std::move(written.error()));
+    GilFreeCall call;
+    Result<void> written = call.run([&] {
+      return policy_file::write_json(arguments->policy, *path, arguments->extra,
+                                     call.interrupt_check());
+    });
+    if (!written) return native_error(std::move(written.error()), &call);
     Py_RETURN_NONE;
   });
 }

@@ -14,7 +14,8 @@ namespace ferolin::binding::native {
 
 struct QueryPassResult {
   pipeline::QueryTable table;
-  // curves[m]: the curve of table.methods[m], once computed.
+  // curves[m]: the curve of table.methods[m], once computed; set once, with
+  // the lock held, and never replaced.
   std::vector<std::optional<std::vector<RiskCoverageRow>>> curves;
 };
 

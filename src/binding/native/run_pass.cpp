@@ -176,9 +176,11 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   });
   std::optional<std::string> sha256;
   Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
-    // Opening a FIFO waits for its writer: that too happens without the lock.
-    Result<tools::TableInput> opened = tools::TableInput::open(
-        arguments.path, arguments.request.table.delimiter, arguments.fingerprint);
+    // Opening a FIFO waits for its writer: that too happens without the
+    // lock, and Ctrl-C stops it.
+    Result<tools::TableInput> opened =
+        tools::TableInput::open(arguments.path, arguments.request.table.delimiter,
+                                arguments.fingerprint, call.interrupt_check());
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(

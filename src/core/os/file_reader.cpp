@@ -15,36 +15,44 @@ namespace {
 
 FerolinError system_error(int errnum) { return FerolinError::csv(os_error_text(errnum)); }
 
+// Returns the failure of a call that failed with errno `errnum`.
+FerolinError failure(int errnum, const Interruption& interruption) {
+  return interruption.stop() ? *interruption.stop() : system_error(errnum);
+}
+
 }  // namespace
 
-Result<FileReader> FileReader::open(std::string_view path, std::size_t chunk_size) {
+Result<FileReader> FileReader::open(std::string_view path, InterruptCheck interrupted,
+                                    std::size_t chunk_size) {
   const std::optional<std::string> terminated = path_for_system(path);
   if (!terminated) return std::unexpected(FerolinError::csv(std::string(kNulInPath)));
-  int fd;
-  do {
-    fd = ::open(terminated->c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::unexpected(system_error(errno));
+  Interruption interruption(std::move(interrupted));
+  const int fd = retry_interrupted(
+      interruption, [&] { return ::open(terminated->c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) return std::unexpected(failure(errno, interruption));
   std::optional<std::uint64_t> size_hint;
-  struct stat info {};
+  struct stat info{};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     size_hint = static_cast<std::uint64_t>(info.st_size);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  return FileReader(fd, chunk_size, size_hint);
+  return FileReader(fd, chunk_size, size_hint, std::move(interruption));
 }
 
-FileReader::FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint)
+FileReader::FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
+                       Interruption interruption)
     : fd_(fd),
       chunk_size_(chunk_size),
       buffer_(std::make_unique_for_overwrite<char[]>(chunk_size)),
-      size_hint_(size_hint) {}
+      size_hint_(size_hint),
+      interruption_(std::move(interruption)) {}
 
 FileReader::FileReader(FileReader&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       chunk_size_(other.chunk_size_),
       buffer_(std::move(other.buffer_)),
-      size_hint_(other.size_hint_) {}
+      size_hint_(other.size_hint_),
+      interruption_(std::move(other.interruption_)) {}
 
 FileReader& FileReader::operator=(FileReader&& other) noexcept {
   if (this != &other) {
@@ -53,6 +61,7 @@ FileReader& FileReader::operator=(FileReader&& other) noexcept {
     chunk_size_ = other.chunk_size_;
     buffer_ = std::move(other.buffer_);
     size_hint_ = other.size_hint_;
+    interruption_ = std::move(other.interruption_);
   }
   return *this;
 }
@@ -62,11 +71,9 @@ FileReader::~FileReader() {
 }
 
 Result<std::string_view> FileReader::read() {
-  ssize_t got;
-  do {
-    got = ::read(fd_, buffer_.get(), chunk_size_);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) return std::unexpected(system_error(errno));
+  const ssize_t got =
+      retry_interrupted(interruption_, [&] { return ::read(fd_, buffer_.get(), chunk_size_); });
+  if (got < 0) return std::unexpected(failure(errno, interruption_));
   return std::string_view(buffer_.get(), static_cast<std::size_t>(got));
 }
 

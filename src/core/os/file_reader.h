@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "core/os/interruption.h"
 
 namespace ferolin::os {
 
@@ -21,8 +22,11 @@ class FileReader {
  public:
   // Returns a reader over the file at `path`, or a `Csv` error with the
   // system's text. A path holding a NUL byte is refused rather than cut
-  // short at the NUL, which would name another file.
+  // short at the NUL, which would name another file. `interrupted` is asked
+  // whenever a signal interrupts opening the file (a FIFO waits for its
+  // writer) or reading it; the error it returns is the failure.
   [[nodiscard]] static Result<FileReader> open(std::string_view path,
+                                               InterruptCheck interrupted = {},
                                                std::size_t chunk_size = kReadChunkSize);
 
   FileReader(FileReader&& other) noexcept;
@@ -32,19 +36,22 @@ class FileReader {
   ~FileReader();
 
   // Returns the next bytes of the file (valid until the next call), an
-  // empty view at the end, or a `Csv` error with the system's text.
+  // empty view at the end, or a `Csv` error with the system's text, or the
+  // error of the check that stopped an interrupted read.
   [[nodiscard]] Result<std::string_view> read();
 
   // Returns the file's size when it is a regular file.
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const { return size_hint_; }
 
  private:
-  FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint);
+  FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
+             Interruption interruption);
 
   int fd_ = -1;
   std::size_t chunk_size_ = 0;
   std::unique_ptr<char[]> buffer_;
   std::optional<std::uint64_t> size_hint_;
+  Interruption interruption_;
 };
 
 }  // namespace ferolin::os

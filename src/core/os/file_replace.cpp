@@ -111,23 +111,25 @@ Outcome replace_entry(const TargetEntry& entry, int reached, const struct stat& 
 // Writes to the caller's own descriptor where it is open for writing, so
 // that the text lands at its position among the caller's other output
 // (/dev/stdout redirected to a file); otherwise rewrites the file in place.
-int write_through_own(int own, const struct stat& status, int reached, std::string_view text) {
+int write_through_own(int own, const struct stat& status, int reached, std::string_view text,
+                      Interruption& interruption) {
   const int flags = ::fcntl(own, F_GETFL);
   struct stat info{};
   if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && ::fstat(own, &info) == 0 &&
       same_file(info, status)) {
-    return write_stream(own, text);
+    return write_stream(own, text, interruption);
   }
   return overwrite_in_place(reached, text);
 }
 
 // Puts `text` into the regular file `reached` that opening `path` gave.
 Outcome place(const std::string& path, int reached, const struct stat& status,
-              std::string_view text, TempFile& temp) {
+              std::string_view text, TempFile& temp, Interruption& interruption) {
   const TargetEntry entry = locate_entry(path, &status);
   switch (entry.kind) {
     case EntryKind::OwnDescriptor:
-      return done_or_failed(write_through_own(entry.descriptor, status, reached, text));
+      return done_or_failed(
+          write_through_own(entry.descriptor, status, reached, text, interruption));
     case EntryKind::ProcFile:
       return {Outcome::Kind::InPlace};
     case EntryKind::Moved:
@@ -143,7 +145,13 @@ Outcome place(const std::string& path, int reached, const struct stat& status,
 
 }  // namespace
 
-Result<void> replace_file_text(const std::string& path, std::string_view text) {
+Result<void> replace_file_text(const std::string& path, std::string_view text,
+                               InterruptCheck interrupted) {
+  Interruption interruption(std::move(interrupted));
+  // A call that the check stopped fails with the check's error.
+  const auto failed = [&interruption](FerolinError error) {
+    return std::unexpected(interruption.stop() ? *interruption.stop() : std::move(error));
+  };
   TempFile temp;
   for (int attempt = 1;; ++attempt) {
     if (target_is_missing(path)) {
@@ -153,23 +161,28 @@ Result<void> replace_file_text(const std::string& path, std::string_view text) {
     }
     // Opening as open() would lets the kernel apply every check: access
     // rights, links planted in sticky directories, other users' files there.
-    const UniqueFd reached(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
-    if (!reached.valid()) return std::unexpected(io_error(errno));
+    const UniqueFd reached(retry_interrupted(interruption, [&] {
+      return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    }));
+    if (!reached.valid()) return failed(io_error(errno));
     struct stat status{};
     if (::fstat(reached.get(), &status) != 0) return std::unexpected(write_error(errno));
     Outcome outcome{Outcome::Kind::InPlace};
-    if (S_ISREG(status.st_mode)) outcome = place(path, reached.get(), status, text, temp);
+    if (S_ISREG(status.st_mode)) {
+      outcome = place(path, reached.get(), status, text, temp, interruption);
+    }
     // After many changes under its hands the file open() reached takes the
     // text itself.
     if (outcome.kind == Outcome::Kind::Moved && attempt == kMaxAttempts) {
       outcome = {Outcome::Kind::InPlace};
     }
     if (outcome.kind == Outcome::Kind::InPlace) {
-      outcome = done_or_failed(S_ISREG(status.st_mode) ? overwrite_in_place(reached.get(), text)
-                                                       : write_stream(reached.get(), text));
+      outcome =
+          done_or_failed(S_ISREG(status.st_mode) ? overwrite_in_place(reached.get(), text)
+                                                 : write_stream(reached.get(), text, interruption));
     }
     if (outcome.kind == Outcome::Kind::Done) return {};
-    if (outcome.kind == Outcome::Kind::Failed) return std::unexpected(write_error(outcome.error));
+    if (outcome.kind == Outcome::Kind::Failed) return failed(write_error(outcome.error));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "core/os/interruption.h"
 
 namespace ferolin::os {
 
@@ -34,6 +35,12 @@ namespace ferolin::os {
 // Returns Io with the system's text when the file cannot be created or
 // opened for writing, and Json with the system's text when writing,
 // flushing or renaming fails; nothing is left behind then.
-[[nodiscard]] Result<void> replace_file_text(const std::string& path, std::string_view text);
+//
+// Opening a FIFO waits for its reader, and writing a pipe waits while it is
+// full: `interrupted` is asked whenever a signal interrupts such a wait, and
+// the error it returns ends the save with that error (what was written
+// into the stream stays there; a file is left as it was).
+[[nodiscard]] Result<void> replace_file_text(const std::string& path, std::string_view text,
+                                             InterruptCheck interrupted = {});
 
 }  // namespace ferolin::os

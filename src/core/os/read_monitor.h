@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "core/error.h"
+#include "core/os/interruption.h"
 
 namespace ferolin::os {
 
@@ -16,11 +17,20 @@ struct ReadProgress {
 };
 
 struct ReadMonitor {
-  // Called after every `interval` bytes read and once at the end of the
-  // file; an error it returns ends the read with that error. Empty: never
-  // called.
+  // Called after every `interval` bytes read, once at the end of the file,
+  // and whenever a signal interrupts opening or reading the file; an error
+  // it returns ends the read with that error. Empty: never called.
   std::function<Result<void>(const ReadProgress&)> check;
   std::uint64_t interval = std::uint64_t{4} << 20;
 };
+
+// Returns the check of interrupted calls for a read that `monitor` watches:
+// the monitor's check with `progress` as it stands then. Both must outlive
+// the check.
+[[nodiscard]] inline InterruptCheck interrupt_check(const ReadMonitor& monitor,
+                                                    const ReadProgress& progress) {
+  if (!monitor.check) return {};
+  return [&monitor, &progress] { return monitor.check(progress); };
+}
 
 }  // namespace ferolin::os

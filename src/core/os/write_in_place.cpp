@@ -17,11 +17,12 @@ namespace {
 constexpr std::uint64_t kMaxPadding = 1 << 20;
 
 // Writes at `offset`, or at the current position when `offset` is negative.
-int write_all(int fd, std::string_view text, off_t offset) {
+int write_all(int fd, std::string_view text, off_t offset, Interruption& interruption) {
   while (!text.empty()) {
-    const ssize_t n = offset < 0 ? ::write(fd, text.data(), text.size())
-                                 : ::pwrite(fd, text.data(), text.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retry_interrupted(interruption, [&] {
+      return offset < 0 ? ::write(fd, text.data(), text.size())
+                        : ::pwrite(fd, text.data(), text.size(), offset);
+    });
     if (n < 0) return errno;
     if (n == 0) return EIO;
     text.remove_prefix(static_cast<std::size_t>(n));
@@ -60,7 +61,9 @@ bool cannot_flush(int error) { return error == EINVAL || error == ENOTSUP; }
 
 }  // namespace
 
-int write_stream(int fd, std::string_view text) { return write_all(fd, text, -1); }
+int write_stream(int fd, std::string_view text, Interruption& interruption) {
+  return write_all(fd, text, -1, interruption);
+}
 
 int overwrite_in_place(int fd, std::string_view text) {
   struct stat info{};
@@ -73,7 +76,9 @@ int overwrite_in_place(int fd, std::string_view text) {
     padded.assign(text);
     padded.resize(old_size, ' ');
   }
-  if (const int error = write_all(fd, padded.empty() ? text : padded, 0); error != 0) {
+  Interruption retry_always;
+  if (const int error = write_all(fd, padded.empty() ? text : padded, 0, retry_always);
+      error != 0) {
     return error;
   }
   if (old_size > text.size()) {

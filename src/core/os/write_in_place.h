@@ -6,11 +6,20 @@
 
 #include <string_view>
 
+#include "core/os/interruption.h"
+
 namespace ferolin::os {
 
 // Returns 0 once all of `text` is written to `fd` from its current position,
-// or the errno of the failure.
-[[nodiscard]] int write_stream(int fd, std::string_view text);
+// or the errno of the failure: EINTR when `interruption` stopped a write
+// that a signal interrupted (a full pipe whose reader does not read).
+[[nodiscard]] int write_stream(int fd, std::string_view text, Interruption& interruption);
+
+// The same, retrying every interrupted write.
+[[nodiscard]] inline int write_stream(int fd, std::string_view text) {
+  Interruption retry_always;
+  return write_stream(fd, text, retry_always);
+}
 
 // Returns 0 once the regular file open as `fd` holds exactly `text`, or the
 // errno of the failure. The space the text needs beyond the old size is

@@ -12,8 +12,10 @@ namespace {
 // Feeds every row of the table into per-query summaries. A failure anywhere
 // in the table means no summaries at all.
 Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::TopIds ids,
-                                                ScoringMethod method) {
-  Result<table::CandidateRowSource> source = table::CandidateRowSource::open(path);
+                                                ScoringMethod method, os::ReadMonitor monitor) {
+  table::TableOptions options;
+  options.monitor = std::move(monitor);
+  Result<table::CandidateRowSource> source = table::CandidateRowSource::open(path, options);
   if (!source) return std::unexpected(std::move(source.error()));
   scoring::QuerySummaries summaries(ids, scoring::entropy_sum_for(method));
   while (true) {
@@ -26,18 +28,21 @@ Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::
 
 }  // namespace
 
-Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path, ScoringMethod method) {
+Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path, ScoringMethod method,
+                                                      os::ReadMonitor monitor) {
   // The curve needs neither ids nor query order: its rows depend only on
   // the confidences and labels.
-  Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Drop, method);
+  Result<scoring::QuerySummaries> summaries =
+      summarize_table(path, scoring::TopIds::Drop, method, std::move(monitor));
   if (!summaries) return std::unexpected(std::move(summaries.error()));
   return metrics::compute_curve(summaries->take_unordered(), method);
 }
 
 Result<std::vector<AnnotationDecision>> decide_table(std::string_view path,
-                                                     const PolicyFile& policy) {
+                                                     const PolicyFile& policy,
+                                                     os::ReadMonitor monitor) {
   Result<scoring::QuerySummaries> summaries =
-      summarize_table(path, scoring::TopIds::Keep, policy.scoring_method);
+      summarize_table(path, scoring::TopIds::Keep, policy.scoring_method, std::move(monitor));
   if (!summaries) return std::unexpected(std::move(summaries.error()));
   return policy::apply_policy(summaries->take_sorted(), policy);
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "core/os/interruption.h"
 #include "core/types.h"
 
 namespace ferolin::policy_file {
@@ -20,8 +21,11 @@ namespace ferolin::policy_file {
 // Returns the policy stored in the file at `path`, as parse_policy does. A
 // file that cannot be opened is Io ("No such file or directory (os error
 // 2)"); a path holding a NUL byte is Io "path contains a NUL byte"; a failed
-// read is Json with the system's text and no position.
-[[nodiscard]] Result<PolicyFile> read_policy(std::string_view path);
+// read is Json with the system's text and no position. `interrupted` is
+// asked whenever a signal interrupts opening or reading the file (a FIFO
+// without a writer); the error it returns is the failure.
+[[nodiscard]] Result<PolicyFile> read_policy(std::string_view path,
+                                             os::InterruptCheck interrupted = {});
 
 // A key that a writer of policies stores beside the policy's own (what a
 // threshold rests on, say): readers skip keys they do not know.
@@ -46,8 +50,11 @@ struct ExtraKey {
 // or opened for writing is Io; a failed write, flush or rename is Json with
 // the system's text; a path holding a NUL byte is Io "path contains a NUL
 // byte". `extra` and its failures as in policy_to_json_text, which come
-// before the file is touched.
+// before the file is touched. `interrupted` is asked whenever a signal
+// interrupts opening or writing the file (a FIFO without a reader); the
+// error it returns is the failure, and an old file is left as it was.
 [[nodiscard]] Result<void> write_json(const PolicyFile& value, std::string_view path,
-                                      std::span<const ExtraKey> extra = {});
+                                      std::span<const ExtraKey> extra = {},
+                                      os::InterruptCheck interrupted = {});
 
 }  // namespace ferolin::policy_file

@@ -73,8 +73,8 @@ Result<PolicyFile> parse_policy(std::span<const char> bytes) {
   return convert_and_check(source);
 }
 
-Result<PolicyFile> read_policy(std::string_view path) {
-  Result<os::FileReader> reader = os::FileReader::open(path);
+Result<PolicyFile> read_policy(std::string_view path, os::InterruptCheck interrupted) {
+  Result<os::FileReader> reader = os::FileReader::open(path, std::move(interrupted));
   // The file reader words its failures as the table reader reports them; a
   // policy file that cannot be opened is an IO error with the same text.
   if (!reader) return std::unexpected(FerolinError::io(std::move(reader.error().detail)));

@@ -153,12 +153,12 @@ Result<std::string> policy_to_json_text(const PolicyFile& value, std::span<const
 }
 
 Result<void> write_json(const PolicyFile& value, std::string_view path,
-                        std::span<const ExtraKey> extra) {
+                        std::span<const ExtraKey> extra, os::InterruptCheck interrupted) {
   const std::optional<std::string> c_path = os::path_for_system(path);
   if (!c_path) return std::unexpected(FerolinError::io(std::string(os::kNulInPath)));
   const Result<std::string> text = policy_to_json_text(value, extra);
   if (!text) return std::unexpected(text.error());
-  return os::replace_file_text(*c_path, *text);
+  return os::replace_file_text(*c_path, *text, std::move(interrupted));
 }
 
 }  // namespace ferolin::policy_file

@@ -150,21 +150,30 @@ std::optional<FerolinError> convert_record(const CsvTokenizer& tokenizer, const 
 
 Result<CandidateRowSource> CandidateRowSource::open(std::string_view path, TableOptions options) {
   if (has_parquet_extension(path)) return std::unexpected(FerolinError::parquet_not_compiled());
-  auto file = os::FileReader::open(path);
+  auto state = std::make_unique<State>(options.delimiter);
+  state->monitor = std::move(options.monitor);
+  // A signal that interrupts opening or reading the file (a FIFO waiting
+  // for its writer) asks the monitor whether to go on.
+  auto file = os::FileReader::open(path, os::interrupt_check(state->monitor, state->progress));
   if (!file) return std::unexpected(std::move(file.error()));
-  const auto size_hint = file->size_hint();
-  return from_chunks([reader = std::move(*file)]() mutable { return reader.read(); }, size_hint,
-                     std::move(options));
+  state->size_hint = file->size_hint();
+  state->read_chunk = [reader = std::move(*file)]() mutable { return reader.read(); };
+  return start(std::move(state), options);
 }
 
 Result<CandidateRowSource> CandidateRowSource::from_chunks(ChunkReader read_chunk,
                                                            std::optional<std::uint64_t> size_hint,
                                                            TableOptions options) {
   auto state = std::make_unique<State>(options.delimiter);
+  state->monitor = std::move(options.monitor);
   state->read_chunk = std::move(read_chunk);
   state->size_hint = size_hint;
+  return start(std::move(state), options);
+}
+
+Result<CandidateRowSource> CandidateRowSource::start(std::unique_ptr<State> state,
+                                                     const TableOptions& options) {
   state->labels = options.labels;
-  state->monitor = std::move(options.monitor);
   const auto has_header = next_record(*state);
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.

@@ -60,6 +60,9 @@ class CandidateRowSource {
 
  private:
   explicit CandidateRowSource(std::unique_ptr<State> state);
+  // Reads the header of the table that `state` reads and plans its columns.
+  [[nodiscard]] static Result<CandidateRowSource> start(std::unique_ptr<State> state,
+                                                        const TableOptions& options);
 
   std::unique_ptr<State> state_;
 };
