@@ -8,15 +8,18 @@ process times, as wall-clock seconds:
 
 - one: the curve of TABLE_A on the main thread;
 - two threads: the curves of TABLE_A and TABLE_B at once, one thread each;
-- one after the other: TABLE_A, then TABLE_B, on the main thread.
+- one after the other: TABLE_A, then TABLE_B, on the main thread;
+- two processes (ferolin only, the control): TABLE_A and TABLE_B at once in
+  two forked processes, which share no lock at all: what the machine allows.
 
 After the clock stops, each process checks that every curve of the threads
 equals the one computed alone. Runs are interleaved and the medians reported
 with the ratio of two threads to one: 1.0 means the second table came free
-(two idle cores), 2.0 means the threads took turns. polars and DuckDB
-already spread one call over --threads threads, so a second Python thread
-has less to gain there. The machine may be shared with other jobs: the load
-average before and after is printed with the results.
+(two idle cores), 2.0 means the threads took turns. On a machine shared with
+other jobs a second core may not be free: the control shows how close two
+threads come to what two processes get. polars and DuckDB already spread one
+call over --threads threads, so a second Python thread has less to gain
+there. The load average before and after is printed with the results.
 
 Usage: python bench_threads.py TABLE_A TABLE_B [--runs N] [--method margin]
                                [--only ferolin,pandas,...] [--threads N]
@@ -33,17 +36,30 @@ from bench_common import medians, run_interleaved
 from bench_curve import IMPLEMENTATIONS, available, child_env, versions
 
 MODES = ("one", "two threads", "one after the other")
+CONTROL = "two processes"
 # Plain Python holds the lock throughout: nothing to measure.
 DEFAULT_ONLY = [name for name in IMPLEMENTATIONS if name != "python"]
 
 
 def timed(mode, curve, tables):
-    """Returns the seconds that `mode` takes and the curves it computed."""
-    start = time.perf_counter()
+    """Returns the wall seconds that `mode` takes, the processor seconds of
+    this process (its threads') meanwhile, and the curves it computed."""
+    start, processor = time.perf_counter(), time.process_time()
     if mode == "one":
         curves = [curve(tables[0])]
     elif mode == "one after the other":
         curves = [curve(table) for table in tables]
+    elif mode == CONTROL:
+        pids = []
+        for table in tables:
+            pid = os.fork()
+            if pid == 0:
+                curve(table)
+                os._exit(0)
+            pids.append(pid)
+        for pid in pids:
+            os.waitpid(pid, 0)
+        curves = []
     else:
         curves = [None] * len(tables)
 
@@ -55,17 +71,17 @@ def timed(mode, curve, tables):
             thread.start()
         for thread in threads:
             thread.join()
-    return time.perf_counter() - start, curves
+    return time.perf_counter() - start, time.process_time() - processor, curves
 
 
 def child(name, mode, tables, args):
     function = IMPLEMENTATIONS[name][1]
-    seconds, curves = timed(mode, lambda table: function(table, args.method, args.threads),
-                            tables)
+    seconds, processor, curves = timed(
+        mode, lambda table: function(table, args.method, args.threads), tables)
     for table, curve in zip(tables, curves):
         if curve != function(table, args.method, args.threads):
             sys.exit(f"{name}, {mode}: a curve differs from the one computed alone")
-    print(json.dumps({"seconds": seconds}))
+    print(json.dumps({"seconds": seconds, "processor": processor}))
 
 
 def main():
@@ -86,18 +102,25 @@ def main():
           f"polars and DuckDB; load average before: {os.getloadavg()}", flush=True)
     plan = [((name, mode), [sys.executable, __file__, *tables, "--method", args.method,
                             "--threads", str(args.threads), "--child", name, mode], args.runs)
-            for name in args.only for mode in MODES]
+            for name in args.only for mode in MODES + ((CONTROL,) if name == "ferolin" else ())]
     results = run_interleaved(plan, child_env(args.threads))
-    seconds = {key: medians(r, ("seconds",))["seconds"] for key, r in results.items()}
+    summaries = {key: medians(r, ("seconds", "processor")) for key, r in results.items()}
+    seconds = {key: summary["seconds"] for key, summary in summaries.items()}
     sizes = " and ".join(f"{os.path.getsize(table) / 1e6:.0f} MB" for table in tables)
     print(f"\nmedians of {args.runs} runs, tables of {sizes}, {args.method}; "
           f"load average after: {os.getloadavg()}\n")
+    # Processor seconds per wall second: how many cores the threads had.
     print("| implementation | one (s) | two threads (s) | one after the other (s) "
-          "| two threads / one |")
-    print("|---|---:|---:|---:|---:|")
+          "| two threads / one | cores used by two threads | two processes (s) "
+          "| two processes / one |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
     for name in args.only:
         one, two, serial = (seconds[(name, mode)] for mode in MODES)
-        print(f"| {name} | {one:.2f} | {two:.2f} | {serial:.2f} | {two / one:.2f} |")
+        cores = summaries[(name, "two threads")]["processor"] / two
+        control = seconds.get((name, CONTROL))
+        columns = ("", "") if control is None else (f"{control:.2f}", f"{control / one:.2f}")
+        print(f"| {name} | {one:.2f} | {two:.2f} | {serial:.2f} | {two / one:.2f} | "
+              f"{cores:.2f} | {columns[0]} | {columns[1]} |")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // Waits that a signal interrupts (a FIFO without its other end, a full pipe)
-// ask the check and stop with its error; without a check, or while the check
-// lets them go on, they are tried again.
+// ask the check, are tried again while it lets them go on, and stop with its
+// error. (The Python tests send real signals to the module's functions.)
 #include "core/os/interruption.h"
 
 #include <fcntl.h>
@@ -20,7 +20,6 @@
 #include "core/os/unique_fd.h"
 #include "core/os/write_in_place.h"
 #include "core/policy_file/policy_json.h"
-#include "core/table/candidate_row_source.h"
 #include "policy_test_support.h"
 
 namespace ferolin::os {
@@ -102,24 +101,6 @@ TEST(InterruptionTest, WaitsOnAFifoStopWithTheChecksError) {
   EXPECT_EQ(dir.listing(), "fifo ");
 }
 
-TEST(InterruptionTest, ATableMonitorIsAskedWithTheProgressSoFar) {
-  test::ScratchDir dir;
-  const std::string fifo = dir.file("table.csv");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const Interrupter interrupter;
-  table::TableOptions options;
-  std::vector<ReadProgress> seen;
-  options.monitor.check = [&seen](const ReadProgress& progress) -> Result<void> {
-    seen.push_back(progress);
-    return std::unexpected(FerolinError::io("stopped"));
-  };
-  const auto source = table::CandidateRowSource::open(fifo, std::move(options));
-  ASSERT_FALSE(source.has_value());
-  EXPECT_EQ(source.error().message(), "IO error: stopped");
-  ASSERT_EQ(seen.size(), 1U);
-  EXPECT_EQ(seen[0].bytes, 0U);
-}
-
 TEST(InterruptionTest, AWriteIntoAFullPipeStopsWithEintr) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
@@ -132,24 +113,6 @@ TEST(InterruptionTest, AWriteIntoAFullPipeStopsWithEintr) {
   EXPECT_EQ(write_stream(write_end.get(), text, interruption), EINTR);
   EXPECT_EQ(counting.calls, 2);
   ASSERT_TRUE(interruption.stop().has_value());
-}
-
-TEST(InterruptionTest, WithoutACheckTheWaitGoesOnUntilTheWriterComes) {
-  test::ScratchDir dir;
-  const std::string fifo = dir.file("fifo");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::jthread writer([&fifo] {
-    std::this_thread::sleep_for(50ms);
-    test::write_file(fifo, "late");
-  });
-  Result<FileReader> reader = [&] {
-    const Interrupter interrupter;
-    return FileReader::open(fifo);
-  }();
-  ASSERT_TRUE(reader.has_value());
-  const Result<std::string_view> bytes = reader->read();
-  ASSERT_TRUE(bytes.has_value());
-  EXPECT_EQ(*bytes, "late");
 }
 
 }  // namespace

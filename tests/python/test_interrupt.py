@@ -73,17 +73,18 @@ def start_child(body, *arguments):
     """).format(policy=POLICY, body=textwrap.indent(textwrap.dedent(body), "    "))
     child = subprocess.Popen([sys.executable, "-c", script, *arguments], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
-    watchdog = threading.Timer(30, child.kill)
-    watchdog.daemon = True
-    watchdog.start()
+    child.watchdog = threading.Timer(30, child.kill)
+    child.watchdog.daemon = True
+    child.watchdog.start()
     assert child.stdout.readline() == "ready\n", child.stderr.read()
     return child
 
 
 def rest_of_output(child):
     """What the child prints until it ends, its errors last."""
-    rest = child.stdout.read() + child.stderr.read()
-    child.wait()
+    with child:
+        rest = child.stdout.read() + child.stderr.read()
+    child.watchdog.cancel()
     return rest
 
 
