@@ -42,7 +42,7 @@ QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, P
 std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
   const std::optional<std::uint64_t> index = to_unsigned(object);
   if (!index) return std::nullopt;
-  if (*index >= pass.table.methods.size()) {
+  if (*index >= methods_of(pass).size()) {
     PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
     return std::nullopt;
   }
@@ -53,8 +53,11 @@ std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* o
 const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
   if (!pass.curves[m]) {
     GilFreeCall call;
-    pass.curves[m] = call.run(
-        [&] { return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels); });
+    pass.curves[m] = call.run([&] {
+      if (pass.pairs)
+        return metrics::compute_curve(pass.pairs->confidences[m], pass.pairs->correct);
+      return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels);
+    });
   }
   return *pass.curves[m];
 }
@@ -101,6 +104,36 @@ PyRef label_column(const std::vector<std::optional<bool>>& labels) {
   return list;
 }
 
+shards::PairCounts count_queries(const pipeline::QueryTable& table) {
+  shards::PairCounts counts{.queries = table.size(), .rows = table.rows};
+  for (std::size_t q = 0; q < table.size(); ++q) {
+    const bool one = table.candidates[q] == 1;
+    counts.single_candidate += one ? 1 : 0;
+    if (!table.top_labels[q]) continue;
+    ++counts.labelled;
+    counts.labelled_single_candidate += one ? 1 : 0;
+  }
+  return counts;
+}
+
+// Returns the number of queries (labelled or not) that method column `m`
+// gives a confidence a threshold can accept: present and not NaN.
+std::uint64_t scored_queries(const QueryPassResult& pass, std::size_t m) {
+  if (pass.pairs) return pass.pairs->scored[m];
+  return static_cast<std::uint64_t>(
+      std::ranges::count_if(pass.table.confidences[m],
+                            [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+}
+
+// Returns true for a pass that keeps per-query columns; otherwise sets
+// ValueError: merged pairs keep only what curves and calibrations need.
+bool has_query_columns(const QueryPassResult& pass) {
+  if (!pass.pairs) return true;
+  raise_value_error(
+      "queries merged from shards keep no per-query columns; read each shard for those");
+  return false;
+}
+
 constexpr std::array<const char*, 1> kPassParameter = {"query_pass"};
 constexpr std::array<const char*, 2> kMethodParameters = {"query_pass", "index"};
 
@@ -113,23 +146,15 @@ PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
     QueryPassResult* pass =
         bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames, bound);
     if (pass == nullptr) return nullptr;
-    const pipeline::QueryTable& table = pass->table;
-    std::uint64_t labelled = 0;
-    std::uint64_t single = 0;
-    std::uint64_t labelled_single = 0;
-    for (std::size_t q = 0; q < table.size(); ++q) {
-      const bool one = table.candidates[q] == 1;
-      single += one ? 1 : 0;
-      if (!table.top_labels[q]) continue;
-      ++labelled;
-      labelled_single += one ? 1 : 0;
-    }
+    const shards::PairCounts counts =
+        pass->pairs ? pass->pairs->counts : count_queries(pass->table);
     std::optional<DictKeys<5>> keys = DictKeys<5>::make(
         {"queries", "rows", "labelled", "single_candidate", "labelled_single_candidate"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {unsigned_value(table.size()), unsigned_value(table.rows),
-                              unsigned_value(labelled), unsigned_value(single),
-                              unsigned_value(labelled_single)})
+    return build_dict(*keys,
+                      {unsigned_value(counts.queries), unsigned_value(counts.rows),
+                       unsigned_value(counts.labelled), unsigned_value(counts.single_candidate),
+                       unsigned_value(counts.labelled_single_candidate)})
         .release();
   });
 }
@@ -146,10 +171,7 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
-    // Every query with a confidence that a threshold can accept: not NaN.
-    const auto& confidences = pass->table.confidences[*m];
-    const auto scored_all = static_cast<std::uint64_t>(std::ranges::count_if(
-        confidences, [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+    const std::uint64_t scored_all = scored_queries(*pass, *m);
     std::optional<DictKeys<5>> keys =
         DictKeys<5>::make({"scored", "scored_all", "aurc", "eaurc", "rows"});
     if (!keys) return nullptr;
@@ -195,7 +217,7 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
     const std::optional<CalibrationMethod> method = parse_calibration_method(*method_name);
     if (!method) return nullptr;
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
-    const calibration::CalibrationRequest request{pass->table.methods[*m], *error_rate, *method,
+    const calibration::CalibrationRequest request{methods_of(*pass)[*m], *error_rate, *method,
                                                   level->value};
     Result<std::optional<double>> threshold = calibration::choose_threshold(curve, request);
     if (!threshold) return map_err(std::move(threshold.error()));
@@ -219,7 +241,7 @@ PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     std::array<PyObject*, 1> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_columns", kPassParameter, 1}, args, nargsf, kwnames, bound);
-    if (pass == nullptr) return nullptr;
+    if (pass == nullptr || !has_query_columns(*pass)) return nullptr;
     const pipeline::QueryTable& table = pass->table;
     PyRef confidences = PyRef::steal(PyList_New(0));
     if (!confidences) return nullptr;
@@ -249,7 +271,7 @@ PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nar
     std::array<PyObject*, 3> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
-    if (pass == nullptr) return nullptr;
+    if (pass == nullptr || !has_query_columns(*pass)) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
     const std::optional<double> threshold = float_parameter(bound[2], "threshold");

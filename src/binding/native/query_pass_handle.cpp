@@ -16,10 +16,14 @@ void destroy(PyObject* capsule) {
 
 PyRef wrap_pass(QueryPassResult result) {
   auto owned = std::make_unique<QueryPassResult>(std::move(result));
-  owned->curves.resize(owned->table.methods.size());
+  owned->curves.resize(methods_of(*owned).size());
   PyRef capsule = PyRef::steal(PyCapsule_New(owned.get(), kCapsuleName, destroy));
   if (capsule) static_cast<void>(owned.release());  // the capsule owns it now
   return capsule;
+}
+
+const std::vector<ScoringMethod>& methods_of(const QueryPassResult& result) {
+  return result.pairs ? result.pairs->methods : result.table.methods;
 }
 
 QueryPassResult* unwrap_pass(PyObject* capsule) {

@@ -1,5 +1,7 @@
 // The result of one pass over a table, held for Python in a capsule: the
-// per-query table and, computed once on first use, each method's curve.
+// per-query table and, computed once on first use, each method's curve. The
+// queries of many shards merged into compact pairs take the same capsule, so
+// that counts, curves and calibrations read both alike.
 #pragma once
 
 #include <optional>
@@ -8,6 +10,7 @@
 
 #include "binding/common/py_ref.h"
 #include "core/pipeline/query_pass.h"
+#include "core/shards/query_pairs.h"
 #include "core/types.h"
 
 namespace ferolin::binding::native {
@@ -16,7 +19,13 @@ struct QueryPassResult {
   pipeline::QueryTable table;
   // curves[m]: the curve of table.methods[m], once computed.
   std::vector<std::optional<std::vector<RiskCoverageRow>>> curves;
+  // Set, with `table` left empty, for queries merged from shards: the
+  // labelled pairs and the counts, no per-query columns.
+  std::optional<shards::QueryPairs> pairs;
 };
+
+// Returns the scoring methods of the result's columns.
+[[nodiscard]] const std::vector<ScoringMethod>& methods_of(const QueryPassResult& result);
 
 // Returns a new capsule that owns `result`, or an empty PyRef with an
 // exception set.

@@ -29,18 +29,6 @@ struct PassArguments {
   PyObject* progress = nullptr;  // borrowed; nullptr for none
 };
 
-std::optional<std::vector<ScoringMethod>> parse_scores(PyObject* list) {
-  std::vector<ScoringMethod> methods;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    const std::optional<std::string_view> name = to_text(PyList_GET_ITEM(list, i));
-    if (!name) return std::nullopt;
-    const std::optional<ScoringMethod> method = parse_score(*name);
-    if (!method) return std::nullopt;
-    methods.push_back(*method);
-  }
-  return methods;
-}
-
 // One byte that can separate fields: not a quote or a line break.
 std::optional<char> parse_delimiter(PyObject* object) {
   if (object == nullptr) return ',';
@@ -94,7 +82,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   if (!path) return std::nullopt;
   arguments.path = *path;
   if (!list_parameter(bound[1], "scores")) return std::nullopt;
-  std::optional<std::vector<ScoringMethod>> methods = parse_scores(bound[1]);
+  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(bound[1]);
   if (!methods) return std::nullopt;
   arguments.request.methods = std::move(*methods);
   const std::optional<char> delimiter = parse_delimiter(bound[2]);
@@ -120,16 +108,6 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   return arguments;
 }
 
-PyRef header_list(const std::vector<std::string>& header) {
-  PyRef list = PyRef::steal(PyList_New(0));
-  if (!list) return {};
-  for (const std::string& field : header) {
-    PyRef name = text(field);
-    if (!name || PyList_Append(list.get(), name.get()) < 0) return {};
-  }
-  return list;
-}
-
 // The outcome of a read: the pass, or the table's error; the header either way.
 PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input) {
   static const std::vector<std::string> kNoHeader;
@@ -138,7 +116,7 @@ PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input) {
   if (!keys) return nullptr;
   return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
                             error ? std::move(error) : PyRef::borrow(Py_None),
-                            header_list(input != nullptr ? input->header() : kNoHeader),
+                            text_list(input != nullptr ? input->header() : kNoHeader),
                             PyRef::borrow(compressed ? Py_True : Py_False)})
       .release();
 }
@@ -166,7 +144,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     if (call.raised()) return nullptr;
     return outcome({}, text(table.error().message()), input ? &*input : nullptr);
   }
-  PyRef pass = wrap_pass({std::move(*table), {}});
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
   if (!pass) return nullptr;
   return outcome(std::move(pass), {}, &*input);
 }
