@@ -7,18 +7,36 @@ default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
 {"is_correct": "Is_Correct"}), gzip-compressed files, and labels spelled
 true/false in any case or 1/0. `progress`, when given, is called as
 progress(bytes_read, rows_read) every few MiB.
+
+curve(), compare() and calibrate() also take, in place of a table, the
+queries of many shards merged by ferolin_tools.shards (read_scores,
+score_shards, merge_shards); the layout options then do not apply.
 """
 from __future__ import annotations
 
 import math
-from typing import Any, Mapping, Optional, Sequence
+from typing import Any, Mapping, Optional, Sequence, Union
 
 import ferolin
 from ferolin_tools import analysis
 from ferolin_tools.analysis import Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
-from ferolin_tools.tables import ProgressCallback, read_table
+from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
+
+#: A table to read, or queries already read and merged.
+TableOrPass = Union[PathArg, QueryPass]
+
+
+def _read(table: TableOrPass, methods: Sequence[str], **options: Any) -> QueryPass:
+    """Reads `table` for `methods`; a QueryPass given is used as it is."""
+    if isinstance(table, QueryPass):
+        missing = [score_name(m) for m in methods if score_name(m) not in table.scores]
+        if missing:
+            raise ValueError(f"{table.path} holds no confidences by {', '.join(missing)}; it "
+                             f"holds {', '.join(table.scores)}")
+        return table
+    return read_table(table, methods, **options)
 
 
 def check_rate(value: float, name: str) -> float:
@@ -68,7 +86,7 @@ def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] =
     return analysis.score_columns(read, numpy)
 
 
-def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
           progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
@@ -77,16 +95,17 @@ def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = 
     Raises NoLabelledQueries or NothingScored (naming the cause) rather than
     returning empty curves.
     """
-    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
     analysis.require_labels(read)
     results = {}
-    for index, score in enumerate(read.scores):
+    for score in methods:
+        index = read.scores.index(score_name(score))
         analysis.require_scored(read, index)
-        results[score] = analysis.curve_result(read, index)
+        results[read.scores[index]] = analysis.curve_result(read, index)
     return results
 
 
-def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirical",
+def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empirical",
             confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
             delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
             progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
@@ -95,16 +114,19 @@ def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirica
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
     score none. Each entry also gives the threshold the calibration method
-    chooses for `error_rate`, with its coverage and observed risk.
+    chooses for `error_rate`, with its coverage and observed risk. Merged
+    shards are compared on every method they hold.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
-    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    if isinstance(table, QueryPass):
+        methods = table.scores
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
     analysis.require_labels(read)
     return analysis.comparison(read, error_rate, method, confidence_level)
 
 
-def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "empirical",
+def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str = "empirical",
               confidence_level: Optional[float] = None, min_accepted: int = 30,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
               progress: Optional[ProgressCallback] = None) -> Calibration:
@@ -119,8 +141,9 @@ def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "e
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
-    read = read_table(table, [score], delimiter=delimiter, columns=columns, progress=progress)
-    return analysis.calibration(read, 0, error_rate, method, confidence_level, min_accepted)
+    read = _read(table, [score], delimiter=delimiter, columns=columns, progress=progress)
+    return analysis.calibration(read, read.scores.index(score_name(score)), error_rate, method,
+                                confidence_level, min_accepted)
 
 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
