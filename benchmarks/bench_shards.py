@@ -18,9 +18,15 @@ their queries (margin), each run in a fresh process, the runs interleaved:
 
 Every curve is checked against ferolin-sequential's, bit for bit.
 
+--pairs-memory N writes a per-query table of N labelled queries (14-byte
+ids) and measures, in a fresh process, the memory of merging it
+(read_scores, one method): the peak while the ids are checked, and what the
+merged pairs keep.
+
     python3 benchmarks/generate_table.py /tmp/candidates.csv --rows 4000000
     python3 benchmarks/bench_shards.py --split /tmp/candidates.csv /tmp/shards --shards 8
     python3 benchmarks/bench_shards.py /tmp/shards --runs 5
+    python3 benchmarks/bench_shards.py /tmp/pairs --pairs-memory 10000000
 """
 import argparse
 import glob
@@ -75,6 +81,35 @@ def write_scores(paths, folder):
             output.write_columns(stream, columns, cell=output.present_text)
         written.append(str(target))
     return written
+
+
+def pairs_memory(folder, queries):
+    """Writes the per-query table, then measures its merge in a child."""
+    import random
+
+    folder.mkdir(parents=True, exist_ok=True)
+    path = folder / f"pairs-{queries}.tsv"
+    if not path.exists():
+        rng = random.Random(queries)
+        with open(path, "w", encoding="utf-8") as out:
+            out.write("query_id\tcandidate_id\tscore\tis_correct\tcandidates\tmargin\n")
+            for q in range(queries):
+                confidence = rng.random()
+                label = "true" if rng.random() < confidence else "false"
+                out.write(f"spec_{q:09d}\tc\t1.0\t{label}\t2\t{confidence!r}\n")
+    code = (
+        "import json, ferolin_tools, sys; sys.path.insert(0, %r)\n"
+        "from bench_common import status_kib\n"
+        "base = status_kib('VmRSS')\n"
+        "merged = ferolin_tools.read_scores([%r], ['margin'])\n"
+        "print(json.dumps({'base_kib': base, 'peak_kib': status_kib('VmHWM'),\n"
+        "                  'after_kib': status_kib('VmRSS'), 'queries': merged.counts['queries']}))"
+        % (str(pathlib.Path(__file__).resolve().parent), str(path)))
+    result = run([sys.executable, "-c", code])
+    per_query = lambda kib: (kib - result["base_kib"]) * 1024 / queries  # noqa: E731
+    print(f"{queries} queries ({path.stat().st_size / 1e6:.0f} MB per-query table, ids of 14 "
+          f"bytes): peak {per_query(result['peak_kib']):.1f} bytes a query while merging, "
+          f"{per_query(result['after_kib']):.1f} kept by the merged pairs")
 
 
 def curve_rows(curve):
@@ -142,11 +177,15 @@ def main():
     parser.add_argument("--only", type=lambda text: text.split(","),
                         default=["ferolin-sequential", "ferolin-pool", "ferolin-from-scores",
                                  "pandas", "polars", "duckdb"])
+    parser.add_argument("--pairs-memory", type=int, metavar="N")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     parser.add_argument("--rows-out", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.split:
         split(args.split, args.folder, args.shards)
+        return
+    if args.pairs_memory:
+        pairs_memory(args.folder, args.pairs_memory)
         return
     if args.child:
         result, rows = measure(args.child, args.folder, args.threads)
