@@ -112,7 +112,7 @@ def test_awkward_ids_and_values_read_back_bit_for_bit(tmp_path):
     # Ids that TSV must quote; confidences NaN (inf - inf), infinite,
     # subnormal, -0.0 and long decimals; unlabelled and single-candidate queries.
     rows = []
-    odd = ["tab\there", 'quote"d', "line\nbreak", "comma,", " space ", "ünï"]
+    odd = ["tab\there", 'quote"d', "line\nbreak", "carriage\rreturn", " space ", "ünï"]
     values = [(math.inf, math.inf), (math.inf, 1.0), (5e-324, 0.0), (-0.0, 0.0),
               (0.1 + 0.2, 0.1), (1e300, -1e300)]
     for i, (query, (top, second)) in enumerate(zip(odd, values)):
