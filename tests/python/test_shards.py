@@ -102,6 +102,9 @@ def test_thread_pool_and_packed_shards_equal_the_whole_table(shards):
         ferolin.calibrate(LABELLED, "topk-gap", 0.05)
     with pytest.raises(ValueError, match="holds no confidences by margin"):
         ferolin_tools.calibrate(merged, "margin", 0.05)
+    # Functions that read per-query columns refuse merged pairs, which have none.
+    with pytest.raises(TypeError, match="keep no per-query columns"):
+        merged.columns()
 
 
 def bits(value):

@@ -32,9 +32,10 @@ PyRef unsigned_value(std::uint64_t value) {
 
 // Binds `signature` and returns the pass of its first parameter.
 QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> bound) {
+                            PyObject* kwnames, std::span<PyObject*> bound,
+                            PassKinds kinds = PassKinds::TableOnly) {
   if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_pass(bound[0]);
+  return unwrap_pass(bound[0], kinds);
 }
 
 // Returns the position of a method column given as an index, or nullopt with
@@ -125,15 +126,6 @@ std::uint64_t scored_queries(const QueryPassResult& pass, std::size_t m) {
                             [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
 }
 
-// Returns true for a pass that keeps per-query columns; otherwise sets
-// ValueError: merged pairs keep only what curves and calibrations need.
-bool has_query_columns(const QueryPassResult& pass) {
-  if (!pass.pairs) return true;
-  raise_value_error(
-      "queries merged from shards keep no per-query columns; read each shard for those");
-  return false;
-}
-
 constexpr std::array<const char*, 1> kPassParameter = {"query_pass"};
 constexpr std::array<const char*, 2> kMethodParameters = {"query_pass", "index"};
 
@@ -143,8 +135,8 @@ PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
                       PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const shards::PairCounts counts =
         pass->pairs ? pass->pairs->counts : count_queries(pass->table);
@@ -163,8 +155,8 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                        PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf,
+                                       kwnames, bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
@@ -187,8 +179,8 @@ PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
@@ -202,8 +194,8 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
                                                              "method", "confidence_level"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
@@ -241,7 +233,7 @@ PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     std::array<PyObject*, 1> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_columns", kPassParameter, 1}, args, nargsf, kwnames, bound);
-    if (pass == nullptr || !has_query_columns(*pass)) return nullptr;
+    if (pass == nullptr) return nullptr;
     const pipeline::QueryTable& table = pass->table;
     PyRef confidences = PyRef::steal(PyList_New(0));
     if (!confidences) return nullptr;
@@ -271,7 +263,7 @@ PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nar
     std::array<PyObject*, 3> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
-    if (pass == nullptr || !has_query_columns(*pass)) return nullptr;
+    if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
     const std::optional<double> threshold = float_parameter(bound[2], "threshold");

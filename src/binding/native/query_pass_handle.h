@@ -31,8 +31,14 @@ struct QueryPassResult {
 // exception set.
 [[nodiscard]] PyRef wrap_pass(QueryPassResult result);
 
+// Which results a function takes: only passes over a table (with their
+// per-query columns), or merged pairs too.
+enum class PassKinds { TableOnly, TableOrPairs };
+
 // Returns the result inside a capsule made by wrap_pass, or nullptr with
-// TypeError set for any other object.
-[[nodiscard]] QueryPassResult* unwrap_pass(PyObject* capsule);
+// TypeError set for any other object and, unless `kinds` allows them, for
+// merged pairs.
+[[nodiscard]] QueryPassResult* unwrap_pass(PyObject* capsule,
+                                           PassKinds kinds = PassKinds::TableOnly);
 
 }  // namespace ferolin::binding::native

@@ -168,7 +168,6 @@ PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, 
     }
     QueryPassResult* pass = unwrap_pass(bound[0]);
     if (pass == nullptr) return nullptr;
-    if (pass->pairs) return raise_value_error("merged pairs cannot be packed again");
     const Result<std::uint64_t> size = shards::packed_size(pass->table);
     if (!size) return raise_value_error(size.error().message());
     PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size)));
