@@ -1,8 +1,8 @@
 """Shows where compute_curve's time goes, in two ways.
 
 1. Stages: the C++ program bench_curve runs each stage of the curve alone
-   (read the file; libcsv alone; our tokenizer; conversion; query lookup and
-   summaries; the whole curve), each in a fresh process, interleaved; the
+   (read the file; our tokenizer; conversion; query lookup and summaries;
+   the whole curve), each in a fresh process, interleaved; the
    differences of the medians are the cost of each step.
 2. Samples (when `perf` is installed): `perf record -e cpu-clock` over one
    run of the whole curve, the samples of each function grouped into the
@@ -26,9 +26,8 @@ DEFAULT_EXE = REPO / "build" / "dev" / "bench_curve"
 
 STAGES = [
     # mode, what the difference to the previous mode costs
-    ("floor", "reading the file (read(2) into 64 KiB chunks)"),
-    ("tokenize", "libcsv tokenizing (csv_parse alone, whole chunks)"),
-    ("tokenizer", "our tokenizer around libcsv (line pieces, field copies, checks)"),
+    ("floor", "reading the file (read(2) into 1 MiB chunks)"),
+    ("tokenizer", "our tokenizer (structural scan, record walker, checks)"),
     ("count", "conversion and checks of the cells"),
     ("summaries", "query lookup (hash map) and per-query summaries"),
     ("curve", "scoring and the curve"),
@@ -36,7 +35,6 @@ STAGES = [
 
 # Function name patterns of each step, tried in order; the first match wins.
 STEPS = [
-    ("libcsv tokenizing", r"^csv_"),
     ("reading the file (kernel)", r"\[k\]"),
     ("hashing and the map", r"_Hashtable|_Hash_bytes|summary_for|memcmp|_Prime_rehash"),
     ("per-query summary", r"add_candidate|view_of|QuerySummaries::add|summarize_table|log"
@@ -44,8 +42,7 @@ STEPS = [
     ("scoring and curve", r"risk_coverage|metrics::|introsort|insertion_sort|scoring::"),
     ("conversion", r"from_chars|parse_float|parse_rank|parse_bool|CandidateRowSource"
                    r"|convert_record|set_cell"),
-    ("our tokenizer", r"CsvTokenizer|memchr|is_ascii|next_record|utf8|never_space|memmove"
-                      r"|memcpy"),
+    ("our tokenizer", r"CsvTokenizer|scan_window|read_exactly|next_record|utf8|memmove|memcpy"),
 ]
 
 
