@@ -38,10 +38,13 @@ def present_text(value: Any) -> str:
     return number_text(value)
 
 
-def tsv_writer(stream: IO[str], quoting: int = csv.QUOTE_MINIMAL) -> Any:
+def tsv_writer(stream: IO[str], quote_all: bool = False) -> Any:
     # excel-tab quotes fields that hold a tab, a quote or LF, but not a lone
     # CR (not part of the line terminator): see write_table.
-    return csv.writer(stream, dialect="excel-tab", lineterminator="\n", quoting=quoting)
+    if quote_all:
+        return csv.writer(stream, dialect="excel-tab", lineterminator="\n",
+                          quoting=csv.QUOTE_ALL)
+    return csv.writer(stream, dialect="excel-tab", lineterminator="\n")
 
 
 def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[Any]],
@@ -49,7 +52,7 @@ def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[
     """Rows as TSV. A row with a CR in a cell is written with every cell
     quoted: unquoted, the CR would end the record for every reader."""
     writer = tsv_writer(stream)
-    quoted = tsv_writer(stream, csv.QUOTE_ALL)
+    quoted = tsv_writer(stream, quote_all=True)
     writer.writerow(header)
     for row in rows:
         cells = [cell(value) for value in row]
