@@ -64,16 +64,21 @@ def _table_error(name: str, error: str, header: Sequence[str]) -> str:
     return message + (f" {diagnostics.header_text(header)}" if header else "")
 
 
-def _merged(result: dict[str, Any], names: Sequence[str], hint_style: str) -> QueryPass:
-    """The QueryPass of a merge, or TableError naming the file at fault."""
+def _merged(result: dict[str, Any], names: Sequence[str], hint_style: str,
+            size: int) -> QueryPass:
+    """The QueryPass of a merge (`size`: the bytes of its shards), or
+    TableError naming the file at fault."""
     layout = TableLayout("\t", {}, hint_style)
     if result["error"] is not None:
         source = result["source"]
         if source is None:  # the merge's own error names its files
             raise TableError(result["error"])
         raise TableError(_table_error(names[source], result["error"], result["header"]))
-    return QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False},
-                     _shard_names(names), result["scores"], layout)
+    merged = QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False,
+                        "file_bytes": size, "sha256": None},
+                       _shard_names(names), result["scores"], layout)
+    merged.shards = tuple(names)
+    return merged
 
 
 def _check_shards(names: Sequence[Any]) -> None:
@@ -98,7 +103,8 @@ def read_scores(tables: Sequence[PathArg], methods: Optional[Sequence[str]] = No
         except PathProblem as problem:
             raise TableError(str(problem)) from None
     wanted = None if methods is None else [score_name(method) for method in methods]
-    return _merged(_native.read_score_tables(paths, wanted), paths, hint_style)
+    size = sum(os.path.getsize(path) for path in paths if os.path.isfile(path))
+    return _merged(_native.read_score_tables(paths, wanted), paths, hint_style, size)
 
 
 def score_shard(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
@@ -116,8 +122,9 @@ def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] 
     _check_shards(shards)
     wanted = [score_name(method) for method in (methods or shards[0].scores)]
     names = [shard.name for shard in shards]
-    return _merged(_native.merge_packed(names, [shard.packed for shard in shards], wanted),
-                   names, hint_style)
+    packed = [shard.packed for shard in shards]
+    return _merged(_native.merge_packed(names, packed, wanted), names, hint_style,
+                   sum(len(bytes_) for bytes_ in packed))
 
 
 def score_shards(tables: Sequence[PathArg], methods: Sequence[str], *,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/metrics/aurc.h"
+#include "core/metrics/operating_points.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/query_decisions.h"
 #include "core/stats/percentile.h"
@@ -69,7 +70,8 @@ PerQuery calibrated_data(std::uint64_t n, std::uint64_t seed) {
 }
 
 // The labelled queries in the order that resample positions number: usable
-// confidences first, descending in the total order, input order among ties.
+// confidences first, descending in the total order, the correct first among
+// ties.
 PerQuery positions_order(const PerQuery& data) {
   struct Entry {
     std::optional<double> confidence;
@@ -82,7 +84,11 @@ PerQuery positions_order(const PerQuery& data) {
   }
   std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (usable(a) != usable(b)) return usable(a);
-    return usable(a) && total_order_key(*a.confidence) > total_order_key(*b.confidence);
+    if (!usable(a)) return false;
+    const std::int64_t key_a = total_order_key(*a.confidence);
+    const std::int64_t key_b = total_order_key(*b.confidence);
+    if (key_a != key_b) return key_a > key_b;
+    return a.correct && !b.correct;
   });
   PerQuery ordered;
   for (const Entry& e : entries) {
@@ -166,6 +172,38 @@ TEST(BootstrapTest, ReplicatesEqualExplicitResamplesToTheLastBit) {
   }
 }
 
+// The band at each coverage is the percentile interval of risk_at_coverage
+// on the explicit resamples' curves, NaN replicates left out.
+TEST(BootstrapTest, RiskBandEqualsRiskAtCoverageOfExplicitResamples) {
+  const double coverages[] = {0.95, 0.0, 0.1, 0.5, kNaN, 0.5, 1.0};
+  Xoshiro256StarStar generator = Xoshiro256StarStar::seeded_by(SplitMix64{77});
+  for (int c = 0; c < 60; ++c) {
+    const PerQuery data = c % 2 == 0 ? small_random_data(generator) : calibrated_data(40, c);
+    const BootstrapRequest request{
+        .replicates = 20, .seed = static_cast<std::uint64_t>(c), .level = 0.80};
+    const auto band = bootstrap_risk_band(data.confidences, data.labels, coverages, request);
+    ASSERT_TRUE(band.has_value()) << band.error().message();
+    ASSERT_EQ(band->size(), std::size(coverages));
+    const PerQuery labelled = positions_order(data);
+    const IntervalLevel level = interval_level(request.level).value();
+    for (std::size_t g = 0; g < std::size(coverages); ++g) {
+      std::vector<double> risks;
+      for (std::uint64_t r = 0; r < request.replicates; ++r) {
+        PerQuery resample;
+        for (std::uint64_t p : resample_positions(labelled.labels.size(), request.seed, r)) {
+          resample.confidences.push_back(labelled.confidences[p]);
+          resample.labels.push_back(labelled.labels[p]);
+        }
+        const auto curve = metrics::compute_curve(resample.confidences, resample.labels);
+        risks.push_back(metrics::risk_at_coverage(curve, coverages[g]).value_or(kNaN));
+      }
+      const Interval want = percentile_interval(risks, level).interval;
+      EXPECT_TRUE(same_value((*band)[g].low, want.low)) << "case " << c << " coverage " << g;
+      EXPECT_TRUE(same_value((*band)[g].high, want.high)) << "case " << c << " coverage " << g;
+    }
+  }
+}
+
 // Hands out the word 1 forever: every draw lands on position 0 (the high
 // word of 1 * n), and the low word n passes the rejection test.
 struct Stuck {
@@ -208,6 +246,24 @@ TEST(BootstrapTest, AFixedSeedGivesTheSameIntervals) {
   EXPECT_FALSE(same_value(first->aurc.interval.low, other->aurc.interval.low));
   // The draws are pinned: they must not move with the platform or compiler.
   EXPECT_EQ(resample_positions(8, 42, 3), (std::vector<std::uint64_t>{2, 5, 3, 5, 7, 5, 5, 0}));
+}
+
+// Queries in another order (rows shuffled, shards merged) give the same
+// replicates, ties among equal confidences included.
+TEST(BootstrapTest, ReplicatesDoNotDependOnTheOrderOfQueries) {
+  PerQuery data = calibrated_data(400, 3);
+  for (auto& confidence : data.confidences) confidence = std::round(*confidence * 10) / 10;
+  data.confidences[7] = std::nullopt;
+  PerQuery reversed;
+  reversed.confidences.assign(data.confidences.rbegin(), data.confidences.rend());
+  reversed.labels.assign(data.labels.rbegin(), data.labels.rend());
+  const BootstrapRequest request{.threshold = 0.5, .replicates = 50, .seed = 7};
+  const auto forward = bootstrap_replicates(data.confidences, data.labels, request);
+  const auto backward = bootstrap_replicates(reversed.confidences, reversed.labels, request);
+  ASSERT_TRUE(forward && backward);
+  for (std::size_t r = 0; r < forward->size(); ++r) {
+    EXPECT_EQ(mismatch((*forward)[r], (*backward)[r]), "") << r;
+  }
 }
 
 TEST(BootstrapTest, IntervalsHoldTheEstimateAndNarrowAsOneOverRootN) {

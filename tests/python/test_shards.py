@@ -5,6 +5,7 @@ a query id in two shards is an error naming it and both files."""
 import csv
 import gzip
 import importlib.util
+import json
 import math
 import os
 import pathlib
@@ -61,6 +62,14 @@ def per_query_tables(shards, methods, folder, compress):
     return paths
 
 
+def without_source(policy_text):
+    """A policy file's JSON without what names the data it came from."""
+    policy = json.loads(policy_text)
+    for key in ("table", "table_bytes", "table_sha256", "shards"):
+        policy["calibration"].pop(key, None)
+    return policy
+
+
 @pytest.fixture(scope="module")
 def shards(tmp_path_factory):
     return cut(LABELLED, tmp_path_factory.mktemp("shards"))
@@ -77,7 +86,10 @@ def test_commands_from_scores_equal_the_whole_table(tmp_path, shards, compress):
         whole = run(command[0], LABELLED, *command[1:])
         merged = run(command[0], "--from-scores", *tables, *command[1:])
         assert whole.returncode == merged.returncode == 0, merged.stderr
-        if command[0] != "compare":  # compare: the files hold two methods, not eight
+        if command[0] == "calibrate":  # the same policy, the same figures; other sources
+            assert without_source(merged.stdout) == without_source(whole.stdout), command
+            assert json.loads(merged.stdout)["calibration"]["shards"] == tables
+        elif command[0] == "curve":  # compare: the files hold two methods, not eight
             assert merged.stdout == whole.stdout, command
     entries = ferolin_tools.compare(ferolin_tools.read_scores(tables))
     assert [(e.score, e.aurc, e.threshold) for e in entries] == [

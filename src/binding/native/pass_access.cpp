@@ -1,0 +1,109 @@
+#include "binding/native/pass_access.h"
+
+#include <cmath>
+
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/method_names.h"
+#include "core/metrics/risk_coverage.h"
+
+namespace ferolin::binding::native {
+
+QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames, std::span<PyObject*> bound, PassKinds kinds) {
+  if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
+  return unwrap_pass(bound[0], kinds);
+}
+
+std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
+  const std::optional<std::uint64_t> index = to_unsigned(object);
+  if (!index) return std::nullopt;
+  if (*index >= methods_of(pass).size()) {
+    PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(*index);
+}
+
+std::optional<MethodColumn> bound_method(const Signature& signature, PyObject* const* args,
+                                         Py_ssize_t nargsf, PyObject* kwnames,
+                                         std::span<PyObject*> bound, PassKinds kinds) {
+  QueryPassResult* pass = bound_pass(signature, args, nargsf, kwnames, bound, kinds);
+  if (pass == nullptr) return std::nullopt;
+  const std::optional<std::size_t> m = method_index(*pass, bound[1]);
+  if (!m) return std::nullopt;
+  return MethodColumn{pass, *m};
+}
+
+std::optional<PyObject*> progress_parameter(PyObject* object) {
+  if (object == nullptr || object == Py_None) return nullptr;
+  if (!PyCallable_Check(object)) {
+    PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
+    return std::nullopt;
+  }
+  return object;
+}
+
+const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
+  if (!pass.curves[m]) {
+    GilFreeCall call;
+    pass.curves[m] = call.run([&] {
+      if (pass.pairs) {
+        return metrics::compute_curve(pass.pairs->confidences[m], pass.pairs->correct);
+      }
+      return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels);
+    });
+  }
+  return *pass.curves[m];
+}
+
+LabelledColumns labelled_columns(const QueryPassResult& pass, std::size_t m) {
+  LabelledColumns columns;
+  if (!pass.pairs) {
+    columns.confidences = pass.table.confidences[m];
+    columns.labels = pass.table.top_labels;
+    return columns;
+  }
+  const shards::QueryPairs& pairs = *pass.pairs;
+  columns.made_confidences.reserve(pairs.correct.size());
+  columns.made_labels.reserve(pairs.correct.size());
+  for (std::size_t i = 0; i < pairs.correct.size(); ++i) {
+    // NaN stands for no confidence in the pairs; the statistics treat both alike.
+    const double confidence = pairs.confidences[m][i];
+    columns.made_confidences.push_back(std::isnan(confidence) ? std::nullopt
+                                                              : std::optional(confidence));
+    columns.made_labels.push_back(pairs.correct[i] != 0);
+  }
+  columns.confidences = columns.made_confidences;
+  columns.labels = columns.made_labels;
+  return columns;
+}
+
+std::uint64_t query_count(const QueryPassResult& pass) {
+  return pass.pairs ? pass.pairs->counts.queries : pass.table.size();
+}
+
+std::optional<calibration::CalibrationRequest> calibration_request(const QueryPassResult& pass,
+                                                                   std::size_t m,
+                                                                   PyObject* error_rate,
+                                                                   PyObject* method,
+                                                                   PyObject* confidence_level) {
+  const std::optional<double> rate = float_parameter(error_rate, "error_rate");
+  if (!rate) return std::nullopt;
+  const std::optional<std::string_view> method_name = text_parameter(method, "method");
+  if (!method_name) return std::nullopt;
+  const std::optional<OptionalFloat> level =
+      optional_float_parameter(confidence_level, "confidence_level");
+  if (!level) return std::nullopt;
+  const std::optional<CalibrationMethod> parsed = parse_calibration_method(*method_name);
+  if (!parsed) return std::nullopt;
+  return calibration::CalibrationRequest{methods_of(pass)[m], *rate, *parsed, level->value};
+}
+
+PyObject* native_error(FerolinError error, const GilFreeCall* call) {
+  if (call != nullptr && call->raised() && PyErr_Occurred()) return nullptr;
+  if (error.kind == ErrorKind::InvalidArgument) return raise_value_error(error.message());
+  return map_err(std::move(error));
+}
+
+}  // namespace ferolin::binding::native
