@@ -67,7 +67,8 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser.add_argument("--method", default="empirical")
     parser.add_argument("--confidence-level", type=float)
     parser.add_argument("--decisions", required=True, help="folder for the decisions files")
-    parser.add_argument("--policy", help="also write the policy to this file")
+    parser.add_argument("--policy", help="write the policy file here (default: the policy "
+                                         "as JSON on standard output)")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler")
     args = parser.parse_args(argv)
 
@@ -88,9 +89,7 @@ def main(argv: Optional[list[str]] = None) -> int:
         print(f"{summary['decisions']}: {summary['accepted']} of {summary['queries']} accepted",
               file=sys.stderr)
     if args.policy:
-        import ferolin
-
-        ferolin.save_policy(args.policy, calibration.policy)
+        calibration.save(args.policy)  # with the record of what it rests on, the shards named
     else:
         json.dump(calibration.policy, sys.stdout, indent=2)
         print()
