@@ -84,11 +84,17 @@ def write_scores(paths, folder):
 
 
 def pairs_memory(folder, queries):
-    """Writes the per-query table, then measures its merge in a child."""
+    """Writes a per-query table of `queries` queries and the same queries
+    packed (as score_shard packs them), then measures merging each in a
+    fresh process."""
+    import pickle
     import random
+
+    import ferolin_tools
 
     folder.mkdir(parents=True, exist_ok=True)
     path = folder / f"pairs-{queries}.tsv"
+    packed = folder / f"pairs-{queries}.pickle"
     if not path.exists():
         rng = random.Random(queries)
         with open(path, "w", encoding="utf-8") as out:
@@ -97,19 +103,43 @@ def pairs_memory(folder, queries):
                 confidence = rng.random()
                 label = "true" if rng.random() < confidence else "false"
                 out.write(f"spec_{q:09d}\tc\t1.0\t{label}\t2\t{confidence!r}\n")
-    code = (
-        "import json, ferolin_tools, sys; sys.path.insert(0, %r)\n"
-        "from bench_common import status_kib\n"
-        "base = status_kib('VmRSS')\n"
-        "merged = ferolin_tools.read_scores([%r], ['margin'])\n"
-        "print(json.dumps({'base_kib': base, 'peak_kib': status_kib('VmHWM'),\n"
-        "                  'after_kib': status_kib('VmRSS'), 'queries': merged.counts['queries']}))"
-        % (str(pathlib.Path(__file__).resolve().parent), str(path)))
-    result = run([sys.executable, "-c", code])
-    per_query = lambda kib: (kib - result["base_kib"]) * 1024 / queries  # noqa: E731
-    print(f"{queries} queries ({path.stat().st_size / 1e6:.0f} MB per-query table, ids of 14 "
-          f"bytes): peak {per_query(result['peak_kib']):.1f} bytes a query while merging, "
-          f"{per_query(result['after_kib']):.1f} kept by the merged pairs")
+    if not packed.exists():
+        table = folder / f"candidates-{queries}.csv"
+        with open(path, encoding="utf-8") as source, open(table, "w", encoding="utf-8") as out:
+            source.readline()
+            out.write("query_id,candidate_id,rank,score,probability,is_correct\n")
+            for line in source:
+                query, _, _, label, _, confidence = line.rstrip("\n").split("\t")
+                out.write(f"{query},c,1,1.0,{confidence},{label}\n")
+        shard = ferolin_tools.score_shard(str(table), ["max-prob"])
+        with open(packed, "wb") as out:
+            pickle.dump(shard, out)
+        table.unlink()
+    # The packed shard is loaded before the measurement starts: it is what
+    # the client holds anyway once the workers' results arrive.
+    merges = {
+        "per-query table (read_scores)":
+            ("None", f"ferolin_tools.read_scores([{str(path)!r}], ['margin'])"),
+        "packed shard (merge_shards)":
+            (f"pickle.load(open({str(packed)!r}, 'rb'))", "ferolin_tools.merge_shards([held])"),
+    }
+    for what, (held, merge) in merges.items():
+        code = (
+            "import json, pickle, ferolin_tools, sys; sys.path.insert(0, %r)\n"
+            "from bench_common import status_kib\n"
+            "held = %s\n"
+            "with open('/proc/self/clear_refs', 'w') as reset:\n"
+            "    reset.write('5')  # the peak starts again from here\n"
+            "base = status_kib('VmRSS')\n"
+            "merged = %s\n"
+            "print(json.dumps({'base_kib': base, 'peak_kib': status_kib('VmHWM'),\n"
+            "                  'after_kib': status_kib('VmRSS')}))"
+            % (str(pathlib.Path(__file__).resolve().parent), held, merge))
+        result = run([sys.executable, "-c", code])
+        per_query = lambda kib: (kib - result["base_kib"]) * 1024 / queries  # noqa: E731
+        print(f"{queries} queries, ids of 14 bytes, {what}: peak "
+              f"{per_query(result['peak_kib']):.1f} bytes a query while merging, "
+              f"{per_query(result['after_kib']):.1f} kept by the merged pairs")
 
 
 def curve_rows(curve):

@@ -84,6 +84,15 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
                          std::vector<ScoringMethod> methods) {
   MergeOutcome outcome;
   shards::ShardMerge merge(std::move(methods));
+  // The packed bytes tell how many queries come: room for all of them first.
+  shards::PackedSize total;
+  for (std::size_t i = 0; i < packed.size(); ++i) {
+    const Result<shards::PackedSize> size = shards::packed_contents(packed[i]);
+    if (!size) return failed(std::move(outcome), std::move(size.error()), i);
+    total.queries += size->queries;
+    total.id_bytes += size->id_bytes;
+  }
+  merge.reserve(total.queries, total.id_bytes);
   for (std::size_t i = 0; i < packed.size(); ++i) {
     merge.begin_shard(names[i]);
     if (Result<void> added = shards::unpack_into(packed[i], merge); !added) {

@@ -143,6 +143,12 @@ void pack(const pipeline::QueryTable& table, std::span<char> out) {
   for (std::size_t q = 0; q < table.size(); ++q) writer.put_bytes(table.query_ids[q]);
 }
 
+Result<PackedSize> packed_contents(std::string_view packed) {
+  Result<PackedView> view = view_of(packed);
+  if (!view) return std::unexpected(std::move(view.error()));
+  return PackedSize{view->queries, packed.size() - view->ids};
+}
+
 Result<void> unpack_into(std::string_view packed, ShardMerge& merge) {
   Result<PackedView> view = view_of(packed);
   if (!view) return std::unexpected(std::move(view.error()));

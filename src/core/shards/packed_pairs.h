@@ -23,6 +23,14 @@ namespace ferolin::shards {
 // Writes `table` packed into `out`, of exactly packed_size(table) bytes.
 void pack(const pipeline::QueryTable& table, std::span<char> out);
 
+// Returns the number of queries and the bytes of their ids in packed bytes,
+// or the error unpack_into would give for bytes that are not whole.
+struct PackedSize {
+  std::uint64_t queries = 0;
+  std::uint64_t id_bytes = 0;
+};
+[[nodiscard]] Result<PackedSize> packed_contents(std::string_view packed);
+
 // Adds every query of packed bytes to `merge`, as a shard the caller has
 // begun. Fails with `Io` for bytes that are not whole packed pairs of this
 // machine's byte order, `MissingColumn` for a method of the merge that they

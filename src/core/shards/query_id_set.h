@@ -27,9 +27,13 @@ class QueryIdSet {
 
   [[nodiscard]] std::size_t size() const { return ids_.size(); }
 
+  // Makes room for `ids` more ids of `bytes` bytes in all, so that the set
+  // does not grow (and hold its old and new storage at once) on the way.
+  void reserve(std::uint64_t ids, std::uint64_t bytes);
+
  private:
   [[nodiscard]] std::size_t slot_of(std::string_view id) const;
-  void grow();
+  void grow(std::size_t slots);
 
   KeyedHash hash_;
   TextColumn ids_;

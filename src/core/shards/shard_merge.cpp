@@ -36,6 +36,15 @@ Result<void> ShardMerge::add(const ShardQuery& query) {
   return {};
 }
 
+void ShardMerge::reserve(std::uint64_t queries, std::uint64_t id_bytes) {
+  ids_.reserve(queries, id_bytes);
+  // Capacity that the labelled queries do not fill is never touched, so it
+  // costs address space, not memory.
+  const std::size_t pairs = pairs_.correct.size() + queries;
+  pairs_.correct.reserve(pairs);
+  for (std::vector<double>& column : pairs_.confidences) column.reserve(pairs);
+}
+
 QueryPairs ShardMerge::finish() && { return std::move(pairs_); }
 
 }  // namespace ferolin::shards

@@ -28,6 +28,10 @@ class ShardMerge {
   // id and both shards when a shard before (or this one) had the same id.
   [[nodiscard]] Result<void> add(const ShardQuery& query);
 
+  // Makes room for `queries` more queries with `id_bytes` bytes of ids, so
+  // that nothing grows (holding old and new storage at once) on the way.
+  void reserve(std::uint64_t queries, std::uint64_t id_bytes);
+
   // Counts `rows` candidate rows of the current shard.
   void add_rows(std::uint64_t rows) { pairs_.counts.rows += rows; }
 
