@@ -47,6 +47,10 @@ void expect_same_curve(const std::vector<RiskCoverageRow>& a,
 }
 
 TEST(QueryIdSet, FindsEveryEarlierIdThroughGrowth) {
+  QueryIdSet reserved;  // room made first, then more ids than reserved
+  reserved.reserve(10, 10);
+  for (int i = 0; i < 3000; ++i) ASSERT_FALSE(reserved.insert(std::to_string(i))->has_value());
+  EXPECT_EQ(*reserved.insert("2999"), 2999u);
   QueryIdSet ids;
   for (int i = 0; i < 100000; ++i) {
     ASSERT_FALSE(ids.insert("spec_" + std::to_string(i))->has_value()) << i;
