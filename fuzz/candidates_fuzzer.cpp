@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chunked_input.h"
 #include "core/table/candidate_row_source.h"
 #include "fuzz_check.h"
 
@@ -57,20 +58,6 @@ OwnedRow own(const CandidateRow& row, const table::RecordPosition& position) {
           own(row.formula),
           own(row.target_inchikey),
           position};
-}
-
-// Hands out `bytes` in chunks of `chunk_size`, each copied into a block of
-// its own that is freed at the next call, so that AddressSanitizer catches a
-// reader that keeps a view of a chunk longer than it may.
-CandidateRowSource::ChunkReader chunks_of(std::string_view bytes, std::size_t chunk_size) {
-  return [bytes, chunk_size, offset = std::size_t{0},
-          block = std::unique_ptr<char[]>()]() mutable -> Result<std::string_view> {
-    const std::size_t size = std::min(chunk_size, bytes.size() - offset);
-    block = std::make_unique<char[]>(size + 1);
-    std::copy_n(bytes.data() + offset, size, block.get());
-    offset += size;
-    return std::string_view(block.get(), size);
-  };
 }
 
 void check_error_form(const FerolinError& error) {
