@@ -109,6 +109,8 @@ CALLS_ON_A_FIFO = {
     "save_policy": "ferolin.save_policy(sys.argv[2], POLICY)",
     "_native.run_pass": "import ferolin_tools._native as n; n.run_pass(sys.argv[2], ['margin'])",
     "_native.read_policy": "import ferolin_tools._native as n; n.read_policy(sys.argv[2])",
+    "_native.read_score_tables":
+        "import ferolin_tools._native as n; n.read_score_tables([sys.argv[2]])",
     "_native.write_policy":
         "import ferolin_tools._native as n; n.write_policy(sys.argv[2], POLICY)",
 }

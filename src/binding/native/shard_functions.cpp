@@ -42,13 +42,15 @@ MergeOutcome failed(MergeOutcome outcome, FerolinError error, std::size_t source
 }
 
 // Reads the per-query tables at `paths` into one merge of `methods` (when
-// absent: the method columns of the first table).
+// absent: the method columns of the first table). `interrupted` is asked when
+// a signal interrupts a wait (a FIFO without a writer).
 MergeOutcome read_tables(const std::vector<std::string>& paths,
-                         std::optional<std::vector<ScoringMethod>> methods) {
+                         std::optional<std::vector<ScoringMethod>> methods,
+                         const os::InterruptCheck& interrupted) {
   MergeOutcome outcome;
   std::optional<shards::ShardMerge> merge;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    Result<tools::TableInput> input = tools::TableInput::open(paths[i], '\t');
+    Result<tools::TableInput> input = tools::TableInput::open(paths[i], '\t', false, interrupted);
     if (!input) return failed(std::move(outcome), std::move(input.error()), i);
     Result<shards::ScoreTableReader> reader =
         shards::ScoreTableReader::open([&input] { return input->read(); });
@@ -164,7 +166,12 @@ PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t 
       if (!methods) return nullptr;
     }
     GilFreeCall call;
-    return outcome_dict(call.run([&] { return read_tables(*paths, std::move(methods)); }));
+    MergeOutcome outcome =
+        call.run([&] { return read_tables(*paths, std::move(methods), call.interrupt_check()); });
+    // The exception of a check-in (KeyboardInterrupt) is raised, not reported
+    // as a table's error.
+    if (call.raised()) return nullptr;
+    return outcome_dict(std::move(outcome));
   });
 }
 
