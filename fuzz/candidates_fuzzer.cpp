@@ -15,23 +15,17 @@
 #include <vector>
 
 #include "core/table/candidate_row_source.h"
+#include "core/table/read_candidates.h"
 #include "fuzz_check.h"
 
 namespace ferolin::fuzz {
 namespace {
 
-using table::CandidateRow;
 using table::CandidateRowSource;
 
-// A CandidateRow that owns its strings, with where the row starts.
+// A row as a Candidate that owns its texts, with where the row starts.
 struct OwnedRow {
-  std::string query_id;
-  std::string candidate_id;
-  std::uint64_t rank = 0;
-  double score = 0.0;
-  std::optional<double> probability;
-  std::optional<bool> is_correct;
-  std::optional<std::string> smiles, inchikey, formula, target_inchikey;
+  Candidate values;
   table::RecordPosition position;
 };
 
@@ -39,25 +33,6 @@ struct Outcome {
   std::vector<OwnedRow> rows;
   std::optional<std::string> error;
 };
-
-std::optional<std::string> own(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  return std::string(*text);
-}
-
-OwnedRow own(const CandidateRow& row, const table::RecordPosition& position) {
-  return {std::string(row.query_id),
-          std::string(row.candidate_id),
-          row.rank,
-          row.score,
-          row.probability,
-          row.is_correct,
-          own(row.smiles),
-          own(row.inchikey),
-          own(row.formula),
-          own(row.target_inchikey),
-          position};
-}
 
 // Hands out `bytes` in chunks of `chunk_size`, each copied into a block of
 // its own that is freed at the next call, so that AddressSanitizer catches a
@@ -107,7 +82,7 @@ Outcome read_all(std::string_view bytes, std::size_t chunk_size,
       return outcome;
     }
     if (*row == nullptr) return outcome;
-    outcome.rows.push_back(own(**row, source->position()));
+    outcome.rows.push_back({table::to_candidate(**row), source->position()});
   }
 }
 
@@ -122,11 +97,15 @@ bool same_optional(std::optional<double> a, std::optional<double> b) {
   return a.has_value() == b.has_value() && (!a || same_double(*a, *b));
 }
 
-bool same_values(const OwnedRow& a, const OwnedRow& b) {
+const CandidateDetails& details_of(const Candidate& c) {
+  static const CandidateDetails kNone;
+  return c.details.get() != nullptr ? *c.details.get() : kNone;
+}
+
+bool same_values(const Candidate& a, const Candidate& b) {
   return a.query_id == b.query_id && a.candidate_id == b.candidate_id && a.rank == b.rank &&
          same_double(a.score, b.score) && same_optional(a.probability, b.probability) &&
-         a.is_correct == b.is_correct && a.smiles == b.smiles && a.inchikey == b.inchikey &&
-         a.formula == b.formula && a.target_inchikey == b.target_inchikey;
+         a.is_correct == b.is_correct && a.details == b.details;
 }
 
 std::string describe(const Outcome& outcome) {
@@ -136,7 +115,8 @@ std::string describe(const Outcome& outcome) {
 void require_same(const Outcome& a, const Outcome& b, std::string_view what) {
   bool same = a.error == b.error && a.rows.size() == b.rows.size();
   for (std::size_t i = 0; same && i < a.rows.size(); ++i) {
-    same = same_values(a.rows[i], b.rows[i]) && a.rows[i].position == b.rows[i].position;
+    same =
+        same_values(a.rows[i].values, b.rows[i].values) && a.rows[i].position == b.rows[i].position;
   }
   require(same, what, describe(a) + " vs " + describe(b));
 }
@@ -166,7 +146,9 @@ std::string write_table(const std::vector<OwnedRow>& rows) {
   std::string out =
       "query_id,candidate_id,rank,score,probability,smiles,inchikey,formula,target_inchikey,"
       "is_correct\r\n";
-  for (const OwnedRow& row : rows) {
+  for (const OwnedRow& owned : rows) {
+    const Candidate& row = owned.values;
+    const CandidateDetails& details = details_of(row);
     append_quoted(out, row.query_id);
     out += ',';
     append_quoted(out, row.candidate_id);
@@ -174,10 +156,10 @@ std::string write_table(const std::vector<OwnedRow>& rows) {
     append_number(out, row.score);
     out += ',';
     if (row.probability) append_number(out, *row.probability);
-    append_optional(out, row.smiles);
-    append_optional(out, row.inchikey);
-    append_optional(out, row.formula);
-    append_optional(out, row.target_inchikey);
+    append_optional(out, details.smiles);
+    append_optional(out, details.inchikey);
+    append_optional(out, details.formula);
+    append_optional(out, details.target_inchikey);
     out += ',';
     if (row.is_correct) out += *row.is_correct ? "true" : "false";
     out += "\r\n";
@@ -191,7 +173,7 @@ void check_round_trip(const std::vector<OwnedRow>& rows) {
   require(!again.error && again.rows.size() == rows.size(), "written rows read back",
           describe(again));
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    require(same_values(rows[i], again.rows[i]), "written rows read back the same",
+    require(same_values(rows[i].values, again.rows[i].values), "written rows read back the same",
             "row " + std::to_string(i));
   }
 }
