@@ -1,6 +1,7 @@
 // Fuzz target: the candidates-table reader. Whatever the bytes, reading ends
 // with rows or with one error of the documented forms; the bytes fed whole,
 // in 1-byte, 7-byte and 64 KiB chunks give the same rows, positions and
+// error; the source that converts only on demand gives the same values and
 // error; and rows that were read, written back as CSV, read back the same.
 #include <algorithm>
 #include <bit>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "core/table/candidate_row_source.h"
+#include "core/table/checked_row_source.h"
 #include "core/table/read_candidates.h"
 #include "fuzz_check.h"
 
@@ -86,6 +88,36 @@ Outcome read_all(std::string_view bytes, std::size_t chunk_size,
   }
 }
 
+// Reads the bytes with the source that converts only on demand, every
+// value asked for. Details are not handed out, so they stay absent.
+Outcome read_checked(std::string_view bytes, std::size_t chunk_size, bool every_probability) {
+  Outcome outcome;
+  auto source = table::CheckedRowSource::from_chunks(
+      chunks_of(bytes, chunk_size), std::nullopt, {},
+      {.candidate_id = true, .every_probability = every_probability});
+  if (!source) {
+    outcome.error = source.error().message();
+    return outcome;
+  }
+  while (true) {
+    const auto row = source->next();
+    if (!row) {
+      outcome.error = row.error().message();
+      return outcome;
+    }
+    if (*row == nullptr) return outcome;
+    const table::CheckedRow& r = **row;
+    OwnedRow owned;
+    owned.values.query_id = r.query_id;
+    owned.values.candidate_id = r.candidate_id;
+    owned.values.rank = r.rank;
+    owned.values.score = r.score_value();
+    owned.values.probability = r.probability_value();
+    owned.values.is_correct = r.is_correct;
+    outcome.rows.push_back(std::move(owned));
+  }
+}
+
 bool same_double(double a, double b) {
   if (std::isnan(a) || std::isnan(b)) {
     return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
@@ -119,6 +151,19 @@ void require_same(const Outcome& a, const Outcome& b, std::string_view what) {
         same_values(a.rows[i].values, b.rows[i].values) && a.rows[i].position == b.rows[i].position;
   }
   require(same, what, describe(a) + " vs " + describe(b));
+}
+
+// The checked source must fail where the converting source fails, with the
+// same message, and otherwise give the same values.
+void require_same_checked(const Outcome& whole, const Outcome& checked) {
+  bool same = whole.error == checked.error && whole.rows.size() == checked.rows.size();
+  for (std::size_t i = 0; same && i < whole.rows.size(); ++i) {
+    Candidate without_details = whole.rows[i].values;
+    without_details.details = DetailsBox();
+    same = same_values(without_details, checked.rows[i].values);
+  }
+  require(same, "the checked source reads as the converting source",
+          describe(whole) + " vs " + describe(checked));
 }
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -188,6 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require_same(whole, read_all(bytes, 1, std::nullopt), "1-byte chunks read the same");
   require_same(whole, read_all(bytes, 7, std::nullopt), "7-byte chunks read the same");
   require_same(whole, read_all(bytes, 64 * 1024, size), "64 KiB chunks read the same");
+  require_same_checked(whole, read_checked(bytes, 7, false));
+  require_same_checked(whole, read_checked(bytes, std::max<std::size_t>(size, 1), true));
   if (!whole.error) check_round_trip(whole.rows);
   return 0;
 }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
+#include <string>
 #include <string_view>
 
 namespace ferolin::table {
@@ -133,6 +135,44 @@ TEST(CellParsingTest, FloatRefusals) {
     const auto value = parse_float(cell);
     ASSERT_FALSE(value.has_value()) << cell;
     EXPECT_EQ(value.error(), CellError::InvalidFloat) << cell;
+  }
+}
+
+// check_float must give parse_float's verdict on every text: all texts of
+// up to 5 characters over an alphabet that reaches every branch of the
+// grammar, then longer texts built from its pieces.
+TEST(CellParsingTest, CheckFloatAgreesWithParseFloat) {
+  const auto agree = [](const std::string& cell) {
+    const auto parsed = parse_float(cell);
+    const auto checked = check_float(cell);
+    return parsed ? !checked : checked && *checked == parsed.error();
+  };
+  constexpr std::string_view kAlphabet = "019.eE+-infatyNx ";
+  std::size_t checked = 0;
+  std::string cell;
+  const auto all_of_length = [&](auto& self, std::size_t length) -> void {
+    if (cell.size() == length) {
+      ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+      ++checked;
+      return;
+    }
+    for (const char c : kAlphabet) {
+      cell.push_back(c);
+      self(self, length);
+      cell.pop_back();
+    }
+  };
+  for (std::size_t length = 0; length <= 5; ++length) all_of_length(all_of_length, length);
+  EXPECT_GT(checked, 1'000'000u);
+
+  constexpr std::string_view kPieces[] = {
+      "0", "7",    "12345678901234567", "000", ".", "e", "E", "+", "-", "inf", "inity", "nan",
+      "x", "1e400"};
+  std::mt19937 rng(11);
+  for (int i = 0; i < 200'000; ++i) {
+    cell.clear();
+    for (int n = static_cast<int>(rng() % 8); n >= 0; --n) cell += kPieces[rng() % 14];
+    ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
   }
 }
 

@@ -1,27 +1,15 @@
 #include "core/pipeline/table_functions.h"
 
-#include "core/table/candidate_row_source.h"
 #include "core/metrics/risk_coverage.h"
+#include "core/pipeline/table_summaries.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/compute_confidence.h"
-#include "core/scoring/query_summaries.h"
 
 namespace ferolin::pipeline {
 namespace {
 
-// Feeds every row of the table into per-query summaries. A failure anywhere
-// in the table means no summaries at all.
-Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::TopIds ids,
-                                                ScoringMethod method) {
-  Result<table::CandidateRowSource> source = table::CandidateRowSource::open(path);
-  if (!source) return std::unexpected(std::move(source.error()));
-  scoring::QuerySummaries summaries(ids, scoring::entropy_sum_for(method));
-  while (true) {
-    Result<const table::CandidateRow*> row = source->next();
-    if (!row) return std::unexpected(std::move(row.error()));
-    if (*row == nullptr) return summaries;
-    summaries.add(**row);
-  }
+Result<TableSummaries> summarize_file(std::string_view path, const scoring::SummaryNeeds& needs,
+                                      scoring::TopIds ids) {
+  return summarize_rows(table::CheckedRowSource::open(path, {}, row_needs(needs, ids)), needs, ids);
 }
 
 }  // namespace
@@ -29,17 +17,19 @@ Result<scoring::QuerySummaries> summarize_table(std::string_view path, scoring::
 Result<std::vector<RiskCoverageRow>> curve_from_table(std::string_view path, ScoringMethod method) {
   // The curve needs neither ids nor query order: its rows depend only on
   // the confidences and labels.
-  Result<scoring::QuerySummaries> summaries = summarize_table(path, scoring::TopIds::Drop, method);
-  if (!summaries) return std::unexpected(std::move(summaries.error()));
-  return metrics::compute_curve(summaries->take_unordered(), method);
+  Result<TableSummaries> table =
+      summarize_file(path, scoring::needs_of(method), scoring::TopIds::Drop);
+  if (!table) return std::unexpected(std::move(table.error()));
+  table->summaries.free_ids();
+  return metrics::compute_curve(table->summaries, method);
 }
 
 Result<std::vector<AnnotationDecision>> decide_table(std::string_view path,
                                                      const PolicyFile& policy) {
-  Result<scoring::QuerySummaries> summaries =
-      summarize_table(path, scoring::TopIds::Keep, policy.scoring_method);
-  if (!summaries) return std::unexpected(std::move(summaries.error()));
-  return policy::apply_policy(summaries->take_sorted(), policy);
+  Result<TableSummaries> table =
+      summarize_file(path, scoring::needs_of(policy.scoring_method), scoring::TopIds::Keep);
+  if (!table) return std::unexpected(std::move(table.error()));
+  return policy::apply_policy(table->summaries, policy);
 }
 
 }  // namespace ferolin::pipeline

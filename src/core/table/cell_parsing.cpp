@@ -61,16 +61,52 @@ std::expected<double, CellError> parse_unsigned_decimal(std::string_view text) {
   return value;
 }
 
+// A digit or a point starts a decimal number; from_chars then cannot take
+// a sign, "inf", "nan(...)" or a hexadecimal form.
+bool starts_decimal(std::string_view text) {
+  return !text.empty() && (is_digit(text[0]) || text[0] == '.');
+}
+
+bool is_infinity_word(std::string_view text) {
+  return equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity");
+}
+
 std::expected<double, CellError> parse_unsigned_float(std::string_view text) {
-  if (text.empty()) return std::unexpected(CellError::InvalidFloat);
-  // A digit or a point starts a decimal number; from_chars then cannot take
-  // a sign, "inf", "nan(...)" or a hexadecimal form.
-  if (is_digit(text[0]) || text[0] == '.') return parse_unsigned_decimal(text);
-  if (equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity")) {
-    return std::numeric_limits<double>::infinity();
-  }
+  if (starts_decimal(text)) return parse_unsigned_decimal(text);
+  if (is_infinity_word(text)) return std::numeric_limits<double>::infinity();
   if (equals_ignoring_case(text, "nan")) return std::numeric_limits<double>::quiet_NaN();
   return std::unexpected(CellError::InvalidFloat);
+}
+
+const char* skip_digits(const char* p, const char* end) {
+  while (p != end && is_digit(*p)) ++p;
+  return p;
+}
+
+// The pattern from_chars matches in the general format, which must span
+// the whole text: digits with at most one point and at least one digit,
+// then optionally an exponent, "e" or "E" with an optional sign and digits
+// (an "e" without digits is not part of the pattern, so it is left over).
+bool is_whole_decimal(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const char* const integer_end = skip_digits(p, end);
+  bool has_digits = integer_end != p;
+  p = integer_end;
+  if (p != end && *p == '.') {
+    const char* const fraction_end = skip_digits(p + 1, end);
+    has_digits |= fraction_end != p + 1;
+    p = fraction_end;
+  }
+  if (!has_digits) return false;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    const char* const exponent_end = skip_digits(p, end);
+    if (exponent_end == p) return false;
+    p = exponent_end;
+  }
+  return p == end;
 }
 
 }  // namespace
@@ -123,6 +159,17 @@ std::expected<double, CellError> parse_float(std::string_view cell) {
   auto value = parse_unsigned_float(cell);
   if (value && negative) *value = -*value;
   return value;
+}
+
+std::optional<CellError> check_float(std::string_view cell) {
+  if (cell.empty()) return CellError::EmptyFloat;
+  if (cell[0] == '+' || cell[0] == '-') cell.remove_prefix(1);
+  if (starts_decimal(cell)) {
+    if (is_whole_decimal(cell)) return std::nullopt;
+  } else if (is_infinity_word(cell) || equals_ignoring_case(cell, "nan")) {
+    return std::nullopt;
+  }
+  return CellError::InvalidFloat;
 }
 
 std::expected<bool, CellError> parse_bool(std::string_view cell) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string_view>
 
 namespace ferolin::table {
@@ -30,6 +31,14 @@ enum class CellError {
 // give an infinity or a zero), or of "inf", "infinity" or "nan" in any case
 // with an optional sign. Nothing else is accepted.
 [[nodiscard]] std::expected<double, CellError> parse_float(std::string_view cell);
+
+// Returns nothing when parse_float accepts `cell`, else the reason it
+// refuses it; the same verdict without computing the value, for cells whose
+// value is not needed. It checks the grammar that parse_float accepts, the
+// decimal form of std::from_chars (digits with at most one point and at
+// least one digit, then optionally "e" or "E", an optional sign and digits)
+// after an optional sign, or the words above.
+[[nodiscard]] std::optional<CellError> check_float(std::string_view cell);
 
 // Returns true for exactly "true" and false for exactly "false".
 [[nodiscard]] std::expected<bool, CellError> parse_bool(std::string_view cell);

@@ -1,0 +1,62 @@
+// QueryIndex: numbers the distinct query ids of a table 0, 1, 2, ... in the
+// order they are first seen, and keeps each id once. Rows of one query
+// usually stand together, so a row's id is compared with the previous row's
+// before it is looked up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/chunked_vector.h"
+#include "core/sip_hash.h"
+#include "core/text_arena.h"
+
+namespace ferolin::table {
+
+class QueryIndex {
+ public:
+  // Lookups hash with a key drawn at random for this index, so that no
+  // table can be written whose ids all collide.
+  QueryIndex() : QueryIndex(random_sip_key()) {}
+  explicit QueryIndex(const SipKey& key) : key_(key) {}
+
+  // Returns the number of the query `id`, numbering it when it is new.
+  [[nodiscard]] std::size_t number_of(std::string_view id) {
+    if (last_ != kNone && id == last_id_) return last_;
+    return look_up(id);
+  }
+
+  // Returns the number of distinct ids.
+  [[nodiscard]] std::size_t size() const { return refs_.size(); }
+
+  // Returns the id numbered `number`; valid as long as the index.
+  [[nodiscard]] std::string_view id(std::size_t number) const { return ids_[refs_[number]]; }
+
+  // Returns the numbers in ascending order of the bytes of their ids (a
+  // proper prefix first).
+  [[nodiscard]] std::vector<std::size_t> numbers_by_id() const;
+
+  // Returns the bytes that the index holds.
+  [[nodiscard]] std::size_t allocated_bytes() const;
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t look_up(std::string_view id);
+  void grow();
+
+  SipKey key_;
+  TextArena ids_;
+  ChunkedVector<TextArena::Ref> refs_;  // refs_[number]: where its id is stored
+  // Open addressing with linear probing. A slot holds the high 32 bits of
+  // the id's hash above its number + 1, or 0 when empty; a slot's home is
+  // given by the top bits of the hash, so growing needs no hashing.
+  std::vector<std::uint64_t> slots_;
+  int slot_bits_ = 0;  // slots_.size() == 2^slot_bits_ once allocated
+  std::string_view last_id_;
+  std::size_t last_ = kNone;
+};
+
+}  // namespace ferolin::table

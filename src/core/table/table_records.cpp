@@ -1,0 +1,131 @@
+#include "core/table/table_records.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/os/file_reader.h"
+
+namespace ferolin::table {
+
+struct TableRecords::State {
+  explicit State(char delimiter) : tokenizer(delimiter) {}
+
+  ChunkReader read_chunk;
+  std::optional<std::uint64_t> size_hint;
+  LabelSpelling labels = LabelSpelling::Exact;
+  os::ReadMonitor monitor;
+  os::ReadProgress progress;
+  std::uint64_t next_check = 0;  // progress.bytes at which the monitor is called next
+  CsvTokenizer tokenizer;
+  ColumnPlan plan;
+};
+
+namespace {
+
+// The extension is the text after the last dot of the last path component,
+// unless that dot is the component's first character.
+bool has_parquet_extension(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "parquet";
+}
+
+// Tells the monitor how far the read has come, every `interval` bytes and
+// at the end of the file.
+Result<void> report_progress(TableRecords::State& s, bool at_end) {
+  if (!s.monitor.check || (!at_end && s.progress.bytes < s.next_check)) return {};
+  s.next_check = s.progress.bytes + s.monitor.interval;
+  return s.monitor.check(s.progress);
+}
+
+// Returns true when a record is ready in the tokenizer, false at the end.
+Result<bool> next_record(TableRecords::State& s) {
+  while (true) {
+    const auto step = s.tokenizer.next();
+    if (!step) return std::unexpected(step.error());
+    if (*step == CsvTokenizer::Step::Record) {
+      ++s.progress.rows;
+      return true;
+    }
+    if (*step == CsvTokenizer::Step::End) return false;
+    const auto chunk = s.read_chunk();
+    if (!chunk) return std::unexpected(chunk.error());
+    s.progress.bytes += chunk->size();
+    if (auto reported = report_progress(s, chunk->empty()); !reported) {
+      return std::unexpected(std::move(reported.error()));
+    }
+    if (chunk->empty()) {
+      s.tokenizer.finish();
+    } else {
+      s.tokenizer.supply(*chunk);
+    }
+  }
+}
+
+FerolinError deserialize_error(const RecordPosition& at, std::string_view detail) {
+  return FerolinError::csv("CSV deserialize error: record " + std::to_string(at.record) +
+                           " (line: " + std::to_string(at.line) +
+                           ", byte: " + std::to_string(at.byte) + "): " + std::string(detail));
+}
+
+}  // namespace
+
+Result<TableRecords> TableRecords::open(std::string_view path, TableOptions options) {
+  if (has_parquet_extension(path)) return std::unexpected(FerolinError::parquet_not_compiled());
+  auto file = os::FileReader::open(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  const auto size_hint = file->size_hint();
+  return from_chunks([reader = std::move(*file)]() mutable { return reader.read(); }, size_hint,
+                     std::move(options));
+}
+
+Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
+                                               std::optional<std::uint64_t> size_hint,
+                                               TableOptions options) {
+  auto state = std::make_unique<State>(options.delimiter);
+  state->read_chunk = std::move(read_chunk);
+  state->size_hint = size_hint;
+  state->labels = options.labels;
+  state->monitor = std::move(options.monitor);
+  const auto has_header = next_record(*state);
+  if (!has_header) return std::unexpected(has_header.error());
+  // An empty file has a header row without columns.
+  std::vector<std::string_view> header;
+  if (*has_header) {
+    for (std::size_t i = 0; i < state->tokenizer.field_count(); ++i) {
+      header.push_back(state->tokenizer.field(i));
+    }
+  }
+  auto plan = plan_columns(header, options.header_names, options.group_column);
+  if (!plan) return std::unexpected(std::move(plan.error()));
+  state->plan = std::move(*plan);
+  return TableRecords(std::move(state));
+}
+
+TableRecords::TableRecords(std::unique_ptr<State> state) : state_(std::move(state)) {}
+TableRecords::TableRecords(TableRecords&&) noexcept = default;
+TableRecords& TableRecords::operator=(TableRecords&&) noexcept = default;
+TableRecords::~TableRecords() = default;
+
+Result<bool> TableRecords::next() { return next_record(*state_); }
+
+const CsvTokenizer& TableRecords::record() const { return state_->tokenizer; }
+
+const ColumnPlan& TableRecords::plan() const { return state_->plan; }
+
+LabelSpelling TableRecords::labels() const { return state_->labels; }
+
+std::optional<std::uint64_t> TableRecords::size_hint() const { return state_->size_hint; }
+
+FerolinError cell_failure(const RecordPosition& at, std::size_t field, CellError error) {
+  return deserialize_error(
+      at, "field " + std::to_string(field) + ": " + std::string(cell_error_text(error)));
+}
+
+FerolinError duplicate_column_failure(const RecordPosition& at, Column column) {
+  return deserialize_error(at, "duplicate field `" + std::string(column_name(column)) + "`");
+}
+
+}  // namespace ferolin::table
