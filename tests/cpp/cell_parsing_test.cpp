@@ -165,6 +165,24 @@ TEST(CellParsingTest, CheckFloatAgreesWithParseFloat) {
   for (std::size_t length = 0; length <= 5; ++length) all_of_length(all_of_length, length);
   EXPECT_GT(checked, 1'000'000u);
 
+  // Digits of every length up to 26 with one or two points anywhere, or one
+  // other byte anywhere: the whole-word path and its edges.
+  for (std::size_t length = 1; length <= 26; ++length) {
+    const std::string digits = std::string("1234567890123456789012345678").substr(0, length);
+    for (std::size_t i = 0; i < length; ++i) {
+      for (const char c : std::string_view(".e+-x \x80\xff/:", 10)) {
+        cell = digits;
+        cell[i] = c;
+        ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+        for (std::size_t j = i + 1; j < length; ++j) {
+          cell[j] = '.';
+          ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+          cell[j] = digits[j];
+        }
+      }
+    }
+  }
+
   constexpr std::string_view kPieces[] = {
       "0", "7",    "12345678901234567", "000", ".", "e", "E", "+", "-", "inf", "inity", "nan",
       "x", "1e400"};

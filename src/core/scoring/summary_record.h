@@ -148,6 +148,34 @@ std::size_t open_entry(const RecordLayout& layout, std::byte* entries, std::size
 
 }  // namespace record_detail
 
+namespace record_detail {
+
+// Puts a candidate that takes a leading position into its place; the part
+// of add_to_record() that most rows do not reach.
+template <typename Candidate>
+[[gnu::noinline]] std::size_t take_entry(const RecordLayout& layout, std::byte* record,
+                                         EntryPool& pool, std::uint8_t state,
+                                         const Candidate& candidate) {
+  const std::size_t size = state & kSizeMask;
+  std::byte* const entries = entries_for_more(layout, record, pool, size);
+  const std::size_t at = open_entry(layout, entries, size, candidate.rank);
+  std::byte* entry = entries + at * layout.entry_size;
+  if (layout.needs.scores) store(entry + layout.score_at, candidate.score_value());
+  if (layout.needs.probabilities) {
+    store(entry + layout.probability_at,
+          candidate.probability_value().value_or(std::numeric_limits<double>::quiet_NaN()));
+  }
+  if (size < layout.needs.depth) ++state;
+  if (at == 0) {
+    const std::uint8_t label = !candidate.is_correct ? 0 : *candidate.is_correct ? 2 : 1;
+    state = static_cast<std::uint8_t>((state & ~kLabelMask) | (label << kLabelShift));
+  }
+  store(record + layout.state_at, state);
+  return at;
+}
+
+}  // namespace record_detail
+
 // Adds the next candidate of the query, in list order. `Candidate` gives
 // `rank` and `is_correct`, and `score_value()` and `probability_value()`,
 // which are called only when the record keeps the value: a row source can
@@ -166,30 +194,16 @@ std::size_t add_to_record(const RecordLayout& layout, std::byte* record, EntryPo
   if (layout.needs.entropy && (state & kProbabilityMissing) == 0) {
     state = add_entropy_term(layout, record, state, candidate.probability_value());
   }
-  const std::size_t size = state & kSizeMask;
-  const std::size_t depth = layout.needs.depth;
   // Most rows rank below every kept entry: a table lists each query's
   // candidates in rank order.
-  if (size == depth && load<std::uint64_t>(entries_of(layout, record, pool) +
-                                           (depth - 1) * layout.entry_size) <= candidate.rank) {
+  const std::size_t depth = layout.needs.depth;
+  if ((state & kSizeMask) == depth &&
+      load<std::uint64_t>(entries_of(layout, record, pool) + (depth - 1) * layout.entry_size) <=
+          candidate.rank) {
     store(record + layout.state_at, state);
     return depth;
   }
-  std::byte* const entries = entries_for_more(layout, record, pool, size);
-  const std::size_t at = open_entry(layout, entries, size, candidate.rank);
-  std::byte* entry = entries + at * layout.entry_size;
-  if (layout.needs.scores) store(entry + layout.score_at, candidate.score_value());
-  if (layout.needs.probabilities) {
-    store(entry + layout.probability_at,
-          candidate.probability_value().value_or(std::numeric_limits<double>::quiet_NaN()));
-  }
-  if (size < depth) ++state;
-  if (at == 0) {
-    const std::uint8_t label = !candidate.is_correct ? 0 : *candidate.is_correct ? 2 : 1;
-    state = static_cast<std::uint8_t>((state & ~kLabelMask) | (label << kLabelShift));
-  }
-  store(record + layout.state_at, state);
-  return at;
+  return take_entry(layout, record, pool, state, candidate);
 }
 
 }  // namespace ferolin::scoring

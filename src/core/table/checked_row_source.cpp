@@ -31,15 +31,24 @@ struct CheckedRowSource::State {
           candidate_field = known.field;
           break;
         case Column::Rank:
+          rank_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
         case Column::Score:
+          score_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
         case Column::Probability:
+          probability_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
         case Column::IsCorrect:
-          // In field order, so that the first failure is the leftmost:
-          // the text columns between them cannot fail.
+          label_field = known.field;
           checks.push_back({known.field, known.column});
           break;
         default:
-          // The UTF-8 of texts is checked by the tokenizer.
+          // The UTF-8 of texts is checked by the tokenizer; no other check
+          // can fail on them.
           break;
       }
     }
@@ -49,6 +58,11 @@ struct CheckedRowSource::State {
   RowNeeds needs;
   std::size_t query_field = 0;
   std::size_t candidate_field = 0;
+  std::size_t rank_field = 0;
+  std::size_t score_field = 0;
+  std::optional<std::size_t> probability_field;
+  std::optional<std::size_t> label_field;
+  // The fields that can fail, in field order.
   std::vector<CellCheck> checks;
   CheckedRow row;
 };
@@ -56,59 +70,77 @@ struct CheckedRowSource::State {
 namespace {
 
 std::optional<CellError> check_cell(const CellCheck& check, std::string_view cell,
-                                    const CheckedRowSource::State& s, CheckedRow& row) {
+                                    LabelSpelling labels) {
   switch (check.column) {
     case Column::Rank: {
       const auto rank = parse_rank(cell);
-      if (!rank) return rank.error();
-      row.rank = *rank;
-      return std::nullopt;
+      return rank ? std::nullopt : std::optional(rank.error());
     }
     case Column::Score:
-      row.score_cell = cell;
       return check_float(cell);
-    case Column::Probability: {
-      row.probability_cell = cell;
-      if (cell.empty()) return std::nullopt;
-      if (!s.needs.every_probability) return check_float(cell);
-      const auto probability = parse_float(cell);
-      if (!probability) return probability.error();
-      row.converted_probability = *probability;
-      return std::nullopt;
-    }
+    case Column::Probability:
+      return cell.empty() ? std::nullopt : check_float(cell);
     case Column::IsCorrect: {
-      if (cell.empty()) {
-        row.is_correct.reset();
-        return std::nullopt;
-      }
-      const auto label = parse_label(cell, s.records.labels());
-      if (!label) return label.error();
-      row.is_correct = *label;
-      return std::nullopt;
+      if (cell.empty()) return std::nullopt;
+      const auto label = parse_label(cell, labels);
+      return label ? std::nullopt : std::optional(label.error());
     }
     default:
       return std::nullopt;
   }
 }
 
-std::optional<FerolinError> check_record(CheckedRowSource::State& s) {
+// The failure of a record that did not pass: its leftmost bad field, else
+// (a header naming a column twice) the duplicate.
+FerolinError record_failure(const CheckedRowSource::State& s) {
   const CsvTokenizer& record = s.records.record();
-  CheckedRow& row = s.row;
-  row.converted_probability.reset();
   for (const CellCheck& check : s.checks) {
-    if (const auto error = check_cell(check, record.field(check.field), s, row)) {
+    if (const auto error = check_cell(check, record.field(check.field), s.records.labels())) {
       return cell_failure(record.position(), check.field, *error);
     }
   }
-  const ColumnPlan& plan = s.records.plan();
-  if (plan.duplicate) return duplicate_column_failure(record.position(), *plan.duplicate);
+  return duplicate_column_failure(record.position(), *s.records.plan().duplicate);
+}
+
+// Checks and converts the cells in a fixed order; a record that does not
+// pass is checked again in field order for the failure to report.
+bool check_record(CheckedRowSource::State& s) {
+  const CsvTokenizer& record = s.records.record();
+  CheckedRow& row = s.row;
+  const auto rank = parse_rank(record.field(s.rank_field));
+  bool passed = rank.has_value();
+  row.rank = rank.value_or(0);
+  row.score_cell = record.field(s.score_field);
+  passed &= !check_float(row.score_cell);
+  if (s.probability_field) {
+    row.probability_cell = record.field(*s.probability_field);
+    if (row.probability_cell.empty()) {
+      row.converted_probability.reset();
+    } else if (s.needs.every_probability) {
+      const auto probability = parse_float(row.probability_cell);
+      passed &= probability.has_value();
+      row.converted_probability = probability.value_or(0.0);
+    } else {
+      passed &= !check_float(row.probability_cell);
+    }
+  }
+  if (s.label_field) {
+    const std::string_view cell = record.field(*s.label_field);
+    if (cell.empty()) {
+      row.is_correct.reset();
+    } else {
+      const auto label = parse_label(cell, s.records.labels());
+      passed &= label.has_value();
+      row.is_correct = label.value_or(false);
+    }
+  }
   row.query_id = record.field(s.query_field);
   if (s.needs.candidate_id) row.candidate_id = record.field(s.candidate_field);
-  if (plan.group_field) {
-    const std::string_view group = record.field(*plan.group_field);
+  if (const auto& group_field = s.records.plan().group_field) {
+    const std::string_view group = record.field(*group_field);
     row.group = group.empty() ? std::nullopt : std::optional(group);
   }
-  return std::nullopt;
+  return passed && !s.records.plan().duplicate;
 }
 
 }  // namespace
@@ -139,7 +171,7 @@ Result<const CheckedRow*> CheckedRowSource::next() {
   const auto ready = state_->records.next();
   if (!ready) return std::unexpected(ready.error());
   if (!*ready) return nullptr;
-  if (auto failure = check_record(*state_)) return std::unexpected(std::move(*failure));
+  if (!check_record(*state_)) return std::unexpected(record_failure(*state_));
   return &state_->row;
 }
 
