@@ -1,10 +1,8 @@
 #include "core/table/cell_parsing.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cstddef>
-#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -85,71 +83,6 @@ const char* skip_digits(const char* p, const char* end) {
   return p;
 }
 
-// ---- whole words of a cell at once -------------------------------------------
-
-constexpr std::uint64_t kHighBits = 0x8080808080808080;
-constexpr std::uint64_t kLowBits = 0x7f7f7f7f7f7f7f7f;
-
-constexpr std::uint64_t each_byte(unsigned char c) { return 0x0101010101010101 * c; }
-
-// Reads bytes little-endian, so that byte i of the text is bits 8i to 8i + 7
-// whatever the machine's byte order.
-template <typename Word>
-std::uint64_t load_le(const char* at) {
-  Word word;
-  std::memcpy(&word, at, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  return word;
-}
-
-// Returns the high bit of every byte of `word` that is a digit. The low
-// seven bits of a byte plus 0x50 reach 0x80 from '0' on, plus 0x46 from
-// '9' + 1 on; neither sum carries into the next byte.
-std::uint64_t digit_bytes(std::uint64_t word) {
-  const std::uint64_t low = word & kLowBits;
-  return (low + each_byte(0x80 - '0')) & ~(low + each_byte(0x7f - '9')) & ~word & kHighBits;
-}
-
-// Returns the high bit of every byte of `word` that equals `c`.
-std::uint64_t bytes_equal(std::uint64_t word, unsigned char c) {
-  const std::uint64_t x = word ^ each_byte(c);
-  return ~(((x & kLowBits) + kLowBits) | x) & kHighBits;
-}
-
-// For texts of 4 to 24 bytes, almost every number in a table: returns
-// whether all bytes are digits but at most one point, or nothing when other
-// bytes occur (a sign, an exponent, a word) and the grammar must decide.
-// Words overlap where the length is not a multiple of 8; `own` masks the
-// bytes a word adds, so that a point in an overlap counts once.
-std::optional<bool> digits_with_one_point(std::string_view text) {
-  const std::size_t n = text.size();
-  if (n < 4 || n > 24) return std::nullopt;
-  const char* p = text.data();
-  bool plain = true;
-  bool many_points = false;
-  int words_with_point = 0;
-  const auto take = [&](std::uint64_t word, std::uint64_t own) {
-    const std::uint64_t points = bytes_equal(word, '.');
-    plain &= (digit_bytes(word) | points) == kHighBits;
-    const std::uint64_t counted = points & own;
-    many_points |= (counted & (counted - 1)) != 0;
-    words_with_point += counted != 0;
-  };
-  if (n < 8) {
-    // Bytes 0-3 and n-4 to n-1 as one word; the upper half repeats 8 - n bytes.
-    const std::uint64_t own =
-        n == 4 ? 0xffffffff : 0xffffffff | ~std::uint64_t{0} << (8 * (12 - n));
-    take(load_le<std::uint32_t>(p) | load_le<std::uint32_t>(p + n - 4) << 32, own);
-  } else {
-    std::size_t at = 0;
-    for (; at + 8 <= n; at += 8) take(load_le<std::uint64_t>(p + at), ~std::uint64_t{0});
-    // The last word ends the text; its first at - (n - 8) bytes were taken.
-    if (at < n) take(load_le<std::uint64_t>(p + n - 8), ~std::uint64_t{0} << (8 * (at + 8 - n)));
-  }
-  if (!plain) return std::nullopt;
-  return !many_points && words_with_point <= 1;
-}
-
 // The pattern from_chars matches in the general format, which must span
 // the whole text: digits with at most one point and at least one digit,
 // then optionally an exponent, "e" or "E" with an optional sign and digits
@@ -196,18 +129,9 @@ std::string_view cell_error_text(CellError error) {
   return "unknown cell error";
 }
 
-std::expected<std::uint64_t, CellError> parse_rank(std::string_view cell) {
-  // Most ranks are a few decimal digits, and 19 of them cannot overflow.
-  if (!cell.empty() && cell.size() <= 19) {
-    std::uint64_t value = 0;
-    std::size_t i = 0;
-    for (; i < cell.size(); ++i) {
-      const auto digit = static_cast<unsigned char>(cell[i] - '0');
-      if (digit > 9) break;
-      value = value * 10 + digit;
-    }
-    if (i == cell.size()) return value;
-  }
+namespace detail {
+
+std::expected<std::uint64_t, CellError> parse_any_rank(std::string_view cell) {
   if (cell.empty()) return std::unexpected(CellError::EmptyInteger);
   std::string_view digits = cell;
   int base = 10;
@@ -230,6 +154,8 @@ std::expected<std::uint64_t, CellError> parse_rank(std::string_view cell) {
   return value;
 }
 
+}  // namespace detail
+
 std::expected<double, CellError> parse_float(std::string_view cell) {
   if (cell.empty()) return std::unexpected(CellError::EmptyFloat);
   const bool negative = cell[0] == '-';
@@ -239,12 +165,9 @@ std::expected<double, CellError> parse_float(std::string_view cell) {
   return value;
 }
 
-std::optional<CellError> check_float(std::string_view cell) {
+std::optional<CellError> detail::check_any_float(std::string_view cell) {
   if (cell.empty()) return CellError::EmptyFloat;
   if (cell[0] == '+' || cell[0] == '-') cell.remove_prefix(1);
-  if (const auto plain = digits_with_one_point(cell)) {
-    return *plain ? std::nullopt : std::optional(CellError::InvalidFloat);
-  }
   if (starts_decimal(cell)) {
     if (is_whole_decimal(cell)) return std::nullopt;
   } else if (is_infinity_word(cell) || equals_ignoring_case(cell, "nan")) {
@@ -253,14 +176,7 @@ std::optional<CellError> check_float(std::string_view cell) {
   return CellError::InvalidFloat;
 }
 
-std::expected<bool, CellError> parse_bool(std::string_view cell) {
-  if (cell == "true") return true;
-  if (cell == "false") return false;
-  return std::unexpected(CellError::InvalidBool);
-}
-
-std::expected<bool, CellError> parse_label(std::string_view cell, LabelSpelling spelling) {
-  if (spelling == LabelSpelling::Exact) return parse_bool(cell);
+std::expected<bool, CellError> parse_lenient_label(std::string_view cell) {
   if (cell == "1") return true;
   if (cell == "0") return false;
   const auto equals_folded = [cell](std::string_view lower) {

@@ -20,7 +20,12 @@ struct CellCheck {
 };
 
 struct CheckedRowSource::State {
-  State(TableRecords table, RowNeeds row_needs) : records(std::move(table)), needs(row_needs) {
+  State(TableRecords table, RowNeeds row_needs)
+      : records(std::move(table)),
+        needs(row_needs),
+        labels(records.labels()),
+        group_field(records.plan().group_field),
+        duplicate(records.plan().duplicate.has_value()) {
     const ColumnPlan& plan = records.plan();
     for (const KnownField& known : plan.known) {
       switch (known.column) {
@@ -56,6 +61,9 @@ struct CheckedRowSource::State {
 
   TableRecords records;
   RowNeeds needs;
+  LabelSpelling labels;
+  std::optional<std::size_t> group_field;
+  bool duplicate;
   std::size_t query_field = 0;
   std::size_t candidate_field = 0;
   std::size_t rank_field = 0;
@@ -129,18 +137,18 @@ bool check_record(CheckedRowSource::State& s) {
     if (cell.empty()) {
       row.is_correct.reset();
     } else {
-      const auto label = parse_label(cell, s.records.labels());
+      const auto label = parse_label(cell, s.labels);
       passed &= label.has_value();
       row.is_correct = label.value_or(false);
     }
   }
   row.query_id = record.field(s.query_field);
   if (s.needs.candidate_id) row.candidate_id = record.field(s.candidate_field);
-  if (const auto& group_field = s.records.plan().group_field) {
-    const std::string_view group = record.field(*group_field);
+  if (s.group_field) {
+    const std::string_view group = record.field(*s.group_field);
     row.group = group.empty() ? std::nullopt : std::optional(group);
   }
-  return passed && !s.records.plan().duplicate;
+  return passed && !s.duplicate;
 }
 
 }  // namespace

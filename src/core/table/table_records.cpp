@@ -40,11 +40,11 @@ Result<void> report_progress(TableRecords::State& s, bool at_end) {
   return s.monitor.check(s.progress);
 }
 
-// Returns true when a record is ready in the tokenizer, false at the end.
-Result<bool> next_record(TableRecords::State& s) {
+// Returns true when a record is ready in the tokenizer, false at the end;
+// `step` is the tokenizer's last answer.
+Result<bool> next_record(TableRecords::State& s, Result<CsvTokenizer::Step> step) {
   while (true) {
-    const auto step = s.tokenizer.next();
-    if (!step) return std::unexpected(step.error());
+    if (!step) return std::unexpected(std::move(step.error()));
     if (*step == CsvTokenizer::Step::Record) {
       ++s.progress.rows;
       return true;
@@ -61,6 +61,7 @@ Result<bool> next_record(TableRecords::State& s) {
     } else {
       s.tokenizer.supply(*chunk);
     }
+    step = s.tokenizer.next();
   }
 }
 
@@ -89,7 +90,7 @@ Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
   state->size_hint = size_hint;
   state->labels = options.labels;
   state->monitor = std::move(options.monitor);
-  const auto has_header = next_record(*state);
+  const auto has_header = next_record(*state, state->tokenizer.next());
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.
   std::vector<std::string_view> header;
@@ -104,18 +105,19 @@ Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
   return TableRecords(std::move(state));
 }
 
-TableRecords::TableRecords(std::unique_ptr<State> state) : state_(std::move(state)) {}
+TableRecords::TableRecords(std::unique_ptr<State> state)
+    : state_(std::move(state)),
+      tokenizer_(&state_->tokenizer),
+      rows_(&state_->progress.rows),
+      plan_(&state_->plan),
+      labels_(state_->labels) {}
 TableRecords::TableRecords(TableRecords&&) noexcept = default;
 TableRecords& TableRecords::operator=(TableRecords&&) noexcept = default;
 TableRecords::~TableRecords() = default;
 
-Result<bool> TableRecords::next() { return next_record(*state_); }
-
-const CsvTokenizer& TableRecords::record() const { return state_->tokenizer; }
-
-const ColumnPlan& TableRecords::plan() const { return state_->plan; }
-
-LabelSpelling TableRecords::labels() const { return state_->labels; }
+Result<bool> TableRecords::next_after(Result<CsvTokenizer::Step> step) {
+  return next_record(*state_, std::move(step));
+}
 
 std::optional<std::uint64_t> TableRecords::size_hint() const { return state_->size_hint; }
 

@@ -44,14 +44,22 @@ class TableRecords {
 
   // Returns true when the next record is ready in record(), false after the
   // last one, or the failure of the file, the tokenizer or the monitor.
-  [[nodiscard]] Result<bool> next();
+  [[nodiscard]] Result<bool> next() {
+    // Most calls find a record in the bytes at hand.
+    Result<CsvTokenizer::Step> step = tokenizer_->next();
+    if (step && *step == CsvTokenizer::Step::Record) {
+      ++*rows_;
+      return true;
+    }
+    return next_after(std::move(step));
+  }
 
   // The current record's fields; valid until the next call of next().
-  [[nodiscard]] const CsvTokenizer& record() const;
+  [[nodiscard]] const CsvTokenizer& record() const { return *tokenizer_; }
   [[nodiscard]] const RecordPosition& position() const { return record().position(); }
 
-  [[nodiscard]] const ColumnPlan& plan() const;
-  [[nodiscard]] LabelSpelling labels() const;
+  [[nodiscard]] const ColumnPlan& plan() const { return *plan_; }
+  [[nodiscard]] LabelSpelling labels() const { return labels_; }
   // Returns the size of the table in bytes when known (a regular file).
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
 
@@ -60,8 +68,15 @@ class TableRecords {
 
  private:
   explicit TableRecords(std::unique_ptr<State> state);
+  // next() past a step that is not a record: more bytes, the end or a failure.
+  [[nodiscard]] Result<bool> next_after(Result<CsvTokenizer::Step> step);
 
   std::unique_ptr<State> state_;
+  // Parts of the state that every record reads.
+  CsvTokenizer* tokenizer_;
+  std::uint64_t* rows_;
+  const ColumnPlan* plan_;
+  LabelSpelling labels_;
 };
 
 // Returns the failure of a cell that cannot be converted: "CSV deserialize
