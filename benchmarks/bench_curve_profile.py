@@ -7,10 +7,15 @@
 2. Samples (when `perf` is installed): `perf record -e cpu-clock` over one
    run of the whole curve, the samples of each function grouped into the
    same steps.
+3. Instructions (with --callgrind ROWS, when valgrind is installed): the
+   whole curve over the first ROWS rows under callgrind, which counts the
+   instructions of each function exactly and repeatably, however loaded the
+   machine; grouped by step, per row.
 
 Builds nothing: configure with -DFEROLIN_BUILD_BENCHMARKS=ON first.
 
 Usage: python3 bench_curve_profile.py TABLE [--exe PATH] [--runs N] [--method margin]
+                                     [--callgrind ROWS] [--no-stages]
 """
 import pathlib
 import re
@@ -29,8 +34,8 @@ STAGES = [
     ("floor", "reading the file (read(2) into 64 KiB chunks)"),
     ("tokenize", "libcsv tokenizing (csv_parse alone, whole chunks)"),
     ("tokenizer", "our tokenizer around libcsv (line pieces, field copies, checks)"),
-    ("count", "conversion and checks of the cells"),
-    ("summaries", "query lookup (hash map) and per-query summaries"),
+    ("checked", "checks of the cells (converting only the rank and label)"),
+    ("summaries", "query lookup (keyed hash) and per-query summaries"),
     ("curve", "scoring and the curve"),
 ]
 
@@ -96,13 +101,84 @@ def perf_table(args):
         print(f"| `{symbol}` | {share:.2f}% | {step} |")
 
 
+# Steps of the instruction counts: patterns of the source file of callgrind's
+# "file:function" (code inlined elsewhere is named by the file it comes
+# from), then of the function; the first step that matches wins.
+CALLGRIND_STEPS = [
+    ("tokenizer", r"csv_tokenizer|structural_scan|table_records|CsvTokenizer|TableRecords"
+                  r"|scan::"),
+    ("checks and conversion of the cells", r"cell_parsing|decimal_words|checked_row_source"
+                                           r"|from_chars|parse_float|CheckedRowSource"),
+    ("query lookup (keyed hash, id store)", r"query_index|sip_hash|text_arena|memcmp|QueryIndex"),
+    ("per-query summaries", r"summary_record|query_summar|table_summaries|chunked_vector"
+                            r"|QuerySummaries|summarize_rows"),
+    ("scoring and the curve", r"risk_coverage|total_order|stl_algo|metrics::|scoring::"),
+    ("reading the file", r"file_reader|FileReader"),
+]
+
+
+def callgrind_step(where):
+    """The step of a "file:function" of callgrind_annotate."""
+    source, _, function = where.partition(":")
+    for text in (source, function):
+        for name, pattern in CALLGRIND_STEPS:
+            if re.search(pattern, text):
+                return name
+    return "other"
+
+
+def callgrind_table(args):
+    if shutil.which("valgrind") is None:
+        print("\nvalgrind is not installed: no instruction counts", file=sys.stderr)
+        return
+    with tempfile.TemporaryDirectory() as directory:
+        head = pathlib.Path(directory) / "head.csv"
+        with open(args.table, "rb") as source, open(head, "wb") as out:
+            for _ in range(args.callgrind + 1):
+                line = source.readline()
+                if not line:
+                    break
+                out.write(line)
+        data = pathlib.Path(directory) / "callgrind.out"
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={data}",
+                        str(args.exe), "curve", str(head), args.method],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        report = subprocess.run(["callgrind_annotate", "--inclusive=no", "--auto=no",
+                                 "--threshold=100", str(data)], check=True,
+                                capture_output=True, text=True)
+    counts = {step: 0 for step, _ in CALLGRIND_STEPS} | {"other": 0}
+    total = 0
+    for line in report.stdout.splitlines():
+        match = re.match(r"\s*([\d,]+) \([\s\d.]+%\)\s+(\S.*)$", line)
+        if not match:
+            continue
+        count, where = int(match.group(1).replace(",", "")), match.group(2)
+        if "PROGRAM TOTALS" in where:
+            total = count
+            continue
+        counts[callgrind_step(where)] += count
+    rows = args.callgrind
+    print(f"\n### Instructions of the whole curve ({args.method}), first {rows} rows, callgrind\n")
+    print("| step | instructions a row | share |\n|---|---:|---:|")
+    for step, count in sorted(counts.items(), key=lambda item: -item[1]):
+        print(f"| {step} | {count / rows:.0f} | {count / total:.1%} |")
+    print(f"| all | {total / rows:.0f} | 100% |")
+
+
 def main():
     parser = table_parser(__doc__, DEFAULT_EXE)
     parser.add_argument("--method", default="margin", help="policy name: margin, max_prob, ...")
+    parser.add_argument("--callgrind", type=int, metavar="ROWS",
+                        help="count instructions under callgrind over the first ROWS rows")
+    parser.add_argument("--no-stages", action="store_true",
+                        help="skip the timed stages and the sampled profile")
     args = parser.parse_args()
     check_exe(args.exe)
-    stage_table(args)
-    perf_table(args)
+    if not args.no_stages:
+        stage_table(args)
+        perf_table(args)
+    if args.callgrind:
+        callgrind_table(args)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,8 @@ TextArena::Ref TextArena::add(std::string_view text) {
   std::size_t header_size = 0;
   for (std::size_t size = text.size();; size >>= 7) {
     header[header_size++] = static_cast<unsigned char>((size & 0x7f) | (size > 0x7f ? 0x80 : 0));
-    if (size <= 0x7f) break;
+    if (size <= 0x7f) [[likely]]
+      break;
   }
   const std::size_t needed = header_size + text.size();
   if (needed > capacity_ - used_) {

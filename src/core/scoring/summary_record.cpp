@@ -46,10 +46,13 @@ RecordLayout::RecordLayout(const SummaryNeeds& kept, bool pool_entries)
   size = state_at + 1;
 }
 
+// The entries are written before they are read, so only the rest is set.
 void start_record(const RecordLayout& layout, std::byte* record) {
-  std::memset(record, 0, layout.size);
+  if (layout.pooled) store(record + layout.pool_slot_at, std::uint32_t{0});
+  if (layout.needs.count) store(record + layout.count_at, std::uint64_t{0});
   // The sum starts at -0.0, so that a sum of only zero terms keeps its sign.
   if (layout.needs.entropy) store(record + layout.entropy_at, -0.0);
+  store(record + layout.state_at, std::uint8_t{0});
 }
 
 std::uint32_t EntryPool::add() {
@@ -109,6 +112,10 @@ std::byte* entries_for_more(const RecordLayout& layout, std::byte* record, Entry
 
 std::size_t open_entry(const RecordLayout& layout, std::byte* entries, std::size_t size,
                        std::uint64_t rank) {
+  if (size == 0) {
+    store(entries, rank);
+    return 0;
+  }
   const std::size_t entry_size = layout.entry_size;
   std::size_t at = size;
   while (at > 0 && load<std::uint64_t>(entries + (at - 1) * entry_size) > rank) --at;
