@@ -61,7 +61,7 @@ std::uint64_t sip_hash(const SipKey& key, std::string_view bytes) {
 
 }  // namespace
 
-SipKey random_sip_key() {
+SipKey draw_sip_key() {
   try {
     std::random_device device;
     const auto word = [&] {

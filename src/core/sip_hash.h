@@ -15,7 +15,7 @@ struct SipKey {
 
 // Returns a key drawn from the system's random source (std::random_device);
 // where that fails, one mixed from the clock and an address.
-[[nodiscard]] SipKey random_sip_key();
+[[nodiscard]] SipKey draw_sip_key();
 
 // Returns SipHash-1-3 of `bytes` under `key`: one compression round per
 // 8-byte word and three finalisation rounds, the variant CPython and Rust

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -116,6 +118,24 @@ TEST(CellParsingTest, FloatValuesAreCorrectlyRounded) {
   // The sign survives an underflow to zero.
   EXPECT_TRUE(std::signbit(*parse_float("-1e-400")));
   EXPECT_FALSE(std::signbit(*parse_float("1e-400")));
+}
+
+// Short plain decimals take a quicker road than std::from_chars; the value
+// must be the same, bit for bit, up to and past the road's 15 digits.
+TEST(CellParsingTest, ShortDecimalsConvertAsFromChars) {
+  std::mt19937_64 rng(7);
+  std::string cell;
+  for (int i = 0; i < 1'000'000; ++i) {
+    const std::size_t digits = 1 + rng() % 17;
+    cell.clear();
+    for (std::size_t d = 0; d < digits; ++d) cell.push_back(static_cast<char>('0' + rng() % 10));
+    if (rng() % 4 != 0) cell.insert(rng() % (digits + 1), 1, '.');
+    double expected = 0.0;
+    std::from_chars(cell.data(), cell.data() + cell.size(), expected);
+    const auto got = parse_float(cell);
+    ASSERT_TRUE(got.has_value()) << cell;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << cell;
+  }
 }
 
 TEST(CellParsingTest, FloatNanInAnyCaseWithSign) {

@@ -46,7 +46,38 @@ bool is_too_large(std::string_view text) {
   return exponent + magnitude >= 0;
 }
 
+// The value of a short plain decimal (digits with at most one point, the
+// form of most cells), or nothing for any other text. With at most 15
+// digits, the digits read as an integer below 2^53 and the divisor is a
+// power of ten up to 10^15: both are exact doubles, so the one division
+// gives the correctly rounded value, the one from_chars gives (Clinger's
+// fast path).
+std::optional<double> short_plain_decimal(std::string_view text) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const std::size_t size = text.size();
+  if (size > 16) return std::nullopt;
+  const char* const end = text.data() + size;
+  const char* point = nullptr;
+  std::uint64_t digits = 0;
+  for (const char* p = text.data(); p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit <= 9) {
+      digits = digits * 10 + digit;
+    } else if (*p != '.' || point != nullptr) {
+      return std::nullopt;
+    } else {
+      point = p;
+    }
+  }
+  const std::size_t count = size - (point != nullptr ? 1 : 0);
+  if (count == 0 || count > 15) return std::nullopt;
+  const auto fraction = point != nullptr ? static_cast<std::size_t>(end - point - 1) : 0;
+  return static_cast<double>(digits) / kPowersOfTen[fraction];
+}
+
 std::expected<double, CellError> parse_unsigned_decimal(std::string_view text) {
+  if (const auto value = short_plain_decimal(text)) return *value;
   double value = 0.0;
   const auto [end, ec] =
       std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);

@@ -20,7 +20,7 @@ class QueryIndex {
  public:
   // Lookups hash with a key drawn at random for this index, so that no
   // table can be written whose ids all collide.
-  QueryIndex() : QueryIndex(random_sip_key()) {}
+  QueryIndex() : QueryIndex(draw_sip_key()) {}
   explicit QueryIndex(const SipKey& key) : key_(key) {}
 
   // Returns the number of the query `id`, numbering it when it is new.
