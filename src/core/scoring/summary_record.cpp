@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <new>
 
 namespace ferolin::scoring {
 
@@ -56,6 +58,8 @@ void start_record(const RecordLayout& layout, std::byte* record) {
 }
 
 std::uint32_t EntryPool::add() {
+  // One slot a query at most, and queries are numbered in 32 bits.
+  if (size_ >= std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
   if (size_ % kSlotsPerBlock == 0) {
     blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kSlotsPerBlock * slot_size_));
   }
