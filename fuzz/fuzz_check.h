@@ -9,7 +9,7 @@
 namespace ferolin::fuzz {
 
 // Returns only when `holds`; otherwise prints `what` (and `detail`) and aborts.
-inline void require(bool holds, std::string_view what, std::string_view detail = {}) {
+inline void require(bool holds, std::string_view what, std::string_view detail = "") {
   if (holds) return;
   std::fprintf(stderr, "property broken: %.*s\n%.*s\n", static_cast<int>(what.size()), what.data(),
                static_cast<int>(detail.size()), detail.data());

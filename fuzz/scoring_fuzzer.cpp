@@ -2,8 +2,9 @@
 // drawn from the input. Per-query summaries, built from rows interleaved
 // across queries and keeping everything or only what one method reads, must
 // give bit for bit the confidences, decisions and curve of the plain
-// full-list arithmetic; every curve must keep its invariants;
-// and each calibration method must pick the widest passing row.
+// full-list arithmetic; every curve must keep its invariants; each
+// calibration method must pick the widest passing row, and a calibrated
+// policy must hold that row's threshold.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <bit>
@@ -17,12 +18,13 @@
 #include <vector>
 
 #include "core/calibration/binomial.h"
+#include "core/calibration/calibrate_policy.h"
 #include "core/calibration/crc.h"
 #include "core/calibration/empirical.h"
 #include "core/metrics/aurc.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 #include "fuzz_check.h"
 #include "plain_reading.h"
@@ -182,22 +184,48 @@ std::optional<double> last_passing(const std::vector<RiskCoverageRow>& curve, Pa
   return std::nullopt;
 }
 
-void check_calibration(const std::vector<RiskCoverageRow>& curve, double target, double level) {
+// calibrate_policy holds the method's choice (or kNoThreshold) and the
+// request; it fails exactly when the method does.
+void check_policy(const std::vector<RiskCoverageRow>& curve,
+                  const calibration::CalibrationRequest& request,
+                  const Result<std::optional<double>>& chosen) {
+  const Result<PolicyFile> policy = calibration::calibrate_policy(curve, request);
+  require(policy.has_value() == chosen.has_value(), "calibrate_policy fails where its method does");
+  if (!policy) {
+    require(policy.error().kind == chosen.error().kind,
+            "calibrate_policy fails as its method does");
+    return;
+  }
+  require(same_bits(policy->threshold, chosen->value_or(calibration::kNoThreshold)) &&
+              policy->scoring_method == request.score &&
+              same_bits(policy->target_error_rate, request.error_rate) &&
+              policy->calibration_method == request.method &&
+              same_bits(policy->confidence_level, request.confidence_level),
+          "a policy holds the chosen threshold and the request");
+}
+
+void check_calibration(const std::vector<RiskCoverageRow>& curve, ScoringMethod method,
+                       double target, double level) {
   const auto within = [](double bound) {
     return [bound](const RiskCoverageRow& row) { return row.risk && *row.risk <= bound; };
   };
-  require(same_bits(calibration::empirical::calibrate(curve, target),
-                    last_passing(curve, within(target))),
+  const auto empirical = calibration::empirical::calibrate(curve, target);
+  require(same_bits(empirical, last_passing(curve, within(target))),
           "empirical picks the widest row within the target");
+  check_policy(curve, {method, target, CalibrationMethod::Empirical, std::nullopt}, empirical);
   const double n = curve.empty() ? 0.0 : double(curve.back().total);
   const double adjusted = target - 1.0 / (n + 1.0);
   const auto crc_expected =
       curve.empty() || !(adjusted > 0.0) ? std::nullopt : last_passing(curve, within(adjusted));
-  require(same_bits(calibration::crc::calibrate(curve, target), crc_expected),
-          "crc picks the widest row within the lowered target");
+  const auto crc = calibration::crc::calibrate(curve, target);
+  require(same_bits(crc, crc_expected), "crc picks the widest row within the lowered target");
+  check_policy(curve, {method, target, CalibrationMethod::Crc, level}, crc);
   const auto z = calibration::binomial::z_value(level);
   const auto binomial = calibration::binomial::calibrate(curve, target, level);
   require(binomial.has_value() == z.has_value(), "binomial fails only for unsupported levels");
+  check_policy(curve, {method, target, CalibrationMethod::Binomial, level}, binomial);
+  check_policy(curve, {method, target, CalibrationMethod::Binomial, std::nullopt},
+               std::unexpected(FerolinError::missing_confidence_level()));
   if (!z) return;
   const auto expected = last_passing(curve, [&](const RiskCoverageRow& row) {
     const double bound = calibration::binomial::wilson_upper_bound(row.accepted, row.errors, *z);
@@ -242,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(same_rows(metrics::compute_curve(queries, method), curve),
             "the curve of records is the plain curve");
     check_curve_invariants(curve, labelled);
-    check_calibration(curve, target, level);
+    check_calibration(curve, method, target, level);
   }
   return 0;
 }

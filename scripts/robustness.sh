@@ -16,7 +16,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
-FUZZ_TARGETS=(candidates policy scoring)
+# Every fuzz/NAME_fuzzer.cpp, with its committed corpus in fuzz/corpus/NAME.
+FUZZ_TARGETS=()
+for fuzz_source in fuzz/*_fuzzer.cpp; do
+  FUZZ_TARGETS+=("$(basename "$fuzz_source" _fuzzer.cpp)")
+done
 FUZZ_PACKAGES=(clang-19 libclang-rt-19-dev)
 
 # Sanitizers stop at the first report with a stack trace; LeakSanitizer runs
@@ -56,6 +60,8 @@ run_sanitize() {
 # libraries loaded at start, and other extensions (matplotlib's) throw.
 run_asan_pytest() {
   build_asan
+  # ferolin_tools is assembled beside its sanitized _native in the build tree.
+  cp python/ferolin_tools/*.py python/ferolin_tools/py.typed build/asan/ferolin_tools/
   local runtime
   runtime="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
   (
@@ -63,8 +69,9 @@ run_asan_pytest() {
     export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"
     export PYTHONPATH="$PWD/build/asan:$PWD/python${PYTHONPATH:+:$PYTHONPATH}"
     export FEROLIN_TOOLS_DIR="$PWD/build/asan" FEROLIN_SANITIZED=1
-    "$PYTHON" -c "import ferolin, sys; sys.exit(not ferolin.__file__.startswith('$PWD/build/asan'))" \
-      || { echo "robustness: the sanitized module is not the one imported" >&2; exit 1; }
+    "$PYTHON" -c "import ferolin, ferolin_tools._native as n, sys; sys.exit(not all(
+      m.__file__.startswith('$PWD/build/asan') for m in (ferolin, n)))" \
+      || { echo "robustness: the sanitized modules are not the ones imported" >&2; exit 1; }
     "$PYTHON" -m pytest -q -p no:cacheprovider tests/python "$@"
   )
 }

@@ -6,7 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
-DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev)
+# libclang-rt-19-dev brings FuzzedDataProvider.h, which the fuzz targets read
+# their input with; the test build replays their corpora with g++. zlib reads
+# gzip-compressed tables in the companion package.
+DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev libclang-rt-19-dev zlib1g-dev)
 
 missing=()
 for package in "${DEBIAN_PACKAGES[@]}"; do

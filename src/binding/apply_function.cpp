@@ -1,12 +1,12 @@
 // apply_policy(csv_path, policy_dict): one decision per query of a table.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/decision_dicts.h"
-#include "binding/errors.h"
 #include "binding/functions.h"
-#include "binding/policy_dicts.h"
 #include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
@@ -23,8 +23,9 @@ PyObject* apply_policy_impl(std::string_view csv_path, const PolicyFile& policy)
 
 }  // namespace
 
-PyObject* apply_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* apply_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<std::string_view> csv_path = text_parameter(bound[0], "csv_path");

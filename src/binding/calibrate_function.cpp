@@ -1,18 +1,15 @@
 // calibrate(csv_path, score, error_rate, method="empirical",
 // confidence_level=None): a trust policy from a labelled table.
 #include <array>
-#include <limits>
 #include <span>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/method_names.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
-#include "binding/method_names.h"
-#include "binding/policy_dicts.h"
-#include "core/calibration/binomial.h"
-#include "core/calibration/crc.h"
-#include "core/calibration/empirical.h"
+#include "core/calibration/calibrate_policy.h"
 #include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
@@ -24,56 +21,16 @@ constexpr Signature kSignature{"calibrate", kParameters, 3};
 
 struct CalibrateArguments {
   std::string_view csv_path;
-  ScoringMethod score;
-  double error_rate;
-  CalibrationMethod method;
-  std::optional<double> confidence_level;
+  calibration::CalibrationRequest request;
 };
-
-// The policy's threshold when no row of the curve qualifies: the largest
-// finite double, so that the policy rejects (nearly) everything.
-constexpr double kNoThreshold = std::numeric_limits<double>::max();
-
-// Chooses the threshold with the named method. Returns std::nullopt with an
-// exception set when binomial has no or an unsupported confidence level.
-std::optional<std::optional<double>> choose_threshold(const CalibrateArguments& arguments,
-                                                      std::span<const RiskCoverageRow> curve) {
-  switch (arguments.method) {
-    case CalibrationMethod::Empirical:
-      return calibration::empirical::calibrate(curve, arguments.error_rate);
-    case CalibrationMethod::Crc:
-      return calibration::crc::calibrate(curve, arguments.error_rate);
-    case CalibrationMethod::Binomial:
-      break;
-  }
-  if (!arguments.confidence_level) {
-    raise_value_error("confidence_level required for binomial method");
-    return std::nullopt;
-  }
-  Result<std::optional<double>> threshold =
-      calibration::binomial::calibrate(curve, arguments.error_rate, *arguments.confidence_level);
-  if (!threshold) {
-    map_err(std::move(threshold.error()));
-    return std::nullopt;
-  }
-  return *threshold;
-}
 
 PyObject* calibrate_impl(const CalibrateArguments& arguments) {
   Result<std::vector<RiskCoverageRow>> curve =
-      pipeline::curve_from_table(arguments.csv_path, arguments.score);
+      pipeline::curve_from_table(arguments.csv_path, arguments.request.score);
   if (!curve) return map_err(std::move(curve.error()));
-  const std::optional<std::optional<double>> threshold = choose_threshold(arguments, *curve);
-  if (!threshold) return nullptr;
-  PolicyFile policy;
-  policy.version = kPolicyVersion;
-  policy.scoring_method = arguments.score;
-  policy.threshold = threshold->value_or(kNoThreshold);
-  policy.target_error_rate = arguments.error_rate;
-  policy.calibration_method = arguments.method;
-  policy.confidence_level = arguments.confidence_level;
-  policy.created_by = kPolicyCreator;
-  return policy_to_dict(policy).release();
+  Result<PolicyFile> policy = calibration::calibrate_policy(*curve, arguments.request);
+  if (!policy) return map_err(std::move(policy.error()));
+  return policy_to_dict(*policy).release();
 }
 
 // Converts the parameters in order, then parses the two method names; all of
@@ -94,13 +51,13 @@ std::optional<CalibrateArguments> convert_arguments(std::span<PyObject* const> b
   if (!scoring) return std::nullopt;
   const std::optional<CalibrationMethod> method = parse_calibration_method(*method_name);
   if (!method) return std::nullopt;
-  return CalibrateArguments{*csv_path, *scoring, *error_rate, *method, level->value};
+  return CalibrateArguments{*csv_path, {*scoring, *error_rate, *method, level->value}};
 }
 
 }  // namespace
 
-PyObject* calibrate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<CalibrateArguments> arguments = convert_arguments(bound);

@@ -1,12 +1,12 @@
 // compute_curve(csv_path, score): the risk-coverage curve of a labelled table.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/curve_dicts.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/curve_dicts.h"
+#include "binding/common/errors.h"
+#include "binding/common/method_names.h"
 #include "binding/functions.h"
-#include "binding/method_names.h"
 #include "core/pipeline/table_functions.h"
 
 namespace ferolin::binding {
@@ -23,8 +23,9 @@ PyObject* compute_curve_impl(std::string_view csv_path, ScoringMethod method) {
 
 }  // namespace
 
-PyObject* compute_curve(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* compute_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<std::string_view> csv_path = text_parameter(bound[0], "csv_path");

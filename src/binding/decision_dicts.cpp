@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "binding/dict_builder.h"
+#include "binding/common/dict_builder.h"
 
 namespace ferolin::binding {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 #include "core/types.h"
 
 namespace ferolin::binding {

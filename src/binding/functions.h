@@ -3,7 +3,7 @@
 // converts the result.
 #pragma once
 
-#include "binding/py_ref.h"
+#include "binding/common/py_ref.h"
 
 namespace ferolin::binding {
 

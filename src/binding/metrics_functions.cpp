@@ -1,10 +1,10 @@
 // aurc(curve) and eaurc(curve): summarise a list of curve dictionaries.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/curve_dicts.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/curve_dicts.h"
+#include "binding/common/errors.h"
 #include "binding/functions.h"
 #include "core/metrics/aurc.h"
 
@@ -29,14 +29,16 @@ PyObject* curve_metric(const Signature& signature, CurveMetric metric, PyObject*
 
 }  // namespace
 
-PyObject* aurc(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(
-      [&] { return curve_metric(kAurcSignature, metrics::compute_aurc, args, nargsf, kwnames); });
+PyObject* aurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&] {
+    return curve_metric(kAurcSignature, metrics::compute_aurc, args, nargsf, kwnames);
+  });
 }
 
-PyObject* eaurc(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(
-      [&] { return curve_metric(kEaurcSignature, metrics::compute_eaurc, args, nargsf, kwnames); });
+PyObject* eaurc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&] {
+    return curve_metric(kEaurcSignature, metrics::compute_eaurc, args, nargsf, kwnames);
+  });
 }
 
 }  // namespace ferolin::binding

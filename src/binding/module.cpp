@@ -1,9 +1,8 @@
 // The module `ferolin`: multi-phase initialisation whose one execution slot
-// adds the seven functions and builds __all__.
-#include <array>
-
+// creates the module state, adds the seven functions and builds __all__.
+#include "binding/common/module_state.h"
+#include "binding/common/py_ref.h"
 #include "binding/functions.h"
-#include "binding/py_ref.h"
 
 namespace ferolin::binding {
 namespace {
@@ -63,6 +62,8 @@ int exec_module(PyObject* module) {
     PyErr_SetString(PyExc_TypeError, "ferolin's execution slot needs a module object");
     return -1;
   }
+  // Created before the functions, so that none runs without it.
+  if (init_module_state(module, "ferolin.InternalError") < 0) return -1;
   PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
   if (!module_name) return -1;
   for (PyMethodDef& definition : kFunctions) {
@@ -80,12 +81,12 @@ PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "ferolin",  // m_name
     "",         // m_doc: the empty string, not a missing docstring
-    0,          // m_size: no per-module state
-    nullptr,    // m_methods: the execution slot adds the functions
+    sizeof(ModuleState),
+    nullptr,  // m_methods: the execution slot adds the functions
     kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
 
 }  // namespace

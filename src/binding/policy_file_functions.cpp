@@ -1,11 +1,11 @@
 // load_policy(path) and save_policy(path, policy_dict): policy files.
 #include <array>
 
-#include "binding/args.h"
-#include "binding/convert.h"
-#include "binding/errors.h"
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/errors.h"
+#include "binding/common/policy_dicts.h"
 #include "binding/functions.h"
-#include "binding/policy_dicts.h"
 #include "core/policy_file/policy_json.h"
 
 namespace ferolin::binding {
@@ -30,8 +30,9 @@ PyObject* save_policy_impl(std::string_view path, const PolicyFile& policy) {
 
 }  // namespace
 
-PyObject* load_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* load_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     if (!bind_arguments(kLoadSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<std::string_view> path = text_parameter(bound[0], "path");
@@ -40,8 +41,9 @@ PyObject* load_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
   });
 }
 
-PyObject* save_policy(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
+PyObject* save_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
     if (!bind_arguments(kSaveSignature, args, nargsf, kwnames, bound)) return nullptr;
     const std::optional<std::string_view> path = text_parameter(bound[0], "path");

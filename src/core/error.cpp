@@ -27,23 +27,18 @@ std::string FerolinError::message() const {
       return "JSON error: " + detail;
     case ErrorKind::MissingColumn:
       return "Missing required column: " + detail;
-    case ErrorKind::InsufficientCandidates:
-      return "Insufficient candidates for method '" + detail + "': need " + std::to_string(needed) +
-             ", got " + std::to_string(present);
-    case ErrorKind::MissingProbability:
-      return "Missing probability for method '" + detail + "'";
     case ErrorKind::UnknownPolicyVersion:
       return "Unknown policy version: " + detail;
     case ErrorKind::UnsupportedConfidenceLevel:
       return "Unsupported confidence level: " + format_plain_decimal(level) +
              ". Supported: 0.90, 0.95, 0.975, 0.99";
-    case ErrorKind::EmptyInput:
-      return "Empty input: no candidates";
-    case ErrorKind::Parquet:
-      return "Parquet error: " + detail;
+    case ErrorKind::MissingConfidenceLevel:
+      return "confidence_level required for binomial method";
     case ErrorKind::ParquetNotCompiled:
       return "Parquet input detected but ferolin was compiled without the 'parquet' feature; "
              "recompile with --features parquet";
+    case ErrorKind::InvalidArgument:
+      return detail;
   }
   return "unknown error";
 }
@@ -54,16 +49,6 @@ FerolinError FerolinError::json(std::string d) { return make(ErrorKind::Json, st
 FerolinError FerolinError::missing_column(std::string column) {
   return make(ErrorKind::MissingColumn, std::move(column));
 }
-FerolinError FerolinError::insufficient_candidates(std::string method, std::uint64_t needed,
-                                                   std::uint64_t present) {
-  FerolinError error = make(ErrorKind::InsufficientCandidates, std::move(method));
-  error.needed = needed;
-  error.present = present;
-  return error;
-}
-FerolinError FerolinError::missing_probability(std::string method) {
-  return make(ErrorKind::MissingProbability, std::move(method));
-}
 FerolinError FerolinError::unknown_policy_version(std::string version) {
   return make(ErrorKind::UnknownPolicyVersion, std::move(version));
 }
@@ -72,11 +57,13 @@ FerolinError FerolinError::unsupported_confidence_level(double level) {
   error.level = level;
   return error;
 }
-FerolinError FerolinError::empty_input() { return make(ErrorKind::EmptyInput); }
-FerolinError FerolinError::parquet(std::string message) {
-  return make(ErrorKind::Parquet, std::move(message));
+FerolinError FerolinError::missing_confidence_level() {
+  return make(ErrorKind::MissingConfidenceLevel);
 }
 FerolinError FerolinError::parquet_not_compiled() { return make(ErrorKind::ParquetNotCompiled); }
+FerolinError FerolinError::invalid_argument(std::string message) {
+  return make(ErrorKind::InvalidArgument, std::move(message));
+}
 
 std::string os_error_text(int errnum) {
   return std::system_category().message(errnum) + " (os error " + std::to_string(errnum) + ")";

@@ -2,7 +2,6 @@
 // with the display text a Python caller sees.
 #pragma once
 
-#include <cstdint>
 #include <expected>
 #include <string>
 
@@ -13,24 +12,21 @@ enum class ErrorKind {
   Io,
   Json,
   MissingColumn,
-  InsufficientCandidates,
-  MissingProbability,
   UnknownPolicyVersion,
   UnsupportedConfidenceLevel,
-  EmptyInput,
-  Parquet,
+  MissingConfidenceLevel,
   ParquetNotCompiled,
+  // A request outside what an operation supports (a count of zero, an
+  // unsupported level, inputs of unequal length): the detail is the message.
+  InvalidArgument,
 };
 
 struct FerolinError {
   ErrorKind kind = ErrorKind::Csv;
   // Csv, Io and Json: the underlying description; MissingColumn: the column;
-  // InsufficientCandidates and MissingProbability: the method name;
-  // UnknownPolicyVersion: the version; Parquet: the message.
+  // UnknownPolicyVersion: the version; InvalidArgument: the whole message.
   std::string detail;
-  std::uint64_t needed = 0;   // InsufficientCandidates
-  std::uint64_t present = 0;  // InsufficientCandidates
-  double level = 0.0;         // UnsupportedConfidenceLevel
+  double level = 0.0;  // UnsupportedConfidenceLevel
 
   // Returns the whole message: no kind name, no trailing newline.
   [[nodiscard]] std::string message() const;
@@ -39,15 +35,11 @@ struct FerolinError {
   [[nodiscard]] static FerolinError io(std::string description);
   [[nodiscard]] static FerolinError json(std::string description);
   [[nodiscard]] static FerolinError missing_column(std::string column);
-  [[nodiscard]] static FerolinError insufficient_candidates(std::string method,
-                                                            std::uint64_t needed,
-                                                            std::uint64_t present);
-  [[nodiscard]] static FerolinError missing_probability(std::string method);
   [[nodiscard]] static FerolinError unknown_policy_version(std::string version);
   [[nodiscard]] static FerolinError unsupported_confidence_level(double level);
-  [[nodiscard]] static FerolinError empty_input();
-  [[nodiscard]] static FerolinError parquet(std::string message);
+  [[nodiscard]] static FerolinError missing_confidence_level();
   [[nodiscard]] static FerolinError parquet_not_compiled();
+  [[nodiscard]] static FerolinError invalid_argument(std::string message);
 };
 
 template <typename T>

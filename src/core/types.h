@@ -8,8 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "core/keyed_hash.h"
 
 namespace ferolin {
 
@@ -133,6 +134,10 @@ inline constexpr std::string_view kPolicyVersion = "0.1.0";
 // The producer tag of every policy that ferolin builds.
 inline constexpr std::string_view kPolicyCreator = "ferolin";
 
+// Thresholds by group label. Labels come from policy files, so the map's hash
+// is keyed: crafted labels cannot all fall into one bucket.
+using GroupThresholds = KeyedStringMap<double>;
+
 // A stored trust policy.
 struct PolicyFile {
   std::string version;
@@ -143,7 +148,7 @@ struct PolicyFile {
   std::optional<double> confidence_level;
   std::string created_by;
   std::optional<std::string> group_col;
-  std::optional<std::unordered_map<std::string, double>> group_thresholds;
+  std::optional<GroupThresholds> group_thresholds;
 };
 
 // Returns the display name ("MaxProb", ...), used in decisions.

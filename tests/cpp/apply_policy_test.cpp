@@ -83,7 +83,7 @@ TEST(ApplyPolicyTest, OneDecisionPerQueryWithCandidatesInInputOrder) {
 }
 
 TEST(ApplyPolicyTest, GroupThresholds) {
-  using Map = std::unordered_map<std::string, double>;
+  using Map = GroupThresholds;
   const struct {
     const char* name;
     std::optional<std::string> group;

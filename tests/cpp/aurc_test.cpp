@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/metrics/operating_points.h"
+
 namespace ferolin::metrics {
 namespace {
 
@@ -74,6 +76,42 @@ TEST(AurcTest, OptimalTermsOfExamples) {
 TEST(AurcTest, FallingCoverageAddsNegativeArea) {
   const std::vector curve = {row(1.0, 0.5), row(0.5, 0.5)};
   EXPECT_EQ(compute_aurc(curve), 0.25 - 0.25);
+}
+
+// The curve of five labelled queries with thresholds 0.9, 0.8, 0.5, 0.3.
+std::vector<RiskCoverageRow> four_rows() {
+  return {row(0.2, 0.0, 1, 5, 0), row(0.6, 0.3333333333333333, 3, 5, 1), row(0.8, 0.25, 4, 5, 1),
+          row(1.0, 0.4, 5, 5, 2)};
+}
+
+TEST(AugrcTest, WorkedExamples) {
+  // (0.2*0 + 0.4*(0+0.2) + 0.2*(0.2+0.2) + 0.2*(0.2+0.4)) / 2
+  std::vector curve = four_rows();
+  EXPECT_DOUBLE_EQ(compute_augrc(curve), 0.14);
+  // Without the last row the area stops at coverage 0.8, as AURC's does.
+  curve.pop_back();
+  EXPECT_DOUBLE_EQ(compute_augrc(curve), 0.08);
+  EXPECT_EQ(compute_augrc(std::vector{row(1.0, 0.25, 4, 4, 1)}), 0.125);
+  EXPECT_TRUE(std::isnan(compute_augrc({})));
+  EXPECT_TRUE(std::isnan(compute_augrc(std::vector{row(1.0, 0.5, 0, 0, 0)})));
+}
+
+TEST(OperatingPointsTest, RiskAtCoverageAndCoverageAtRisk) {
+  const std::vector curve = four_rows();
+  const struct {
+    double at;
+    std::optional<double> risk;
+  } risks[] = {{0.1, std::nullopt},       {0.2, 0.0},   {0.5, 0.0},
+               {0.6, 0.3333333333333333}, {0.95, 0.25}, {1.0, 0.4}};
+  for (const auto& c : risks) EXPECT_EQ(risk_at_coverage(curve, c.at), c.risk) << c.at;
+  const struct {
+    double target;
+    std::optional<double> coverage;
+  } coverages[] = {{0.3, 0.8}, {0.25, 0.8},          {0.4, 1.0},
+                   {0.0, 0.2}, {-0.1, std::nullopt}, {std::nan(""), std::nullopt}};
+  for (const auto& c : coverages) {
+    EXPECT_EQ(coverage_at_risk(curve, c.target), c.coverage) << c.target;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/calibration/binomial.h"
+#include "core/calibration/calibrate_policy.h"
 #include "core/calibration/crc.h"
 #include "core/calibration/empirical.h"
 #include "query_builders.h"
@@ -173,6 +174,52 @@ TEST(CalibrationTest, WidestRowChoice) {
     EXPECT_TRUE(same_bits(crc::calibrate(c.curve, 0.5), c.crc)) << c.name;
     EXPECT_TRUE(same_bits(binomial::calibrate(c.curve, 0.5, 0.95).value(), c.binomial)) << c.name;
   }
+}
+
+// One request to one policy: the method's threshold or kNoThreshold, the
+// request kept whole, and the two failures of binomial's level.
+TEST(CalibrationTest, CalibratePolicy) {
+  using enum CalibrationMethod;
+  const struct {
+    const char* name;
+    CalibrationRequest request;
+    std::optional<double> threshold;  // absent: kNoThreshold
+    std::optional<ErrorKind> error;
+  } cases[] = {
+      {"empirical", {ScoringMethod::Margin, 0.3, Empirical, std::nullopt}, 0.5, {}},
+      {"empirical keeps a level", {ScoringMethod::TopKGap, 0.3, Empirical, 0.95}, 0.5, {}},
+      {"empirical, none qualifies", {ScoringMethod::MaxProb, -0.1, Empirical, {}}, kAbsent, {}},
+      {"crc", {ScoringMethod::Entropy, 0.5, Crc, {}}, 0.5, {}},
+      {"crc, none qualifies", {ScoringMethod::Entropy, 0.15, Crc, {}}, kAbsent, {}},
+      {"binomial", {ScoringMethod::ScoreGap, 0.8, Binomial, 0.99}, 0.5, {}},
+      {"binomial, none qualifies", {ScoringMethod::ScoreGap, 0.3, Binomial, 0.95}, kAbsent, {}},
+      {"binomial without level",
+       {ScoringMethod::Margin, 0.8, Binomial, {}},
+       kAbsent,
+       ErrorKind::MissingConfidenceLevel},
+      {"binomial, unsupported level",
+       {ScoringMethod::Margin, 0.8, Binomial, 0.8},
+       kAbsent,
+       ErrorKind::UnsupportedConfidenceLevel},
+  };
+  for (const auto& c : cases) {
+    const Result<PolicyFile> policy = calibrate_policy(kFourRows, c.request);
+    if (c.error) {
+      ASSERT_FALSE(policy.has_value()) << c.name;
+      EXPECT_EQ(policy.error().kind, *c.error) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(policy.has_value()) << c.name << ": " << policy.error().message();
+    EXPECT_EQ(policy->version, "0.1.0") << c.name;
+    EXPECT_EQ(policy->scoring_method, c.request.score) << c.name;
+    EXPECT_EQ(policy->threshold, c.threshold.value_or(1.7976931348623157e308)) << c.name;
+    EXPECT_EQ(policy->target_error_rate, c.request.error_rate) << c.name;
+    EXPECT_EQ(policy->calibration_method, c.request.method) << c.name;
+    EXPECT_EQ(policy->confidence_level, c.request.confidence_level) << c.name;
+    EXPECT_EQ(policy->created_by, "ferolin") << c.name;
+    EXPECT_FALSE(policy->group_col || policy->group_thresholds) << c.name;
+  }
+  EXPECT_EQ(calibrate_policy({}, {}).value().threshold, kNoThreshold);
 }
 
 }  // namespace

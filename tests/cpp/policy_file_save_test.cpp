@@ -1,5 +1,3 @@
-#include "core/policy_file/policy_json.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -33,7 +31,7 @@ class UmaskGuard {
 };
 
 struct stat status_of(const std::string& path) {
-  struct stat info {};
+  struct stat info{};
   EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
   return info;
 }
@@ -181,6 +179,7 @@ TEST(PolicyStoreTest, PermissionsAreThoseOfWritingInPlace) {
   write_file(locked + "/readonly.json", "old");
   write_file(open + "/foreign.json", "old");
   write_file(open + "/own_readonly.json", "old");
+  write_file(open + "/own.json", "old");
   const bool root = ::geteuid() == 0;
   const uid_t user = root ? 65534 : ::geteuid();
   const gid_t group = root ? 65534 : ::getegid();
@@ -190,9 +189,11 @@ TEST(PolicyStoreTest, PermissionsAreThoseOfWritingInPlace) {
   ASSERT_EQ(::chmod((open + "/foreign.json").c_str(), 0666), 0);
   ASSERT_EQ(::chown((open + "/own_readonly.json").c_str(), user, group), 0);
   ASSERT_EQ(::chmod((open + "/own_readonly.json").c_str(), 0444), 0);
+  ASSERT_EQ(::chown((open + "/own.json").c_str(), user, group), 0);
   ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
   ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
   const ino_t writable_inode = status_of(locked + "/writable.json").st_ino;
+  const ino_t own_inode = status_of(open + "/own.json").st_ino;
 
   const std::string answers = test::run_in_child([&] {
     if (root && (::setgid(group) != 0 || ::setuid(user) != 0)) return std::string("no setuid");
@@ -200,7 +201,7 @@ TEST(PolicyStoreTest, PermissionsAreThoseOfWritingInPlace) {
     for (const char* name : {"/writable.json", "/readonly.json", "/new.json"}) {
       text += save_message(locked + name) + "\n";
     }
-    for (const char* name : {"/foreign.json", "/own_readonly.json"}) {
+    for (const char* name : {"/foreign.json", "/own_readonly.json", "/own.json", "/new.json"}) {
       text += save_message(open + name) + "\n";
     }
     return text;
@@ -211,7 +212,9 @@ TEST(PolicyStoreTest, PermissionsAreThoseOfWritingInPlace) {
             "IO error: Permission denied (os error 13)\n"
             "IO error: Permission denied (os error 13)\n"
             "saved\n"
-            "IO error: Permission denied (os error 13)\n");
+            "IO error: Permission denied (os error 13)\n"
+            "saved\n"
+            "saved\n");
   EXPECT_EQ(read_file(locked + "/writable.json"), expected_text());
   EXPECT_EQ(status_of(locked + "/writable.json").st_ino, writable_inode);
   EXPECT_EQ(read_file(locked + "/readonly.json"), "old");
@@ -220,6 +223,13 @@ TEST(PolicyStoreTest, PermissionsAreThoseOfWritingInPlace) {
   // A file of another owner is written in place, so it keeps its owner.
   EXPECT_EQ(read_file(open + "/foreign.json"), expected_text());
   EXPECT_EQ(status_of(open + "/foreign.json").st_uid, ::geteuid());
+  // A file of its own is replaced, and a new one made whole, without the
+  // privilege of linking a file by its descriptor.
+  for (const char* name : {"/own.json", "/new.json"}) {
+    EXPECT_EQ(read_file(open + name), expected_text()) << name;
+    EXPECT_EQ(status_of(open + name).st_uid, user) << name;
+  }
+  EXPECT_NE(status_of(open + "/own.json").st_ino, own_inode);
   ASSERT_EQ(::chmod(locked.c_str(), 0755), 0);
   EXPECT_EQ(::access((locked + "/new.json").c_str(), F_OK), -1);
 }

@@ -2,9 +2,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/policy_file/policy_json.h"
 #include "policy_test_support.h"
@@ -30,6 +37,10 @@ std::string seven_keys(std::string_view threshold = "0.8", std::string_view extr
          "  \"created_by\": \"ferolin\"" +
          std::string(extra) + "\n}";
 }
+
+const std::string kBom = "\xEF\xBB\xBF";
+// Too large for a 64-bit float, and for any integer type.
+const std::string kHugeInteger = "1" + std::string(400, '7');
 
 std::string read_message(std::string_view document) {
   const Result<PolicyFile> result = parse_policy(document);
@@ -119,6 +130,51 @@ TEST(PolicyJsonReadTest, ConversionErrorsNameTheFaultAndItsPosition) {
        "line 1 column 2"},
       // Malformed and of another version: the conversion error wins.
       {R"({"version": "0.2.0"})", "missing field `scoring_method` at line 1 column 20"},
+      // A byte-order mark is not JSON text.
+      {kBom + seven_keys(),
+       "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {kBom, "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {"\xEF\xBB{}", "syntax error while parsing value - invalid literal at line 1 column 1"},
+      {R"({"version": -0})",
+       "invalid type: floating point `-0.0`, expected a string at line 1 column 14"},
+      // Out of range in one of the nine keys, or where no value is skipped.
+      {seven_keys(kHugeInteger),
+       "number overflow parsing '" + kHugeInteger + "' at line 4 column 416"},
+      {R"({"group_thresholds": {"a": -1e999}})",
+       "number overflow parsing '-1e999' at line 1 column 33"},
+      {R"({"calibration_method": {"crc": 1e999}})",
+       "number overflow parsing '1e999' at line 1 column 36"},
+      {"1e999", "number overflow parsing '1e999' at line 1 column 5"},
+      // Malformed numbers in skipped values fail where they did.
+      {R"({"c": [1 2]})",
+       "syntax error while parsing array - unexpected number literal; expected ']' at line 1 "
+       "column 11"},
+      {R"({"c": 5-1e999})",
+       "syntax error while parsing object - unexpected number literal; expected '}' at line 1 "
+       "column 14"},
+      {R"({"c": {"k" 1e999}})",
+       "syntax error while parsing object separator - unexpected number literal; expected ':' at "
+       "line 1 column 17"},
+      {R"({"c": -x})",
+       "syntax error while parsing value - invalid number; expected digit after '-' at line 1 "
+       "column 8"},
+      {R"({"c": 123.e})",
+       "syntax error while parsing value - invalid number; expected digit after '.' at line 1 "
+       "column 11"},
+      {R"({"c": 1e+})",
+       "syntax error while parsing value - invalid number; expected digit after exponent sign at "
+       "line 1 column 10"},
+      {R"({"c": 1e5e2})",
+       "syntax error while parsing object - invalid literal; expected '}' at line 1 column 10"},
+      {R"({"c": 1.5.3})",
+       "syntax error while parsing object - invalid literal; expected '}' at line 1 column 10"},
+      {R"({"c": tru567})",
+       "syntax error while parsing value - invalid literal at line 1 column 10"},
+      {R"({"c": 1e999)",
+       "syntax error while parsing object - unexpected end of input; expected '}' at line 1 column "
+       "11"},
+      {R"(["0.1.0", "max_prob", 0.8, 0.05, "empirical", null, "ferolin", null, {}, 1e999])",
+       "invalid length 10, expected struct PolicyFile with 9 elements at line 1 column 79"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(read_message(c.document), "JSON error: " + c.message) << c.document;
@@ -188,11 +244,32 @@ TEST(PolicyJsonReadTest, AcceptsEveryLayoutAndForm) {
        R"( "target_error_rate": -9223372036854775808, "calibration_method": "empirical",)"
        R"( "confidence_level": -5, "created_by": "ferolin"})",
        big_numbers},
+      // Skipped values hold numbers of any size, also beside strings of digits.
+      {R"({"c": {"k": [1e999, -1E+400000, 0.1e-99999,)" + kHugeInteger + R"(,-0, "1e999"]},)" +
+           seven_keys().substr(1, std::string::npos),
+       sample_policy()},
+      {seven_keys("0.8", ",\"c\":" + kHugeInteger + ", \"d\": -" + kHugeInteger + ".5e9"),
+       sample_policy()},
   };
   for (const auto& c : cases) {
     const Result<PolicyFile> result = parse_policy(c.document);
     ASSERT_TRUE(result.has_value()) << c.document << "\n" << result.error().message();
     expect_same_policy(*result, c.expected);
+  }
+}
+
+// Every spelling of a number reads as the nearest 64-bit float, negative
+// zero included.
+TEST(PolicyJsonReadTest, NumbersReadAsTheirNearestFloat) {
+  for (const char* spelling : {"-0", "-0.0", "-0e0", "-0E+7", "-0.000e-3", "0", "-1e-400", "-7",
+                               "0.30000000000000004", "1e308", "-9223372036854775809"}) {
+    const std::string document =
+        seven_keys(spelling, std::string(", \"group_thresholds\": {\"g\": ") + spelling + "}");
+    const Result<PolicyFile> read = parse_policy(document);
+    ASSERT_TRUE(read.has_value()) << spelling << ": " << read.error().message();
+    const double expected = std::strtod(spelling, nullptr);
+    EXPECT_EQ(test::bits(read->threshold), test::bits(expected)) << spelling;
+    EXPECT_EQ(test::bits(read->group_thresholds->at("g")), test::bits(expected)) << spelling;
   }
 }
 
@@ -215,10 +292,74 @@ TEST(PolicyJsonReadTest, DeepNestingUnderAnUnknownKeyCostsNoStack) {
   }
 }
 
+// Returns `count` distinct 16-byte ASCII labels that all have one
+// std::hash<std::string>. libstdc++ hashes 8-byte words with
+// h = (h ^ mix(word)) * kMul, where mix and the multiplication are
+// invertible: for any first word, the second word that brings h to a fixed
+// value can be solved for; a first word is kept when that second word is
+// ASCII too.
+std::vector<std::string> labels_of_one_std_hash(std::size_t count) {
+  constexpr std::uint64_t kMul = 0xc6a4a7935bd1e995;
+  std::uint64_t inverse = kMul;  // Newton's iteration for the inverse mod 2^64
+  for (int i = 0; i < 5; ++i) inverse *= 2 - kMul * inverse;
+  const auto shift_mix = [](std::uint64_t v) { return v ^ (v >> 47); };
+  const auto mix = [&](std::uint64_t word) { return shift_mix(word * kMul) * kMul; };
+  const auto unmix = [&](std::uint64_t mixed) { return shift_mix(mixed * inverse) * inverse; };
+  const std::uint64_t start = 0xc70f6907 ^ (16 * kMul);  // the seed and the length
+  const std::uint64_t target = 0x0123456789abcdef;       // the state before finishing
+  std::vector<std::string> labels;
+  for (std::uint64_t n = 0; labels.size() < count; ++n) {
+    std::uint64_t first = 0;  // eight ASCII bytes from '0' to 'o', six bits of n each
+    for (int k = 0; k < 8; ++k) first |= (0x30 + ((n >> (6 * k)) & 63)) << (8 * k);
+    const std::uint64_t second = unmix(((start ^ mix(first)) * kMul) ^ (target * inverse));
+    if ((second & 0x8080808080808080) != 0) continue;
+    std::string label(16, '\0');
+    std::memcpy(label.data(), &first, 8);
+    std::memcpy(label.data() + 8, &second, 8);
+    labels.push_back(std::move(label));
+  }
+  return labels;
+}
+
+// Labels crafted to share one std::hash spread over the buckets of the
+// map that reading builds, so that reading them takes linear time.
+TEST(PolicyJsonReadTest, CollidingLabelsSpreadOverBuckets) {
+  if constexpr (sizeof(std::size_t) != 8 || std::endian::native != std::endian::little) {
+    GTEST_SKIP() << "the labels are built for 64-bit little-endian std::hash";
+  }
+  constexpr std::size_t kLabels = 40'000;
+  const std::vector<std::string> labels = labels_of_one_std_hash(kLabels);
+  const std::size_t one_hash = std::hash<std::string>{}(labels.front());
+  PolicyFile policy = sample_policy();
+  auto& groups = policy.group_thresholds.emplace();
+  for (const std::string& label : labels) {
+    ASSERT_EQ(std::hash<std::string>{}(label), one_hash);
+    groups[label] = 0.5;
+  }
+  const Result<std::string> text = policy_to_json_text(policy);
+  ASSERT_TRUE(text.has_value()) << text.error().message();
+  const Result<PolicyFile> read = parse_policy(*text);
+  ASSERT_TRUE(read.has_value()) << read.error().message();
+  ASSERT_EQ(read->group_thresholds->size(), kLabels);
+  std::size_t fullest = 0;
+  for (std::size_t b = 0; b < read->group_thresholds->bucket_count(); ++b) {
+    fullest = std::max(fullest, read->group_thresholds->bucket_size(b));
+  }
+  EXPECT_LT(fullest, 32u);
+}
+
+std::ptrdiff_t open_descriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                       std::filesystem::directory_iterator());
+}
+
+// Every read closes its file, whether it succeeds or fails.
 TEST(PolicyJsonReadTest, FileErrors) {
   test::ScratchDir dir;
   const std::string file = dir.file("policy.json");
   test::write_file(file, seven_keys());
+  const std::string with_bom = dir.file("bom.json");
+  test::write_file(with_bom, kBom + seven_keys());
   const std::string with_nul = file + std::string("\0.bak", 5);
   const struct {
     std::string path;
@@ -227,10 +368,13 @@ TEST(PolicyJsonReadTest, FileErrors) {
       {dir.file("missing.json"), "IO error: No such file or directory (os error 2)"},
       {dir.path(), "JSON error: Is a directory (os error 21)"},
       {with_nul, "IO error: path contains a NUL byte"},
+      {with_bom,
+       "JSON error: syntax error while parsing value - invalid literal at line 1 column 1"},
       {"/dev/zero",
        "JSON error: syntax error while parsing value - unexpected NUL byte; expected '[', '{', or "
        "a literal at line 1 column 1"},
   };
+  const std::ptrdiff_t descriptors = open_descriptors();
   for (const auto& c : cases) {
     const Result<PolicyFile> result = read_policy(c.path);
     ASSERT_FALSE(result.has_value()) << c.path;
@@ -239,6 +383,7 @@ TEST(PolicyJsonReadTest, FileErrors) {
   const Result<PolicyFile> read = read_policy(file);
   ASSERT_TRUE(read.has_value());
   expect_same_policy(*read, sample_policy());
+  EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 // A gigabyte of NUL bytes after a valid policy (a sparse file) stops at the

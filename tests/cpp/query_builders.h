@@ -7,7 +7,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -44,9 +43,8 @@ inline QueryRanking make_query(std::string query_id, const std::vector<Candidate
   return query;
 }
 
-inline PolicyFile make_policy(
-    ScoringMethod method, double threshold,
-    std::optional<std::unordered_map<std::string, double>> group_thresholds = std::nullopt) {
+inline PolicyFile make_policy(ScoringMethod method, double threshold,
+                              std::optional<GroupThresholds> group_thresholds = std::nullopt) {
   PolicyFile policy;
   policy.scoring_method = method;
   policy.threshold = threshold;

@@ -9,22 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/sip_hash.h"
-
 namespace ferolin::table {
 namespace {
-
-// The published SipHash-2-4 vectors (key 00 01 .. 0f, message 00 01 .. of
-// each length); SipHash-1-3 runs the same code with fewer rounds.
-TEST(SipHashTest, PublishedVectors) {
-  const SipKey key{0x0706050403020100, 0x0f0e0d0c0b0a0908};
-  std::string message;
-  for (int i = 0; i < 64; ++i) message.push_back(static_cast<char>(i));
-  EXPECT_EQ(sip_hash_2_4(key, message.substr(0, 0)), 0x726fdb47dd0e0e31u);
-  EXPECT_EQ(sip_hash_2_4(key, message.substr(0, 1)), 0x74f839c593dc67fdu);
-  EXPECT_EQ(sip_hash_2_4(key, message.substr(0, 63)), 0x958a324ceb064572u);
-  EXPECT_NE(sip_hash_1_3(key, "q1"), sip_hash_1_3(SipKey{1, 2}, "q1"));
-}
 
 TEST(QueryIndexTest, NumbersInOrderOfFirstSight) {
   QueryIndex index;

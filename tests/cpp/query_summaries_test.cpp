@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "query_builders.h"
 
 namespace ferolin::scoring {

@@ -12,7 +12,7 @@
 
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 #include "core/table/candidate_row.h"
 #include "plain_reading.h"

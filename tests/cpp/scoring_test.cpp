@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "query_builders.h"
 
 namespace ferolin::scoring {

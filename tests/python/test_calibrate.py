@@ -1,6 +1,5 @@
 """calibrate(...) from Python: a policy dictionary from a labelled table."""
 import math
-import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -118,14 +117,6 @@ def test_bad_table_cell_in_last_row_is_reported_before_level_check(make_table):
         handle.write("q,x,1,0.5,,True\n")
     with pytest.raises(RuntimeError, match="provided string was not `true` or `false`"):
         ferolin.calibrate(path, "max-prob", 0.1, "binomial", 0.8)
-
-
-@pytest.mark.parametrize("bad", [None, "0.05"])
-def test_error_rate_conversion_note(four_rows, bad):
-    with pytest.raises(TypeError) as caught:
-        ferolin.calibrate(four_rows, "max-prob", bad)
-    if sys.version_info >= (3, 11):
-        assert caught.value.__notes__ == ["while processing 'error_rate'"]
 
 
 def test_no_labelled_queries_gives_no_threshold(make_table):

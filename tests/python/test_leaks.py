@@ -1,6 +1,7 @@
-"""Every module function, called thousands of times on every path, good and bad,
-leaks nothing: reference counts of the arguments, the interpreter's allocated
-blocks, tracemalloc's traced memory and the C heap stay flat after a warm-up."""
+"""Every module function, and every function of ferolin_tools._native, called
+thousands of times on every path, good and bad, leaks nothing: reference
+counts of the arguments, the interpreter's allocated blocks, tracemalloc's
+traced memory and the C heap stay flat after a warm-up."""
 import ctypes
 import gc
 import os
@@ -11,6 +12,7 @@ import pytest
 
 import ferolin
 from conftest import candidate, table_text
+from ferolin_tools import _native
 
 # Under AddressSanitizer every call is several times slower and the C heap is
 # ASan's own; the memory-error checks need fewer rounds.
@@ -26,6 +28,14 @@ class FloatFails:
 class IndexFails:
     def __index__(self):
         raise ArithmeticError("no index")
+
+
+def progress(done, rows):
+    pass
+
+
+def progress_fails(done, rows):
+    raise ArithmeticError("stop")
 
 
 def row(**change):
@@ -103,6 +113,7 @@ def cases(f):
         ("aurc-empty", ferolin.aurc, ([],), {}, None),
         ("eaurc", ferolin.eaurc, ([row(), row(threshold=0.1, coverage=1)],), {}, None),
         ("aurc-tuple", ferolin.aurc, ((row(),),), {}, TypeError),
+        ("aurc-too-many", ferolin.aurc, ([row()], [row()]), {}, TypeError),
         ("aurc-element", ferolin.aurc, ([row(), 1],), {}, TypeError),
         ("aurc-missing-key", ferolin.aurc, ([row(risk=...)],), {}, KeyError),
         ("eaurc-missing-first-key", ferolin.eaurc, ([row(threshold=...)],), {}, KeyError),
@@ -112,7 +123,8 @@ def cases(f):
         ("aurc-float-fails", ferolin.eaurc, ([row(coverage=FloatFails())],), {}, ArithmeticError),
         ("aurc-index-fails", ferolin.aurc, ([row(total=IndexFails())],), {}, ArithmeticError),
         ("calibrate", cal, (f["table"], "margin", rate), {}, None),
-        ("calibrate-binomial", cal, (f["table"], "score_gap", rate, "binomial", level), {}, None),
+        ("calibrate-binomial", cal, (f["table"], "score_gap", rate),
+         {"method": "binomial", "confidence_level": level}, None),
         ("calibrate-crc", cal, (f["table"], "entropy", rate), {"method": "crc"}, None),
         ("calibrate-no-level", cal, (f["table"], "margin", rate, "binomial"), {}, ValueError),
         ("calibrate-bad-level", cal, (f["table"], "margin", rate, "binomial", rate), {},
@@ -157,8 +169,42 @@ def cases(f):
         ("save-missing-key", sp, (f["policy"], policy(target_error_rate=...)), {}, KeyError),
         ("save-unknown-variant", sp, (f["policy"], policy(scoring_method="topk_gap")), {},
          RuntimeError),
+        ("save-method-type", sp, (f["policy"], policy(scoring_method=1)), {}, TypeError),
         ("save-not-dict", sp, (f["policy"], None), {}, TypeError),
         ("save-surrogate", sp, (f["policy"], policy(version="\udc80")), {}, UnicodeEncodeError),
+    ] + native_cases(f, rate, level)
+
+
+def native_cases(f, rate, level):
+    """The same for the companion package's private module."""
+    n = _native
+    read = n.run_pass(f["table"], ["margin", "max-prob"], keep_ids=True)["pass"]
+    return [
+        ("pass", n.run_pass, (f["table"], ["margin", "entropy"]),
+         {"keep_ids": True, "columns": {"is_correct": "is_correct"}, "progress": progress}, None),
+        ("pass-tab", n.run_pass, (f["table"], ["margin"]), {"delimiter": "\t"}, None),
+        ("pass-bad-cell", n.run_pass, (f["bad_cell"], ["margin"]), {}, None),
+        ("pass-missing-file", n.run_pass, (f["missing"], ["margin"]), {}, None),
+        ("pass-unknown-score", n.run_pass, (f["table"], ["Margin"]), {}, ValueError),
+        ("pass-scores-tuple", n.run_pass, (f["table"], ("margin",)), {}, TypeError),
+        ("pass-bad-delimiter", n.run_pass, (f["table"], ["margin"]), {"delimiter": ",,"},
+         ValueError),
+        ("pass-unknown-column", n.run_pass, (f["table"], ["margin"]), {"columns": {"x": "y"}},
+         ValueError),
+        ("pass-progress-fails", n.run_pass, (f["table"], ["margin"]),
+         {"progress": progress_fails}, ArithmeticError),
+        ("pass-counts", n.pass_counts, (read,), {}, None),
+        ("pass-summary", n.pass_summary, (read, 1), {}, None),
+        ("pass-curve", n.pass_curve, (read, 0), {}, None),
+        ("pass-calibrate", n.pass_calibrate, (read, 0, rate, "binomial", level), {}, None),
+        ("pass-calibrate-no-level", n.pass_calibrate, (read, 0, rate, "binomial"), {},
+         ValueError),
+        ("pass-columns", n.pass_columns, (read,), {}, None),
+        ("pass-decisions", n.pass_decisions, (read, 0, rate), {}, None),
+        ("pass-no-such-column", n.pass_curve, (read, 2), {}, IndexError),
+        ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
+        ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),
+        ("wilson-bad-level", n.wilson_upper_bound, (100, 5, rate), {}, RuntimeError),
     ]
 
 

@@ -1,6 +1,10 @@
 """The module object, argument binding, conversion rules and their exact messages."""
+import ast
+import gc
+import importlib.util
 import inspect
 import math
+import pathlib
 import sys
 
 import pytest
@@ -9,6 +13,7 @@ import ferolin
 
 NAMES = ["compute_curve", "aurc", "eaurc", "calibrate", "apply_policy", "load_policy", "save_policy"]
 ROW = {"threshold": 0.5, "accepted": 4, "total": 4, "coverage": 1.0, "errors": 1, "risk": 0.25}
+STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "ferolin-stubs" / "__init__.pyi"
 
 
 def test_module_shape():
@@ -21,27 +26,35 @@ def test_module_shape():
         assert function.__name__ == name
 
 
-@pytest.mark.parametrize(
-    "function, signature, doc",
-    [
-        (ferolin.compute_curve, "(csv_path, score)",
-         "Compute the risk-coverage curve from a labeled candidates CSV.\n"
-         "Returns a list of dicts: threshold, accepted, total, coverage, errors, risk."),
-        (ferolin.aurc, "(curve)",
-         "Compute AURC for a risk-coverage curve (list of dicts from compute_curve)."),
-        (ferolin.eaurc, "(curve)", "Compute E-AURC for a risk-coverage curve."),
-        (ferolin.calibrate,
-         "(csv_path, score, error_rate, method='empirical', confidence_level=None)",
-         "Calibrate a trust threshold and return a policy dict."),
-        (ferolin.apply_policy, "(csv_path, policy_dict)",
-         "Apply a policy dict to a candidates CSV. Returns a list of decision dicts."),
-        (ferolin.load_policy, "(path)", "Load a policy JSON file. Returns a policy dict."),
-        (ferolin.save_policy, "(path, policy_dict)", "Save a policy dict to a JSON file."),
-    ],
-)
-def test_docstrings_and_signatures(function, signature, doc):
-    assert str(inspect.signature(function)) == signature
-    assert function.__doc__ == doc
+def test_each_module_object_has_its_own_state():
+    spec = importlib.util.find_spec("ferolin")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    assert module is not ferolin and module.__all__ == NAMES
+    assert module.aurc([ROW]) == 0.125
+    del module
+    gc.collect()  # clears and frees the second module's state
+    assert ferolin.aurc([ROW]) == 0.125
+
+
+def stub_functions():
+    """The functions of the type stubs shipped with the module, by name."""
+    tree = ast.parse(STUBS.read_text(encoding="utf-8"))
+    return {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
+
+
+def test_docstrings_and_signatures_match_the_stubs():
+    stubs = stub_functions()
+    assert list(stubs) == NAMES
+    for name, stub in stubs.items():
+        function = getattr(ferolin, name)
+        assert function.__doc__ == ast.get_docstring(stub), name
+        parameters = inspect.signature(function).parameters.values()
+        assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in parameters), name
+        assert [p.name for p in parameters] == [a.arg for a in stub.args.args], name
+        defaults = [ast.literal_eval(d) for d in stub.args.defaults]
+        required = [inspect.Parameter.empty] * (len(stub.args.args) - len(defaults))
+        assert [p.default for p in parameters] == required + defaults, name
 
 
 @pytest.mark.parametrize(

@@ -23,6 +23,10 @@ namespace ferolin::calibration::binomial {
 // `accepted` (> 0) trials at quantile `z`.
 [[nodiscard]] double wilson_upper_bound(std::uint64_t accepted, std::uint64_t errors, double z);
 
+// Returns the lower end of the same interval, computed from the same terms;
+// it may fall a rounding error below 0 when `errors` is 0.
+[[nodiscard]] double wilson_lower_bound(std::uint64_t accepted, std::uint64_t errors, double z);
+
 // Returns the threshold of the widest row with `accepted` > 0 whose Wilson
 // upper bound is at most `target`, or absent when none qualifies. Returns
 // the unsupported-confidence-level error, before reading the curve, when

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 #include "core/total_order.h"
 
 namespace ferolin::metrics {

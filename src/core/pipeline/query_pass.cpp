@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "core/pipeline/table_summaries.h"
-#include "core/scoring/compute_confidence.h"
+#include "core/scoring/dispatch.h"
 
 namespace ferolin::pipeline {
 namespace {

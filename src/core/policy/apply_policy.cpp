@@ -4,21 +4,11 @@
 #include <limits>
 #include <string>
 
-#include "core/scoring/compute_confidence.h"
+#include "core/policy/query_decisions.h"
+#include "core/scoring/dispatch.h"
 
 namespace ferolin::policy {
 namespace {
-
-// A group's own threshold applies only when the top candidate names a group
-// that the policy's non-empty map holds; everything else falls back to the
-// policy's threshold.
-double threshold_for(std::optional<std::string_view> group, const PolicyFile& policy) {
-  if (!group || !policy.group_thresholds || policy.group_thresholds->empty()) {
-    return policy.threshold;
-  }
-  const auto found = policy.group_thresholds->find(std::string(*group));
-  return found == policy.group_thresholds->end() ? policy.threshold : found->second;
-}
 
 AnnotationDecision decide(std::string_view query_id, std::string_view top_candidate_id,
                           std::optional<std::string_view> top_group,
@@ -26,12 +16,10 @@ AnnotationDecision decide(std::string_view query_id, std::string_view top_candid
   const double confidence = scoring::score(summary, policy.scoring_method)
                                 .value_or(std::numeric_limits<double>::quiet_NaN());
   const double threshold = threshold_for(top_group, policy);
-  // An infinite confidence is no evidence of trust: only finite ones pass.
-  const bool accepted = std::isfinite(confidence) && confidence >= threshold;
   return {std::string(query_id),
           std::string(top_candidate_id),
           confidence,
-          accepted,
+          passes_threshold(confidence, threshold),
           threshold,
           std::string(display_name(policy.scoring_method))};
 }

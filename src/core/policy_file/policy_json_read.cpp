@@ -1,13 +1,10 @@
 // Reading policy files: the JSON library's SAX parser, fed through a source
 // that counts lines and columns, drives PolicySaxHandler.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <nlohmann/json.hpp>
+#include <utility>
 
+#include "core/os/file_reader.h"
 #include "core/policy_file/json_messages.h"
-#include "core/os/path_text.h"
 #include "core/policy_file/policy_json.h"
 #include "core/policy_file/policy_sax_handler.h"
 #include "core/policy_file/text_source.h"
@@ -33,12 +30,14 @@ std::optional<FerolinError> trailing_characters(TextSource& source) {
 // position. The parser took the failure for the end of the text, so this
 // error comes before any the parser reported.
 std::optional<FerolinError> read_failure(const TextSource& source) {
-  if (source.read_error() == 0) return std::nullopt;
-  return FerolinError::json(os_error_text(source.read_error()));
+  if (!source.read_error()) return std::nullopt;
+  return FerolinError::json(*source.read_error());
 }
 
 Result<PolicyFile> convert(TextSource& source) {
   PolicySaxHandler handler(source);
+  // A skipped value may hold numbers too large for the parser to convert.
+  source.stand_in_for_numbers_while([&handler] { return handler.skips_value(); });
   try {
     // Not strict: trailing bytes are checked below, with our wording and
     // position.
@@ -75,14 +74,12 @@ Result<PolicyFile> parse_policy(std::span<const char> bytes) {
 }
 
 Result<PolicyFile> read_policy(std::string_view path) {
-  const std::optional<std::string> c_path = os::path_for_system(path);
-  if (!c_path) return std::unexpected(FerolinError::io(std::string(os::kNulInPath)));
-  const int fd = ::open(c_path->c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(FerolinError::io(os_error_text(errno)));
-  TextSource source(fd);
-  Result<PolicyFile> policy = convert_and_check(source);
-  ::close(fd);
-  return policy;
+  Result<os::FileReader> reader = os::FileReader::open(path);
+  // The file reader words its failures as the table reader reports them; a
+  // policy file that cannot be opened is an IO error with the same text.
+  if (!reader) return std::unexpected(FerolinError::io(std::move(reader.error().detail)));
+  TextSource source(std::move(*reader));
+  return convert_and_check(source);
 }
 
 }  // namespace ferolin::policy_file

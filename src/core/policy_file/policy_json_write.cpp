@@ -71,7 +71,7 @@ std::string number_text(double value) {
 
 // Labels are sorted so that writing the same policy twice gives the same
 // bytes.
-Result<std::string> group_thresholds_text(const std::unordered_map<std::string, double>& groups) {
+Result<std::string> group_thresholds_text(const GroupThresholds& groups) {
   std::vector<const std::pair<const std::string, double>*> entries;
   entries.reserve(groups.size());
   for (const auto& entry : groups) entries.push_back(&entry);

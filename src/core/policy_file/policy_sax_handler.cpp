@@ -31,6 +31,9 @@ bool PolicySaxHandler::boolean(bool value) {
 }
 
 bool PolicySaxHandler::number_integer(std::int64_t value) {
+  // The parser reports a number without a minus sign as unsigned, so a
+  // signed zero was written "-0": negative zero, as "-0.0" is.
+  if (value == 0) return on_value({.kind = Kind::Float, .real = -0.0});
   return on_value({.kind = Kind::Integer, .integer = value});
 }
 
@@ -111,6 +114,12 @@ bool PolicySaxHandler::parse_error(std::size_t /*byte*/, const std::string& last
     description.replace(end_at, kEnd.size(), "NUL byte");
   }
   return fail(std::move(description), source_.position());
+}
+
+bool PolicySaxHandler::skips_value() const {
+  const bool beyond_last_element =
+      array_form_ && expect_ == Expect::FieldValue && elements_ >= kPolicyFieldCount;
+  return skip_depth_ > 0 || skip_next_ || beyond_last_element;
 }
 
 bool PolicySaxHandler::on_value(const JsonValue& value) {

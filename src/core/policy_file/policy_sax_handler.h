@@ -43,6 +43,9 @@ class PolicySaxHandler {
 
   // Returns the error that stopped the parse, if one did.
   [[nodiscard]] const std::optional<FerolinError>& error() const { return error_; }
+  // Returns true while the value being read, or the next one, is skipped:
+  // one under an unknown key or beyond the last field of the array form.
+  [[nodiscard]] bool skips_value() const;
   // Returns true once a whole document has been converted.
   [[nodiscard]] bool finished() const { return expect_ == Expect::Finished; }
   // Returns the converted record; only when finished().

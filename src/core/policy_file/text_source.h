@@ -1,13 +1,27 @@
-// TextSource: the bytes of an open file or of a memory buffer, consumed one at
-// a time through an input iterator, with the line and column of the last byte
+// TextSource: the bytes of a file or of a memory buffer, consumed one at a
+// time through an input iterator, with the line and column of the last byte
 // consumed, so that errors found while parsing can say where they are.
+//
+// Two things the JSON parser would accept are kept from it. It skips a
+// byte-order mark before the first value; a policy file is JSON text alone,
+// so the source hands it a space first, which it skips instead, and a mark
+// then fails like any other stray byte. And it converts every number, failing
+// on one out of range; a number in a value that the policy reader skips is
+// handed to it as a short stand-in such as "0", so that such a value may hold
+// a number of any size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <span>
-#include <vector>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/os/file_reader.h"
 
 namespace ferolin::policy_file {
 
@@ -22,30 +36,48 @@ class TextSource {
  public:
   // Reads the bytes of `bytes`, which must outlive the source.
   explicit TextSource(std::span<const char> bytes);
-  // Reads from the open descriptor `fd`, which the caller keeps and closes.
-  explicit TextSource(int fd);
+  // Reads the file of `reader` to its end; the file is closed with the source.
+  explicit TextSource(os::FileReader reader);
 
   TextSource(const TextSource&) = delete;
   TextSource& operator=(const TextSource&) = delete;
 
+  // From now on, a number that starts while `skipping()` answers true is
+  // handed out as a stand-in of at most three bytes that the parser reads
+  // the same way but never converts to a value out of range; the positions
+  // after it are those of the number's own bytes.
+  void stand_in_for_numbers_while(std::function<bool()> skipping) {
+    skipping_ = std::move(skipping);
+  }
+
   // Returns true when no byte is left, also after a failed read.
   [[nodiscard]] bool at_end() {
-    if (next_ != limit_) return false;
-    end_seen_ = !refill();
-    return end_seen_;
+    if (!stand_in_.empty()) return false;
+    if (next_ == limit_) {
+      end_seen_ = !refill();
+      if (end_seen_) return true;
+    }
+    if (!in_string_ && skipping_) stand_in_for_skipped_number();
+    return false;
   }
   // Returns the next byte without consuming it; only when !at_end().
-  [[nodiscard]] char peek() const { return *next_; }
+  [[nodiscard]] char peek() const { return stand_in_.empty() ? *next_ : stand_in_.front(); }
   // Consumes the next byte; only when !at_end().
   void advance() {
     previous_ = position_;
-    if (*next_++ == '\n') {
+    end_seen_ = false;
+    if (!stand_in_.empty()) {
+      consume_stand_in();
+      return;
+    }
+    const char byte = *next_++;
+    follow_strings(byte);
+    if (byte == '\n') {
       ++position_.line;
       position_.column = 0;
     } else {
       ++position_.column;
     }
-    end_seen_ = false;
   }
 
   // Returns the position of the last byte consumed.
@@ -54,8 +86,8 @@ class TextSource {
   [[nodiscard]] TextPosition previous_position() const { return previous_; }
   // Returns true when at_end() has answered true since the last advance().
   [[nodiscard]] bool end_seen() const { return end_seen_; }
-  // Returns the errno of a failed read, or 0.
-  [[nodiscard]] int read_error() const { return read_error_; }
+  // Returns the system's text of a failed read, if one failed.
+  [[nodiscard]] const std::optional<std::string>& read_error() const { return read_error_; }
 
   // An input iterator over the remaining bytes. Copies share the source, so
   // what a parser consumes through its copy is consumed for everyone.
@@ -91,19 +123,50 @@ class TextSource {
   [[nodiscard]] static Iterator end() { return Iterator(); }
 
  private:
-  // Reads the next block from the descriptor; returns false at the end of
-  // the file or on a failed read.
+  // Reads the next chunk of the file; returns false at the end of the file
+  // or on a failed read.
   bool refill();
 
-  int fd_ = -1;
-  std::vector<char> buffer_;
+  // Keeps track of whether the next byte stands inside a JSON string.
+  void follow_strings(char byte) {
+    if (!in_string_) {
+      in_string_ = byte == '"';
+    } else if (escaped_) {
+      escaped_ = false;
+    } else if (byte == '\\') {
+      escaped_ = true;
+    } else {
+      in_string_ = byte != '"';
+    }
+    last_ = byte;
+  }
+
+  // When the next byte starts a number that the parser reads while the
+  // reader skips values, consumes the number and puts its stand-in in its
+  // place.
+  void stand_in_for_skipped_number();
+  void consume_stand_in();
+
+  std::optional<os::FileReader> reader_;
+  // The unread bytes of the buffer or of the reader's current chunk.
   const char* next_ = nullptr;
   const char* limit_ = nullptr;
   bool finished_ = false;
   bool end_seen_ = false;
-  int read_error_ = 0;
+  std::optional<std::string> read_error_;
   TextPosition position_;
   TextPosition previous_;
+
+  // Bytes handed out before the next byte of the text; the positions once
+  // the last of them is consumed are those of the bytes they stand for.
+  std::string_view stand_in_ = " ";
+  TextPosition stand_in_position_;
+  TextPosition stand_in_previous_;
+
+  std::function<bool()> skipping_;
+  bool in_string_ = false;
+  bool escaped_ = false;
+  char last_ = ' ';
 };
 
 }  // namespace ferolin::policy_file

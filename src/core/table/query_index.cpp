@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "core/byte_order.h"
+#include "core/byte_sort.h"
 
 namespace ferolin::table {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/chunked_vector.h"
-#include "core/sip_hash.h"
+#include "core/keyed_hash.h"
 #include "core/text_arena.h"
 
 namespace ferolin::table {

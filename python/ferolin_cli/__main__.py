@@ -1,5 +1,0 @@
-import sys
-
-from ferolin_cli.main import main
-
-sys.exit(main())

@@ -1,0 +1,31 @@
+"""The command line `ferolin` and a Python API beside it, on ferolin's core.
+
+The functions mirror the subcommands and read each table once, for as many
+scoring methods as asked; they take CSV and TSV tables, gzip-compressed or
+not, other header names and the label spellings pandas and R write:
+
+- scores(table, methods): the per-query table, a dict of columns for
+  pandas.DataFrame(...) or polars.DataFrame(...);
+- compare(table): every scoring method ranked by its risk-coverage curve;
+- calibrate(table, score, error_rate): a policy with a report on what it
+  rests on;
+- curve(table, methods): risk-coverage curves with AURC and E-AURC;
+- apply(table, policy): one decision per query, in columns;
+- plot_risk_coverage(curve): the picture of a curve (needs matplotlib).
+
+Data problems raise DataError (a RuntimeError) or one of its kinds, with a
+message that names the file and the cause.
+"""
+from ferolin_tools.analysis import (Calibration, CalibrationReport, CurveResult,
+                                    MethodComparison)
+from ferolin_tools.api import apply, calibrate, compare, curve, scores
+from ferolin_tools.errors import DataError, NoLabelledQueries, NothingScored, TableError
+from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS
+from ferolin_tools.plot import plot_risk_coverage
+
+__all__ = [
+    "scores", "compare", "calibrate", "curve", "apply", "plot_risk_coverage",
+    "Calibration", "CalibrationReport", "CurveResult", "MethodComparison",
+    "DataError", "TableError", "NoLabelledQueries", "NothingScored",
+    "SCORE_METHODS", "CALIBRATION_METHODS",
+]

@@ -1,0 +1,299 @@
+"""What the subcommands and the Python API compute from one read of a table:
+per-query columns, curves, the comparison of methods, calibration with its
+report, and decisions. Each works on a QueryPass (see tables.py)."""
+from __future__ import annotations
+
+import math
+from array import array
+from dataclasses import dataclass, field
+from typing import Any, Mapping, Optional
+
+from ferolin_tools import _native, diagnostics
+from ferolin_tools.errors import NoLabelledQueries, NothingScored
+from ferolin_tools.methods import display_name
+from ferolin_tools.tables import QueryPass
+
+#: The confidence level of the upper bound every calibration reports.
+REPORT_LEVEL = 0.95
+
+
+def _numpy(wanted: Optional[bool]) -> Any:
+    """numpy when wanted (None: when installed), else None."""
+    if wanted is False:
+        return None
+    try:
+        import numpy
+    except ImportError:
+        if wanted:
+            raise
+        return None
+    return numpy
+
+
+def unpack(packed: bytearray, typecode: str, numpy: Any) -> Any:
+    """A packed column as a numpy array sharing its memory, or as a list."""
+    if numpy is not None:
+        dtype = {"d": numpy.float64, "Q": numpy.uint64, "B": numpy.bool_}[typecode]
+        return numpy.frombuffer(packed, dtype=dtype)
+    if typecode == "B":
+        return [byte == 1 for byte in packed]
+    values = array(typecode)
+    values.frombytes(bytes(packed))
+    return values.tolist()
+
+
+# ---- verdicts ---------------------------------------------------------------
+
+def require_labels(table: QueryPass) -> None:
+    """Raises NoLabelledQueries when no query's top candidate is labelled."""
+    if table.counts["labelled"] == 0:
+        raise NoLabelledQueries(diagnostics.no_labels(table))
+
+
+def require_scored(table: QueryPass, index: int) -> None:
+    """Raises NothingScored when method column `index` scores no labelled query."""
+    if table.summary(index)["scored"] == 0:
+        raise NothingScored(diagnostics.nothing_scored(table, table.scores[index]))
+
+
+def require_decidable(table: QueryPass) -> None:
+    """Raises NothingScored when method column 0 scores none of the queries
+    (labelled or not): every decision would be a rejection by default."""
+    if table.counts["queries"] > 0 and table.summary(0)["scored_all"] == 0:
+        raise NothingScored(diagnostics.nothing_decided(table))
+
+
+def unscored_note(table: QueryPass, index: int) -> Optional[str]:
+    """A note when the method scores only some labelled queries."""
+    scored, labelled = table.summary(index)["scored"], table.counts["labelled"]
+    if 0 < scored < labelled:
+        return (f"{table.scores[index]} scores {scored} of {labelled} labelled queries; the other "
+                f"{labelled - scored} have no confidence and count as rejected")
+    return None
+
+
+# ---- per-query columns -------------------------------------------------------
+
+def score_columns(table: QueryPass, numpy: Optional[bool] = None) -> dict[str, Any]:
+    """One entry per query: query_id, candidate_id (the top candidate's),
+    score, is_correct (True/False/None), candidates, then one confidence
+    column per method (NaN where the method gives none)."""
+    np = _numpy(numpy)
+    packed = table.columns()
+    columns = {
+        "query_id": packed["query_id"],
+        "candidate_id": packed["candidate_id"],
+        "score": unpack(packed["score"], "d", np),
+        "is_correct": packed["is_correct"],
+        "candidates": unpack(packed["candidates"], "Q", np),
+    }
+    for score, confidences in zip(table.scores, packed["confidences"]):
+        columns[score] = unpack(confidences, "d", np)
+    return columns
+
+
+# ---- curves and the comparison of methods ----------------------------------
+
+@dataclass(frozen=True)
+class CurveResult:
+    """One method's risk-coverage curve with its summary numbers."""
+
+    score: str
+    curve: list[dict[str, Any]]
+    aurc: float
+    eaurc: float
+    labelled: int
+    scored: int
+
+
+def curve_result(table: QueryPass, index: int) -> CurveResult:
+    summary = table.summary(index)
+    return CurveResult(table.scores[index], table.curve(index), summary["aurc"],
+                       summary["eaurc"], table.counts["labelled"], summary["scored"])
+
+
+@dataclass(frozen=True)
+class MethodComparison:
+    """How well one scoring method ranks the labelled queries of a table.
+
+    `aurc` and `eaurc` summarise its curve (lower is better); `threshold`,
+    `accepted`, `coverage` and `risk` describe the threshold calibrated for
+    the target (None and 0 when none meets it).
+    """
+
+    score: str
+    queries: int
+    labelled: int
+    scored: int
+    aurc: float
+    eaurc: float
+    threshold: Optional[float]
+    accepted: int
+    coverage: float
+    risk: Optional[float]
+
+    @property
+    def complete(self) -> bool:
+        """True when the method scores every labelled query."""
+        return self.scored == self.labelled
+
+
+def _rank_key(entry: MethodComparison) -> tuple[int, float]:
+    # Methods that score every labelled query first: the area of a curve that
+    # stops short of full coverage is smaller without being better.
+    group = 0 if entry.complete else (1 if entry.scored > 0 else 2)
+    return (group, math.inf if math.isnan(entry.aurc) else entry.aurc)
+
+
+def comparison(table: QueryPass, error_rate: float, method: str,
+               confidence_level: Optional[float]) -> list[MethodComparison]:
+    """Every method column of the pass, best first (see _rank_key)."""
+    entries = []
+    for index, score in enumerate(table.scores):
+        summary = table.summary(index)
+        chosen = table.calibrate(index, error_rate, method, confidence_level)["row"]
+        entries.append(MethodComparison(
+            score, table.counts["queries"], table.counts["labelled"], summary["scored"],
+            summary["aurc"], summary["eaurc"], chosen["threshold"] if chosen else None,
+            chosen["accepted"] if chosen else 0, chosen["coverage"] if chosen else 0.0,
+            chosen["risk"] if chosen else None))
+    return sorted(entries, key=_rank_key)
+
+
+# ---- calibration -------------------------------------------------------------
+
+def rule_text(method: str, confidence_level: Optional[float]) -> str:
+    """'empirical', or 'binomial at confidence level 0.95'."""
+    if method == "binomial" and confidence_level is not None:
+        return f"binomial at confidence level {confidence_level:g}"
+    return method
+
+
+def _number(value: float) -> str:
+    return f"{value:.4g}"
+
+
+@dataclass(frozen=True)
+class CalibrationReport:
+    """What a calibration rests on: how many labelled queries the method
+    scores, how many the threshold accepts, how many of those are wrong,
+    and how high the error rate could be (the 95% Wilson upper bound)."""
+
+    table: str
+    score: str
+    method: str
+    error_rate: float
+    confidence_level: Optional[float]
+    queries: int
+    labelled: int
+    scored: int
+    threshold: Optional[float]  # None: no threshold meets the target
+    accepted: int
+    errors: int
+    coverage: float
+    observed_risk: Optional[float]
+    risk_upper_bound: Optional[float]
+    min_accepted: int
+    best_risk: Optional[dict[str, Any]] = field(default=None, repr=False)
+
+    @property
+    def meets_target(self) -> bool:
+        return self.threshold is not None
+
+    def lines(self) -> list[str]:
+        """The report as printed by `ferolin calibrate`."""
+        lines = [f"{self.table}: {self.queries} queries, {self.labelled} labelled, "
+                 f"{self.scored} of them scored by {self.score}",
+                 f"target error rate {self.error_rate:g} "
+                 f"({rule_text(self.method, self.confidence_level)})"]
+        if self.threshold is not None:
+            lines.append(
+                f"threshold {self.threshold!r}: accepts {self.accepted} of {self.labelled} "
+                f"labelled queries (coverage {self.coverage:.1%}), {self.errors} wrong: "
+                f"observed risk {_number(self.observed_risk or 0.0)}, "
+                f"95% upper bound {_number(self.risk_upper_bound or 0.0)}")
+        return lines
+
+    def warnings(self) -> list[str]:
+        """What a careful reader must not miss about this calibration."""
+        if self.threshold is None:
+            text = (f"no threshold meets the target error rate {self.error_rate:g} with "
+                    f"{self.method}: the policy rejects every query")
+            if self.best_risk is not None:
+                row = self.best_risk
+                text += (f". The lowest observed risk with at least {self.min_accepted} accepted "
+                         f"queries is {_number(row['risk'])} ({row['accepted']} accepted, "
+                         f"threshold {row['threshold']!r})")
+            return [text]
+        warnings = []
+        if self.accepted < self.min_accepted:
+            warnings.append(
+                f"the threshold rests on only {self.accepted} accepted labelled "
+                f"{'query' if self.accepted == 1 else 'queries'} (fewer than {self.min_accepted}):"
+                f" the observed risk {_number(self.observed_risk or 0.0)} says little, the error "
+                f"rate could be as high as {_number(self.risk_upper_bound or 0.0)} (95% upper "
+                f"bound). Label more queries, or calibrate with the binomial method.")
+        elif (self.method != "binomial" and self.risk_upper_bound is not None
+              and self.risk_upper_bound > self.error_rate):
+            warnings.append(
+                f"the observed risk meets the target, but its 95% upper bound "
+                f"{_number(self.risk_upper_bound)} does not; the binomial method at confidence "
+                f"level 0.95 chooses a threshold whose bound does.")
+        return warnings
+
+
+@dataclass(frozen=True)
+class Calibration:
+    """A calibrated policy (a dict for ferolin.save_policy and
+    ferolin.apply_policy), the report on what it rests on, and the curve."""
+
+    policy: dict[str, Any]
+    report: CalibrationReport
+    curve: list[dict[str, Any]]
+
+
+def _best_risk(curve: list[dict[str, Any]], min_accepted: int) -> Optional[dict[str, Any]]:
+    rows = [row for row in curve if row["accepted"] >= min_accepted and row["risk"] is not None]
+    return min(rows, key=lambda row: row["risk"], default=None)
+
+
+def calibration(table: QueryPass, index: int, error_rate: float, method: str,
+                confidence_level: Optional[float], min_accepted: int) -> Calibration:
+    """Calibrates method column `index` after the verdicts: raises
+    NoLabelledQueries or NothingScored instead of a policy that rejects all."""
+    require_labels(table)
+    require_scored(table, index)
+    result = table.calibrate(index, error_rate, method, confidence_level)
+    curve = table.curve(index)
+    row = result["row"]
+    accepted = row["accepted"] if row else 0
+    errors = row["errors"] if row else 0
+    report = CalibrationReport(
+        table.path, table.scores[index], method, error_rate, confidence_level,
+        table.counts["queries"], table.counts["labelled"], table.summary(index)["scored"],
+        result["threshold"], accepted, errors, row["coverage"] if row else 0.0,
+        row["risk"] if row else None,
+        _native.wilson_upper_bound(accepted, errors, REPORT_LEVEL), min_accepted,
+        None if row else _best_risk(curve, min_accepted))
+    return Calibration(result["policy"], report, curve)
+
+
+# ---- decisions ---------------------------------------------------------------
+
+def decision_columns(table: QueryPass, policy: Mapping[str, Any],
+                     numpy: Optional[bool] = None) -> dict[str, Any]:
+    """One decision per query, as ferolin.apply_policy makes them, in columns:
+    query_id, candidate_id, confidence (NaN where none), accepted, threshold,
+    method. The pass must have ids and the policy's method as column 0."""
+    np = _numpy(numpy)
+    packed = table.columns()
+    threshold = policy["threshold"]
+    count = len(packed["query_id"])
+    return {
+        "query_id": packed["query_id"],
+        "candidate_id": packed["candidate_id"],
+        "confidence": unpack(packed["confidences"][0], "d", np),
+        "accepted": unpack(table.decisions(0, threshold), "B", np),
+        "threshold": np.full(count, threshold) if np is not None else [threshold] * count,
+        "method": [display_name(table.scores[0])] * count,
+    }

@@ -1,0 +1,144 @@
+"""The Python API: what the subcommands of `ferolin` do, as functions.
+
+Every function reads its table once, whatever the number of methods, and
+accepts the layouts the command line accepts: `delimiter` (a comma by
+default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
+`columns` (known column -> the table's header name, e.g.
+{"is_correct": "Is_Correct"}), gzip-compressed files, and labels spelled
+true/false in any case or 1/0. `progress`, when given, is called as
+progress(bytes_read, rows_read) every few MiB.
+"""
+from __future__ import annotations
+
+import math
+from typing import Any, Mapping, Optional, Sequence
+
+import ferolin
+from ferolin_tools import analysis
+from ferolin_tools.analysis import Calibration, CurveResult, MethodComparison
+from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
+from ferolin_tools.paths import PathArg
+from ferolin_tools.tables import ProgressCallback, read_table
+
+
+def check_rate(value: float, name: str) -> float:
+    """Returns `value` when it is a finite number strictly between 0 and 1;
+    ValueError otherwise (5 for 5% is the classic slip)."""
+    value = float(value)
+    if not (math.isfinite(value) and 0.0 < value < 1.0):
+        hint = f"; for {value:g}% write {value / 100:g}" if 1.0 <= value < 100.0 else ""
+        raise ValueError(f"{name} must be a number between 0 and 1 (exclusive), "
+                         f"not {value:g}{hint}")
+    return value
+
+
+def check_calibration_method(method: str, confidence_level: Optional[float]) -> None:
+    """ValueError for an unknown method, a missing or unsupported level."""
+    from ferolin_tools import _native
+
+    if method not in CALIBRATION_METHODS:
+        raise ValueError(f"Unknown calibration method '{method}'. Valid: "
+                         + ", ".join(CALIBRATION_METHODS))
+    if confidence_level is not None:
+        check_rate(confidence_level, "the confidence level")
+    if method == "binomial":
+        if confidence_level is None:
+            raise ValueError("the binomial method needs a confidence level")
+        if not _native.supported_confidence_level(confidence_level):
+            raise ValueError(f"Unsupported confidence level: {confidence_level:g}. "
+                             "Supported: 0.90, 0.95, 0.975, 0.99")
+
+
+def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+           columns: Optional[Mapping[str, str]] = None,
+           progress: Optional[ProgressCallback] = None,
+           numpy: Optional[bool] = None) -> dict[str, Any]:
+    """Returns the per-query table: one entry per query, in columns that
+    pandas.DataFrame(...) and polars.DataFrame(...) take as they are.
+
+    Columns: query_id, candidate_id (the top candidate), score (its score),
+    is_correct (True, False or None), candidates (how many), then one column
+    of confidences per method, named by its hyphen spelling (NaN where the
+    method gives none). Numbers come as numpy arrays when numpy is installed
+    (numpy=False: lists), ids and labels as lists. Queries are in byte
+    order of their ids; the confidences equal ferolin.apply_policy's.
+    """
+    read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
+                      progress=progress)
+    return analysis.score_columns(read, numpy)
+
+
+def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+          columns: Optional[Mapping[str, str]] = None,
+          progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
+    """Returns each method's risk-coverage curve (as ferolin.compute_curve
+    gives it) with AURC, E-AURC and how many labelled queries it scores.
+
+    Raises NoLabelledQueries or NothingScored (naming the cause) rather than
+    returning empty curves.
+    """
+    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    analysis.require_labels(read)
+    results = {}
+    for index, score in enumerate(read.scores):
+        analysis.require_scored(read, index)
+        results[score] = analysis.curve_result(read, index)
+    return results
+
+
+def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirical",
+            confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
+            delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+            progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
+    """Compares scoring methods on one labelled table, best first.
+
+    Methods that score every labelled query come first, by AURC; then those
+    that score only some (their AURC covers those alone); then those that
+    score none. Each entry also gives the threshold the calibration method
+    chooses for `error_rate`, with its coverage and observed risk.
+    """
+    check_rate(error_rate, "the error rate")
+    check_calibration_method(method, confidence_level)
+    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    analysis.require_labels(read)
+    return analysis.comparison(read, error_rate, method, confidence_level)
+
+
+def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "empirical",
+              confidence_level: Optional[float] = None, min_accepted: int = 30,
+              delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+              progress: Optional[ProgressCallback] = None) -> Calibration:
+    """Calibrates a policy, as ferolin.calibrate does, and reports on it.
+
+    Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
+    same table), `report` (labelled, scored and accepted queries, observed
+    risk and its 95% upper bound, and `warnings()`, e.g. a threshold backed
+    by fewer than `min_accepted` accepted queries) and `curve`. Raises
+    ValueError for a rate outside (0, 1), NoLabelledQueries and
+    NothingScored instead of a policy that silently rejects everything.
+    """
+    check_rate(error_rate, "the error rate")
+    check_calibration_method(method, confidence_level)
+    read = read_table(table, [score], delimiter=delimiter, columns=columns, progress=progress)
+    return analysis.calibration(read, 0, error_rate, method, confidence_level, min_accepted)
+
+
+def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
+          delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+          progress: Optional[ProgressCallback] = None,
+          numpy: Optional[bool] = None) -> dict[str, Any]:
+    """Decides every query of a table by a policy (a dict, or the path of a
+    policy file), as ferolin.apply_policy does, in columns: query_id,
+    candidate_id, confidence (NaN where none), accepted, threshold, method.
+
+    Raises NothingScored when the policy's method scores no query at all
+    (every query would be rejected for want of a confidence).
+    """
+    if not isinstance(policy, Mapping):
+        from ferolin_tools.paths import as_text
+
+        policy = ferolin.load_policy(as_text(policy))
+    read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
+                      delimiter=delimiter, columns=columns, progress=progress)
+    analysis.require_decidable(read)
+    return analysis.decision_columns(read, dict(policy), numpy)

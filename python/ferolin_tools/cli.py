@@ -1,0 +1,475 @@
+"""The `ferolin` command: compare, calibrate, apply, curve and scores.
+
+Results go to standard output (or -o), diagnostics to standard error. Exit
+status: 0 on success, 2 on a usage error (bad arguments, an output path
+that cannot be written), 1 on a data error (a table or policy that cannot
+be read or used as asked), with a message that names the file and the cause.
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import signal
+import sys
+import tempfile
+from importlib import metadata
+from types import ModuleType
+from typing import Any, Callable, Optional, Sequence
+
+import ferolin
+from ferolin_tools import analysis, diagnostics, output
+from ferolin_tools.api import check_calibration_method, check_rate
+from ferolin_tools.errors import DataError
+from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
+from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
+from ferolin_tools.progress import ProgressDisplay
+from ferolin_tools.tables import QueryPass, read_table
+
+STDIN_NAME = "-"
+
+
+# ---- argument types: each refuses a bad value with exit status 2 ------------
+
+def rate_argument(name: str) -> Callable[[str], float]:
+    def parse(text: str) -> float:
+        try:
+            return check_rate(float(text), name)
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
+    return parse
+
+
+def score_argument(text: str) -> str:
+    try:
+        return score_name(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not a scoring method; valid: {', '.join(SCORE_METHODS)}") from None
+
+
+def column_argument(text: str) -> tuple[str, str]:
+    known, separator, header = text.partition("=")
+    if not separator or not header:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not KNOWN=HEADER, e.g. is_correct=Is_Correct")
+    if known not in COLUMNS:
+        raise argparse.ArgumentTypeError(
+            f"'{known}' is not a known column; known: {', '.join(COLUMNS)}")
+    return known, header
+
+
+def delimiter_argument(text: str) -> str:
+    if text in ("tab", "\\t", "\t"):
+        return "\t"
+    if len(text) != 1 or text in "\"\r\n":
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not a delimiter: give one character, or 'tab'")
+    return text
+
+
+def count_argument(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a count (0, 1, 2, ...)")
+    return value
+
+
+class StoreOnce(argparse.Action):
+    """Stores an option's value and refuses a second one."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: Any, option_string: Optional[str] = None) -> None:
+        if getattr(namespace, self.dest, None) is not None:
+            parser.error(f"{option_string} may be given only once here")
+        setattr(namespace, self.dest, values)
+
+
+# ---- the parser ----------------------------------------------------------------
+
+SCORE_HELP = "scoring method: " + ", ".join(SCORE_METHODS)
+
+
+def subcommand(subparsers: "argparse._SubParsersAction[argparse.ArgumentParser]", name: str,
+               summary: str, description: str, example: str) -> argparse.ArgumentParser:
+    return subparsers.add_parser(name, help=summary, description=description,
+                                 epilog=f"example: {example}",
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+
+
+def add_table_options(parser: argparse.ArgumentParser, labels: str) -> None:
+    parser.add_argument("table", help=f"candidates table: CSV, TSV, or either gzip-compressed; "
+                                      f"'-' for standard input ({labels})")
+    group = parser.add_argument_group("table layout")
+    group.add_argument("--delimiter", type=delimiter_argument, metavar="D",
+                       help="field delimiter: ',' (the default), 'tab' (the default for .tsv "
+                            "and .tab names), or another character")
+    group.add_argument("--column", type=column_argument, action="append", default=[],
+                       metavar="KNOWN=HEADER",
+                       help="read a known column under another header name, e.g. "
+                            "is_correct=Is_Correct; repeatable")
+    group = parser.add_argument_group("diagnostics")
+    shown = group.add_mutually_exclusive_group()
+    shown.add_argument("--progress", action="store_true",
+                       help="show the progress of the read even when standard error is not "
+                            "a terminal")
+    shown.add_argument("-q", "--quiet", action="store_true",
+                       help="print no reports, notes or warnings; only errors")
+
+
+def add_calibration_options(parser: argparse.ArgumentParser, required: bool) -> None:
+    parser.add_argument("--error-rate", required=required, default=None if required else 0.05,
+                        type=rate_argument("the rate"), metavar="X",
+                        help="target error rate among accepted queries, between 0 and 1: "
+                             "0.05 for 5%%" + ("" if required else " (the default)"))
+    parser.add_argument("--method", choices=CALIBRATION_METHODS, default="empirical",
+                        help="calibration method (default: empirical)")
+    parser.add_argument("--confidence-level", type=rate_argument("the level"),
+                        metavar="L", help="confidence level of the binomial method: 0.90, "
+                                          "0.95, 0.975 or 0.99")
+
+
+def add_min_accepted_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--min-accepted", type=count_argument, default=30, metavar="N",
+                        help="warn when a threshold accepts fewer labelled queries than N "
+                             "(default: 30)")
+
+
+def add_compare_parser(subparsers: Any) -> None:
+    parser = subcommand(
+        subparsers, "compare", "rank every scoring method on a labelled table",
+        "Score a labelled table by every method in one read and rank the methods: labelled "
+        "and scored queries, AURC and E-AURC (lower is better), and the threshold, coverage "
+        "and observed risk at the target error rate. Methods that score only some labelled "
+        "queries are ranked after those that score all.",
+        "ferolin compare labelled.csv --error-rate 0.05 | column -t")
+    add_table_options(parser, "with an is_correct column")
+    add_calibration_options(parser, required=False)
+    add_min_accepted_option(parser)
+    parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
+    parser.set_defaults(run=run_compare, parser=parser, outputs=[])
+
+
+def add_calibrate_parser(subparsers: Any) -> None:
+    parser = subcommand(
+        subparsers, "calibrate", "calibrate a policy for a target error rate",
+        "Choose the confidence threshold that keeps the error rate of accepted queries within "
+        "the target, and write it as a JSON policy. A report on standard error says what the "
+        "threshold rests on: labelled, scored and accepted queries, the observed risk and its "
+        "95%% upper bound.",
+        "ferolin calibrate labelled.csv --score margin --error-rate 0.05 --method binomial "
+        "--confidence-level 0.95 -o policy.json")
+    add_table_options(parser, "with an is_correct column")
+    parser.add_argument("--score", required=True, type=score_argument, metavar="NAME",
+                        action=StoreOnce, help=SCORE_HELP)
+    add_calibration_options(parser, required=True)
+    add_min_accepted_option(parser)
+    parser.add_argument("-o", "--output", metavar="POLICY.json",
+                        help="policy file to write (default: standard output)")
+    parser.add_argument("--plot", metavar="PNG", help="also draw the curve and the threshold")
+    parser.set_defaults(run=run_calibrate, parser=parser, outputs=[("output", "policy"), ("plot", "plot")])
+
+
+def add_apply_parser(subparsers: Any) -> None:
+    parser = subcommand(
+        subparsers, "apply", "accept or reject each query of a new table",
+        "Apply a policy to a candidates table: one TSV row per query with its top candidate, "
+        "confidence and decision; a summary on standard error.",
+        "ferolin apply new.csv policy.json | awk -F'\\t' '$4 == \"true\"'")
+    add_table_options(parser, "labels are not needed")
+    parser.add_argument("policy", help="policy file written by `ferolin calibrate`")
+    parser.add_argument("-o", "--output", metavar="DECISIONS.tsv",
+                        help="decisions file to write (default: standard output)")
+    parser.set_defaults(run=run_apply, parser=parser, outputs=[("output", "decisions")])
+
+
+def add_curve_parser(subparsers: Any) -> None:
+    parser = subcommand(
+        subparsers, "curve", "risk-coverage curve of a labelled table",
+        "Print the risk-coverage curve of a labelled candidates table as TSV (or JSON); AURC "
+        "and E-AURC go to standard error (or into the JSON). The table is read once for all "
+        "methods.",
+        "ferolin curve labelled.csv --score margin --score max-prob > curve.tsv")
+    add_table_options(parser, "with an is_correct column")
+    parser.add_argument("--score", action="append", required=True, type=score_argument,
+                        metavar="NAME", help=SCORE_HELP + "; repeat for several curves")
+    parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
+    parser.add_argument("--plot", metavar="PNG", help="also draw the curves into a PNG file")
+    parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
+
+
+def add_scores_parser(subparsers: Any) -> None:
+    parser = subcommand(
+        subparsers, "scores", "one row per query with each method's confidence",
+        "Write the per-query table as TSV: query_id, candidate_id and score of the top "
+        "candidate, is_correct, the number of candidates, then one confidence column per "
+        "method (empty where a method gives none). pandas, polars and R read it as it is.",
+        "ferolin scores result.tsv --score score-gap --score topk-gap -o per_query.tsv")
+    add_table_options(parser, "labels are optional")
+    parser.add_argument("--score", action="append", required=True, type=score_argument,
+                        metavar="NAME", help=SCORE_HELP + "; repeat for several columns")
+    parser.add_argument("-o", "--output", metavar="FILE.tsv",
+                        help="file to write (default: standard output)")
+    parser.set_defaults(run=run_scores, parser=parser, outputs=[("output", "table")])
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="ferolin",
+        description="How far to trust the top-ranked candidate annotation of each query.",
+        epilog="example: ferolin compare labelled.csv && ferolin calibrate labelled.csv "
+               "--score margin --error-rate 0.05 -o policy.json && ferolin apply new.csv "
+               "policy.json > decisions.tsv",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=metadata.version("ferolin"))
+    subparsers = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    for add in (add_compare_parser, add_calibrate_parser, add_apply_parser, add_curve_parser,
+                add_scores_parser):
+        add(subparsers)
+    return parser
+
+
+# ---- running a subcommand -----------------------------------------------------
+
+class Reporter:
+    """Diagnostics on standard error; --quiet leaves only errors."""
+
+    def __init__(self, args: argparse.Namespace):
+        self.quiet = args.quiet
+        self.forced = args.progress
+
+    def info(self, text: str) -> None:
+        if not self.quiet:
+            print(text, file=sys.stderr)
+
+    def warn(self, text: str) -> None:
+        self.info("warning: " + text)
+
+    def note(self, text: str) -> None:
+        self.info("note: " + text)
+
+    def progress(self, path: str) -> Optional[ProgressDisplay]:
+        if self.quiet or not (self.forced or sys.stderr.isatty()):
+            return None
+        try:
+            size = os.stat(path).st_size if os.path.isfile(path) else None
+        except OSError:
+            size = None
+        return ProgressDisplay(path, size)
+
+
+def table_path(args: argparse.Namespace) -> str:
+    return "/dev/stdin" if args.table == STDIN_NAME else args.table
+
+
+def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
+         keep_ids: bool = False) -> QueryPass:
+    """Reads the table once for `scores`, with progress where wanted."""
+    path = table_path(args)
+    display = reporter.progress(path)
+    try:
+        return read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
+                          columns=dict(args.column), progress=display, hint_style="cli")
+    finally:
+        if display is not None:
+            display.close()
+
+
+def load_plot() -> ModuleType:
+    from ferolin_tools import plot
+
+    try:
+        plot.pyplot()
+    except plot.PlotUnavailable as error:
+        raise DataError(str(error)) from error
+    return plot
+
+
+def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
+    table = read(args, reporter, SCORE_METHODS)
+    analysis.require_labels(table)
+    entries = analysis.comparison(table, args.error_rate, args.method, args.confidence_level)
+    if args.format == "json":
+        output.write_json(sys.stdout, [vars(entry) for entry in entries])
+    else:
+        output.write_table(sys.stdout, output.COMPARE_COLUMNS,
+                           ([getattr(entry, column) for column in output.COMPARE_COLUMNS]
+                            for entry in entries))
+    counts = table.counts
+    reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
+                  f"thresholds for a target error rate of {args.error_rate:g} "
+                  f"({analysis.rule_text(args.method, args.confidence_level)})")
+    for entry in entries:
+        if entry.scored == 0:
+            reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
+    partial = [f"{e.score} ({e.scored})" for e in entries if 0 < e.scored < e.labelled]
+    if partial:
+        reporter.note(f"some methods score only some of the {counts['labelled']} labelled "
+                      f"queries: {', '.join(partial)}. Their AURC covers only those, so they "
+                      f"rank after the methods that score all.")
+    thin = [f"{e.score} ({e.accepted})" for e in entries if 0 < e.accepted < args.min_accepted]
+    if thin:
+        reporter.note(f"thresholds that rest on fewer than {args.min_accepted} accepted labelled "
+                      f"queries: {', '.join(thin)}")
+
+
+def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
+    plot = load_plot() if args.plot else None
+    table = read(args, reporter, [args.score])
+    result = analysis.calibration(table, 0, args.error_rate, args.method,
+                                  args.confidence_level, args.min_accepted)
+    for line in result.report.lines():
+        reporter.info(line)
+    note = analysis.unscored_note(table, 0)
+    if note:
+        reporter.note(note)
+    for warning in result.report.warnings():
+        reporter.warn(warning)
+    if plot:
+        ax = plot.plot_risk_coverage(result.curve, label=args.score, target=args.error_rate,
+                                     threshold=result.policy["threshold"])
+        save_plot(plot, ax, args.plot)
+    write_policy(result.policy, args.output)
+
+
+def save_plot(plot: ModuleType, ax: Any, path: str) -> None:
+    try:
+        plot.save_figure(ax, path)
+    except (OSError, ValueError) as error:
+        raise DataError(f"cannot write plot {path}: {error}") from error
+
+
+def write_policy(policy: Any, path: Optional[str]) -> None:
+    """Writes the policy file; to standard output when `path` is None."""
+    if path is not None and not is_special(path):
+        try:
+            ferolin.save_policy(path, policy)
+        except RuntimeError as error:
+            raise DataError(f"cannot write policy {path}: {error}") from error
+        return
+    # save_policy replaces its target by renaming a new file over it, so it is
+    # never given standard output or a FIFO: its text is copied there instead.
+    with tempfile.TemporaryDirectory(prefix="ferolin-") as folder:
+        saved = os.path.join(folder, "policy.json")
+        ferolin.save_policy(saved, policy)
+        with open(saved, "rb") as source:
+            text = source.read() + b"\n"
+    if path is None:
+        sys.stdout.buffer.write(text)
+    else:
+        with open(path, "wb") as target:
+            target.write(text)
+
+
+def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
+    try:
+        check_readable(as_text(args.policy), "policy")
+        policy = ferolin.load_policy(args.policy)
+    except PathProblem as problem:
+        raise DataError(str(problem)) from None
+    except RuntimeError as error:
+        raise DataError(f"{args.policy}: {error}") from error
+    table = read(args, reporter, [score_name(policy["scoring_method"])], keep_ids=True)
+    analysis.require_decidable(table)
+    decisions = analysis.decision_columns(table, policy, numpy=False)
+    with output.output_stream(args.output) as stream:
+        output.write_columns(stream, decisions)
+    total = len(decisions["query_id"])
+    accepted = sum(decisions["accepted"])
+    share = accepted / total if total else 0.0
+    reporter.info(f"{table.path}: queries {total}, accepted {accepted} ({share:.1%}) by "
+                  f"{table.scores[0]} >= {policy['threshold']!r}")
+    unscored = total - table.summary(0)["scored_all"]
+    if unscored:
+        reporter.note(f"{table.scores[0]} gives {unscored} of the {total} queries no confidence; "
+                      f"they are rejected")
+
+
+def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
+    plot = load_plot() if args.plot else None
+    table = read(args, reporter, args.score)
+    analysis.require_labels(table)
+    results = []
+    for index in range(len(table.scores)):
+        analysis.require_scored(table, index)
+        results.append(analysis.curve_result(table, index))
+    if args.format == "json":
+        output.write_json(sys.stdout, [
+            {"score": r.score, "aurc": r.aurc, "eaurc": r.eaurc, "labelled": r.labelled,
+             "scored": r.scored, "curve": r.curve} for r in results])
+    else:
+        output.write_curve_tsv(sys.stdout, [(r.score, r.curve) for r in results])
+    for index, result in enumerate(results):
+        reporter.info(f"{result.score}: AURC {output.number_text(result.aurc)}  "
+                      f"E-AURC {output.number_text(result.eaurc)}")
+        note = analysis.unscored_note(table, index)
+        if note:
+            reporter.note(note)
+    if plot:
+        ax = None
+        for result in results:
+            ax = plot.plot_risk_coverage(result.curve, ax,
+                                         label=f"{result.score} (AURC {result.aurc:.4f})")
+        save_plot(plot, ax, args.plot)
+
+
+def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
+    table = read(args, reporter, args.score, keep_ids=True)
+    columns = analysis.score_columns(table, numpy=False)
+    with output.output_stream(args.output) as stream:
+        output.write_columns(stream, columns, cell=output.present_text)
+    counts = table.counts
+    reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled")
+    for index, score in enumerate(table.scores):
+        if counts["queries"] and table.summary(index)["scored_all"] == 0:
+            reporter.warn(diagnostics.why_unscored(table, score, labelled=False))
+
+
+def check_arguments(args: argparse.Namespace) -> None:
+    """The checks argparse cannot make alone; each ends with exit status 2."""
+    parser = args.parser
+    method = getattr(args, "method", None)
+    if method == "binomial" and args.confidence_level is None:
+        parser.error("--method binomial needs --confidence-level")
+    if method is not None:
+        try:
+            check_calibration_method(method, args.confidence_level)
+        except ValueError as error:
+            parser.error(str(error))
+    for dest, what in args.outputs:
+        path = getattr(args, dest)
+        if path is None:
+            continue
+        try:
+            check_writable(path, what)
+        except PathProblem as problem:
+            parser.error(str(problem))
+    if getattr(args, "plot", None):
+        from ferolin_tools import plot
+
+        unwritable = plot.format_problem(args.plot)
+        if unwritable:
+            parser.error(unwritable)
+
+
+def main(argv: Optional[list[str]] = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    check_arguments(args)
+    try:
+        args.run(args, Reporter(args))
+        sys.stdout.flush()
+    except DataError as error:
+        print(error, file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
+        return 128 + signal.SIGINT
+    except BrokenPipeError:
+        # The reader went away (`| head`): end quietly, without a traceback.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 0
+    return 0

@@ -1,0 +1,151 @@
+"""Messages that say what is wrong with a table and how to fix it: which
+columns the header has, which of them looks like the one missing, whether
+the table looks separated by another delimiter, why a method scores nothing."""
+from __future__ import annotations
+
+import difflib
+import re
+from typing import TYPE_CHECKING, Optional, Sequence
+
+if TYPE_CHECKING:
+    from ferolin_tools.tables import QueryPass, TableLayout
+
+_MISSING_COLUMN = re.compile(r"^Missing required column: (.*)$", re.DOTALL)
+_OTHER_DELIMITERS = {"\t": "tab", ";": ";", ",": ",", "|": "|"}
+_SHOWN_COLUMNS = 12
+
+
+def _delimiter_hint(delimiter: str, style: str) -> str:
+    name = _OTHER_DELIMITERS.get(delimiter, delimiter)
+    if style == "cli":
+        return f"--delimiter {name if name != ';' else repr(name)}"
+    return f"delimiter={delimiter!r}"
+
+
+def _column_hint(column: str, header_name: str, style: str) -> str:
+    if style == "cli":
+        return f"--column {column}={header_name}"
+    return f"columns={{{column!r}: {header_name!r}}}"
+
+
+def header_text(header: Sequence[str]) -> str:
+    """'The header has 3 columns: a, b, c.' (long headers shortened)."""
+    shown = [repr(name) if not name.isprintable() or not name else name
+             for name in header[:_SHOWN_COLUMNS]]
+    more = f", ... ({len(header) - _SHOWN_COLUMNS} more)" if len(header) > _SHOWN_COLUMNS else ""
+    noun = "column" if len(header) == 1 else "columns"
+    return f"The header has {len(header)} {noun}: {', '.join(shown)}{more}."
+
+
+def near_match(name: str, header: Sequence[str]) -> Optional[str]:
+    """Returns the header name most like `name` (same letters in another
+    case, or a close spelling), if any."""
+    folded = {entry.casefold().replace("-", "_").replace(" ", "_"): entry for entry in header}
+    if name.casefold() in folded:
+        return folded[name.casefold()]
+    close = difflib.get_close_matches(name.casefold(), list(folded), n=1, cutoff=0.75)
+    return folded[close[0]] if close else None
+
+
+def _other_delimiter(header: Sequence[str], delimiter: str) -> Optional[str]:
+    """A delimiter that splits a one-field header into several fields."""
+    if len(header) != 1:
+        return None
+    for other in _OTHER_DELIMITERS:
+        if other != delimiter and other in header[0]:
+            return other
+    return None
+
+
+def _known_column(layout: "TableLayout", header_name: str) -> str:
+    for known, name in layout.columns.items():
+        if name == header_name:
+            return known
+    return header_name
+
+
+def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayout") -> str:
+    """The message for a table the core could not read: its error, and for
+    a missing column what the header has and what to try."""
+    message = f"{path}: {error}"
+    missing = _MISSING_COLUMN.match(error)
+    if not missing or not header:
+        return message
+    message += ". " + header_text(header)
+    other = _other_delimiter(header, layout.delimiter)
+    if other is not None:
+        name = _OTHER_DELIMITERS[other]
+        return message + (f" It looks {name}-separated: read it with "
+                          f"{_delimiter_hint(other, layout.hint_style)}.")
+    wanted = missing.group(1)
+    match = near_match(wanted, header)
+    if match is not None:
+        column = _known_column(layout, wanted)
+        return message + (f" If {match!r} is that column, map it with "
+                          f"{_column_hint(column, match, layout.hint_style)}.")
+    return message
+
+
+def no_labels(table: "QueryPass") -> str:
+    """Why no query of the table counts as labelled, and what to do."""
+    layout = table.layout
+    name = layout.header_name("is_correct")
+    message = f"{table.path}: no labelled query, so nothing can be measured or calibrated:"
+    if name not in table.header:
+        message += (f" the table has no {name!r} column to tell right from wrong answers. "
+                    + header_text(table.header))
+        match = near_match(name, table.header)
+        if match is not None:
+            message += (f" If {match!r} holds the labels, map it with "
+                        f"{_column_hint('is_correct', match, layout.hint_style)}.")
+        return message
+    return message + (f" the {name!r} cell is empty for the top candidate (smallest rank) of "
+                      f"every one of its {table.counts['queries']} queries; only the top "
+                      f"candidate's label is read.")
+
+
+def _probability_note(table: "QueryPass") -> str:
+    name = table.layout.header_name("probability")
+    return f" (the table has no {name!r} column)" if name not in table.header else ""
+
+
+def why_unscored(table: "QueryPass", score: str, labelled: bool) -> str:
+    """Why `score` gives none of the table's queries (or of its labelled
+    queries) a confidence."""
+    counts = table.counts
+    considered = counts["labelled" if labelled else "queries"]
+    single = counts["labelled_single_candidate" if labelled else "single_candidate"]
+    what = "labelled queries" if labelled else "queries"
+    probabilities = _probability_note(table)
+    if score == "max-prob":
+        return f"max-prob needs probabilities; 0 of {considered} top candidates have one" + \
+            probabilities
+    if score == "margin":
+        return ("margin needs the probabilities of the top two candidates; none of the "
+                f"{considered} {what} has both{probabilities}")
+    if score in ("entropy", "effective-k"):
+        return (f"{score} needs a probability for every candidate; none of the {considered} "
+                f"{what} has them all{probabilities}")
+    if single == considered:
+        return f"{score} needs at least two candidates; each of the {considered} {what} has one"
+    if score == "score-ratio":
+        return (f"score-ratio needs a positive, finite runner-up score; none of the {considered} "
+                f"{what} has one")
+    return f"{score} found no finite confidence among the {considered} {what}"
+
+
+def nothing_scored(table: "QueryPass", score: str) -> str:
+    """The message for a method that scores none of the labelled queries."""
+    hint = (f"`ferolin compare {table.path}` shows which methods can"
+            if table.layout.hint_style == "cli" else
+            "ferolin_tools.compare() shows which methods can")
+    return (f"{table.path}: {score} scores none of the {table.counts['labelled']} labelled "
+            f"queries: {why_unscored(table, score, labelled=True)}. {hint}.")
+
+
+def nothing_decided(table: "QueryPass") -> str:
+    """The message for a policy whose method scores none of the queries."""
+    score = table.scores[0]
+    return (f"{table.path}: the policy's method, {score}, scores none of the "
+            f"{table.counts['queries']} queries, so it would reject them all: "
+            f"{why_unscored(table, score, labelled=False)}.")

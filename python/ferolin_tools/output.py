@@ -1,0 +1,109 @@
+"""Writing results as TSV or JSON, with numbers that read back to the same
+floats, to standard output or to a file that appears only when complete."""
+from __future__ import annotations
+
+import contextlib
+import csv
+import json
+import math
+import os
+import sys
+import tempfile
+from typing import IO, Any, Callable, Iterable, Iterator, Optional, Sequence
+
+from ferolin_tools.paths import is_special
+
+CURVE_COLUMNS = ["threshold", "accepted", "total", "coverage", "errors", "risk"]
+DECISION_COLUMNS = ["query_id", "candidate_id", "confidence", "accepted", "threshold", "method"]
+COMPARE_COLUMNS = ["score", "scored", "labelled", "queries", "aurc", "eaurc", "threshold",
+                   "accepted", "coverage", "risk"]
+
+
+def number_text(value: Any) -> str:
+    """Shortest round-trip text: repr() of a float is exactly that ('nan', 'inf')."""
+    if value is None:
+        return ""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, float):
+        return repr(value)
+    return str(value)
+
+
+def present_text(value: Any) -> str:
+    """As number_text, but NaN (no value) is an empty cell, which pandas,
+    polars and R all read as missing."""
+    if isinstance(value, float) and math.isnan(value):
+        return ""
+    return number_text(value)
+
+
+def tsv_writer(stream: IO[str]) -> Any:
+    # excel-tab quotes fields that hold a tab, a quote, CR or LF.
+    return csv.writer(stream, dialect="excel-tab", lineterminator="\n")
+
+
+def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[Any]],
+                cell: Callable[[Any], str] = number_text) -> None:
+    writer = tsv_writer(stream)
+    writer.writerow(header)
+    writer.writerows([cell(value) for value in row] for row in rows)
+
+
+def _listed(column: Any) -> list[Any]:
+    return list(column.tolist() if hasattr(column, "tolist") else column)
+
+
+def write_columns(stream: IO[str], columns: dict[str, Any],
+                  cell: Callable[[Any], str] = number_text) -> None:
+    """A dict of equal-length columns as TSV, one row per entry."""
+    write_table(stream, list(columns), zip(*(_listed(column) for column in columns.values())),
+                cell)
+
+
+def write_curve_tsv(stream: IO[str], curves: list[tuple[str, list[dict[str, Any]]]]) -> None:
+    """curves: list of (score name, curve rows); a score column leads when several."""
+    several = len(curves) > 1
+    rows = ((([score] if several else []) + [row[column] for column in CURVE_COLUMNS])
+            for score, curve in curves for row in curve)
+    write_table(stream, (["score"] if several else []) + CURVE_COLUMNS, rows)
+
+
+def json_safe(value: Any) -> Any:
+    """NaN and infinities become null: JSON has no words for them."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, dict):
+        return {key: json_safe(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [json_safe(item) for item in value]
+    return value
+
+
+def write_json(stream: IO[str], value: Any) -> None:
+    json.dump(json_safe(value), stream, indent=2, allow_nan=False)
+    stream.write("\n")
+
+
+@contextlib.contextmanager
+def output_stream(path: Optional[str]) -> Iterator[IO[str]]:
+    """Yields standard output, or a text stream to `path`. A regular file is
+    written beside its target and renamed over it only once complete, so a
+    failed run never leaves half a file or destroys an older one."""
+    if path is None:
+        yield sys.stdout
+        return
+    if is_special(path):
+        with open(path, "w", newline="", encoding="utf-8") as stream:
+            yield stream
+        return
+    folder = os.path.dirname(path) or "."
+    handle, temporary = tempfile.mkstemp(dir=folder, prefix=".ferolin-", suffix=".tmp")
+    try:
+        with os.fdopen(handle, "w", newline="", encoding="utf-8") as stream:
+            yield stream
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise

@@ -1,0 +1,115 @@
+"""Reading a candidates table once for several scoring methods, with the
+layouts users have: other delimiters, other header names, gzip."""
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any, Callable, Mapping, Optional, Sequence
+
+from ferolin_tools import _native, diagnostics
+from ferolin_tools.errors import TableError
+from ferolin_tools.methods import COLUMNS, score_name
+from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
+
+#: progress(bytes read from the file, rows read), called every few MiB.
+ProgressCallback = Callable[[int, int], None]
+
+_TAB_SPELLINGS = ("tab", "\\t", "\t")
+_TAB_SUFFIXES = (".tsv", ".tab")
+_COMPRESSED_SUFFIXES = (".gz", ".gzip")
+
+
+def delimiter_for(path: str, delimiter: Optional[str] = None) -> str:
+    """Returns the field delimiter: the one given ("tab" and "\\t" spell a
+    tab), or a tab for names ending in .tsv or .tab (before any .gz), or a
+    comma."""
+    if delimiter is not None:
+        return "\t" if delimiter in _TAB_SPELLINGS else delimiter
+    name = path.lower()
+    for suffix in _COMPRESSED_SUFFIXES:
+        if name.endswith(suffix):
+            name = name[: -len(suffix)]
+    return "\t" if name.endswith(_TAB_SUFFIXES) else ","
+
+
+def check_columns(columns: Optional[Mapping[str, str]]) -> dict[str, str]:
+    """Returns the header names of known columns as a dict; ValueError for
+    a name that is not a known column."""
+    columns = dict(columns or {})
+    for known in columns:
+        if known not in COLUMNS:
+            raise ValueError(f"unknown column '{known}' in a column mapping; the known columns "
+                             f"are {', '.join(COLUMNS)}")
+    return columns
+
+
+@dataclass(frozen=True)
+class TableLayout:
+    """How a table is laid out, and how to phrase hints about it."""
+
+    delimiter: str
+    columns: dict[str, str]
+    # "cli" for option spellings (--delimiter tab), "python" for arguments.
+    hint_style: str = "python"
+
+    def header_name(self, column: str) -> str:
+        return self.columns.get(column, column)
+
+
+class QueryPass:
+    """The result of one read of a table: per query its top candidate and a
+    confidence by each method requested; curves and calibrations from it."""
+
+    def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str],
+                 layout: TableLayout):
+        self._handle = result["pass"]
+        self.path = path
+        self.scores = tuple(scores)
+        self.layout = layout
+        self.header: list[str] = result["header"]
+        self.compressed: bool = result["compressed"]
+        self.counts: dict[str, int] = _native.pass_counts(self._handle)
+        self._summaries: dict[int, dict[str, Any]] = {}
+
+    def summary(self, index: int) -> dict[str, Any]:
+        """Labelled queries scored, AURC and E-AURC of method column `index`."""
+        if index not in self._summaries:
+            self._summaries[index] = _native.pass_summary(self._handle, index)
+        return self._summaries[index]
+
+    def curve(self, index: int) -> list[dict[str, Any]]:
+        return _native.pass_curve(self._handle, index)
+
+    def calibrate(self, index: int, error_rate: float, method: str,
+                  confidence_level: Optional[float]) -> dict[str, Any]:
+        return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
+
+    def columns(self) -> dict[str, Any]:
+        return _native.pass_columns(self._handle)
+
+    def decisions(self, index: int, threshold: float) -> bytearray:
+        return _native.pass_decisions(self._handle, index, threshold)
+
+
+def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
+               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+               progress: Optional[ProgressCallback] = None,
+               hint_style: str = "python") -> QueryPass:
+    """Reads `table` once and scores every query by each of `scores`.
+
+    Raises TableError, naming the path, for a table that cannot be read,
+    with what the header shows when a column is missing.
+    """
+    path = as_text(table)
+    scores = [score_name(score) for score in scores]
+    layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style)
+    try:
+        check_readable(path, "table")
+    except PathProblem as problem:
+        raise TableError(str(problem)) from None
+    if path.lower().endswith(".parquet"):
+        raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
+    result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
+                              keep_ids=keep_ids, progress=progress)
+    if result["error"] is not None:
+        raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout))
+    return QueryPass(result, path, scores, layout)

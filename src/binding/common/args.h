@@ -1,0 +1,27 @@
+// One table-driven argument binder for all module functions, with the
+// interpreter's own wording for wrong calls.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "binding/common/py_ref.h"
+
+namespace ferolin::binding {
+
+// A module function's parameters: every one may be given by position or by
+// keyword; the first `required` have no default.
+struct Signature {
+  const char* name;
+  std::span<const char* const> parameters;
+  std::size_t required;
+};
+
+// Binds a METH_FASTCALL | METH_KEYWORDS call to the parameters of
+// `signature`. On success fills `bound` (one slot per parameter, borrowed
+// references, nullptr for an omitted parameter with a default) and returns
+// true; otherwise sets TypeError and returns false.
+[[nodiscard]] bool bind_arguments(const Signature& signature, PyObject* const* args,
+                                  Py_ssize_t nargsf, PyObject* kwnames, std::span<PyObject*> bound);
+
+}  // namespace ferolin::binding

@@ -1,0 +1,21 @@
+// Parsing the `score` and `method` arguments into methods, with ValueError for
+// a name that matches none; the names live in core/argument_names.h.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "core/types.h"
+
+namespace ferolin::binding {
+
+// Returns the scoring method named by a `score` argument ("max-prob" or
+// "max_prob", ...), or std::nullopt with ValueError "Unknown score method
+// '<name>'. Valid: ..." set.
+[[nodiscard]] std::optional<ScoringMethod> parse_score(std::string_view name);
+
+// Returns the calibration method named by a `method` argument ("empirical",
+// "binomial" or "crc"), or std::nullopt with ValueError set.
+[[nodiscard]] std::optional<CalibrationMethod> parse_calibration_method(std::string_view name);
+
+}  // namespace ferolin::binding

@@ -1,0 +1,26 @@
+// The functions of the private module ferolin_tools._native, in the
+// METH_FASTCALL | METH_KEYWORDS form.
+#pragma once
+
+#include "binding/common/py_ref.h"
+
+namespace ferolin::binding::native {
+
+PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
+PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
+PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
+PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
+PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                             PyObject* kwnames);
+PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                                     PyObject* kwnames);
+
+}  // namespace ferolin::binding::native

@@ -1,0 +1,157 @@
+// The private module ferolin_tools._native: the companion package's way into
+// the core (one read of a table for several methods, gzip-compressed tables,
+// other layouts), kept apart from the public module `ferolin`. The
+// execution slot adds the functions and the constants that the command line
+// takes its method names from.
+#include <array>
+#include <string_view>
+
+#include "binding/common/dict_builder.h"
+#include "binding/common/module_state.h"
+#include "binding/common/py_ref.h"
+#include "binding/native/functions.h"
+#include "core/calibration/calibrate_policy.h"
+#include "core/argument_names.h"
+#include "core/table/candidate_columns.h"
+
+namespace ferolin::binding::native {
+namespace {
+
+template <auto Function>
+constexpr PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
+constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef kFunctions[] = {
+    {"run_pass", fastcall<run_pass>(), kFlags,
+     "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None)\n--\n\n"
+     "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
+     "(the table's error text, or None), header (the header's fields, as far as read), "
+     "compressed."},
+    {"pass_counts", fastcall<pass_counts>(), kFlags,
+     "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
+     "single candidate."},
+    {"pass_summary", fastcall<pass_summary>(), kFlags,
+     "pass_summary(query_pass, index)\n--\n\nLabelled queries scored, AURC, E-AURC and curve "
+     "rows of one method column."},
+    {"pass_curve", fastcall<pass_curve>(), kFlags,
+     "pass_curve(query_pass, index)\n--\n\nThe risk-coverage curve of one method column."},
+    {"pass_calibrate", fastcall<pass_calibrate>(), kFlags,
+     "pass_calibrate(query_pass, index, error_rate, method, confidence_level=None)\n--\n\n"
+     "Calibrate one method column: a dict of policy, threshold (None when no row qualifies) "
+     "and the chosen curve row (or None)."},
+    {"pass_columns", fastcall<pass_columns>(), kFlags,
+     "pass_columns(query_pass)\n--\n\nThe per-query columns; numbers packed in bytearrays of "
+     "native float64 and uint64."},
+    {"pass_decisions", fastcall<pass_decisions>(), kFlags,
+     "pass_decisions(query_pass, index, threshold)\n--\n\nOne byte per query: 1 when accepted."},
+    {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFlags,
+     "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
+     "bound on the error rate, or None without accepted queries."},
+    {"supported_confidence_level", fastcall<supported_confidence_level>(), kFlags,
+     "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
+     "the level."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyRef text_tuple(std::span<const std::string_view> names) {
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+  if (!tuple) return {};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    PyObject* item = text(names[i]).release();
+    if (item == nullptr) return {};
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return tuple;
+}
+
+// ((score name, policy name, display name), ...) in the methods' order.
+PyRef scoring_methods() {
+  std::array<PyRef, kScoringMethodCount> entries;
+  for (int i = 0; i < kScoringMethodCount; ++i) {
+    const auto method = static_cast<ScoringMethod>(i);
+    const std::array<std::string_view, 3> names = {argument_name(method), policy_name(method),
+                                                   display_name(method)};
+    entries[static_cast<std::size_t>(i)] = text_tuple(names);
+    if (!entries[static_cast<std::size_t>(i)]) return {};
+  }
+  PyRef tuple = PyRef::steal(PyTuple_New(kScoringMethodCount));
+  if (!tuple) return {};
+  for (int i = 0; i < kScoringMethodCount; ++i) {
+    PyTuple_SET_ITEM(tuple.get(), i, entries[static_cast<std::size_t>(i)].release());
+  }
+  return tuple;
+}
+
+// ((spelling, score name), ...): every spelling a score argument accepts,
+// with the hyphen spelling of its method.
+PyRef score_name_pairs() {
+  PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kScoreArgumentNames.size())));
+  if (!tuple) return {};
+  Py_ssize_t i = 0;
+  for (const ScoreArgumentName& entry : kScoreArgumentNames) {
+    const std::array<std::string_view, 2> pair = {entry.name, argument_name(entry.method)};
+    PyObject* item = text_tuple(pair).release();
+    if (item == nullptr) return {};
+    PyTuple_SET_ITEM(tuple.get(), i++, item);
+  }
+  return tuple;
+}
+
+PyRef calibration_methods() {
+  std::array<std::string_view, kCalibrationMethodCount> names;
+  for (int i = 0; i < kCalibrationMethodCount; ++i) {
+    names[static_cast<std::size_t>(i)] = policy_name(static_cast<CalibrationMethod>(i));
+  }
+  return text_tuple(names);
+}
+
+PyRef column_names() {
+  // IsCorrect is the last column of the enumeration.
+  std::vector<std::string_view> names;
+  for (int i = 0; i <= static_cast<int>(table::Column::IsCorrect); ++i) {
+    names.push_back(table::column_name(static_cast<table::Column>(i)));
+  }
+  return text_tuple(names);
+}
+
+int add_constant(PyObject* module, const char* name, PyRef value) {
+  if (!value) return -1;
+  return PyObject_SetAttrString(module, name, value.get());
+}
+
+int exec_module(PyObject* module) {
+  // Created before the functions, so that none runs without it.
+  if (init_module_state(module, "ferolin_tools._native.InternalError") < 0) return -1;
+  if (PyModule_AddFunctions(module, kFunctions) < 0) return -1;
+  if (add_constant(module, "SCORING_METHODS", scoring_methods()) < 0) return -1;
+  if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;
+  if (add_constant(module, "CALIBRATION_METHODS", calibration_methods()) < 0) return -1;
+  if (add_constant(module, "COLUMNS", column_names()) < 0) return -1;
+  return add_constant(module, "NO_THRESHOLD",
+                      PyRef::steal(PyFloat_FromDouble(calibration::kNoThreshold)));
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "ferolin_tools._native",
+    "The companion package's private way into ferolin's core; not a public API.",
+    sizeof(ModuleState),
+    nullptr,  // m_methods: the execution slot adds the functions
+    kSlots,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
+};
+
+}  // namespace
+}  // namespace ferolin::binding::native
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&ferolin::binding::native::kModule); }

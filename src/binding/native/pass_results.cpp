@@ -1,0 +1,307 @@
+// What the command line reads off a pass: counts, columns, curves, summaries,
+// calibrations and decisions, each method's curve computed once.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/curve_dicts.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
+#include "binding/common/method_names.h"
+#include "binding/common/policy_dicts.h"
+#include "binding/native/functions.h"
+#include "binding/native/query_pass_handle.h"
+#include "core/calibration/binomial.h"
+#include "core/calibration/calibrate_policy.h"
+#include "core/metrics/aurc.h"
+#include "core/metrics/risk_coverage.h"
+#include "core/policy/apply_policy.h"
+#include "core/policy/query_decisions.h"
+
+namespace ferolin::binding::native {
+namespace {
+
+PyRef unsigned_value(std::uint64_t value) {
+  return PyRef::steal(PyLong_FromUnsignedLongLong(value));
+}
+
+// Binds `signature` and returns the pass of its first parameter.
+QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames, std::span<PyObject*> bound) {
+  if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
+  return unwrap_pass(bound[0]);
+}
+
+// Returns the position of a method column given as an index, or nullopt with
+// an exception set.
+std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
+  const std::optional<std::uint64_t> index = to_unsigned(object);
+  if (!index) return std::nullopt;
+  if (*index >= pass.table.methods.size()) {
+    PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(*index);
+}
+
+// Returns the curve of method column `m`, computed on first use without the lock.
+const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
+  if (!pass.curves[m]) {
+    GilFreeCall call;
+    pass.curves[m] = call.run(
+        [&] { return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels); });
+  }
+  return *pass.curves[m];
+}
+
+// Returns a new bytearray holding `count` values produced by `value_at`,
+// in native byte order, for numpy.frombuffer or array.array.
+template <typename T, typename ValueAt>
+PyRef packed(std::size_t count, ValueAt value_at) {
+  PyRef bytes = PyRef::steal(
+      PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
+  if (!bytes) return {};
+  char* out = PyByteArray_AS_STRING(bytes.get());
+  for (std::size_t i = 0; i < count; ++i) {
+    const T value = value_at(i);
+    std::memcpy(out + i * sizeof(T), &value, sizeof(T));
+  }
+  return bytes;
+}
+
+PyRef packed_confidences(const std::vector<std::optional<double>>& confidences) {
+  return packed<double>(confidences.size(), [&](std::size_t q) {
+    return confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
+  });
+}
+
+PyRef text_column(const TextColumn& column) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(column.size())));
+  if (!list) return {};
+  for (std::size_t i = 0; i < column.size(); ++i) {
+    PyObject* item = text(column[i]).release();
+    if (item == nullptr) return {};
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list;
+}
+
+PyRef label_column(const std::vector<std::optional<bool>>& labels) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(labels.size())));
+  if (!list) return {};
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    PyObject* item = !labels[i] ? Py_None : (*labels[i] ? Py_True : Py_False);
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), PyRef::borrow(item).release());
+  }
+  return list;
+}
+
+constexpr std::array<const char*, 1> kPassParameter = {"query_pass"};
+constexpr std::array<const char*, 2> kMethodParameters = {"query_pass", "index"};
+
+}  // namespace
+
+PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const pipeline::QueryTable& table = pass->table;
+    std::uint64_t labelled = 0;
+    std::uint64_t single = 0;
+    std::uint64_t labelled_single = 0;
+    for (std::size_t q = 0; q < table.size(); ++q) {
+      const bool one = table.candidates[q] == 1;
+      single += one ? 1 : 0;
+      if (!table.top_labels[q]) continue;
+      ++labelled;
+      labelled_single += one ? 1 : 0;
+    }
+    std::optional<DictKeys<5>> keys = DictKeys<5>::make(
+        {"queries", "rows", "labelled", "single_candidate", "labelled_single_candidate"});
+    if (!keys) return nullptr;
+    return build_dict(*keys, {unsigned_value(table.size()), unsigned_value(table.rows),
+                              unsigned_value(labelled), unsigned_value(single),
+                              unsigned_value(labelled_single)})
+        .release();
+  });
+}
+
+PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 2> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
+    if (!m) return nullptr;
+    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    // The last row accepts every labelled query that has a confidence.
+    const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
+    // Every query with a confidence that a threshold can accept: not NaN.
+    const auto& confidences = pass->table.confidences[*m];
+    const auto scored_all = static_cast<std::uint64_t>(std::ranges::count_if(
+        confidences, [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+    std::optional<DictKeys<5>> keys =
+        DictKeys<5>::make({"scored", "scored_all", "aurc", "eaurc", "rows"});
+    if (!keys) return nullptr;
+    return build_dict(*keys, {unsigned_value(scored), unsigned_value(scored_all),
+                              PyRef::steal(PyFloat_FromDouble(metrics::compute_aurc(curve))),
+                              PyRef::steal(PyFloat_FromDouble(metrics::compute_eaurc(curve))),
+                              unsigned_value(curve.size())})
+        .release();
+  });
+}
+
+PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                     PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 2> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
+    if (!m) return nullptr;
+    return curve_to_py_list(curve_of(*pass, *m)).release();
+  });
+}
+
+PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) {
+  static constexpr std::array<const char*, 5> kParameters = {"query_pass", "index", "error_rate",
+                                                             "method", "confidence_level"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 5> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
+    if (!m) return nullptr;
+    const std::optional<double> error_rate = float_parameter(bound[2], "error_rate");
+    if (!error_rate) return nullptr;
+    const std::optional<std::string_view> method_name = text_parameter(bound[3], "method");
+    if (!method_name) return nullptr;
+    const std::optional<OptionalFloat> level =
+        optional_float_parameter(bound[4], "confidence_level");
+    if (!level) return nullptr;
+    const std::optional<CalibrationMethod> method = parse_calibration_method(*method_name);
+    if (!method) return nullptr;
+    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    const calibration::CalibrationRequest request{pass->table.methods[*m], *error_rate, *method,
+                                                  level->value};
+    Result<std::optional<double>> threshold = calibration::choose_threshold(curve, request);
+    if (!threshold) return map_err(std::move(threshold.error()));
+    Result<PolicyFile> policy = calibration::calibrate_policy(curve, request);
+    if (!policy) return map_err(std::move(policy.error()));
+    // The chosen row: the last one with the chosen threshold (thresholds are distinct).
+    PyRef row = PyRef::borrow(Py_None);
+    for (const RiskCoverageRow& candidate : curve) {
+      if (*threshold && candidate.threshold == **threshold) row = curve_row_to_dict(candidate);
+    }
+    std::optional<DictKeys<3>> keys = DictKeys<3>::make({"policy", "threshold", "row"});
+    if (!keys) return nullptr;
+    return build_dict(*keys, {policy_to_dict(*policy), optional_float(*threshold), std::move(row)})
+        .release();
+  });
+}
+
+PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_columns", kPassParameter, 1}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const pipeline::QueryTable& table = pass->table;
+    PyRef confidences = PyRef::steal(PyList_New(0));
+    if (!confidences) return nullptr;
+    for (const auto& column : table.confidences) {
+      PyRef packed_column = packed_confidences(column);
+      if (!packed_column || PyList_Append(confidences.get(), packed_column.get()) < 0)
+        return nullptr;
+    }
+    std::optional<DictKeys<6>> keys = DictKeys<6>::make(
+        {"query_id", "candidate_id", "score", "is_correct", "candidates", "confidences"});
+    if (!keys) return nullptr;
+    return build_dict(*keys, {text_column(table.query_ids), text_column(table.top_candidate_ids),
+                              packed<double>(table.size(),
+                                             [&](std::size_t q) { return table.top_scores[q]; }),
+                              label_column(table.top_labels),
+                              packed<std::uint64_t>(
+                                  table.size(), [&](std::size_t q) { return table.candidates[q]; }),
+                              std::move(confidences)})
+        .release();
+  });
+}
+
+PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) {
+  static constexpr std::array<const char*, 3> kParameters = {"query_pass", "index", "threshold"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 3> bound{};
+    QueryPassResult* pass =
+        bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
+    if (pass == nullptr) return nullptr;
+    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
+    if (!m) return nullptr;
+    const std::optional<double> threshold = float_parameter(bound[2], "threshold");
+    if (!threshold) return nullptr;
+    const auto& confidences = pass->table.confidences[*m];
+    return packed<std::uint8_t>(
+               confidences.size(),
+               [&](std::size_t q) {
+                 const double confidence =
+                     confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
+                 return static_cast<std::uint8_t>(policy::passes_threshold(confidence, *threshold));
+               })
+        .release();
+  });
+}
+
+PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                             PyObject* kwnames) {
+  static constexpr std::array<const char*, 3> kParameters = {"accepted", "errors",
+                                                             "confidence_level"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 3> bound{};
+    if (!bind_arguments({"wilson_upper_bound", kParameters, 3}, args, nargsf, kwnames, bound)) {
+      return nullptr;
+    }
+    const std::optional<std::uint64_t> accepted = to_unsigned(bound[0]);
+    if (!accepted) return nullptr;
+    const std::optional<std::uint64_t> errors = to_unsigned(bound[1]);
+    if (!errors) return nullptr;
+    const std::optional<double> level = float_parameter(bound[2], "confidence_level");
+    if (!level) return nullptr;
+    const std::optional<double> z = calibration::binomial::z_value(*level);
+    if (!z) return map_err(FerolinError::unsupported_confidence_level(*level));
+    // No bound without an accepted query.
+    if (*accepted == 0) return PyRef::borrow(Py_None).release();
+    return PyFloat_FromDouble(calibration::binomial::wilson_upper_bound(*accepted, *errors, *z));
+  });
+}
+
+PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                                     PyObject* kwnames) {
+  static constexpr std::array<const char*, 1> kParameters = {"confidence_level"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    if (!bind_arguments({"supported_confidence_level", kParameters, 1}, args, nargsf, kwnames,
+                        bound)) {
+      return nullptr;
+    }
+    const std::optional<double> level = float_parameter(bound[0], "confidence_level");
+    if (!level) return nullptr;
+    return PyBool_FromLong(calibration::binomial::z_value(*level).has_value());
+  });
+}
+
+}  // namespace ferolin::binding::native

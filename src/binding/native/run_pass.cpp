@@ -1,0 +1,186 @@
+// run_pass(table, scores, delimiter=",", columns=None, keep_ids=False,
+// progress=None): one read of a table, plain or gzip-compressed, for every
+// requested scoring method at once.
+#include <array>
+#include <string>
+#include <utility>
+
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
+#include "binding/common/method_names.h"
+#include "binding/native/functions.h"
+#include "binding/native/query_pass_handle.h"
+#include "core/table/candidate_columns.h"
+#include "tools/table_input.h"
+
+namespace ferolin::binding::native {
+namespace {
+
+constexpr std::array<const char*, 6> kParameters = {"table",   "scores",   "delimiter",
+                                                    "columns", "keep_ids", "progress"};
+constexpr Signature kSignature{"run_pass", kParameters, 2};
+
+struct PassArguments {
+  std::string_view path;
+  pipeline::PassRequest request;
+  PyObject* progress = nullptr;  // borrowed; nullptr for none
+};
+
+std::optional<std::vector<ScoringMethod>> parse_scores(PyObject* list) {
+  std::vector<ScoringMethod> methods;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    const std::optional<std::string_view> name = to_text(PyList_GET_ITEM(list, i));
+    if (!name) return std::nullopt;
+    const std::optional<ScoringMethod> method = parse_score(*name);
+    if (!method) return std::nullopt;
+    methods.push_back(*method);
+  }
+  return methods;
+}
+
+// One byte that can separate fields: not a quote or a line break.
+std::optional<char> parse_delimiter(PyObject* object) {
+  if (object == nullptr) return ',';
+  const std::optional<std::string_view> text = text_parameter(object, "delimiter");
+  if (!text) return std::nullopt;
+  if (text->size() != 1 || (*text)[0] == '"' || (*text)[0] == '\n' || (*text)[0] == '\r') {
+    raise_value_error(
+        "the delimiter must be one character other than a quote or a line break, "
+        "not '" +
+        std::string(*text) + "'");
+    return std::nullopt;
+  }
+  return (*text)[0];
+}
+
+std::optional<table::Column> known_column(std::string_view name) {
+  // IsCorrect is the last column of the enumeration.
+  for (int i = 0; i <= static_cast<int>(table::Column::IsCorrect); ++i) {
+    const auto column = static_cast<table::Column>(i);
+    if (table::column_name(column) == name) return column;
+  }
+  return std::nullopt;
+}
+
+// {known column name: header name} to the table's header names.
+std::optional<std::vector<table::HeaderName>> parse_columns(PyObject* object) {
+  std::vector<table::HeaderName> names;
+  if (object == nullptr || object == Py_None) return names;
+  if (!dict_parameter(object, "columns")) return std::nullopt;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t position = 0;
+  while (PyDict_Next(object, &position, &key, &value)) {
+    const std::optional<std::string_view> column = to_text(key);
+    if (!column) return std::nullopt;
+    const std::optional<std::string_view> header = to_text(value);
+    if (!header) return std::nullopt;
+    const std::optional<table::Column> known = known_column(*column);
+    if (!known) {
+      raise_value_error("unknown column '" + std::string(*column) + "'");
+      return std::nullopt;
+    }
+    names.push_back({*known, std::string(*header)});
+  }
+  return names;
+}
+
+std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound) {
+  PassArguments arguments;
+  const std::optional<std::string_view> path = text_parameter(bound[0], "table");
+  if (!path) return std::nullopt;
+  arguments.path = *path;
+  if (!list_parameter(bound[1], "scores")) return std::nullopt;
+  std::optional<std::vector<ScoringMethod>> methods = parse_scores(bound[1]);
+  if (!methods) return std::nullopt;
+  arguments.request.methods = std::move(*methods);
+  const std::optional<char> delimiter = parse_delimiter(bound[2]);
+  if (!delimiter) return std::nullopt;
+  arguments.request.table.delimiter = *delimiter;
+  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound[3]);
+  if (!columns) return std::nullopt;
+  arguments.request.table.header_names = std::move(*columns);
+  // The command line reads labels as pandas and R write them.
+  arguments.request.table.labels = table::LabelSpelling::Lenient;
+  if (bound[4] != nullptr) {
+    const int keep_ids = PyObject_IsTrue(bound[4]);
+    if (keep_ids < 0) return std::nullopt;
+    arguments.request.keep_ids = keep_ids == 1;
+  }
+  if (bound[5] != nullptr && bound[5] != Py_None) {
+    if (!PyCallable_Check(bound[5])) {
+      PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
+      return std::nullopt;
+    }
+    arguments.progress = bound[5];
+  }
+  return arguments;
+}
+
+PyRef header_list(const std::vector<std::string>& header) {
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return {};
+  for (const std::string& field : header) {
+    PyRef name = text(field);
+    if (!name || PyList_Append(list.get(), name.get()) < 0) return {};
+  }
+  return list;
+}
+
+// The outcome of a read: the pass, or the table's error; the header either way.
+PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input) {
+  static const std::vector<std::string> kNoHeader;
+  const bool compressed = input != nullptr && input->compressed();
+  std::optional<DictKeys<4>> keys = DictKeys<4>::make({"pass", "error", "header", "compressed"});
+  if (!keys) return nullptr;
+  return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
+                            error ? std::move(error) : PyRef::borrow(Py_None),
+                            header_list(input != nullptr ? input->header() : kNoHeader),
+                            PyRef::borrow(compressed ? Py_True : Py_False)})
+      .release();
+}
+
+PyObject* run_pass_impl(PassArguments& arguments) {
+  GilFreeCall call(arguments.progress);
+  std::optional<tools::TableInput> input;
+  // The monitor shows the bytes taken from the file: for a compressed table
+  // they tell how far the read has come, its decompressed bytes do not.
+  arguments.request.table.monitor = call.monitor([&input](const os::ReadProgress& progress) {
+    return input ? input->file_bytes() : progress.bytes;
+  });
+  Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
+    // Opening a FIFO waits for its writer: that too happens without the lock.
+    Result<tools::TableInput> opened =
+        tools::TableInput::open(arguments.path, arguments.request.table.delimiter);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    input.emplace(std::move(*opened));
+    return pipeline::run_query_pass([&input] { return input->read(); }, input->size_hint(),
+                                    arguments.request);
+  });
+  if (!table) {
+    // A check-in's exception (KeyboardInterrupt, the callable's own) is raised;
+    // the table's error is returned with what was read of the header.
+    if (call.raised()) return nullptr;
+    return outcome({}, text(table.error().message()), input ? &*input : nullptr);
+  }
+  PyRef pass = wrap_pass({std::move(*table), {}});
+  if (!pass) return nullptr;
+  return outcome(std::move(pass), {}, &*input);
+}
+
+}  // namespace
+
+PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 6> bound{};
+    if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
+    std::optional<PassArguments> arguments = convert_arguments(bound);
+    if (!arguments) return nullptr;
+    return run_pass_impl(*arguments);
+  });
+}
+
+}  // namespace ferolin::binding::native

@@ -1,0 +1,118 @@
+#include "tools/table_input.h"
+
+#include <utility>
+
+#include "core/os/file_reader.h"
+#include "core/table/csv_tokenizer.h"
+#include "tools/gzip_reader.h"
+
+namespace ferolin::tools {
+namespace {
+
+constexpr std::string_view kGzipMagic = "\x1f\x8b";
+// A header row longer than this is not split for reports; the read itself
+// is not limited.
+constexpr std::uint64_t kHeaderSearchLimit = std::uint64_t{1} << 20;
+
+}  // namespace
+
+struct TableInput::State {
+  State(os::FileReader reader, char delimiter)
+      : file(std::move(reader)),
+        header_tokenizer(std::make_unique<table::CsvTokenizer>(delimiter)) {}
+
+  os::FileReader file;
+  std::uint64_t file_bytes = 0;
+  // The first bytes of the file, read to recognise compression, handed out
+  // before the rest.
+  std::string head;
+  bool head_given = false;
+  std::optional<GzipReader> gzip;
+  // Splits the first bytes of the table until the header row is complete.
+  std::unique_ptr<table::CsvTokenizer> header_tokenizer;
+  std::uint64_t header_searched = 0;
+  std::vector<std::string> header;
+};
+
+namespace {
+
+Result<std::string_view> read_file(TableInput::State& s) {
+  if (!s.head_given) {
+    s.head_given = true;
+    if (!s.head.empty()) return std::string_view(s.head);
+  }
+  Result<std::string_view> chunk = s.file.read();
+  if (chunk) s.file_bytes += chunk->size();
+  return chunk;
+}
+
+// Reads until the file holds two bytes or ends: a pipe may deliver fewer.
+Result<void> read_head(TableInput::State& s) {
+  while (s.head.size() < kGzipMagic.size()) {
+    Result<std::string_view> chunk = s.file.read();
+    if (!chunk) return std::unexpected(std::move(chunk.error()));
+    if (chunk->empty()) break;
+    s.file_bytes += chunk->size();
+    s.head.append(*chunk);
+  }
+  return {};
+}
+
+// Feeds the table's bytes to the header tokenizer until the header row is
+// complete, fails, or is too long to bother.
+void search_header(TableInput::State& s, std::string_view bytes) {
+  if (!s.header_tokenizer) return;
+  s.header_tokenizer->supply(bytes);
+  s.header_searched += bytes.size();
+  const Result<table::CsvTokenizer::Step> step = s.header_tokenizer->next();
+  if (step && *step == table::CsvTokenizer::Step::Record) {
+    for (std::size_t i = 0; i < s.header_tokenizer->field_count(); ++i) {
+      s.header.emplace_back(s.header_tokenizer->field(i));
+    }
+  }
+  const bool waiting = step && *step == table::CsvTokenizer::Step::NeedInput;
+  if (!waiting || s.header_searched >= kHeaderSearchLimit) s.header_tokenizer.reset();
+}
+
+}  // namespace
+
+Result<TableInput> TableInput::open(std::string_view path, char delimiter) {
+  Result<os::FileReader> file = os::FileReader::open(path);
+  if (!file) return std::unexpected(std::move(file.error()));
+  auto state = std::make_unique<State>(std::move(*file), delimiter);
+  if (Result<void> head = read_head(*state); !head) return std::unexpected(std::move(head.error()));
+  if (state->head.starts_with(kGzipMagic)) {
+    // The state lives on the heap: the pointer stays valid when the input moves.
+    Result<GzipReader> gzip = GzipReader::open([s = state.get()] { return read_file(*s); });
+    if (!gzip) return std::unexpected(std::move(gzip.error()));
+    state->gzip.emplace(std::move(*gzip));
+  }
+  return TableInput(std::move(state));
+}
+
+TableInput::TableInput(std::unique_ptr<State> state) : state_(std::move(state)) {}
+TableInput::TableInput(TableInput&&) noexcept = default;
+TableInput& TableInput::operator=(TableInput&&) noexcept = default;
+TableInput::~TableInput() = default;
+
+Result<std::string_view> TableInput::read() {
+  State& s = *state_;
+  Result<std::string_view> chunk = s.gzip ? s.gzip->read() : read_file(s);
+  if (chunk && !chunk->empty()) search_header(s, *chunk);
+  return chunk;
+}
+
+std::uint64_t TableInput::file_bytes() const { return state_->file_bytes; }
+
+std::optional<std::uint64_t> TableInput::size_hint() const {
+  if (state_->gzip) return std::nullopt;
+  return state_->file.size_hint();
+}
+
+std::optional<std::uint64_t> TableInput::file_size() const { return state_->file.size_hint(); }
+
+bool TableInput::compressed() const { return state_->gzip.has_value(); }
+
+const std::vector<std::string>& TableInput::header() const { return state_->header; }
+
+}  // namespace ferolin::tools

@@ -1,0 +1,57 @@
+// TableInput: the bytes of a candidates table for one read, from a plain or a
+// gzip-compressed file, pipe or FIFO. Compression is recognised by the first
+// two bytes (1f 8b), whatever the name, so `<(cat table.csv.gz)` works too.
+// It also keeps what a caller reports about the read: the bytes taken from
+// the file so far and the table's header row.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+
+namespace ferolin::tools {
+
+class TableInput {
+ public:
+  // Opens the file at `path` and reads its first bytes. Fails with a `Csv`
+  // error with the system's text, as every read of a table does, or with an
+  // `Io` error when zlib cannot start. `delimiter` separates the header's
+  // fields.
+  [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter);
+
+  TableInput(TableInput&&) noexcept;
+  TableInput& operator=(TableInput&&) noexcept;
+  ~TableInput();
+
+  // Returns the next bytes of the table, decompressed (valid until the next
+  // call), an empty view at the end, or a failure.
+  [[nodiscard]] Result<std::string_view> read();
+
+  // Returns the number of bytes read from the file so far (compressed bytes
+  // for a compressed table).
+  [[nodiscard]] std::uint64_t file_bytes() const;
+  // Returns the size of the table's bytes when known: an uncompressed
+  // regular file.
+  [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
+  // Returns the size of the file when it is a regular file, compressed or not.
+  [[nodiscard]] std::optional<std::uint64_t> file_size() const;
+  [[nodiscard]] bool compressed() const;
+  // Returns the fields of the header row once it has been read; empty
+  // before, and when it could not be split (the read reports why).
+  [[nodiscard]] const std::vector<std::string>& header() const;
+
+  // The reading state, defined where it is used.
+  struct State;
+
+ private:
+  explicit TableInput(std::unique_ptr<State> state);
+
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace ferolin::tools
