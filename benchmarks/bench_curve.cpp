@@ -1,15 +1,16 @@
 // Stages of compute_curve over a candidates table, each run alone in one
 // program, so that the differences between them show where the time goes:
-// every stage runs the same machine code for the stages before it (the time
-// of libcsv's csv_parse alone moves by about 10% with where the linker puts
-// it, so stages timed in different programs do not subtract). Each run
-// measures one mode and prints one JSON line; benchmarks/bench_curve_profile.py
-// runs the modes and reports medians.
+// every stage runs the same machine code for the stages before it (stages
+// timed in different programs do not subtract: where the linker puts a hot
+// loop can move its time by 10%). Each run measures one mode and prints one
+// JSON line; benchmarks/bench_curve_profile.py runs the modes and reports
+// medians.
 //
 // Modes:
 //   floor      read the file in chunks and do nothing else
-//   tokenize   libcsv alone: csv_parse over the same chunks, no callbacks
-//   tokenizer  CsvTokenizer: libcsv fed line by line, our field callback,
+//   tokenize   libcsv alone (for comparison): csv_parse over the same
+//              chunks, no callbacks
+//   tokenizer  CsvTokenizer: the structural scan and the record walker,
 //              record positions and checks; no cell converted
 //   count      CandidateRowSource: every known cell converted and checked
 //   checked    CheckedRowSource as the curve of METHOD reads it: every

@@ -1,7 +1,7 @@
 """Shows where compute_curve's time goes, in two ways.
 
 1. Stages: the C++ program bench_curve runs each stage of the curve alone
-   (read the file; libcsv alone; our tokenizer; conversion; query lookup and
+   (read the file; our tokenizer; the checks of the cells; query lookup and
    summaries; the whole curve), each in a fresh process, interleaved; the
    differences of the medians are the cost of each step.
 2. Samples (when `perf` is installed): `perf record -e cpu-clock` over one
@@ -31,27 +31,37 @@ DEFAULT_EXE = REPO / "build" / "dev" / "bench_curve"
 
 STAGES = [
     # mode, what the difference to the previous mode costs
-    ("floor", "reading the file (read(2) into 64 KiB chunks)"),
-    ("tokenize", "libcsv tokenizing (csv_parse alone, whole chunks)"),
-    ("tokenizer", "our tokenizer around libcsv (line pieces, field copies, checks)"),
+    ("floor", "reading the file (read(2) into 1 MiB chunks)"),
+    ("tokenizer", "our tokenizer (structural scan, record walker, checks)"),
     ("checked", "checks of the cells (converting only the rank and label)"),
     ("summaries", "query lookup (keyed hash) and per-query summaries"),
     ("curve", "scoring and the curve"),
 ]
 
-# Function name patterns of each step, tried in order; the first match wins.
+# Steps of the profiles: patterns of a source file (callgrind names code
+# inlined elsewhere by the file it comes from), then of a function (perf
+# names only the function); the first step that matches wins.
 STEPS = [
-    ("libcsv tokenizing", r"^csv_"),
-    ("reading the file (kernel)", r"\[k\]"),
-    ("hashing and the map", r"_Hashtable|_Hash_bytes|summary_for|memcmp|_Prime_rehash"),
-    ("per-query summary", r"add_candidate|view_of|QuerySummaries::add|summarize_table|log"
-                          r"|take_unordered|malloc|free|_int_|unlink_chunk"),
-    ("scoring and curve", r"risk_coverage|metrics::|introsort|insertion_sort|scoring::"),
-    ("conversion", r"from_chars|parse_float|parse_rank|parse_bool|CandidateRowSource"
-                   r"|convert_record|set_cell"),
-    ("our tokenizer", r"CsvTokenizer|memchr|is_ascii|next_record|utf8|never_space|memmove"
-                      r"|memcpy"),
+    ("tokenizer", r"csv_tokenizer|structural_scan|table_records|CsvTokenizer|TableRecords"
+                  r"|scan::"),
+    ("checks and conversion of the cells", r"cell_parsing|decimal_words|checked_row_source"
+                                           r"|from_chars|parse_float|CheckedRowSource"),
+    ("query lookup (keyed hash, id store)", r"query_index|keyed_hash|sip_hash|text_arena|memcmp"
+                                            r"|QueryIndex"),
+    ("per-query summaries", r"summary_record|query_summar|table_summaries|chunked_vector"
+                            r"|text_slots|QuerySummaries|summarize_rows"),
+    ("scoring and the curve", r"risk_coverage|total_order|stl_algo|metrics::|scoring::"),
+    ("reading the file", r"file_reader|FileReader|\[k\]"),
 ]
+
+
+def step_of(function, source=""):
+    """The step of a function, given where its code comes from if known."""
+    for text in (source, function):
+        for name, pattern in STEPS:
+            if text and re.search(pattern, text):
+                return name
+    return "other"
 
 
 def stage_table(args):
@@ -88,7 +98,7 @@ def perf_table(args):
         if not match:
             continue
         share, symbol = float(match.group(1)), match.group(2).replace("[.] ", "").strip()
-        step = next((name for name, pattern in STEPS if re.search(pattern, symbol)), "other")
+        step = step_of(symbol)
         shares[step] += share
         if len(top) < 12:
             top.append((share, symbol[:90], step))
@@ -99,32 +109,6 @@ def perf_table(args):
     print("\n| function | share | step |\n|---|---:|---|")
     for share, symbol, step in top:
         print(f"| `{symbol}` | {share:.2f}% | {step} |")
-
-
-# Steps of the instruction counts: patterns of the source file of callgrind's
-# "file:function" (code inlined elsewhere is named by the file it comes
-# from), then of the function; the first step that matches wins.
-CALLGRIND_STEPS = [
-    ("tokenizer", r"csv_tokenizer|structural_scan|table_records|CsvTokenizer|TableRecords"
-                  r"|scan::"),
-    ("checks and conversion of the cells", r"cell_parsing|decimal_words|checked_row_source"
-                                           r"|from_chars|parse_float|CheckedRowSource"),
-    ("query lookup (keyed hash, id store)", r"query_index|sip_hash|text_arena|memcmp|QueryIndex"),
-    ("per-query summaries", r"summary_record|query_summar|table_summaries|chunked_vector"
-                            r"|QuerySummaries|summarize_rows"),
-    ("scoring and the curve", r"risk_coverage|total_order|stl_algo|metrics::|scoring::"),
-    ("reading the file", r"file_reader|FileReader"),
-]
-
-
-def callgrind_step(where):
-    """The step of a "file:function" of callgrind_annotate."""
-    source, _, function = where.partition(":")
-    for text in (source, function):
-        for name, pattern in CALLGRIND_STEPS:
-            if re.search(pattern, text):
-                return name
-    return "other"
 
 
 def callgrind_table(args):
@@ -146,7 +130,7 @@ def callgrind_table(args):
         report = subprocess.run(["callgrind_annotate", "--inclusive=no", "--auto=no",
                                  "--threshold=100", str(data)], check=True,
                                 capture_output=True, text=True)
-    counts = {step: 0 for step, _ in CALLGRIND_STEPS} | {"other": 0}
+    counts = {step: 0 for step, _ in STEPS} | {"other": 0}
     total = 0
     for line in report.stdout.splitlines():
         match = re.match(r"\s*([\d,]+) \([\s\d.]+%\)\s+(\S.*)$", line)
@@ -156,7 +140,9 @@ def callgrind_table(args):
         if "PROGRAM TOTALS" in where:
             total = count
             continue
-        counts[callgrind_step(where)] += count
+        # "file:function [object]"; a path holds no colon.
+        source, _, function = where.partition(":")
+        counts[step_of(function, source)] += count
     rows = args.callgrind
     print(f"\n### Instructions of the whole curve ({args.method}), first {rows} rows, callgrind\n")
     print("| step | instructions a row | share |\n|---|---:|---:|")

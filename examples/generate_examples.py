@@ -1,5 +1,7 @@
 """Writes the bundled example tables: a labelled structure-search result and an
-unlabelled one, generated with a fixed seed (standard library only).
+unlabelled one, generated with a fixed seed (standard library only), and a
+labelled result measured in two ionisation modes whose search scores run on
+different scales.
 
 Each query stands for one measured MS/MS spectrum; its candidates are
 structures of the same molecular formula, ranked by a search score. As in real
@@ -18,6 +20,12 @@ import random
 SEED = 20261207
 LABELLED_QUERIES = 2000
 UNLABELLED_QUERIES = 1000
+# The two-mode table: its own seed, so the other two tables stay as they are.
+MODES_SEED = SEED + 1
+MODES_QUERIES = 1000
+# Negative-mode scores run on a wider scale: the same gap between the first
+# two candidates says less there than in positive mode.
+MODE_SCALES = {"positive": 1.0, "negative": 2.0}
 
 ATOMS = ["C", "C", "C", "C", "N", "O", "c1ccccc1", "C(=O)O", "O", "N", "Cl", "F", "S"]
 UPPER = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
@@ -62,8 +70,9 @@ def softmax(scores, temperature):
     return [w / total for w in weights]
 
 
-def make_query(rng, index):
-    """Returns the candidate rows of one query, best score first."""
+def make_query(rng, index, scale=1.0):
+    """Returns the candidate rows of one query, best score first; `scale`
+    stretches its scores (and so sharpens its probabilities)."""
     query_id = f"CCMSLIB{index:011d}"
     formula = random_formula(rng)
     n = candidate_count(rng)
@@ -77,7 +86,7 @@ def make_query(rng, index):
         score = rng.gauss(0.0, 1.0)
         if i == true_index:
             score += separation
-        scores.append(round(score, 6))
+        scores.append(round(score * scale, 6))
     probabilities = softmax(scores, temperature=0.7)
     with_probabilities = rng.random() >= 0.03
     target = random_inchikey(rng)
@@ -122,6 +131,20 @@ def main():
     write_table(args.out / "labelled_candidates.csv", labelled,
                 common + ["target_inchikey", "is_correct"])
     write_table(args.out / "new_candidates.csv", unlabelled, common)
+    write_table(args.out / "two_modes_candidates.csv", two_modes(),
+                ["query_id", "candidate_id", "rank", "score", "probability", "ion_mode",
+                 "is_correct"])
+
+
+def two_modes():
+    """The rows of the two-mode table: 60% of its queries in positive mode."""
+    rng = random.Random(MODES_SEED)
+    rows = []
+    for q in range(MODES_QUERIES):
+        mode = "positive" if rng.random() < 0.6 else "negative"
+        for row in make_query(rng, 3000 + q, MODE_SCALES[mode]):
+            rows.append({**row, "ion_mode": mode})
+    return rows
 
 
 if __name__ == "__main__":

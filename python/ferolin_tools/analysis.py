@@ -6,12 +6,17 @@ from __future__ import annotations
 import math
 from array import array
 from dataclasses import dataclass, field
-from typing import Any, Mapping, Optional
+from typing import TYPE_CHECKING, Any, Callable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics
+from ferolin_tools import _native, diagnostics, intervals, policies
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
+from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
 from ferolin_tools.methods import display_name
+from ferolin_tools.paths import PathArg, as_text
 from ferolin_tools.tables import QueryPass
+
+if TYPE_CHECKING:
+    from ferolin_tools.groups import GroupedReport
 
 #: The confidence level of the upper bound every calibration reports.
 REPORT_LEVEL = 0.95
@@ -112,13 +117,22 @@ def curve_result(table: QueryPass, index: int) -> CurveResult:
                        summary["eaurc"], table.counts["labelled"], summary["scored"])
 
 
+#: The coverages whose risk compare reports unless asked for others.
+DEFAULT_COVERAGES = (0.5, 0.8, 0.9, 0.95)
+
+
 @dataclass(frozen=True)
 class MethodComparison:
     """How well one scoring method ranks the labelled queries of a table.
 
-    `aurc` and `eaurc` summarise its curve (lower is better); `threshold`,
-    `accepted`, `coverage` and `risk` describe the threshold calibrated for
-    the target (None and 0 when none meets it).
+    `aurc`, `eaurc` and `augrc` summarise its curve (lower is better);
+    `risk_at_coverage` maps each coverage asked for to the risk of the last
+    curve row whose coverage does not exceed it (None where no row does);
+    `coverage_at_risk` is the largest coverage whose risk is at most the
+    target. `threshold`, `accepted`, `coverage` and `risk` describe the
+    threshold calibrated for the target (None and 0 when none meets it),
+    `risk_wilson_interval` the 95% Wilson interval of that risk, and
+    `intervals` (None with no bootstrap) the bootstrap intervals.
     """
 
     score: str
@@ -131,11 +145,37 @@ class MethodComparison:
     accepted: int
     coverage: float
     risk: Optional[float]
+    augrc: float = math.nan
+    risk_at_coverage: dict[float, Optional[float]] = field(default_factory=dict)
+    coverage_at_risk: Optional[float] = None
+    risk_wilson_interval: Interval = (math.nan, math.nan)
+    intervals: Optional[Intervals] = None
 
     @property
     def complete(self) -> bool:
         """True when the method scores every labelled query."""
         return self.scored == self.labelled
+
+    def as_dict(self) -> dict[str, Any]:
+        """The entry as compare's JSON gives it: coverages as text keys
+        ("0.5"), each interval as a two-element list named after its figure
+        with "_interval" appended."""
+        entry: dict[str, Any] = {
+            "score": self.score, "scored": self.scored, "labelled": self.labelled,
+            "queries": self.queries, "aurc": self.aurc, "eaurc": self.eaurc, "augrc": self.augrc,
+            "risk_at_coverage": {_coverage_key(c): r for c, r in self.risk_at_coverage.items()},
+            "coverage_at_risk": self.coverage_at_risk, "threshold": self.threshold,
+            "accepted": self.accepted, "coverage": self.coverage, "risk": self.risk,
+            "risk_wilson_interval": list(self.risk_wilson_interval)}
+        if self.intervals is not None:
+            entry.update(self.intervals.keys())
+        return entry
+
+
+def _coverage_key(coverage: float) -> str:
+    """'0.5' for 0.5, '1' for 1.0: short, and exact (0.1234567 stays whole)."""
+    text = f"{coverage:g}"
+    return text if float(text) == coverage else repr(coverage)
 
 
 def _rank_key(entry: MethodComparison) -> tuple[int, float]:
@@ -146,17 +186,35 @@ def _rank_key(entry: MethodComparison) -> tuple[int, float]:
 
 
 def comparison(table: QueryPass, error_rate: float, method: str,
-               confidence_level: Optional[float]) -> list[MethodComparison]:
-    """Every method column of the pass, best first (see _rank_key)."""
+               confidence_level: Optional[float],
+               at_coverages: Sequence[float] = DEFAULT_COVERAGES, replicates: int = 0,
+               seed: int = intervals.DEFAULT_SEED,
+               progress: Optional[Callable[[str], Optional[BootstrapProgress]]] = None
+               ) -> list[MethodComparison]:
+    """Every method column of the pass, best first (see _rank_key), with
+    bootstrap intervals when `replicates` is not 0 for the methods that
+    score any labelled query (`progress(score)` gives each its progress
+    callable)."""
     entries = []
     for index, score in enumerate(table.scores):
         summary = table.summary(index)
         chosen = table.calibrate(index, error_rate, method, confidence_level)["row"]
+        points = _native.pass_operating_points(table.handle, index, list(at_coverages),
+                                               error_rate)
+        threshold = chosen["threshold"] if chosen else None
+        accepted, errors = (chosen["accepted"], chosen["errors"]) if chosen else (0, 0)
+        bootstrap = None
+        if replicates and summary["scored"]:
+            bootstrap = intervals.bootstrap(table, index, threshold, replicates, seed,
+                                            progress(score) if progress else None)
+        elif replicates:
+            bootstrap = intervals.undefined(replicates, seed)
         entries.append(MethodComparison(
             score, table.counts["queries"], table.counts["labelled"], summary["scored"],
-            summary["aurc"], summary["eaurc"], chosen["threshold"] if chosen else None,
-            chosen["accepted"] if chosen else 0, chosen["coverage"] if chosen else 0.0,
-            chosen["risk"] if chosen else None))
+            summary["aurc"], summary["eaurc"], threshold, accepted,
+            chosen["coverage"] if chosen else 0.0, chosen["risk"] if chosen else None,
+            summary["augrc"], dict(zip(at_coverages, points["risk_at_coverage"])),
+            points["coverage_at_risk"], intervals.wilson(accepted, errors), bootstrap))
     return sorted(entries, key=_rank_key)
 
 
@@ -195,6 +253,15 @@ class CalibrationReport:
     risk_upper_bound: Optional[float]
     min_accepted: int
     best_risk: Optional[dict[str, Any]] = field(default=None, repr=False)
+    # The curve's areas (AUGRC added to the two of every curve), the
+    # two-sided 95% Wilson interval of the observed risk, the bootstrap
+    # intervals (None when switched off) and the groups (None without).
+    aurc: float = math.nan
+    eaurc: float = math.nan
+    augrc: float = math.nan
+    risk_wilson_interval: Interval = (math.nan, math.nan)
+    intervals: Optional[Intervals] = None
+    groups: Optional["GroupedReport"] = None
 
     @property
     def meets_target(self) -> bool:
@@ -212,6 +279,26 @@ class CalibrationReport:
                 f"labelled queries (coverage {self.coverage:.1%}), {self.errors} wrong: "
                 f"observed risk {_number(self.observed_risk or 0.0)}, "
                 f"95% upper bound {_number(self.risk_upper_bound or 0.0)}")
+        return lines + self._interval_lines() + (self.groups.lines() if self.groups else [])
+
+    def _interval_lines(self) -> list[str]:
+        lines = []
+        b = self.intervals
+        if b is not None:
+            lines.append(f"AURC {_number(self.aurc)} (95% bootstrap interval {b.text('aurc')}), "
+                         f"E-AURC {_number(self.eaurc)} ({b.text('eaurc')}), AUGRC "
+                         f"{_number(self.augrc)} ({b.text('augrc')}); {b.replicates} "
+                         f"replicates, seed {b.seed}")
+        if self.threshold is not None and self.accepted:
+            text = (f"at the threshold, two-sided 95% intervals: observed risk "
+                    f"{intervals.interval_text(self.risk_wilson_interval)} (Wilson)")
+            if b is not None:
+                # Resamples of a handful of accepted queries give a degenerate
+                # risk interval (often 0 to 0); Wilson's holds there.
+                if self.accepted >= self.min_accepted:
+                    text += f", {b.text('risk')} (bootstrap)"
+                text += f"; coverage {b.text('coverage', percent=True)} (bootstrap)"
+            lines.append(text)
         return lines
 
     def warnings(self) -> list[str]:
@@ -239,17 +326,29 @@ class CalibrationReport:
                 f"the observed risk meets the target, but its 95% upper bound "
                 f"{_number(self.risk_upper_bound)} does not; the binomial method at confidence "
                 f"level 0.95 chooses a threshold whose bound does.")
+        if self.groups is not None:
+            warnings += self.groups.warnings(self.error_rate, self.min_accepted)
         return warnings
 
 
 @dataclass(frozen=True)
 class Calibration:
     """A calibrated policy (a dict for ferolin.save_policy and
-    ferolin.apply_policy), the report on what it rests on, and the curve."""
+    ferolin.apply_policy), the report on what it rests on, and the curve.
+
+    A grouped policy also holds "group_col" and "group_thresholds", which
+    ferolin.save_policy and ferolin.apply_policy leave out: save it with
+    save(), which keeps them and `provenance` (what the threshold rests on,
+    stored under the policy file's "calibration" key)."""
 
     policy: dict[str, Any]
     report: CalibrationReport
     curve: list[dict[str, Any]]
+    provenance: Optional[dict[str, Any]] = None
+
+    def save(self, path: PathArg) -> None:
+        """Writes the policy file, replacing a file whole as ferolin.save_policy does."""
+        policies.write(as_text(path), self.policy, self.provenance)
 
 
 def _best_risk(curve: list[dict[str, Any]], min_accepted: int) -> Optional[dict[str, Any]]:

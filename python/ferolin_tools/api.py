@@ -13,9 +13,8 @@ from __future__ import annotations
 import math
 from typing import Any, Mapping, Optional, Sequence
 
-import ferolin
-from ferolin_tools import analysis
-from ferolin_tools.analysis import Calibration, CurveResult, MethodComparison
+from ferolin_tools import analysis, evidence, groups, intervals, policies
+from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
 from ferolin_tools.tables import ProgressCallback, read_table
@@ -86,41 +85,82 @@ def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = 
     return results
 
 
+def check_coverages(coverages: Sequence[float]) -> tuple[float, ...]:
+    """Returns the coverages as floats when each is in (0, 1]; ValueError otherwise."""
+    checked = tuple(float(c) for c in coverages)
+    for coverage in checked:
+        if not 0.0 < coverage <= 1.0:
+            raise ValueError(f"a coverage must be a number above 0 and at most 1, not "
+                             f"{coverage:g}")
+    return checked
+
+
 def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirical",
             confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
-            delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+            at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
+            seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
+            columns: Optional[Mapping[str, str]] = None,
             progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first.
 
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
-    score none. Each entry also gives the threshold the calibration method
-    chooses for `error_rate`, with its coverage and observed risk.
+    score none. Each entry also gives AUGRC, the risk at each coverage of
+    `at_coverage`, the coverage at the risk `error_rate`, and the threshold
+    the calibration method chooses for `error_rate`, with its coverage,
+    observed risk and that risk's 95% Wilson interval. With `bootstrap`
+    replicates (None: 1000 unless labelled queries times methods exceed
+    2,000,000, then 0; 0: none) each entry also holds 95% percentile-bootstrap
+    intervals, the same for the same `seed` everywhere.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
+    coverages = check_coverages(at_coverage)
+    if bootstrap is not None:
+        intervals.check_replicates(bootstrap)
+    intervals.check_seed(seed)
     read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
     analysis.require_labels(read)
-    return analysis.comparison(read, error_rate, method, confidence_level)
+    replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
+        read.counts["labelled"], len(read.scores))
+    return analysis.comparison(read, error_rate, method, confidence_level, coverages,
+                               replicates, seed)
 
 
 def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "empirical",
               confidence_level: Optional[float] = None, min_accepted: int = 30,
+              group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
+              bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
               progress: Optional[ProgressCallback] = None) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
-    same table), `report` (labelled, scored and accepted queries, observed
-    risk and its 95% upper bound, and `warnings()`, e.g. a threshold backed
-    by fewer than `min_accepted` accepted queries) and `curve`. Raises
-    ValueError for a rate outside (0, 1), NoLabelledQueries and
-    NothingScored instead of a policy that silently rejects everything.
+    same table without `group_col`), `report` (labelled, scored and
+    accepted queries, observed risk with its 95% upper bound and Wilson
+    interval, AURC, E-AURC and AUGRC, with 95% percentile-bootstrap
+    intervals of `bootstrap` replicates (0: none) for them and for the
+    coverage and risk at the threshold, and `warnings()`, e.g. a threshold
+    backed by fewer than `min_accepted` accepted queries), `curve` and
+    `provenance`; save it with its save(path).
+
+    With `group_col` (a column of the table; a query's group is its top
+    candidate's cell) every group of at least `min_group` labelled queries
+    gets a threshold of its own, calibrated on its queries alone, and the
+    policy holds "group_col" and "group_thresholds"; every other query keeps
+    the global threshold. Raises ValueError for a rate outside (0, 1),
+    NoLabelledQueries and NothingScored instead of a policy that silently
+    rejects everything.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
-    read = read_table(table, [score], delimiter=delimiter, columns=columns, progress=progress)
-    return analysis.calibration(read, 0, error_rate, method, confidence_level, min_accepted)
+    intervals.check_replicates(bootstrap)
+    intervals.check_seed(seed)
+    read = read_table(table, [score], delimiter=delimiter, columns=columns, progress=progress,
+                      group_column=group_col, fingerprint=True)
+    return evidence.calibrate(read, 0, error_rate, method, confidence_level, min_accepted,
+                              group_col=group_col, min_group=min_group, replicates=bootstrap,
+                              seed=seed)
 
 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
@@ -131,14 +171,23 @@ def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
     policy file), as ferolin.apply_policy does, in columns: query_id,
     candidate_id, confidence (NaN where none), accepted, threshold, method.
 
+    A grouped policy ("group_col" and "group_thresholds", as a policy file
+    or Calibration.policy holds them) reads its group column from the table:
+    a query whose group has a threshold of its own is decided by it, every
+    other one by the global threshold; the columns then end with `group`.
     Raises NothingScored when the policy's method scores no query at all
-    (every query would be rejected for want of a confidence).
+    (every query would be rejected for want of a confidence), TableError
+    when the table lacks the policy's group column.
     """
+    named = None
     if not isinstance(policy, Mapping):
         from ferolin_tools.paths import as_text
 
-        policy = ferolin.load_policy(as_text(policy))
+        named = as_text(policy)
+        policy = policies.read(named)
+    group_col, _ = groups.policy_groups(policy)
     read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
-                      delimiter=delimiter, columns=columns, progress=progress)
+                      delimiter=delimiter, columns=columns, progress=progress,
+                      group_column=group_col, group_policy=named or "")
     analysis.require_decidable(read)
-    return analysis.decision_columns(read, dict(policy), numpy)
+    return groups.decisions(read, dict(policy), numpy)

@@ -11,18 +11,16 @@ import argparse
 import os
 import signal
 import sys
-import tempfile
 from importlib import metadata
 from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
-import ferolin
-from ferolin_tools import analysis, diagnostics, output
-from ferolin_tools.api import check_calibration_method, check_rate
+from ferolin_tools import analysis, diagnostics, evidence, groups, intervals, output, policies
+from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
-from ferolin_tools.progress import ProgressDisplay
+from ferolin_tools.progress import ProgressDisplay, StepDisplay
 from ferolin_tools.tables import QueryPass, read_table
 
 STDIN_NAME = "-"
@@ -75,6 +73,32 @@ def count_argument(text: str) -> int:
     if value < 0:
         raise argparse.ArgumentTypeError(f"'{text}' is not a count (0, 1, 2, ...)")
     return value
+
+
+def replicates_argument(text: str) -> int:
+    try:
+        return intervals.check_replicates(int(text))
+    except ValueError:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not a number of replicates: 0 (no intervals) or "
+            f"{intervals.MIN_REPLICATES} to {intervals.MAX_REPLICATES}") from None
+
+
+def seed_argument(text: str) -> int:
+    try:
+        return intervals.check_seed(int(text))
+    except ValueError:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not a seed: an integer from 0 to 2**64 - 1") from None
+
+
+def coverages_argument(text: str) -> tuple[float, ...]:
+    try:
+        return check_coverages([float(part) for part in text.split(",")])
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(
+            f"'{text}' is not a comma-separated list of coverages above 0 and at most 1 "
+            f"({error})") from None
 
 
 class StoreOnce(argparse.Action):
@@ -137,17 +161,36 @@ def add_min_accepted_option(parser: argparse.ArgumentParser) -> None:
                              "(default: 30)")
 
 
+def add_bootstrap_options(parser: argparse.ArgumentParser, default: str) -> None:
+    group = parser.add_argument_group("intervals")
+    group.add_argument("--bootstrap", type=replicates_argument, metavar="B",
+                       help=f"95%% percentile-bootstrap intervals from B resamples of the "
+                            f"labelled queries; 0 switches them off (default: {default})")
+    group.add_argument("--seed", type=seed_argument, default=intervals.DEFAULT_SEED,
+                       metavar="S", help="seed of the resamples: the same seed gives the same "
+                                         "intervals everywhere (default: 0)")
+
+
 def add_compare_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "compare", "rank every scoring method on a labelled table",
         "Score a labelled table by every method in one read and rank the methods: labelled "
-        "and scored queries, AURC and E-AURC (lower is better), and the threshold, coverage "
-        "and observed risk at the target error rate. Methods that score only some labelled "
-        "queries are ranked after those that score all.",
+        "and scored queries, AURC, E-AURC and AUGRC (lower is better), the risk at chosen "
+        "coverages and the coverage at the target error rate, and the threshold, coverage "
+        "and observed risk (with its Wilson interval) at the target; with bootstrap "
+        "intervals. Methods that score only some labelled queries are ranked after those "
+        "that score all.",
         "ferolin compare labelled.csv --error-rate 0.05 | column -t")
     add_table_options(parser, "with an is_correct column")
     add_calibration_options(parser, required=False)
     add_min_accepted_option(parser)
+    parser.add_argument("--at-coverage", type=coverages_argument,
+                        default=analysis.DEFAULT_COVERAGES, metavar="C,C,...",
+                        help="coverages at which to report the risk (default: "
+                             + ",".join(f"{c:g}" for c in analysis.DEFAULT_COVERAGES) + ")")
+    add_bootstrap_options(parser, f"{intervals.DEFAULT_REPLICATES}, or 0 when the labelled "
+                                  f"queries times the methods exceed "
+                                  f"{intervals.COMPARE_BUDGET:,}")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
     parser.set_defaults(run=run_compare, parser=parser, outputs=[])
 
@@ -157,8 +200,9 @@ def add_calibrate_parser(subparsers: Any) -> None:
         subparsers, "calibrate", "calibrate a policy for a target error rate",
         "Choose the confidence threshold that keeps the error rate of accepted queries within "
         "the target, and write it as a JSON policy. A report on standard error says what the "
-        "threshold rests on: labelled, scored and accepted queries, the observed risk and its "
-        "95%% upper bound.",
+        "threshold rests on: labelled, scored and accepted queries, the observed risk with its "
+        "95% upper bound and intervals, per group with --group-col; the policy file keeps it "
+        "under its \"calibration\" key, with the table's size and SHA-256.",
         "ferolin calibrate labelled.csv --score margin --error-rate 0.05 --method binomial "
         "--confidence-level 0.95 -o policy.json")
     add_table_options(parser, "with an is_correct column")
@@ -166,6 +210,14 @@ def add_calibrate_parser(subparsers: Any) -> None:
                         action=StoreOnce, help=SCORE_HELP)
     add_calibration_options(parser, required=True)
     add_min_accepted_option(parser)
+    group = parser.add_argument_group("groups")
+    group.add_argument("--group-col", metavar="COLUMN",
+                       help="calibrate one threshold per group: a query's group is its top "
+                            "candidate's cell in COLUMN (e.g. ionisation mode, instrument)")
+    group.add_argument("--min-group", type=count_argument, default=groups.DEFAULT_MIN_GROUP,
+                       metavar="N", help="groups with fewer labelled queries than N keep the "
+                                         f"global threshold (default: {groups.DEFAULT_MIN_GROUP})")
+    add_bootstrap_options(parser, str(intervals.DEFAULT_REPLICATES))
     parser.add_argument("-o", "--output", metavar="POLICY.json",
                         help="policy file to write (default: standard output)")
     parser.add_argument("--plot", metavar="PNG", help="also draw the curve and the threshold")
@@ -239,9 +291,14 @@ class Reporter:
     def __init__(self, args: argparse.Namespace):
         self.quiet = args.quiet
         self.forced = args.progress
+        self.shown: list[StepDisplay] = []
 
     def info(self, text: str) -> None:
         if not self.quiet:
+            # A progress line of counted work gives way to the report.
+            for display in self.shown:
+                display.close()
+            self.shown.clear()
             print(text, file=sys.stderr)
 
     def warn(self, text: str) -> None:
@@ -259,19 +316,28 @@ class Reporter:
             size = None
         return ProgressDisplay(path, size)
 
+    def steps(self, what: str) -> Optional[StepDisplay]:
+        """A progress display for counted work, where reads get one."""
+        if self.quiet or not (self.forced or sys.stderr.isatty()):
+            return None
+        self.shown.append(StepDisplay(what))
+        return self.shown[-1]
+
 
 def table_path(args: argparse.Namespace) -> str:
     return "/dev/stdin" if args.table == STDIN_NAME else args.table
 
 
 def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
-         keep_ids: bool = False) -> QueryPass:
-    """Reads the table once for `scores`, with progress where wanted."""
+         keep_ids: bool = False, **options: Any) -> QueryPass:
+    """Reads the table once for `scores`, with progress where wanted;
+    `options` go to read_table (group_column, group_policy, fingerprint)."""
     path = table_path(args)
     display = reporter.progress(path)
     try:
         return read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
-                          columns=dict(args.column), progress=display, hint_style="cli")
+                          columns=dict(args.column), progress=display, hint_style="cli",
+                          **options)
     finally:
         if display is not None:
             display.close()
@@ -290,17 +356,30 @@ def load_plot() -> ModuleType:
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, SCORE_METHODS)
     analysis.require_labels(table)
-    entries = analysis.comparison(table, args.error_rate, args.method, args.confidence_level)
-    if args.format == "json":
-        output.write_json(sys.stdout, [vars(entry) for entry in entries])
-    else:
-        output.write_table(sys.stdout, output.COMPARE_COLUMNS,
-                           ([getattr(entry, column) for column in output.COMPARE_COLUMNS]
-                            for entry in entries))
     counts = table.counts
+    replicates = args.bootstrap
+    if replicates is None:
+        replicates = intervals.compare_replicates(counts["labelled"], len(table.scores))
+    entries = analysis.comparison(
+        table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
+        replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"))
+    if args.format == "json":
+        output.write_json(sys.stdout, [entry.as_dict() for entry in entries])
+    else:
+        header, rows = output.flat_columns([entry.as_dict() for entry in entries],
+                                           {"risk_at_coverage": "risk_at"})
+        output.write_table(sys.stdout, header, rows)
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
                   f"thresholds for a target error rate of {args.error_rate:g} "
                   f"({analysis.rule_text(args.method, args.confidence_level)})")
+    if replicates:
+        reporter.info(f"95% bootstrap intervals from {replicates} resamples of the labelled "
+                      f"queries, seed {args.seed}")
+    elif args.bootstrap is None:
+        reporter.note(f"no bootstrap intervals by default for {counts['labelled']:,} labelled "
+                      f"queries and {len(table.scores)} methods (more than "
+                      f"{intervals.COMPARE_BUDGET:,} together); ask for them with --bootstrap "
+                      f"{intervals.DEFAULT_REPLICATES}")
     for entry in entries:
         if entry.scored == 0:
             reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
@@ -317,9 +396,12 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
 
 def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
-    table = read(args, reporter, [args.score])
-    result = analysis.calibration(table, 0, args.error_rate, args.method,
-                                  args.confidence_level, args.min_accepted)
+    replicates = intervals.DEFAULT_REPLICATES if args.bootstrap is None else args.bootstrap
+    table = read(args, reporter, [args.score], group_column=args.group_col, fingerprint=True)
+    result = evidence.calibrate(
+        table, 0, args.error_rate, args.method, args.confidence_level, args.min_accepted,
+        group_col=args.group_col, min_group=args.min_group, replicates=replicates,
+        seed=args.seed, progress=reporter.steps(f"bootstrap of {args.score}"))
     for line in result.report.lines():
         reporter.info(line)
     note = analysis.unscored_note(table, 0)
@@ -328,10 +410,26 @@ def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     for warning in result.report.warnings():
         reporter.warn(warning)
     if plot:
-        ax = plot.plot_risk_coverage(result.curve, label=args.score, target=args.error_rate,
-                                     threshold=result.policy["threshold"])
-        save_plot(plot, ax, args.plot)
-    write_policy(result.policy, args.output)
+        save_plot(plot, draw_calibration(plot, table, result, args, replicates, reporter),
+                  args.plot)
+    write_policy(result.policy, args.output, result.provenance)
+
+
+def draw_calibration(plot: ModuleType, table: QueryPass, result: analysis.Calibration,
+                     args: argparse.Namespace, replicates: int, reporter: Reporter) -> Any:
+    """The curve with its bootstrap band, the target and the threshold, and
+    each group's own curve with its threshold."""
+    band = None
+    if replicates:
+        coverages = plot.band_coverages()
+        band = (coverages, intervals.risk_band(table, 0, coverages, replicates, args.seed,
+                                               reporter.steps(f"band of {args.score}")))
+    ax = plot.plot_risk_coverage(result.curve, label=args.score, target=args.error_rate,
+                                 threshold=result.policy["threshold"], band=band)
+    if result.report.groups is not None:
+        for group, threshold in result.report.groups.thresholds.items():
+            plot.plot_group(ax, groups.group_curve(table, 0, group), group, threshold)
+    return ax
 
 
 def save_plot(plot: ModuleType, ax: Any, path: str) -> None:
@@ -341,21 +439,17 @@ def save_plot(plot: ModuleType, ax: Any, path: str) -> None:
         raise DataError(f"cannot write plot {path}: {error}") from error
 
 
-def write_policy(policy: Any, path: Optional[str]) -> None:
+def write_policy(policy: Any, path: Optional[str],
+                 provenance: Optional[dict[str, Any]] = None) -> None:
     """Writes the policy file; to standard output when `path` is None."""
     if path is not None and not is_special(path):
         try:
-            ferolin.save_policy(path, policy)
-        except RuntimeError as error:
+            policies.write(path, policy, provenance)
+        except (RuntimeError, ValueError) as error:
             raise DataError(f"cannot write policy {path}: {error}") from error
         return
-    # save_policy replaces its target by renaming a new file over it, so it is
-    # never given standard output or a FIFO: its text is copied there instead.
-    with tempfile.TemporaryDirectory(prefix="ferolin-") as folder:
-        saved = os.path.join(folder, "policy.json")
-        ferolin.save_policy(saved, policy)
-        with open(saved, "rb") as source:
-            text = source.read() + b"\n"
+    # Standard output and FIFOs get the text as a stream.
+    text = (policies.text(policy, provenance) + "\n").encode()
     if path is None:
         sys.stdout.buffer.write(text)
     else:
@@ -366,21 +460,30 @@ def write_policy(policy: Any, path: Optional[str]) -> None:
 def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     try:
         check_readable(as_text(args.policy), "policy")
-        policy = ferolin.load_policy(args.policy)
+        policy = policies.read(args.policy)
     except PathProblem as problem:
         raise DataError(str(problem)) from None
     except RuntimeError as error:
         raise DataError(f"{args.policy}: {error}") from error
-    table = read(args, reporter, [score_name(policy["scoring_method"])], keep_ids=True)
+    group_col, thresholds = groups.policy_groups(policy)
+    table = read(args, reporter, [score_name(policy["scoring_method"])], keep_ids=True,
+                 group_column=group_col, group_policy=args.policy)
     analysis.require_decidable(table)
-    decisions = analysis.decision_columns(table, policy, numpy=False)
+    decisions = groups.decisions(table, policy, numpy=False)
     with output.output_stream(args.output) as stream:
         output.write_columns(stream, decisions)
     total = len(decisions["query_id"])
     accepted = sum(decisions["accepted"])
     share = accepted / total if total else 0.0
+    rule = (f">= {policy['threshold']!r}" if group_col is None else
+            f">= its group's threshold, or the global {policy['threshold']!r}")
     reporter.info(f"{table.path}: queries {total}, accepted {accepted} ({share:.1%}) by "
-                  f"{table.scores[0]} >= {policy['threshold']!r}")
+                  f"{table.scores[0]} {rule}")
+    if group_col is not None:
+        reporter.info(groups.applied_text(decisions, policy))
+    elif thresholds:
+        reporter.note("the policy has group thresholds but no group column: every query gets "
+                      "the global threshold")
     unscored = total - table.summary(0)["scored_all"]
     if unscored:
         reporter.note(f"{table.scores[0]} gives {unscored} of the {total} queries no confidence; "

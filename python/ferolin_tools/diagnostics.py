@@ -64,13 +64,34 @@ def _known_column(layout: "TableLayout", header_name: str) -> str:
     return header_name
 
 
-def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayout") -> str:
+def missing_group_column(path: str, column: str, header: Sequence[str], style: str,
+                         policy: Optional[str] = None) -> str:
+    """The group column (asked for; or named by the policy file `policy`, or
+    by a policy dict when `policy` is "") is not in the table."""
+    named = "" if policy is None else (f" that policy {policy} names" if policy else
+                                       " of the policy")
+    message = (f"{path}: the group column {column!r}{named} is not in the table. "
+               f"{header_text(header)}")
+    match = near_match(column, header)
+    if match is not None and policy is None:
+        hint = f"--group-col {match}" if style == "cli" else f"group_col={match!r}"
+        message += f" If {match!r} is that column, give {hint}."
+    elif match is not None:
+        message += f" If {match!r} is that column, rename it in the table."
+    return message
+
+
+def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayout",
+                group_column: Optional[str] = None, policy: Optional[str] = None) -> str:
     """The message for a table the core could not read: its error, and for
     a missing column what the header has and what to try."""
     message = f"{path}: {error}"
     missing = _MISSING_COLUMN.match(error)
     if not missing or not header:
         return message
+    if (group_column is not None and missing.group(1) == group_column
+            and group_column not in layout.columns.values()):
+        return missing_group_column(path, group_column, header, layout.hint_style, policy)
     message += ". " + header_text(header)
     other = _other_delimiter(header, layout.delimiter)
     if other is not None:

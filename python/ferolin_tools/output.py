@@ -9,7 +9,7 @@ import math
 import os
 import sys
 import tempfile
-from typing import IO, Any, Callable, Iterable, Iterator, Optional, Sequence
+from typing import IO, Any, Callable, Iterable, Iterator, Mapping, Optional, Sequence
 
 from ferolin_tools.paths import is_special
 
@@ -67,6 +67,31 @@ def write_curve_tsv(stream: IO[str], curves: list[tuple[str, list[dict[str, Any]
     rows = ((([score] if several else []) + [row[column] for column in CURVE_COLUMNS])
             for score, curve in curves for row in curve)
     write_table(stream, (["score"] if several else []) + CURVE_COLUMNS, rows)
+
+
+def flat_columns(entries: Sequence[dict[str, Any]], prefixes: Mapping[str, str]
+                 ) -> tuple[list[str], list[list[Any]]]:
+    """JSON-like entries with the same keys (compare's) as TSV columns: the
+    entries of a nested object KEY become columns PREFIX_INNER, with the
+    prefix `prefixes` gives KEY ("risk_at_coverage": "risk_at" makes
+    risk_at_0.5), and an interval NAME_interval two columns NAME_low and
+    NAME_high."""
+    def cells(entry: dict[str, Any]) -> list[tuple[str, Any]]:
+        flat: list[tuple[str, Any]] = []
+        for key, value in entry.items():
+            if isinstance(value, dict):
+                flat += [(f"{prefixes.get(key, key)}_{inner}", item)
+                         for inner, item in value.items()]
+            elif key.endswith("_interval"):
+                name = key[: -len("_interval")]
+                flat += [(f"{name}_low", value[0]), (f"{name}_high", value[1])]
+            else:
+                flat.append((key, value))
+        return flat
+
+    rows = [cells(entry) for entry in entries]
+    header = [name for name, _ in rows[0]] if rows else []
+    return header, [[value for _, value in row] for row in rows]
 
 
 def json_safe(value: Any) -> Any:

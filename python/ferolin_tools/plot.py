@@ -22,14 +22,29 @@ def pyplot() -> Any:
     return pyplot
 
 
+#: Points of the bootstrap band: coverages 0.005, 0.01, ..., 1.
+BAND_POINTS = 200
+
+#: A band: the coverages and the (low, high) risk at each.
+Band = tuple[Sequence[float], Sequence[tuple[float, float]]]
+
+
+def band_coverages() -> list[float]:
+    """The coverages at which a bootstrap band is drawn."""
+    return [k / BAND_POINTS for k in range(1, BAND_POINTS + 1)]
+
+
 def plot_risk_coverage(curve: Sequence[dict[str, Any]], ax: Any = None, *,
                        label: Optional[str] = None, target: Optional[float] = None,
-                       threshold: Optional[float] = None) -> Any:
+                       threshold: Optional[float] = None, band: Optional[Band] = None) -> Any:
     """Draws risk against coverage for a curve from `ferolin.compute_curve`.
 
-    One point per row joined as a step curve; `target` adds a horizontal line
-    at the target error rate; `threshold` marks and labels the row with that
-    threshold (the one a calibrated policy chose). Returns the axes.
+    One point per row joined as a step curve; `band` (coverages and the
+    (low, high) risk at each, as ferolin_tools.intervals.risk_band gives
+    them) shades the pointwise 95% bootstrap band around it; `target` adds
+    a horizontal line at the target error rate; `threshold` marks and labels
+    the row with that threshold (the one a calibrated policy chose).
+    Returns the axes.
     """
     if ax is None:
         ax = pyplot().subplots(figsize=(6, 4))[1]
@@ -37,6 +52,11 @@ def plot_risk_coverage(curve: Sequence[dict[str, Any]], ax: Any = None, *,
     risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
     (line,) = ax.step(coverage, risk, where="post", label=label)
     ax.plot(coverage, risk, "o", markersize=2, color=line.get_color())
+    if band is not None:
+        points, ends = band
+        ax.fill_between(points, [low for low, _ in ends], [high for _, high in ends],
+                        step="post", alpha=0.2, color=line.get_color(), linewidth=0,
+                        label="95% bootstrap band", gid="bootstrap-band")
     if target is not None:
         ax.axhline(target, linestyle="--", color="grey", linewidth=1,
                    label=f"target error rate {target:g}")
@@ -56,6 +76,20 @@ def plot_risk_coverage(curve: Sequence[dict[str, Any]], ax: Any = None, *,
     if label is not None or target is not None or threshold is not None:
         ax.legend(loc="upper left", fontsize="small")
     return ax
+
+
+def plot_group(ax: Any, curve: Sequence[dict[str, Any]], group: str, threshold: float) -> None:
+    """Adds one group's own curve, thin, with its threshold marked on it."""
+    coverage = [row["coverage"] for row in curve]
+    risk = [row["risk"] if row["risk"] is not None else math.nan for row in curve]
+    (line,) = ax.step(coverage, risk, where="post", linewidth=0.8, alpha=0.8,
+                      label=f"group {group} (coverage within it)")
+    chosen = [row for row in curve if row["threshold"] == threshold]
+    if chosen:
+        ax.plot([chosen[-1]["coverage"]], [chosen[-1]["risk"]], "s", markersize=6,
+                color=line.get_color(), label=f"{group} threshold {threshold:.4g}",
+                gid=f"group-threshold-{group}")
+    ax.legend(loc="upper left", fontsize="small")
 
 
 def save_figure(ax: Any, path: str) -> None:

@@ -56,3 +56,14 @@ class ProgressDisplay:
         if self.shown and self.live:
             self.stream.write("\r\x1b[K")
             self.stream.flush()
+
+
+class StepDisplay(ProgressDisplay):
+    """Progress of counted work (bootstrap replicates) on standard error:
+    '<what>: 340 of 1,000 replicates', shown as a read's progress is."""
+
+    def __init__(self, what: str, stream: IO[str] = sys.stderr):
+        super().__init__(what, None, stream)
+
+    def text(self, done: int, total: int, elapsed: float) -> str:
+        return f"{self.path}: {done:,} of {total:,} replicates"

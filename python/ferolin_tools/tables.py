@@ -67,6 +67,9 @@ class QueryPass:
         self.layout = layout
         self.header: list[str] = result["header"]
         self.compressed: bool = result["compressed"]
+        #: The file's size as read and its SHA-256 (None unless asked for).
+        self.file_bytes: int = result["file_bytes"]
+        self.sha256: Optional[str] = result["sha256"]
         self.counts: dict[str, int] = _native.pass_counts(self._handle)
         self._summaries: dict[int, dict[str, Any]] = {}
 
@@ -89,12 +92,21 @@ class QueryPass:
     def decisions(self, index: int, threshold: float) -> bytearray:
         return _native.pass_decisions(self._handle, index, threshold)
 
+    @property
+    def handle(self) -> object:
+        """The native pass, for the functions of _native that take one."""
+        return self._handle
+
 
 def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
-               hint_style: str = "python") -> QueryPass:
-    """Reads `table` once and scores every query by each of `scores`.
+               hint_style: str = "python", group_column: Optional[str] = None,
+               group_policy: Optional[str] = None, fingerprint: bool = False) -> QueryPass:
+    """Reads `table` once and scores every query by each of `scores`;
+    with `group_column`, also each query's group label from that column
+    (which `group_policy`, the name of a policy file, may have named);
+    with `fingerprint`, also the SHA-256 of the file's bytes as read.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -109,7 +121,9 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
     if path.lower().endswith(".parquet"):
         raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
     result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
-                              keep_ids=keep_ids, progress=progress)
+                              keep_ids=keep_ids, progress=progress, group_column=group_column,
+                              fingerprint=fingerprint)
     if result["error"] is not None:
-        raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout))
+        raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
+                                                 group_column, group_policy))
     return QueryPass(result, path, scores, layout)

@@ -1,5 +1,8 @@
 #include "core/utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace ferolin {
 namespace {
 
@@ -20,6 +23,12 @@ LeadByte classify(unsigned char c) {
   if (c >= 0xF1 && c <= 0xF3) return {4};
   if (c == 0xF4) return {4, 0x80, 0x8F};
   return {};
+}
+
+bool is_ascii_word(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080) == 0;
 }
 
 bool continues(const unsigned char* p, std::size_t i, std::size_t n, LeadByte lead) {
@@ -44,6 +53,9 @@ std::optional<std::size_t> utf8_error_offset(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   while (i < n) {
+    // Mostly ASCII text goes eight bytes at a time.
+    while (n - i >= sizeof(std::uint64_t) && is_ascii_word(p + i)) i += sizeof(std::uint64_t);
+    if (i == n) break;
     if (p[i] < 0x80) {
       ++i;
       continue;

@@ -5,6 +5,7 @@
 #include "core/os/file_reader.h"
 #include "core/table/csv_tokenizer.h"
 #include "tools/gzip_reader.h"
+#include "tools/sha256.h"
 
 namespace ferolin::tools {
 namespace {
@@ -23,6 +24,8 @@ struct TableInput::State {
 
   os::FileReader file;
   std::uint64_t file_bytes = 0;
+  bool file_ended = false;
+  std::optional<Sha256> fingerprint;
   // The first bytes of the file, read to recognise compression, handed out
   // before the rest.
   std::string head;
@@ -36,23 +39,31 @@ struct TableInput::State {
 
 namespace {
 
+// Every byte taken from the file passes here, once.
+Result<std::string_view> take_from_file(TableInput::State& s) {
+  Result<std::string_view> chunk = s.file.read();
+  if (!chunk) return chunk;
+  s.file_bytes += chunk->size();
+  s.file_ended = chunk->empty();
+  if (s.fingerprint) s.fingerprint->update(*chunk);
+  return chunk;
+}
+
 Result<std::string_view> read_file(TableInput::State& s) {
   if (!s.head_given) {
     s.head_given = true;
     if (!s.head.empty()) return std::string_view(s.head);
   }
-  Result<std::string_view> chunk = s.file.read();
-  if (chunk) s.file_bytes += chunk->size();
-  return chunk;
+  if (s.file_ended) return std::string_view();
+  return take_from_file(s);
 }
 
 // Reads until the file holds two bytes or ends: a pipe may deliver fewer.
 Result<void> read_head(TableInput::State& s) {
   while (s.head.size() < kGzipMagic.size()) {
-    Result<std::string_view> chunk = s.file.read();
+    Result<std::string_view> chunk = take_from_file(s);
     if (!chunk) return std::unexpected(std::move(chunk.error()));
     if (chunk->empty()) break;
-    s.file_bytes += chunk->size();
     s.head.append(*chunk);
   }
   return {};
@@ -76,10 +87,11 @@ void search_header(TableInput::State& s, std::string_view bytes) {
 
 }  // namespace
 
-Result<TableInput> TableInput::open(std::string_view path, char delimiter) {
+Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool fingerprint) {
   Result<os::FileReader> file = os::FileReader::open(path);
   if (!file) return std::unexpected(std::move(file.error()));
   auto state = std::make_unique<State>(std::move(*file), delimiter);
+  if (fingerprint) state->fingerprint.emplace();
   if (Result<void> head = read_head(*state); !head) return std::unexpected(std::move(head.error()));
   if (state->head.starts_with(kGzipMagic)) {
     // The state lives on the heap: the pointer stays valid when the input moves.
@@ -110,6 +122,16 @@ std::optional<std::uint64_t> TableInput::size_hint() const {
 }
 
 std::optional<std::uint64_t> TableInput::file_size() const { return state_->file.size_hint(); }
+
+Result<std::optional<std::string>> TableInput::file_sha256() {
+  State& s = *state_;
+  if (!s.fingerprint) return std::nullopt;
+  while (!s.file_ended) {
+    const Result<std::string_view> chunk = take_from_file(s);
+    if (!chunk) return std::unexpected(chunk.error());
+  }
+  return s.fingerprint->hex_digest();
+}
 
 bool TableInput::compressed() const { return state_->gzip.has_value(); }
 

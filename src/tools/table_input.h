@@ -2,7 +2,8 @@
 // gzip-compressed file, pipe or FIFO. Compression is recognised by the first
 // two bytes (1f 8b), whatever the name, so `<(cat table.csv.gz)` works too.
 // It also keeps what a caller reports about the read: the bytes taken from
-// the file so far and the table's header row.
+// the file so far, the table's header row and, when asked, the SHA-256 of
+// the file's bytes, taken as they are read.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,10 @@ class TableInput {
   // Opens the file at `path` and reads its first bytes. Fails with a `Csv`
   // error with the system's text, as every read of a table does, or with an
   // `Io` error when zlib cannot start. `delimiter` separates the header's
-  // fields.
-  [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter);
+  // fields. `fingerprint`: also hash the file's bytes (the compressed ones
+  // of a compressed table) as they are read, for file_sha256().
+  [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter,
+                                               bool fingerprint = false);
 
   TableInput(TableInput&&) noexcept;
   TableInput& operator=(TableInput&&) noexcept;
@@ -41,6 +44,11 @@ class TableInput {
   // Returns the size of the file when it is a regular file, compressed or not.
   [[nodiscard]] std::optional<std::uint64_t> file_size() const;
   [[nodiscard]] bool compressed() const;
+  // Returns the SHA-256 of the whole file as 64 lowercase hexadecimal
+  // digits (what sha256sum prints for it), reading and hashing whatever the
+  // table's reader left unread; absent when the input was opened without
+  // `fingerprint`. Fails as read() does.
+  [[nodiscard]] Result<std::optional<std::string>> file_sha256();
   // Returns the fields of the header row once it has been read; empty
   // before, and when it could not be split (the read reports why).
   [[nodiscard]] const std::vector<std::string>& header() const;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/metrics/aurc.h"
+#include "core/metrics/operating_points.h"
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/query_decisions.h"
 #include "core/stats/percentile.h"
@@ -163,6 +164,38 @@ TEST(BootstrapTest, ReplicatesEqualExplicitResamplesToTheLastBit) {
     EXPECT_TRUE(same_value(intervals->aurc.estimate, metrics::compute_aurc(curve))) << c;
     EXPECT_TRUE(same_value(intervals->eaurc.estimate, metrics::compute_eaurc(curve))) << c;
     EXPECT_TRUE(same_value(intervals->augrc.estimate, metrics::compute_augrc(curve))) << c;
+  }
+}
+
+// The band at each coverage is the percentile interval of risk_at_coverage
+// on the explicit resamples' curves, NaN replicates left out.
+TEST(BootstrapTest, RiskBandEqualsRiskAtCoverageOfExplicitResamples) {
+  const double coverages[] = {0.95, 0.0, 0.1, 0.5, kNaN, 0.5, 1.0};
+  Xoshiro256StarStar generator = Xoshiro256StarStar::seeded_by(SplitMix64{77});
+  for (int c = 0; c < 60; ++c) {
+    const PerQuery data = c % 2 == 0 ? small_random_data(generator) : calibrated_data(40, c);
+    const BootstrapRequest request{
+        .replicates = 20, .seed = static_cast<std::uint64_t>(c), .level = 0.80};
+    const auto band = bootstrap_risk_band(data.confidences, data.labels, coverages, request);
+    ASSERT_TRUE(band.has_value()) << band.error().message();
+    ASSERT_EQ(band->size(), std::size(coverages));
+    const PerQuery labelled = positions_order(data);
+    const IntervalLevel level = interval_level(request.level).value();
+    for (std::size_t g = 0; g < std::size(coverages); ++g) {
+      std::vector<double> risks;
+      for (std::uint64_t r = 0; r < request.replicates; ++r) {
+        PerQuery resample;
+        for (std::uint64_t p : resample_positions(labelled.labels.size(), request.seed, r)) {
+          resample.confidences.push_back(labelled.confidences[p]);
+          resample.labels.push_back(labelled.labels[p]);
+        }
+        const auto curve = metrics::compute_curve(resample.confidences, resample.labels);
+        risks.push_back(metrics::risk_at_coverage(curve, coverages[g]).value_or(kNaN));
+      }
+      const Interval want = percentile_interval(risks, level).interval;
+      EXPECT_TRUE(same_value((*band)[g].low, want.low)) << "case " << c << " coverage " << g;
+      EXPECT_TRUE(same_value((*band)[g].high, want.high)) << "case " << c << " coverage " << g;
+    }
   }
 }
 

@@ -99,10 +99,7 @@ TEST(PolicyJsonWriteTest, NonFiniteValuesReadBackAsNull) {
   } cases[] = {
       {[](PolicyFile& p) { p.threshold = kNaN; }, null_f64 + "4 column 19"},
       {[](PolicyFile& p) { p.target_error_rate = -kInf; }, null_f64 + "5 column 27"},
-      {[](PolicyFile& p) {
-         p.group_thresholds = {{"g", kInf}};
-       },
-       null_f64 + "10 column 13"},
+      {[](PolicyFile& p) { p.group_thresholds = {{"g", kInf}}; }, null_f64 + "10 column 13"},
       {[](PolicyFile& p) { p.confidence_level = kNaN; }, "read"},
       {[](PolicyFile& p) { p.version = "2"; }, "Unknown policy version: 2"},
   };
@@ -130,9 +127,7 @@ TEST(PolicyJsonWriteTest, InvalidUtf8FailsWithoutTouchingTheFile) {
       {[](PolicyFile& p) { p.created_by = "\xc3"; }, "incomplete UTF-8 string; last byte: 0xC3"},
       {[](PolicyFile& p) { p.group_col = "ab\xed\xa0\x80"; },
        "invalid UTF-8 byte at index 3: 0xA0"},
-      {[](PolicyFile& p) {
-         p.group_thresholds = {{"\x80", 1.0}};
-       },
+      {[](PolicyFile& p) { p.group_thresholds = {{"\x80", 1.0}}; },
        "invalid UTF-8 byte at index 0: 0x80"},
   };
   for (const auto& c : cases) {
@@ -149,11 +144,66 @@ TEST(PolicyJsonWriteTest, InvalidUtf8FailsWithoutTouchingTheFile) {
   }
 }
 
+// Extra keys follow the policy's own, laid out like them, their object keys
+// in the order given; readers skip them.
+// A policy key among them, or a value that is not JSON, fails before the
+// file is touched.
+TEST(PolicyJsonWriteTest, ExtraKeysFollowInTheSameLayout) {
+  PolicyFile policy = sample_policy();
+  policy.group_col = "mode";
+  policy.group_thresholds = {{"pos", 0.5}};
+  const ExtraKey extra[] = {{"calibration", R"({"labelled": 118, "interval": [0.25, null],
+                                                  "table": "t\u00e9.csv", "none": {}})"},
+                            {"note", "\"a\""}};
+  const Result<std::string> text = policy_to_json_text(policy, extra);
+  ASSERT_TRUE(text.has_value()) << text.error().message();
+  const std::string tail =
+      "  \"group_thresholds\": {\n"
+      "    \"pos\": 0.5\n"
+      "  },\n"
+      "  \"calibration\": {\n"
+      "    \"labelled\": 118,\n"
+      "    \"interval\": [\n"
+      "      0.25,\n"
+      "      null\n"
+      "    ],\n"
+      "    \"table\": \"té.csv\",\n"
+      "    \"none\": {}\n"
+      "  },\n"
+      "  \"note\": \"a\"\n"
+      "}";
+  ASSERT_GE(text->size(), tail.size());
+  EXPECT_EQ(text->substr(text->size() - tail.size()), tail);
+  const Result<PolicyFile> read = parse_policy(*text);
+  ASSERT_TRUE(read.has_value()) << read.error().message();
+  expect_same_policy(*read, policy);
+
+  test::ScratchDir dir;
+  const std::string old_file = dir.file("old.json");
+  test::write_file(old_file, "old contents");
+  const struct {
+    ExtraKey extra;
+    std::string message;
+  } refused[] = {
+      {{"threshold", "1"}, "the extra key 'threshold' is a key of the policy itself"},
+      {{"group_col", "null"}, "the extra key 'group_col' is a key of the policy itself"},
+      {{"x", "{\"a\": 1"}, "the value of the extra key 'x' is not JSON: "},
+      {{"x", "1 2"}, "the value of the extra key 'x' is not JSON: "},
+  };
+  for (const auto& c : refused) {
+    const Result<void> written = write_json(policy, old_file, std::span(&c.extra, 1));
+    ASSERT_FALSE(written.has_value()) << c.extra.json;
+    EXPECT_EQ(written.error().kind, ErrorKind::InvalidArgument);
+    EXPECT_TRUE(written.error().message().starts_with(c.message)) << written.error().message();
+  }
+  EXPECT_EQ(test::read_file(old_file), "old contents");
+}
+
 // Text of up to eight pieces drawn from ASCII, escapes, controls and
 // multi-byte characters: always valid UTF-8.
 std::string random_text(std::mt19937_64& rng) {
   static const char* const kPieces[] = {"a",    "Z",    "0",    " ", "\"", "\\",     "/",     "\n",
-                                        "\x01", "\x1f", "\x7f", "é", "😀",  "\u2028", "0.1.0", "."};
+                                        "\x01", "\x1f", "\x7f", "é", "😀", "\u2028", "0.1.0", "."};
   std::string text;
   for (auto n = rng() % 9; n > 0; --n) text += kPieces[rng() % std::size(kPieces)];
   return text;

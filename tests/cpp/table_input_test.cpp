@@ -8,6 +8,7 @@
 
 #include "policy_test_support.h"
 #include "tools/gzip_reader.h"
+#include "tools/sha256.h"
 
 namespace ferolin::tools {
 namespace {
@@ -128,6 +129,34 @@ TEST(TableInput, PlainAndCompressedFilesReadTheSame) {
   const Result<TableInput> missing = TableInput::open(dir.path() + "/none.csv", ',');
   ASSERT_FALSE(missing.has_value());
   EXPECT_EQ(missing.error().message(), "CSV error: No such file or directory (os error 2)");
+}
+
+// The fingerprint of a table is that of its file's bytes (the compressed
+// ones of a gzip file), also when the reader stops before the end.
+TEST(TableInput, FingerprintsTheFileAsRead) {
+  test::ScratchDir dir;
+  const std::string text = table_text(20000);
+  test::write_file(dir.path() + "/plain.csv", text);
+  test::write_file(dir.path() + "/packed.csv.gz", gzip_member(text));
+  for (const char* name : {"plain.csv", "packed.csv.gz"}) {
+    const std::string path = dir.path() + "/" + name;
+    Sha256 whole(Sha256::Engine::Portable);
+    whole.update(test::read_file(path));
+    for (const bool read_through : {true, false}) {
+      Result<TableInput> input = TableInput::open(path, ',', true);
+      ASSERT_TRUE(input.has_value());
+      if (read_through) {
+        EXPECT_EQ(read_all(*input), text);
+      }
+      const Result<std::optional<std::string>> digest = input->file_sha256();
+      ASSERT_TRUE(digest.has_value() && digest->has_value());
+      EXPECT_EQ(**digest, whole.hex_digest()) << name << " " << read_through;
+      EXPECT_EQ(input->file_bytes(), test::read_file(path).size());
+    }
+  }
+  Result<TableInput> unhashed = TableInput::open(dir.path() + "/plain.csv", ',');
+  ASSERT_TRUE(unhashed.has_value());
+  EXPECT_EQ(unhashed->file_sha256().value(), std::nullopt);
 }
 
 }  // namespace

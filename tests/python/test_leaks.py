@@ -69,6 +69,9 @@ def files(tmp_path_factory):
         "bad_json": '{"version": "0.1.0", ',
         "bad_type": '{"version": "0.1.0", "threshold": true}',
         "bad_version": "",
+        "grouped": ("query_id,candidate_id,rank,score,is_correct,mode\n"
+                    "q1,a,1,2.0,true,pos\nq1,b,2,1.0,,pos\nq2,c,1,1.5,false,neg\n"
+                    "q2,d,2,1.0,,neg\nq3,e,1,3.0,true,\nq3,f,2,1.0,,\n"),
     }
     paths = {}
     for name, content in contents.items():
@@ -81,6 +84,7 @@ def files(tmp_path_factory):
     paths["folder"] = str(folder)
     paths["parquet"] = str(folder / "t.parquet")
     paths["no_dir"] = str(folder / "no" / "p.json")
+    paths["written"] = str(folder / "written.json")
     return paths
 
 
@@ -205,6 +209,46 @@ def native_cases(f, rate, level):
         ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
         ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),
         ("wilson-bad-level", n.wilson_upper_bound, (100, 5, rate), {}, RuntimeError),
+    ] + native_statistics_cases(f, rate, level, read)
+
+
+def native_statistics_cases(f, rate, level, read):
+    """The same for groups, intervals and policy files with extra keys."""
+    n = _native
+    grouped = n.run_pass(f["grouped"], ["score-gap"], group_column="mode")["pass"]
+    thresholds = {"pos": float("0.5")}
+    extra = {"calibration": '{"labelled": 2, "interval": [0.1, null]}'}
+    full = dict(policy(), group_col="mode", group_thresholds=thresholds)
+    return [
+        ("pass-grouped", n.run_pass, (f["grouped"], ["margin"]),
+         {"group_column": "mode", "fingerprint": True}, None),
+        ("pass-no-group-column", n.run_pass, (f["table"], ["margin"]), {"group_column": "mode"},
+         None),
+        ("groups", n.pass_groups, (grouped,), {}, None),
+        ("groups-none-read", n.pass_groups, (read,), {}, ValueError),
+        ("group-curve", n.pass_group_curve, (grouped, 0, "pos"), {}, None),
+        ("calibrate-groups", n.pass_calibrate_groups, (grouped, 0, rate, "empirical", "mode", 1),
+         {}, None),
+        ("calibrate-groups-no-level", n.pass_calibrate_groups,
+         (grouped, 0, rate, "binomial", "mode", 1), {}, ValueError),
+        ("decide", n.pass_decide, (grouped, 0, rate, thresholds), {}, None),
+        ("decide-bad-threshold", n.pass_decide, (grouped, 0, rate, {"pos": "x"}), {}, TypeError),
+        ("points", n.pass_operating_points, (read, 0, [rate, level], rate), {}, None),
+        ("points-not-list", n.pass_operating_points, (read, 0, (rate,), rate), {}, TypeError),
+        ("bootstrap", n.pass_bootstrap, (read, 0, rate, 39, 7), {"progress": progress}, None),
+        ("bootstrap-few", n.pass_bootstrap, (read, 0, rate, 10, 7), {}, ValueError),
+        ("bootstrap-progress-fails", n.pass_bootstrap, (read, 0, rate, 39, 7),
+         {"progress": progress_fails}, ArithmeticError),
+        ("band", n.pass_risk_band, (read, 0, [rate, level], 39, 7), {}, None),
+        ("wilson-interval", n.wilson_interval, (100, 5, level), {}, None),
+        ("wilson-interval-bad-level", n.wilson_interval, (100, 5, rate), {}, ValueError),
+        ("read-policy", n.read_policy, (f["policy"],), {}, None),
+        ("read-policy-missing", n.read_policy, (f["missing"],), {}, RuntimeError),
+        ("write-policy", n.write_policy, (f["written"], full, extra), {}, None),
+        ("write-policy-own-key", n.write_policy, (f["written"], full, {"threshold": "1"}), {},
+         ValueError),
+        ("policy-text", n.policy_text, (full,), {"extra": extra}, None),
+        ("policy-text-bad-json", n.policy_text, (full, {"x": "{"}), {}, ValueError),
     ]
 
 

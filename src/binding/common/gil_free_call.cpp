@@ -16,6 +16,14 @@ os::ReadMonitor GilFreeCall::monitor(std::function<std::uint64_t(const os::ReadP
   return monitor;
 }
 
+std::function<Result<void>(std::uint64_t)> GilFreeCall::step_check(std::uint64_t total,
+                                                                   std::uint64_t every) {
+  return [this, total, every = every > 0 ? every : 1](std::uint64_t done) -> Result<void> {
+    if (done % every != 0 && done != total) return {};
+    return check_in(done, total);
+  };
+}
+
 Result<void> GilFreeCall::check_in(std::uint64_t bytes, std::uint64_t rows) {
   PyEval_RestoreThread(state_);
   bool ok = true;

@@ -31,6 +31,13 @@ class GilFreeCall {
       std::function<std::uint64_t(const os::ReadProgress&)> bytes_of = {},
       std::uint64_t interval = os::ReadMonitor{}.interval);
 
+  // Returns a check for work done in counted steps (bootstrap replicates)
+  // that checks in as the monitor does, after every `every` steps and after
+  // the last of `total`, calling progress(done, total). It may only be used
+  // inside run().
+  [[nodiscard]] std::function<Result<void>(std::uint64_t done)> step_check(std::uint64_t total,
+                                                                           std::uint64_t every);
+
   // Runs `work` (which must not touch Python objects) with the lock released
   // and returns its result; the lock is held again when run() returns or
   // throws.

@@ -20,6 +20,28 @@ PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nar
                          PyObject* kwnames);
 PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                              PyObject* kwnames);
+PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* pass_group_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                           PyObject* kwnames);
+PyObject* pass_calibrate_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                                PyObject* kwnames);
+PyObject* pass_decide(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* pass_operating_points(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                                PyObject* kwnames);
+PyObject* pass_bootstrap(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
+PyObject* pass_risk_band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
+PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                          PyObject* kwnames);
+PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* write_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
+PyObject* policy_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
 PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                                      PyObject* kwnames);
 

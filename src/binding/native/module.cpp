@@ -10,8 +10,11 @@
 #include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
 #include "binding/native/functions.h"
-#include "core/calibration/calibrate_policy.h"
 #include "core/argument_names.h"
+#include "core/calibration/calibrate_policy.h"
+#include "core/calibration/grouped.h"
+#include "core/stats/bootstrap.h"
+#include "core/stats/percentile.h"
 #include "core/table/candidate_columns.h"
 
 namespace ferolin::binding::native {
@@ -26,10 +29,12 @@ constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFlags,
-     "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None)\n--\n\n"
+     "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
+     "group_column=None, fingerprint=False)\n--\n\n"
      "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
      "(the table's error text, or None), header (the header's fields, as far as read), "
-     "compressed."},
+     "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
+     "succeeded, else None), file_bytes."},
     {"pass_counts", fastcall<pass_counts>(), kFlags,
      "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
      "single candidate."},
@@ -50,6 +55,42 @@ PyMethodDef kFunctions[] = {
     {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFlags,
      "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
      "bound on the error rate, or None without accepted queries."},
+    {"pass_groups", fastcall<pass_groups>(), kFlags,
+     "pass_groups(query_pass)\n--\n\nEach query's group label (None where its cell is empty); "
+     "ValueError for a pass read without a group column."},
+    {"pass_group_curve", fastcall<pass_group_curve>(), kFlags,
+     "pass_group_curve(query_pass, index, group)\n--\n\nThe risk-coverage curve of the "
+     "queries whose group label is `group`."},
+    {"pass_calibrate_groups", fastcall<pass_calibrate_groups>(), kFlags,
+     "pass_calibrate_groups(query_pass, index, error_rate, method, group_col, min_group, "
+     "confidence_level=None)\n--\n\nGrouped calibration: a dict of policy (with group_col and "
+     "group_thresholds), groups (one report per label), ungrouped, grouped_policy and "
+     "global_only (labelled, accepted, errors, risk)."},
+    {"pass_decide", fastcall<pass_decide>(), kFlags,
+     "pass_decide(query_pass, index, threshold, group_thresholds=None)\n--\n\nDecisions by a "
+     "policy's rule: accepted (one byte a query) and the threshold applied (float64)."},
+    {"pass_operating_points", fastcall<pass_operating_points>(), kFlags,
+     "pass_operating_points(query_pass, index, coverages, target_risk)\n--\n\nThe risk at each "
+     "coverage (None where no row qualifies) and the largest coverage whose risk is at most "
+     "the target (or None)."},
+    {"pass_bootstrap", fastcall<pass_bootstrap>(), kFlags,
+     "pass_bootstrap(query_pass, index, threshold, replicates, seed, level=0.95, "
+     "progress=None)\n--\n\nPercentile-bootstrap intervals of AURC, E-AURC, AUGRC and the "
+     "coverage and risk at the threshold, and the Wilson interval of that risk."},
+    {"pass_risk_band", fastcall<pass_risk_band>(), kFlags,
+     "pass_risk_band(query_pass, index, coverages, replicates, seed, level=0.95, "
+     "progress=None)\n--\n\nThe pointwise bootstrap interval of the risk at each coverage."},
+    {"wilson_interval", fastcall<wilson_interval>(), kFlags,
+     "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
+     "an error rate (NaN ends without accepted queries)."},
+    {"read_policy", fastcall<read_policy>(), kFlags,
+     "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
+     "group_thresholds (None where absent)."},
+    {"write_policy", fastcall<write_policy>(), kFlags,
+     "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
+     "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
+    {"policy_text", fastcall<policy_text>(), kFlags,
+     "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."},
     {"supported_confidence_level", fastcall<supported_confidence_level>(), kFlags,
      "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
      "the level."},
@@ -117,6 +158,15 @@ PyRef column_names() {
   return text_tuple(names);
 }
 
+// (fewest, most) bootstrap replicates at the interval level the companion uses.
+PyRef replicate_range() {
+  const Result<stats::IntervalLevel> level = stats::interval_level(stats::kDefaultIntervalLevel);
+  if (!level) return PyRef::steal(PyErr_Format(PyExc_SystemError, "no default interval level"));
+  return PyRef::steal(Py_BuildValue("(KK)",
+                                    static_cast<unsigned long long>(stats::min_values_for(*level)),
+                                    static_cast<unsigned long long>(stats::kMaxReplicates)));
+}
+
 int add_constant(PyObject* module, const char* name, PyRef value) {
   if (!value) return -1;
   return PyObject_SetAttrString(module, name, value.get());
@@ -130,6 +180,11 @@ int exec_module(PyObject* module) {
   if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;
   if (add_constant(module, "CALIBRATION_METHODS", calibration_methods()) < 0) return -1;
   if (add_constant(module, "COLUMNS", column_names()) < 0) return -1;
+  if (add_constant(module, "DEFAULT_MIN_GROUP",
+                   PyRef::steal(PyLong_FromUnsignedLongLong(calibration::kDefaultMinGroup))) < 0) {
+    return -1;
+  }
+  if (add_constant(module, "REPLICATE_RANGE", replicate_range()) < 0) return -1;
   return add_constant(module, "NO_THRESHOLD",
                       PyRef::steal(PyFloat_FromDouble(calibration::kNoThreshold)));
 }

@@ -15,7 +15,7 @@
 #include "binding/common/method_names.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/native/functions.h"
-#include "binding/native/query_pass_handle.h"
+#include "binding/native/pass_access.h"
 #include "core/calibration/binomial.h"
 #include "core/calibration/calibrate_policy.h"
 #include "core/metrics/aurc.h"
@@ -25,54 +25,6 @@
 
 namespace ferolin::binding::native {
 namespace {
-
-PyRef unsigned_value(std::uint64_t value) {
-  return PyRef::steal(PyLong_FromUnsignedLongLong(value));
-}
-
-// Binds `signature` and returns the pass of its first parameter.
-QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> bound) {
-  if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_pass(bound[0]);
-}
-
-// Returns the position of a method column given as an index, or nullopt with
-// an exception set.
-std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
-  const std::optional<std::uint64_t> index = to_unsigned(object);
-  if (!index) return std::nullopt;
-  if (*index >= pass.table.methods.size()) {
-    PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
-    return std::nullopt;
-  }
-  return static_cast<std::size_t>(*index);
-}
-
-// Returns the curve of method column `m`, computed on first use without the lock.
-const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
-  if (!pass.curves[m]) {
-    GilFreeCall call;
-    pass.curves[m] = call.run(
-        [&] { return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels); });
-  }
-  return *pass.curves[m];
-}
-
-// Returns a new bytearray holding `count` values produced by `value_at`,
-// in native byte order, for numpy.frombuffer or array.array.
-template <typename T, typename ValueAt>
-PyRef packed(std::size_t count, ValueAt value_at) {
-  PyRef bytes = PyRef::steal(
-      PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
-  if (!bytes) return {};
-  char* out = PyByteArray_AS_STRING(bytes.get());
-  for (std::size_t i = 0; i < count; ++i) {
-    const T value = value_at(i);
-    std::memcpy(out + i * sizeof(T), &value, sizeof(T));
-  }
-  return bytes;
-}
 
 PyRef packed_confidences(const std::vector<std::optional<double>>& confidences) {
   return packed<double>(confidences.size(), [&](std::size_t q) {
@@ -150,12 +102,13 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     const auto& confidences = pass->table.confidences[*m];
     const auto scored_all = static_cast<std::uint64_t>(std::ranges::count_if(
         confidences, [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
-    std::optional<DictKeys<5>> keys =
-        DictKeys<5>::make({"scored", "scored_all", "aurc", "eaurc", "rows"});
+    std::optional<DictKeys<6>> keys =
+        DictKeys<6>::make({"scored", "scored_all", "aurc", "eaurc", "augrc", "rows"});
     if (!keys) return nullptr;
     return build_dict(*keys, {unsigned_value(scored), unsigned_value(scored_all),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_aurc(curve))),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_eaurc(curve))),
+                              PyRef::steal(PyFloat_FromDouble(metrics::compute_augrc(curve))),
                               unsigned_value(curve.size())})
         .release();
   });
@@ -185,21 +138,13 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
-    const std::optional<double> error_rate = float_parameter(bound[2], "error_rate");
-    if (!error_rate) return nullptr;
-    const std::optional<std::string_view> method_name = text_parameter(bound[3], "method");
-    if (!method_name) return nullptr;
-    const std::optional<OptionalFloat> level =
-        optional_float_parameter(bound[4], "confidence_level");
-    if (!level) return nullptr;
-    const std::optional<CalibrationMethod> method = parse_calibration_method(*method_name);
-    if (!method) return nullptr;
+    const std::optional<calibration::CalibrationRequest> request =
+        calibration_request(*pass, *m, bound[2], bound[3], bound[4]);
+    if (!request) return nullptr;
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
-    const calibration::CalibrationRequest request{pass->table.methods[*m], *error_rate, *method,
-                                                  level->value};
-    Result<std::optional<double>> threshold = calibration::choose_threshold(curve, request);
+    Result<std::optional<double>> threshold = calibration::choose_threshold(curve, *request);
     if (!threshold) return map_err(std::move(threshold.error()));
-    Result<PolicyFile> policy = calibration::calibrate_policy(curve, request);
+    Result<PolicyFile> policy = calibration::calibrate_policy(curve, *request);
     if (!policy) return map_err(std::move(policy.error()));
     // The chosen row: the last one with the chosen threshold (thresholds are distinct).
     PyRef row = PyRef::borrow(Py_None);

@@ -1,6 +1,8 @@
 // run_pass(table, scores, delimiter=",", columns=None, keep_ids=False,
-// progress=None): one read of a table, plain or gzip-compressed, for every
-// requested scoring method at once.
+// progress=None, group_column=None, fingerprint=False): one read of a table,
+// plain or gzip-compressed, for every requested scoring method at once; with
+// each query's group label from a further column, and the SHA-256 of the
+// file's bytes taken as they are read.
 #include <array>
 #include <string>
 #include <utility>
@@ -12,22 +14,32 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/functions.h"
-#include "binding/native/query_pass_handle.h"
+#include "binding/native/pass_access.h"
 #include "core/table/candidate_columns.h"
 #include "tools/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 6> kParameters = {"table",   "scores",   "delimiter",
-                                                    "columns", "keep_ids", "progress"};
+constexpr std::array<const char*, 8> kParameters = {"table",        "scores",     "delimiter",
+                                                    "columns",      "keep_ids",   "progress",
+                                                    "group_column", "fingerprint"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
   std::string_view path;
   pipeline::PassRequest request;
   PyObject* progress = nullptr;  // borrowed; nullptr for none
+  bool fingerprint = false;
 };
+
+// A flag parameter: omitted is false, otherwise its truth.
+std::optional<bool> flag(PyObject* object) {
+  if (object == nullptr) return false;
+  const int truth = PyObject_IsTrue(object);
+  if (truth < 0) return std::nullopt;
+  return truth == 1;
+}
 
 std::optional<std::vector<ScoringMethod>> parse_scores(PyObject* list) {
   std::vector<ScoringMethod> methods;
@@ -105,18 +117,20 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   arguments.request.table.header_names = std::move(*columns);
   // The command line reads labels as pandas and R write them.
   arguments.request.table.labels = table::LabelSpelling::Lenient;
-  if (bound[4] != nullptr) {
-    const int keep_ids = PyObject_IsTrue(bound[4]);
-    if (keep_ids < 0) return std::nullopt;
-    arguments.request.keep_ids = keep_ids == 1;
+  const std::optional<bool> keep_ids = flag(bound[4]);
+  if (!keep_ids) return std::nullopt;
+  arguments.request.keep_ids = *keep_ids;
+  const std::optional<PyObject*> progress = progress_parameter(bound[5]);
+  if (!progress) return std::nullopt;
+  arguments.progress = *progress;
+  if (bound[6] != nullptr && bound[6] != Py_None) {
+    const std::optional<std::string_view> group = text_parameter(bound[6], "group_column");
+    if (!group) return std::nullopt;
+    arguments.request.table.group_column = std::string(*group);
   }
-  if (bound[5] != nullptr && bound[5] != Py_None) {
-    if (!PyCallable_Check(bound[5])) {
-      PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
-      return std::nullopt;
-    }
-    arguments.progress = bound[5];
-  }
+  const std::optional<bool> fingerprint = flag(bound[7]);
+  if (!fingerprint) return std::nullopt;
+  arguments.fingerprint = *fingerprint;
   return arguments;
 }
 
@@ -130,16 +144,25 @@ PyRef header_list(const std::vector<std::string>& header) {
   return list;
 }
 
-// The outcome of a read: the pass, or the table's error; the header either way.
-PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input) {
+PyRef optional_text(const std::optional<std::string>& value) {
+  return value ? text(*value) : PyRef::borrow(Py_None);
+}
+
+// The outcome of a read: the pass, or the table's error; the header either
+// way; the file's fingerprint when asked for and the read succeeded.
+PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
+                  const std::optional<std::string>& sha256 = std::nullopt) {
   static const std::vector<std::string> kNoHeader;
   const bool compressed = input != nullptr && input->compressed();
-  std::optional<DictKeys<4>> keys = DictKeys<4>::make({"pass", "error", "header", "compressed"});
+  std::optional<DictKeys<6>> keys =
+      DictKeys<6>::make({"pass", "error", "header", "compressed", "sha256", "file_bytes"});
   if (!keys) return nullptr;
   return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
                             error ? std::move(error) : PyRef::borrow(Py_None),
                             header_list(input != nullptr ? input->header() : kNoHeader),
-                            PyRef::borrow(compressed ? Py_True : Py_False)})
+                            PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
+                            PyRef::steal(PyLong_FromUnsignedLongLong(
+                                input != nullptr ? input->file_bytes() : 0))})
       .release();
 }
 
@@ -151,14 +174,20 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   arguments.request.table.monitor = call.monitor([&input](const os::ReadProgress& progress) {
     return input ? input->file_bytes() : progress.bytes;
   });
+  std::optional<std::string> sha256;
   Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
     // Opening a FIFO waits for its writer: that too happens without the lock.
-    Result<tools::TableInput> opened =
-        tools::TableInput::open(arguments.path, arguments.request.table.delimiter);
+    Result<tools::TableInput> opened = tools::TableInput::open(
+        arguments.path, arguments.request.table.delimiter, arguments.fingerprint);
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
-    return pipeline::run_query_pass([&input] { return input->read(); }, input->size_hint(),
-                                    arguments.request);
+    Result<pipeline::QueryTable> read = pipeline::run_query_pass(
+        [&input] { return input->read(); }, input->size_hint(), arguments.request);
+    if (!read) return read;
+    Result<std::optional<std::string>> digest = input->file_sha256();
+    if (!digest) return std::unexpected(std::move(digest.error()));
+    sha256 = std::move(*digest);
+    return read;
   });
   if (!table) {
     // A check-in's exception (KeyboardInterrupt, the callable's own) is raised;
@@ -168,14 +197,14 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   }
   PyRef pass = wrap_pass({std::move(*table), {}});
   if (!pass) return nullptr;
-  return outcome(std::move(pass), {}, &*input);
+  return outcome(std::move(pass), {}, &*input, sha256);
 }
 
 }  // namespace
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 6> bound{};
+    std::array<PyObject*, 8> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

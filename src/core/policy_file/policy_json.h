@@ -23,18 +23,31 @@ namespace ferolin::policy_file {
 // read is Json with the system's text and no position.
 [[nodiscard]] Result<PolicyFile> read_policy(std::string_view path);
 
+// A key that a writer of policies stores beside the policy's own (what a
+// threshold rests on, say): readers skip keys they do not know.
+struct ExtraKey {
+  std::string key;
+  std::string json;  // the text of one JSON value
+};
+
 // Returns the text of `value` as a policy file: two-space indents, keys in
 // field order, "group_col" and "group_thresholds" only when present, NaN and
-// infinities as null, no newline at the end. A string that is not UTF-8
-// fails as Json.
-[[nodiscard]] Result<std::string> policy_to_json_text(const PolicyFile& value);
+// infinities as null, then the `extra` keys in order, their values laid out
+// with the same indents; no newline at the end. A string that is not UTF-8
+// fails as Json; an extra key that is one of the policy's own keys (a
+// reader would refuse the file) or whose value is not one JSON value fails
+// as InvalidArgument.
+[[nodiscard]] Result<std::string> policy_to_json_text(const PolicyFile& value,
+                                                      std::span<const ExtraKey> extra = {});
 
 // Returns nothing once the file at `path` holds the text of `value`. The
 // text replaces a regular file whole or not at all, keeping its permission
 // bits; a new file gets 0666 less the umask. A file that cannot be created
 // or opened for writing is Io; a failed write, flush or rename is Json with
 // the system's text; a path holding a NUL byte is Io "path contains a NUL
-// byte".
-[[nodiscard]] Result<void> write_json(const PolicyFile& value, std::string_view path);
+// byte". `extra` and its failures as in policy_to_json_text, which come
+// before the file is touched.
+[[nodiscard]] Result<void> write_json(const PolicyFile& value, std::string_view path,
+                                      std::span<const ExtraKey> extra = {});
 
 }  // namespace ferolin::policy_file

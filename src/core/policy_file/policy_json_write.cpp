@@ -1,16 +1,17 @@
 // Writing policy files. The whole text is built before the file is touched,
 // so a string that cannot be written fails without harming an old file.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 
-#include "core/os/file_replace.h"
-#include "core/policy_file/json_messages.h"
-#include "core/os/path_text.h"
-#include "core/policy_file/policy_json.h"
 #include "core/number_format.h"
+#include "core/os/file_replace.h"
+#include "core/os/path_text.h"
+#include "core/policy_file/json_messages.h"
+#include "core/policy_file/policy_json.h"
 
 namespace ferolin::policy_file {
 namespace {
@@ -86,9 +87,38 @@ Result<std::string> group_thresholds_text(const GroupThresholds& groups) {
   return std::move(object).finish();
 }
 
+constexpr std::array<std::string_view, 9> kPolicyKeys = {
+    "version",          "scoring_method", "threshold", "target_error_rate", "calibration_method",
+    "confidence_level", "created_by",     "group_col", "group_thresholds"};
+
+// Returns the extra key's value re-laid in the file's layout, one level in.
+Result<std::string> extra_value_text(const ExtraKey& extra) {
+  if (std::ranges::find(kPolicyKeys, extra.key) != kPolicyKeys.end()) {
+    return std::unexpected(FerolinError::invalid_argument("the extra key '" + extra.key +
+                                                          "' is a key of the policy itself"));
+  }
+  try {
+    // ordered_json keeps the keys in the order the caller wrote them.
+    const std::string text = nlohmann::ordered_json::parse(extra.json).dump(2);
+    std::string indented;
+    for (const char c : text) {
+      indented += c;
+      if (c == '\n') indented += "  ";
+    }
+    return indented;
+  } catch (const nlohmann::json::parse_error& error) {
+    return std::unexpected(
+        FerolinError::invalid_argument("the value of the extra key '" + extra.key +
+                                       "' is not JSON: " + library_description(error)));
+  } catch (const nlohmann::json::exception& error) {
+    // Thrown by dump for text that is not UTF-8.
+    return std::unexpected(FerolinError::json(library_description(error)));
+  }
+}
+
 }  // namespace
 
-Result<std::string> policy_to_json_text(const PolicyFile& value) {
+Result<std::string> policy_to_json_text(const PolicyFile& value, std::span<const ExtraKey> extra) {
   const Result<std::string> version = json_string(value.version);
   if (!version) return std::unexpected(version.error());
   const Result<std::string> created_by = json_string(value.created_by);
@@ -112,13 +142,21 @@ Result<std::string> policy_to_json_text(const PolicyFile& value) {
     if (!groups) return std::unexpected(groups.error());
     object.add("\"group_thresholds\"", *groups);
   }
+  for (const ExtraKey& entry : extra) {
+    const Result<std::string> key = json_string(entry.key);
+    if (!key) return std::unexpected(key.error());
+    const Result<std::string> text = extra_value_text(entry);
+    if (!text) return std::unexpected(text.error());
+    object.add(*key, *text);
+  }
   return std::move(object).finish();
 }
 
-Result<void> write_json(const PolicyFile& value, std::string_view path) {
+Result<void> write_json(const PolicyFile& value, std::string_view path,
+                        std::span<const ExtraKey> extra) {
   const std::optional<std::string> c_path = os::path_for_system(path);
   if (!c_path) return std::unexpected(FerolinError::io(std::string(os::kNulInPath)));
-  const Result<std::string> text = policy_to_json_text(value);
+  const Result<std::string> text = policy_to_json_text(value, extra);
   if (!text) return std::unexpected(text.error());
   return os::replace_file_text(*c_path, *text);
 }

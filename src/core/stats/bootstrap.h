@@ -82,4 +82,14 @@ struct BootstrapIntervals {
     std::span<const std::optional<double>> confidences, std::span<const std::optional<bool>> labels,
     const BootstrapRequest& request);
 
+// Returns the pointwise percentile band of the risk-coverage curve: for
+// each of `coverages`, the percentile interval over the replicates above
+// of the risk at that coverage (risk_at_coverage) on the replicate's curve,
+// NaN replicates (no row of that coverage or less) left out. A NaN coverage
+// gets a NaN interval. Fails as bootstrap_replicates does; the request's
+// threshold is not used.
+[[nodiscard]] Result<std::vector<Interval>> bootstrap_risk_band(
+    std::span<const std::optional<double>> confidences, std::span<const std::optional<bool>> labels,
+    std::span<const double> coverages, const BootstrapRequest& request);
+
 }  // namespace ferolin::stats

@@ -1,280 +1,397 @@
 #include "core/table/csv_tokenizer.h"
 
-#include <csv.h>
-
 #include <algorithm>
-#include <cstring>
-#include <new>
+#include <cstdint>
+#include <string>
 #include <utility>
 
+#include "core/table/csv_record_errors.h"
 #include "core/utf8.h"
 
 namespace ferolin::table {
 namespace {
 
-constexpr unsigned char kStrict = CSV_STRICT | CSV_STRICT_FINI;
-constexpr unsigned char kLenient = CSV_STRICT_FINI;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// libcsv grows its field buffer by this step (its default of 128 bytes would
-// make a long multi-line field cost a realloc every 128 bytes).
-constexpr std::size_t kFieldBufferStep = 64 * 1024;
+// A record cut by the end of a chunk is completed in the tokenizer's own
+// buffer from pieces of the next chunk: the first of this size (most records
+// end well within it), later ones as large as what is stitched so far, so
+// that a huge record costs few copies.
+constexpr std::size_t kFirstPiece = 4096;
+constexpr std::size_t kFirstFieldCapacity = 64;
 
-// Installed instead of libcsv's default (space and tab) so that no field is
-// trimmed and no space before a quote is skipped.
-int never_space(unsigned char) { return 0; }
-
-// Most fields are short; a call to memcpy costs more than copying them.
-inline void copy_bytes(char* to, const char* from, std::size_t size) {
-  if (size > 32) {
-    std::memcpy(to, from, size);
-  } else if (size > 16) {
-    std::memcpy(to, from, 16);
-    std::memcpy(to + size - 16, from + size - 16, 16);
-  } else if (size >= 8) {
-    std::memcpy(to, from, 8);
-    std::memcpy(to + size - 8, from + size - 8, 8);
-  } else if (size >= 4) {
-    std::memcpy(to, from, 4);
-    std::memcpy(to + size - 4, from + size - 4, 4);
-  } else {
-    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
-  }
-}
-
-bool is_line_break(char c) { return c == '\n' || c == '\r'; }
-
-std::size_t find_byte(std::string_view text, std::size_t from, char c) {
-  const void* hit = std::memchr(text.data() + from, c, text.size() - from);
-  return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : text.size();
-}
+std::uintptr_t address(const char* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 }  // namespace
 
-CsvTokenizer::CsvTokenizer(char separator) : parser_(std::make_unique<csv_parser>()) {
-  field_bounds_ = std::make_unique<std::size_t[]>(1);
-  csv_init(parser_.get(), kStrict);
-  csv_set_delim(parser_.get(), static_cast<unsigned char>(separator));
-  csv_set_blk_size(parser_.get(), kFieldBufferStep);
+CsvTokenizer::CsvTokenizer(char separator, ScanVariant variant)
+    : separator_(separator),
+      variant_(variant),
+      field_ends_(std::make_unique_for_overwrite<std::uint32_t[]>(kWindow + kScanSlack)),
+      quoted_marks_(std::make_unique_for_overwrite<std::uint32_t[]>(kWindow + kScanSlack)) {
+  reserve_fields(kFirstFieldCapacity);
+  clear_window();
+  if (!is_valid_separator(separator)) {
+    failure_ = FerolinError::csv(
+        "the separator must be an ASCII character other than NUL, the double quote, CR and LF");
+  } else if (!is_supported(variant)) {
+    failure_ = FerolinError::csv("the scan variant " + std::string(scan_variant_name(variant)) +
+                                 " needs instructions this processor does not have");
+  }
 }
 
-CsvTokenizer::~CsvTokenizer() { csv_free(parser_.get()); }
+CsvTokenizer::~CsvTokenizer() = default;
 
 void CsvTokenizer::supply(std::string_view bytes) {
-  input_offset_ += input_.size();
-  input_ = bytes;
-  input_pos_ = 0;
-  input_is_ascii_ = is_ascii(bytes);
-  next_lf_ = find_byte(input_, 0, '\n');
-  next_cr_ = find_byte(input_, 0, '\r');
-  next_space_ = find_byte(input_, 0, ' ');
-  next_tab_ = find_byte(input_, 0, '\t');
+  if (bytes.empty()) return;
+  chunk_ = bytes;
+  // While stitching, the chunk is taken in pieces by refill().
+  if (!bom_pending_ && !stitching_) read_chunk_from(0);
 }
 
 void CsvTokenizer::finish() { finished_ = true; }
 
 Result<CsvTokenizer::Step> CsvTokenizer::next() {
-  if (failure_) return std::unexpected(*failure_);
-  if (record_ready_) {
-    record_ready_ = false;
-    record_size_ = 0;
-    field_count_ = 0;
-    record_may_be_non_ascii_ = false;
+  if (failure_) [[unlikely]]
+    return std::unexpected(*failure_);
+  if (record_out_) {
+    // The record handed out is no longer read: its copies can go.
+    record_out_ = false;
+    unescaped_.clear();
+    if (stitching_) leave_stitch();
   }
+  if (bom_pending_ && !resolve_byte_order_mark()) return need_input();
   while (true) {
-    if (input_pos_ < input_.size()) {
-      if (bom_pending_) {
-        skip_byte_order_mark();
-      } else {
-        feed_next_piece();
-      }
-    } else if (!finished_) {
-      return Step::NeedInput;
-    } else if (!parser_finished_) {
-      finish_parser();
-    } else {
-      return Step::End;
-    }
-    if (failure_) return std::unexpected(*failure_);
-    if (record_ready_) return complete_record();
+    Step step = Step::Record;
+    Flow flow = walk();
+    if (flow == Flow::Continue) flow = refill(step);
+    if (flow == Flow::Return) return step;
+    if (flow == Flow::Failed) return std::unexpected(*failure_);
   }
 }
 
-void CsvTokenizer::skip_byte_order_mark() {
-  while (bom_pending_ && input_pos_ < input_.size()) {
-    if (input_[input_pos_] == kByteOrderMark[bom_matched_]) {
-      ++input_pos_;
-      bom_pending_ = ++bom_matched_ < kByteOrderMark.size();
+// Returns false while the bytes seen so far might still begin a byte-order
+// mark. A mark is skipped (its bytes still count in the offsets); bytes that
+// began like one but are not are data.
+bool CsvTokenizer::resolve_byte_order_mark() {
+  const std::size_t earlier = bom_matched_ - bom_matched_in_chunk_;
+  while (bom_matched_ < kByteOrderMark.size() && bom_matched_in_chunk_ < chunk_.size() &&
+         chunk_[bom_matched_in_chunk_] == kByteOrderMark[bom_matched_]) {
+    ++bom_matched_;
+    ++bom_matched_in_chunk_;
+  }
+  const bool mismatch = bom_matched_in_chunk_ < chunk_.size();
+  if (bom_matched_ < kByteOrderMark.size() && !mismatch && !finished_) return false;
+  bom_pending_ = false;
+  if (bom_matched_ == kByteOrderMark.size()) {
+    read_chunk_from(bom_matched_in_chunk_);
+  } else if (mismatch && earlier == 0) {
+    read_chunk_from(0);
+  } else if (mismatch) {
+    // Bytes of earlier chunks are data: the current record starts with them.
+    start_stitch(kByteOrderMark.substr(0, earlier), 0, false);
+  } else if (bom_matched_ > 0) {
+    // The input ends within what could have been a mark.
+    chunk_appended_ = chunk_.size();
+    start_stitch(kByteOrderMark.substr(0, bom_matched_), 0, false);
+  } else {
+    read_chunk_from(0);
+  }
+  return true;
+}
+
+// Walks the field ends of the current window; stops after a record.
+CsvTokenizer::Flow CsvTokenizer::walk() {
+  const std::uint32_t* next_end = next_end_;
+  const std::uint32_t* const ends_end = ends_end_;
+  const char* const window = window_;
+  const char separator = separator_;
+  std::string_view* const first = fields_.get();
+  std::string_view* field = first + fields_in_record_;
+  const char* field_begin = field_begin_;
+  while (next_end != ends_end) {
+    const char* const end = window + *next_end++;
+    const char* const begin = field_begin;
+    field_begin = end + 1;
+    *field = std::string_view(begin, static_cast<std::size_t>(end - begin));
+    if (*begin == '"') [[unlikely]] {
+      fields_in_record_ = static_cast<std::size_t>(field - first);
+      *field = quoted_field(begin, end);
+    }
+    ++field;
+    if (*end == separator) continue;
+    line_ += !(*end == '\n' && byte_before(end) == '\r');
+    if (field == first + 1 && begin == end) {  // a blank line
+      field = first;
+      record_begin_ = field_begin;
+      record_line_ = line_;
       continue;
     }
-    // Not a byte-order mark after all: the bytes that matched are data.
-    bom_pending_ = false;
-    if (bom_matched_ > 0) feed_byte_order_mark_prefix();
+    next_end_ = next_end;
+    return complete_record(static_cast<std::size_t>(field - first), end, field_begin);
   }
+  next_end_ = next_end;
+  field_begin_ = field_begin;
+  fields_in_record_ = static_cast<std::size_t>(field - first);
+  return Flow::Continue;
 }
 
-void CsvTokenizer::feed_byte_order_mark_prefix() {
-  record_may_be_non_ascii_ = true;
-  feed(kByteOrderMark.data(), bom_matched_, 0, false);
+// Returns the content of the quoted field [begin, end), which ends with its
+// closing quote.
+std::string_view CsvTokenizer::quoted_field(const char* begin, const char* end) {
+  take_quoted_marks(end);
+  const std::string_view content(begin + 1, static_cast<std::size_t>(end - begin) - 2);
+  if (!unescape_field_) return content;
+  unescape_field_ = false;
+  return unescape(content);
 }
 
-// libcsv reports neither where a record starts nor where it ends, and it
-// cannot be stopped from a callback. Feeding it one piece at a time, each
-// ending at the next CR or LF, makes every record end on the last byte of a
-// piece: after each piece at most one record is complete, and a record
-// starts at the first byte of a piece.
-void CsvTokenizer::feed_next_piece() {
-  if (next_lf_ < input_pos_) next_lf_ = find_byte(input_, input_pos_, '\n');
-  if (next_cr_ < input_pos_) next_cr_ = find_byte(input_, input_pos_, '\r');
-  if (next_space_ < input_pos_) next_space_ = find_byte(input_, input_pos_, ' ');
-  if (next_tab_ < input_pos_) next_tab_ = find_byte(input_, input_pos_, '\t');
-  const std::size_t stop = std::min({next_lf_ + 1, next_cr_ + 1, input_.size()});
-  const bool has_spaces = std::min(next_space_, next_tab_) < stop;
-  record_may_be_non_ascii_ |= !input_is_ascii_;
-  feed(input_.data() + input_pos_, stop - input_pos_, input_offset_ + input_pos_, has_spaces);
-  input_pos_ = stop;
-}
-
-void CsvTokenizer::feed(const char* bytes, std::size_t size, std::uint64_t offset,
-                        bool has_spaces) {
-  if (!in_record_ && !is_line_break(bytes[0])) {
-    in_record_ = true;
-    position_ = RecordPosition{records_, line_, offset};
-  }
-  // Calling the space function for every byte costs time; libcsv's default
-  // test is equivalent for pieces without a space or tab.
-  if (has_spaces != space_function_installed_) {
-    csv_set_space_func(parser_.get(), has_spaces ? never_space : nullptr);
-    space_function_installed_ = has_spaces;
-  }
-  parse(bytes, size);
-  // A piece holds at most one line break, at its end; an LF completes a
-  // CRLF only when it is the whole piece, right after a piece ending in CR.
-  const char last = bytes[size - 1];
-  const bool lf_of_crlf = size == 1 && last == '\n' && last_was_cr_;
-  if (is_line_break(last) && !lf_of_crlf) ++line_;
-  last_was_cr_ = last == '\r';
-}
-
-void CsvTokenizer::parse(const char* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (true) {
-    done += csv_parse(parser_.get(), bytes + done, size - done, on_field, on_record, this);
-    if (out_of_memory_) return fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
-    if (done == size) return;
-    const int status = csv_error(parser_.get());
-    if (status != CSV_EPARSE) return fail(parse_error(field_count_, csv_strerror(status)));
-    // Strict mode stopped after a closing quote; the lenient mode would merge
-    // the rest of the field, and the records after it, into one field.
-    if (bytes[done] != '"') {
-      return fail(parse_error(field_count_, "unexpected character after closing quote"));
+// The marks before `limit` lie in the quoted field being walked: its line
+// breaks count, and a doubled quote means it must be unescaped.
+void CsvTokenizer::take_quoted_marks(const char* limit) {
+  while (next_mark_ != marks_end_) {
+    const char* const at = window_ + *next_mark_;
+    if (address(at) >= address(limit)) return;
+    ++next_mark_;
+    if (*at == '"') {
+      unescape_field_ = true;
+    } else if (*at != separator_) {
+      line_ += !(*at == '\n' && at[-1] == '\r');
     }
-    // Strict mode stopped at a quote inside an unquoted field, which is an
-    // ordinary character: take that one byte leniently.
-    parser_->status = CSV_SUCCESS;
-    csv_set_opts(parser_.get(), kLenient);
-    const std::size_t taken = csv_parse(parser_.get(), bytes + done, 1, on_field, on_record, this);
-    csv_set_opts(parser_.get(), kStrict);
-    if (taken != 1) return fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
-    if (++done == size) return;
   }
 }
 
-void CsvTokenizer::finish_parser() {
-  parser_finished_ = true;
-  if (bom_pending_) {
-    bom_pending_ = false;
-    if (bom_matched_ > 0) feed_byte_order_mark_prefix();
-    if (failure_) return;
+// Returns `content` with each doubled quote made one, in unescaped_.
+std::string_view CsvTokenizer::unescape(std::string_view content) {
+  const std::size_t old_size = unescaped_.size();
+  if (const std::uintptr_t moved_from = unescaped_.reserve_more(content.size())) {
+    rebase_fields(moved_from, moved_from + old_size, unescaped_.data());
   }
-  // A quote that never closes would otherwise swallow the rest of the file
-  // into one field, losing its records without a word.
-  if (csv_fini(parser_.get(), on_field, on_record, this) != 0) {
-    fail(parse_error(field_count_, "quoted field not closed before end of file"));
-  } else if (out_of_memory_) {
-    fail(parse_error(field_count_, csv_strerror(CSV_ENOMEM)));
+  char* const begin = unescaped_.data() + unescaped_.size();
+  char* out = begin;
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    *out++ = content[i];
+    if (content[i] == '"') ++i;  // every quote in the content is the first of a pair
   }
+  const auto size = static_cast<std::size_t>(out - begin);
+  unescaped_.grow_into_reserved(size);
+  return {begin, size};
 }
 
-Result<CsvTokenizer::Step> CsvTokenizer::complete_record() {
-  if (auto error = check_record()) {
-    fail(std::move(*error));
-    return std::unexpected(*failure_);
+CsvTokenizer::Flow CsvTokenizer::complete_record(std::size_t count, const char* end,
+                                                 const char* next_begin) {
+  position_ = current_position();
+  field_count_ = count;
+  if (expected_fields_ && *expected_fields_ != count) [[unlikely]] {
+    return fail(field_count_error(position_, count, *expected_fields_));
   }
-  if (!expected_fields_) expected_fields_ = field_count_;
+  // The record's bytes are valid UTF-8 exactly when all its fields are:
+  // fields are those bytes split and stripped at ASCII characters.
+  if (record_non_ascii_ && may_hold_non_ascii(end) &&
+      utf8_error_offset({record_begin_, static_cast<std::size_t>(end - record_begin_)}))
+      [[unlikely]] {
+    if (auto error = utf8_error(position_, fields_.get(), count)) return fail(std::move(*error));
+  }
+  if (!expected_fields_) expected_fields_ = count;
   ++records_;
-  return Step::Record;
+  record_begin_ = field_begin_ = next_begin;
+  record_line_ = line_;
+  record_non_ascii_ = window_non_ascii_;
+  fields_in_record_ = 0;
+  record_out_ = true;
+  return Flow::Return;
 }
 
-std::optional<FerolinError> CsvTokenizer::check_record() const {
-  if (expected_fields_ && *expected_fields_ != field_count_) {
-    return FerolinError::csv(
-        "CSV error: record " + std::to_string(position_.record) +
-        " (line: " + std::to_string(position_.line) + ", byte: " + std::to_string(position_.byte) +
-        "): found record with " + std::to_string(field_count_) +
-        " fields, but the previous record has " + std::to_string(*expected_fields_) + " fields");
+// Called when the walker has used up the current window: scans the next
+// one, or says what the caller must do.
+CsvTokenizer::Flow CsvTokenizer::refill(Step& step) {
+  if (bad_quote_) {
+    return fail(parse_error(current_position(), fields_in_record_,
+                            "unexpected character after closing quote"));
   }
-  if (!record_may_be_non_ascii_) return std::nullopt;
-  for (std::size_t i = 0; i < field_count_; ++i) {
-    if (const auto valid_up_to = utf8_error_offset(field(i))) {
-      return parse_error(i, "invalid utf-8: invalid UTF-8 in field " + std::to_string(i) +
-                                " near byte index " + std::to_string(*valid_up_to));
+  take_quoted_marks(scanned_);  // the rest of the window's marks lie in the field being walked
+  if (scanned_ == buffer_end_ && stitching_ && chunk_appended_ < chunk_.size()) append_piece();
+  if (scanned_ != buffer_end_) {
+    scan_next_window();
+    return Flow::Continue;
+  }
+  if (!finished_) {
+    keep_unfinished_record();
+    step = need_input();
+    return Flow::Return;
+  }
+  return finish_input(step);
+}
+
+CsvTokenizer::Flow CsvTokenizer::finish_input(Step& step) {
+  if (quote_state_ == QuoteState::Quoted) {
+    return fail(parse_error(current_position(), fields_in_record_,
+                            "quoted field not closed before end of file"));
+  }
+  if (fields_in_record_ == 0 && field_begin_ == buffer_end_) {
+    step = Step::End;
+    return Flow::Return;
+  }
+  // The last record ends at the end of the input, without a line end.
+  reserve_fields(fields_in_record_ + 1);
+  const char* const end = buffer_end_;
+  std::string_view field(field_begin_, static_cast<std::size_t>(end - field_begin_));
+  if (field_begin_ != end && *field_begin_ == '"') field = quoted_field(field_begin_, end);
+  fields_[fields_in_record_] = field;
+  step = Step::Record;
+  return complete_record(fields_in_record_ + 1, end, end);
+}
+
+void CsvTokenizer::scan_next_window() {
+  const std::size_t size = std::min(static_cast<std::size_t>(buffer_end_ - scanned_), kWindow);
+  const WindowScan scan =
+      scan_window(variant_, {scanned_, size}, separator_, quote_state_, field_ends_.get(),
+                  quoted_marks_.get(), non_ascii_blocks_.data());
+  window_ = scanned_;
+  scanned_ += size;
+  next_end_ = field_ends_.get();
+  ends_end_ = next_end_ + scan.field_ends;
+  next_mark_ = quoted_marks_.get();
+  marks_end_ = next_mark_ + scan.quoted_marks;
+  bad_quote_ = scan.bad_quote ? window_ + *scan.bad_quote : nullptr;
+  window_non_ascii_ = scan.non_ascii;
+  record_non_ascii_ |= scan.non_ascii;
+  // Each field end completes at most one field.
+  reserve_fields(fields_in_record_ + scan.field_ends + 1);
+}
+
+// Returns false when no byte of the record being walked, which ends before
+// `end`, is above 0x7F, as the bits of the window's blocks tell; true when
+// one may be.
+bool CsvTokenizer::may_hold_non_ascii(const char* end) const {
+  // A record begun in an earlier window has record_non_ascii_ alone.
+  if (address(record_begin_) < address(window_)) return true;
+  const auto first = static_cast<std::size_t>(record_begin_ - window_) / 64;
+  const auto last = static_cast<std::size_t>(end - 1 - window_) / 64;
+  for (std::size_t block = first; block <= last; ++block) {
+    if ((non_ascii_blocks_[block / 64] >> (block % 64)) & 1) return true;
+  }
+  return false;
+}
+
+// The caller may reuse the chunk's memory once it has been used up, so it
+// is let go here; its last byte is kept, as a line feed at the start of the
+// next chunk may complete a CRLF.
+CsvTokenizer::Step CsvTokenizer::need_input() {
+  if (!chunk_.empty()) {
+    last_chunk_byte_ = chunk_.back();
+    chunk_offset_ += chunk_.size();
+    chunk_ = {};
+    chunk_appended_ = 0;
+    bom_matched_in_chunk_ = 0;
+  }
+  return Step::NeedInput;
+}
+
+void CsvTokenizer::read_chunk_from(std::size_t offset) {
+  stitching_ = false;
+  buffer_ = chunk_.data();
+  buffer_end_ = buffer_ + chunk_.size();
+  buffer_offset_ = chunk_offset_;
+  byte_before_buffer_ = last_chunk_byte_;
+  scanned_ = record_begin_ = field_begin_ = buffer_ + offset;
+  record_non_ascii_ = false;
+  clear_window();
+}
+
+// The chunk is used up within a record: its bytes so far move to stitch_,
+// where the next chunk's bytes are appended until the record ends.
+void CsvTokenizer::keep_unfinished_record() {
+  if (stitching_ || (fields_in_record_ == 0 && record_begin_ == buffer_end_)) return;
+  start_stitch({record_begin_, static_cast<std::size_t>(buffer_end_ - record_begin_)},
+               current_position().byte, true);
+}
+
+// Makes `bytes`, which start a record at file offset `offset`, the buffer
+// being read; `scanned` says whether they were scanned already.
+void CsvTokenizer::start_stitch(std::string_view bytes, std::uint64_t offset, bool scanned) {
+  const std::size_t field = scanned ? static_cast<std::size_t>(field_begin_ - bytes.data()) : 0;
+  stitch_.clear();
+  static_cast<void>(stitch_.reserve_more(std::max(bytes.size(), kFirstPiece)));
+  stitch_.append_reserved(bytes.data(), bytes.size());
+  rebase_fields(address(bytes.data()), address(bytes.data()) + bytes.size(), stitch_.data());
+  stitching_ = true;
+  buffer_ = stitch_.data();
+  buffer_end_ = buffer_ + bytes.size();
+  buffer_offset_ = offset;
+  byte_before_buffer_ = 0;  // never read: a record does not start with a line end
+  record_begin_ = buffer_;
+  field_begin_ = buffer_ + field;
+  scanned_ = scanned ? buffer_end_ : buffer_;
+  clear_window();
+}
+
+void CsvTokenizer::append_piece() {
+  const std::size_t piece =
+      std::min(chunk_.size() - chunk_appended_, std::max(kFirstPiece, stitch_.size()));
+  const auto record = static_cast<std::size_t>(record_begin_ - buffer_);
+  const auto field = static_cast<std::size_t>(field_begin_ - buffer_);
+  const auto scanned = static_cast<std::size_t>(scanned_ - buffer_);
+  const std::size_t old_size = stitch_.size();
+  if (const std::uintptr_t moved_from = stitch_.reserve_more(piece)) {
+    rebase_fields(moved_from, moved_from + old_size, stitch_.data());
+  }
+  stitch_.append_reserved(chunk_.data() + chunk_appended_, piece);
+  chunk_appended_ += piece;
+  buffer_ = stitch_.data();
+  buffer_end_ = buffer_ + stitch_.size();
+  record_begin_ = buffer_ + record;
+  field_begin_ = buffer_ + field;
+  scanned_ = buffer_ + scanned;
+  clear_window();
+}
+
+// Called once the stitched record has been handed out. The stitched bytes
+// after it came from the current chunk, so reading goes on there.
+void CsvTokenizer::leave_stitch() {
+  const auto unread = static_cast<std::size_t>(buffer_end_ - record_begin_);
+  read_chunk_from(chunk_appended_ - unread);
+  stitch_.clear();
+  // The scan of the stitch ran past the record; the chunk is scanned afresh
+  // from the record's end.
+  quote_state_ = QuoteState::FieldStart;
+}
+
+// Moves the fields of the record being walked that lie in the bytes that
+// were at [old_begin, old_end] to the same place in the bytes at new_begin.
+void CsvTokenizer::rebase_fields(std::uintptr_t old_begin, std::uintptr_t old_end,
+                                 const char* new_begin) {
+  for (std::size_t i = 0; i < fields_in_record_; ++i) {
+    const std::uintptr_t at = address(fields_[i].data());
+    if (at - old_begin <= old_end - old_begin) {
+      fields_[i] = std::string_view(new_begin + (at - old_begin), fields_[i].size());
     }
   }
-  return std::nullopt;
 }
 
-FerolinError CsvTokenizer::parse_error(std::size_t field, std::string_view reason) const {
-  return FerolinError::csv(
-      "CSV parse error: record " + std::to_string(position_.record) + " (line " +
-      std::to_string(position_.line) + ", field: " + std::to_string(field) +
-      ", byte: " + std::to_string(position_.byte) + "): " + std::string(reason));
+void CsvTokenizer::reserve_fields(std::size_t count) {
+  if (count <= field_capacity_) return;
+  const std::size_t capacity = std::max(count, 2 * field_capacity_);
+  auto fields = std::make_unique<std::string_view[]>(capacity);
+  std::copy_n(fields_.get(), fields_in_record_, fields.get());
+  fields_ = std::move(fields);
+  field_capacity_ = capacity;
 }
 
-void CsvTokenizer::fail(FerolinError error) { failure_ = std::move(error); }
-
-// The callbacks only record what they see: libcsv is C and must not be
-// unwound by an exception, so a failed allocation becomes a flag.
-void CsvTokenizer::on_field(void* bytes, std::size_t size, void* self) {
-  CsvTokenizer& t = *static_cast<CsvTokenizer*>(self);
-  const std::size_t end = t.record_size_ + size;
-  if (end > t.record_capacity_ || t.field_count_ == t.field_capacity_) [[unlikely]] {
-    if (!t.make_room(size)) {
-      t.out_of_memory_ = true;
-      return;
-    }
-  }
-  copy_bytes(t.record_bytes_.get() + t.record_size_, static_cast<const char*>(bytes), size);
-  t.record_size_ = end;
-  t.field_bounds_[++t.field_count_] = end;
+void CsvTokenizer::clear_window() {
+  next_end_ = ends_end_ = field_ends_.get();
+  next_mark_ = marks_end_ = quoted_marks_.get();
+  window_ = scanned_;
+  bad_quote_ = nullptr;
 }
 
-bool CsvTokenizer::make_room(std::size_t size) noexcept {
-  try {
-    if (field_count_ == field_capacity_) {
-      const std::size_t capacity = std::max<std::size_t>(16, 2 * field_capacity_);
-      auto bounds = std::make_unique_for_overwrite<std::size_t[]>(capacity + 1);
-      std::copy_n(field_bounds_.get(), field_count_ + 1, bounds.get());
-      field_bounds_ = std::move(bounds);
-      field_capacity_ = capacity;
-    }
-    if (size > record_capacity_ - record_size_) {
-      const std::size_t capacity =
-          std::max({2 * record_capacity_, record_size_ + size, std::size_t{256}});
-      auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-      if (record_size_ > 0) std::memcpy(bytes.get(), record_bytes_.get(), record_size_);
-      record_bytes_ = std::move(bytes);
-      record_capacity_ = capacity;
-    }
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+RecordPosition CsvTokenizer::current_position() const {
+  return {records_, record_line_,
+          buffer_offset_ + static_cast<std::uint64_t>(record_begin_ - buffer_)};
 }
 
-void CsvTokenizer::on_record(int /*terminator*/, void* self) {
-  auto* tokenizer = static_cast<CsvTokenizer*>(self);
-  tokenizer->record_ready_ = true;
-  tokenizer->in_record_ = false;
+CsvTokenizer::Flow CsvTokenizer::fail(FerolinError error) {
+  failure_ = std::move(error);
+  return Flow::Failed;
 }
 
 }  // namespace ferolin::table

@@ -1,9 +1,12 @@
 // CsvTokenizer: splits the bytes of a CSV file into records, fed in chunks of
-// any size. It wraps libcsv and adds what libcsv lacks: the UTF-8 byte-order
-// mark, record positions, the field-count check, UTF-8 validation and strict
-// errors for quotes that never close or are followed by other text.
+// any size. The structural scan (structural_scan.h) finds the separators and
+// line ends 64 bytes at a time; the fields of a record are views into the
+// supplied bytes, copied only when the record spans two chunks or the field
+// holds doubled quotes. Every record is checked: its field count, its UTF-8,
+// and quotes that never close or are followed by other text.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,26 +14,19 @@
 #include <string_view>
 
 #include "core/error.h"
-
-struct csv_parser;
+#include "core/table/growable_bytes.h"
+#include "core/table/record_position.h"
+#include "core/table/structural_scan.h"
 
 namespace ferolin::table {
 
-// Where a record starts in the file. Every line feed, carriage return and
-// carriage return + line feed counts as one line break.
-struct RecordPosition {
-  std::uint64_t record = 0;  // the first record (the header) is record 0
-  std::uint64_t line = 1;    // 1-based line of the record's first byte
-  std::uint64_t byte = 0;    // 0-based offset of the record's first byte (a BOM included)
-
-  friend bool operator==(const RecordPosition&, const RecordPosition&) = default;
-};
-
-// Reading rules: comma-separated; a field that starts with a double quote
-// runs to the closing quote and may hold commas and line breaks, "" standing
-// for one quote; records end at LF, CR or CRLF; blank lines are skipped;
-// nothing is trimmed; a quote inside an unquoted field is an ordinary
-// character. Every record must have as many fields as the first.
+// Reading rules: fields separated by the separator (a comma by default); a
+// field that starts with a double quote runs to the closing quote and may
+// hold separators and line breaks, "" standing for one quote; records end at
+// LF, CR or CRLF; blank lines are skipped; nothing is trimmed; a quote
+// inside an unquoted field is an ordinary character; a UTF-8 byte-order mark
+// at the start is skipped. Every record must have as many fields as the
+// first, and every field must be valid UTF-8.
 //
 // Usage: call next(); on NeedInput hand over more bytes with supply() (or
 // call finish() at the end of the input) and call next() again.
@@ -38,8 +34,11 @@ class CsvTokenizer {
  public:
   enum class Step { Record, NeedInput, End };
 
-  // `separator` separates the fields of a record (a comma by default).
-  explicit CsvTokenizer(char separator = ',');
+  // `separator` separates the fields of a record; `variant` picks the scan
+  // kernel (tests and benchmarks choose). A separator that fails
+  // is_valid_separator() or a variant this processor does not run makes
+  // next() fail.
+  explicit CsvTokenizer(char separator = ',', ScanVariant variant = fastest_scan_variant());
   ~CsvTokenizer();
   CsvTokenizer(const CsvTokenizer&) = delete;
   CsvTokenizer& operator=(const CsvTokenizer&) = delete;
@@ -59,67 +58,100 @@ class CsvTokenizer {
   // Returns the number of fields of the current record.
   [[nodiscard]] std::size_t field_count() const { return field_count_; }
   // Returns field `index` of the current record.
-  [[nodiscard]] std::string_view field(std::size_t index) const {
-    return {record_bytes_.get() + field_bounds_[index],
-            field_bounds_[index + 1] - field_bounds_[index]};
-  }
+  [[nodiscard]] std::string_view field(std::size_t index) const { return fields_[index]; }
   // Returns the position of the current record.
   [[nodiscard]] const RecordPosition& position() const { return position_; }
 
  private:
-  static void on_field(void* bytes, std::size_t size, void* self);
-  static void on_record(int terminator, void* self);
+  // What the walk through the bytes does next: go on, hand a step to the
+  // caller, or stop at the failure.
+  enum class Flow { Continue, Return, Failed };
 
-  void skip_byte_order_mark();
-  void feed_byte_order_mark_prefix();
-  void feed_next_piece();
-  void feed(const char* bytes, std::size_t size, std::uint64_t offset, bool has_spaces);
-  void parse(const char* bytes, std::size_t size);
-  void finish_parser();
-  Result<Step> complete_record();
-  [[nodiscard]] std::optional<FerolinError> check_record() const;
-  [[nodiscard]] FerolinError parse_error(std::size_t field, std::string_view reason) const;
-  void fail(FerolinError error);
-  bool make_room(std::size_t size) noexcept;
+  bool resolve_byte_order_mark();
+  Flow walk();
+  std::string_view quoted_field(const char* begin, const char* end);
+  void take_quoted_marks(const char* limit);
+  std::string_view unescape(std::string_view content);
+  Flow complete_record(std::size_t count, const char* end, const char* next_begin);
+  Flow refill(Step& step);
+  Flow finish_input(Step& step);
+  void scan_next_window();
+  [[nodiscard]] bool may_hold_non_ascii(const char* end) const;
+  Step need_input();
+  void read_chunk_from(std::size_t offset);
+  void keep_unfinished_record();
+  void start_stitch(std::string_view bytes, std::uint64_t offset, bool scanned);
+  void append_piece();
+  void leave_stitch();
+  void rebase_fields(std::uintptr_t old_begin, std::uintptr_t old_end, const char* new_begin);
+  void reserve_fields(std::size_t count);
+  void clear_window();
+  [[nodiscard]] RecordPosition current_position() const;
+  [[nodiscard]] char byte_before(const char* at) const {
+    return at != buffer_ ? at[-1] : byte_before_buffer_;
+  }
+  Flow fail(FerolinError error);
 
-  std::unique_ptr<csv_parser> parser_;
-  bool space_function_installed_ = false;
+  const char separator_;
+  const ScanVariant variant_;
 
-  std::string_view input_;
-  std::size_t input_pos_ = 0;
-  std::uint64_t input_offset_ = 0;  // file offset of input_[0]
-  // Indexes in input_ of the next LF, CR, space and tab at or after
-  // input_pos_ (input_.size() when there is none), found with memchr.
-  std::size_t next_lf_ = 0;
-  std::size_t next_cr_ = 0;
-  std::size_t next_space_ = 0;
-  std::size_t next_tab_ = 0;
-  bool input_is_ascii_ = true;
+  // The input: the bytes of the last supply(), where they start in the file,
+  // and (while a record is being stitched) how many of them are in stitch_.
+  std::string_view chunk_;
+  std::uint64_t chunk_offset_ = 0;
+  std::size_t chunk_appended_ = 0;
+  char last_chunk_byte_ = 0;
   bool finished_ = false;
-  bool parser_finished_ = false;
-  std::size_t bom_matched_ = 0;
   bool bom_pending_ = true;
+  std::size_t bom_matched_ = 0;           // bytes of the byte-order mark seen
+  std::size_t bom_matched_in_chunk_ = 0;  // ... of which in chunk_
 
+  // The bytes being read: chunk_, or stitch_ while a record that began in an
+  // earlier chunk is completed there.
+  const char* buffer_ = nullptr;
+  const char* buffer_end_ = nullptr;
+  std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
+  char byte_before_buffer_ = 0;
+  const char* scanned_ = nullptr;  // the bytes before it are scanned
+  bool stitching_ = false;
+  GrowableBytes stitch_;
+
+  // Bytes scanned at a time: few enough that the offsets of a window are
+  // still in the processor's caches when the walker reads them.
+  static constexpr std::size_t kWindow = 16 * 1024;
+
+  // The scan of the current window: offsets from window_, and a bit for
+  // each of its 64-byte blocks that holds a byte above 0x7F.
+  QuoteState quote_state_ = QuoteState::FieldStart;
+  std::unique_ptr<std::uint32_t[]> field_ends_;
+  std::unique_ptr<std::uint32_t[]> quoted_marks_;
+  const std::uint32_t* next_end_ = nullptr;
+  const std::uint32_t* ends_end_ = nullptr;
+  const std::uint32_t* next_mark_ = nullptr;
+  const std::uint32_t* marks_end_ = nullptr;
+  const char* window_ = nullptr;
+  const char* bad_quote_ = nullptr;
+  bool window_non_ascii_ = false;
+  std::array<std::uint64_t, block_words(kWindow)> non_ascii_blocks_{};
+
+  // The record being walked.
+  const char* record_begin_ = nullptr;
+  const char* field_begin_ = nullptr;
+  std::size_t fields_in_record_ = 0;
+  bool unescape_field_ = false;  // the quoted field being walked holds a doubled quote
+  bool record_non_ascii_ = false;
   std::uint64_t line_ = 1;
-  bool last_was_cr_ = false;
-  std::uint64_t records_ = 0;
-  bool in_record_ = false;
-  bool record_ready_ = false;
-  bool out_of_memory_ = false;
-  // Set when the current record holds bytes of a chunk that is not all
-  // ASCII; only such records need a field-by-field UTF-8 check.
-  bool record_may_be_non_ascii_ = false;
-  std::optional<std::size_t> expected_fields_;
+  std::uint64_t record_line_ = 1;
+  std::unique_ptr<std::string_view[]> fields_;
+  std::size_t field_capacity_ = 0;
+  GrowableBytes unescaped_;  // fields without their doubled quotes
 
-  // The current record: its fields one after another in record_bytes_,
-  // field i spanning [field_bounds_[i], field_bounds_[i + 1]).
-  RecordPosition position_;
-  std::unique_ptr<char[]> record_bytes_;
-  std::size_t record_size_ = 0;
-  std::size_t record_capacity_ = 0;
-  std::unique_ptr<std::size_t[]> field_bounds_;
+  // The record handed out.
   std::size_t field_count_ = 0;
-  std::size_t field_capacity_ = 0;  // fields that field_bounds_ has room for
+  RecordPosition position_;
+  std::uint64_t records_ = 0;
+  std::optional<std::size_t> expected_fields_;
+  bool record_out_ = false;
   std::optional<FerolinError> failure_;
 };
 

@@ -1,0 +1,85 @@
+// What the functions on a pass share: binding the pass argument and a method
+// column, each column's curve computed once, calibration requests, packed
+// number columns and the module's mapping of core errors.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "binding/common/args.h"
+#include "binding/common/gil_free_call.h"
+#include "binding/common/py_ref.h"
+#include "binding/native/query_pass_handle.h"
+#include "core/calibration/calibrate_policy.h"
+#include "core/error.h"
+#include "core/types.h"
+
+namespace ferolin::binding::native {
+
+// Binds `signature` and returns the pass of its first parameter, or nullptr
+// with an exception set.
+[[nodiscard]] QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args,
+                                          Py_ssize_t nargsf, PyObject* kwnames,
+                                          std::span<PyObject*> bound);
+
+// Returns the position of a method column given as an index, or nullopt with
+// an exception set.
+[[nodiscard]] std::optional<std::size_t> method_index(const QueryPassResult& pass,
+                                                      PyObject* object);
+
+// A pass and one of its method columns.
+struct MethodColumn {
+  QueryPassResult* pass = nullptr;
+  std::size_t m = 0;
+};
+
+// Binds `signature`, whose first two parameters are a pass and a method
+// column's index; nullopt with an exception set.
+[[nodiscard]] std::optional<MethodColumn> bound_method(const Signature& signature,
+                                                       PyObject* const* args, Py_ssize_t nargsf,
+                                                       PyObject* kwnames,
+                                                       std::span<PyObject*> bound);
+
+// Returns a progress callable (borrowed), nullptr for an omitted one or None,
+// or nullopt with TypeError set for anything that cannot be called.
+[[nodiscard]] std::optional<PyObject*> progress_parameter(PyObject* object);
+
+// Returns the curve of method column `m`, computed on first use without the lock.
+[[nodiscard]] const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m);
+
+// Returns the calibration request for method column `m` from the arguments
+// error_rate, method and confidence_level (nullptr: omitted), or nullopt
+// with an exception set.
+[[nodiscard]] std::optional<calibration::CalibrationRequest> calibration_request(
+    const QueryPassResult& pass, std::size_t m, PyObject* error_rate, PyObject* method,
+    PyObject* confidence_level);
+
+// Sets the exception for a core error: ValueError for InvalidArgument (a
+// request the core refuses, e.g. too few replicates), otherwise as
+// GilFreeCall::fail (or map_err without a call). Returns nullptr.
+PyObject* native_error(FerolinError error, const GilFreeCall* call = nullptr);
+
+// Returns a new int.
+[[nodiscard]] inline PyRef unsigned_value(std::uint64_t value) {
+  return PyRef::steal(PyLong_FromUnsignedLongLong(value));
+}
+
+// Returns a new bytearray holding `count` values produced by `value_at`,
+// in native byte order, for numpy.frombuffer or array.array.
+template <typename T, typename ValueAt>
+[[nodiscard]] PyRef packed(std::size_t count, ValueAt value_at) {
+  PyRef bytes = PyRef::steal(
+      PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
+  if (!bytes) return {};
+  char* out = PyByteArray_AS_STRING(bytes.get());
+  for (std::size_t i = 0; i < count; ++i) {
+    const T value = value_at(i);
+    std::memcpy(out + i * sizeof(T), &value, sizeof(T));
+  }
+  return bytes;
+}
+
+}  // namespace ferolin::binding::native

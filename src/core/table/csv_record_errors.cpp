@@ -1,0 +1,34 @@
+#include "core/table/csv_record_errors.h"
+
+#include <string>
+
+#include "core/utf8.h"
+
+namespace ferolin::table {
+
+FerolinError field_count_error(const RecordPosition& at, std::size_t found, std::size_t expected) {
+  return FerolinError::csv(
+      "CSV error: record " + std::to_string(at.record) + " (line: " + std::to_string(at.line) +
+      ", byte: " + std::to_string(at.byte) + "): found record with " + std::to_string(found) +
+      " fields, but the previous record has " + std::to_string(expected) + " fields");
+}
+
+FerolinError parse_error(const RecordPosition& at, std::size_t field, std::string_view reason) {
+  return FerolinError::csv("CSV parse error: record " + std::to_string(at.record) + " (line " +
+                           std::to_string(at.line) + ", field: " + std::to_string(field) +
+                           ", byte: " + std::to_string(at.byte) + "): " + std::string(reason));
+}
+
+std::optional<FerolinError> utf8_error(const RecordPosition& at, const std::string_view* fields,
+                                       std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (const auto valid_up_to = utf8_error_offset(fields[i])) {
+      return parse_error(at, i,
+                         "invalid utf-8: invalid UTF-8 in field " + std::to_string(i) +
+                             " near byte index " + std::to_string(*valid_up_to));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace ferolin::table

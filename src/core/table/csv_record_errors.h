@@ -1,0 +1,30 @@
+// The errors of a CSV record that cannot be read, with the record's position
+// in the texts that callers show.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "core/error.h"
+#include "core/table/record_position.h"
+
+namespace ferolin::table {
+
+// Returns the error for a record whose field count differs from the first
+// record's.
+[[nodiscard]] FerolinError field_count_error(const RecordPosition& at, std::size_t found,
+                                             std::size_t expected);
+
+// Returns the error for a record that cannot be split into fields, found in
+// field `field`.
+[[nodiscard]] FerolinError parse_error(const RecordPosition& at, std::size_t field,
+                                       std::string_view reason);
+
+// Returns the error for the first of `fields` that is not valid UTF-8, or
+// nothing when all are.
+[[nodiscard]] std::optional<FerolinError> utf8_error(const RecordPosition& at,
+                                                     const std::string_view* fields,
+                                                     std::size_t count);
+
+}  // namespace ferolin::table
