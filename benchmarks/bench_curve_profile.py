@@ -12,7 +12,8 @@
    instructions of each function exactly and repeatably, however loaded the
    machine; grouped by step, per row.
 
-Builds nothing: configure with -DFEROLIN_BUILD_BENCHMARKS=ON first.
+Builds nothing: configure with -DFEROLIN_BUILD_BENCHMARKS=ON first (and with
+-DCMAKE_CXX_FLAGS=-g for instruction counts that tell inlined code apart).
 
 Usage: python3 bench_curve_profile.py TABLE [--exe PATH] [--runs N] [--method margin]
                                      [--callgrind ROWS] [--no-stages]
@@ -56,7 +57,9 @@ STEPS = [
 
 
 def step_of(function, source=""):
-    """The step of a function, given where its code comes from if known."""
+    """The step of a function, given where its code comes from if known. The
+    parameter types are left out: they name other steps' classes."""
+    function = function.split("(")[0]
     for text in (source, function):
         for name, pattern in STEPS:
             if text and re.search(pattern, text):

@@ -1,7 +1,9 @@
 // QueryIndex: numbers the distinct query ids of a table 0, 1, 2, ... in the
 // order they are first seen, and keeps each id once. Rows of one query
 // usually stand together, so a row's id is compared with the previous row's
-// before it is looked up.
+// before it is looked up; and tables usually list their queries sorted by
+// id, so while every new id sorts after the last, no lookup table is built
+// at all (an id above every earlier one is new).
 #pragma once
 
 #include <cstddef>
@@ -39,6 +41,9 @@ class QueryIndex {
   // proper prefix first).
   [[nodiscard]] std::vector<std::size_t> numbers_by_id() const;
 
+  // Returns whether the ids came in ascending order of their bytes, so far.
+  [[nodiscard]] bool ascending() const { return ascending_; }
+
   // Returns the bytes that the index holds.
   [[nodiscard]] std::size_t allocated_bytes() const;
 
@@ -61,6 +66,8 @@ class QueryIndex {
   }
 
   std::size_t look_up(std::string_view id);
+  std::size_t add(std::string_view id, std::uint64_t hash_bits);
+  void hash_every_id();
   void grow();
 
   SipKey key_;
@@ -71,6 +78,8 @@ class QueryIndex {
   // given by the top bits of the hash, so growing needs no hashing.
   std::vector<std::uint64_t> slots_;
   int slot_bits_ = 0;  // slots_.size() == 2^slot_bits_ once allocated
+  // Every id so far sorted after the one before; `slots_` is then empty.
+  bool ascending_ = true;
   std::string_view last_id_;
   std::size_t last_ = kNone;
 };
