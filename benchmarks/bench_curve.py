@@ -146,8 +146,7 @@ def python_walk(pairs):
 
 # ---- pandas ----------------------------------------------------------------
 
-def pandas_curve(path, method, threads):
-    import numpy as np
+def pandas_read(path, threads):
     import pandas as pd
 
     # pandas 3.1 reads a large file with one thread per core by default.
@@ -155,9 +154,19 @@ def pandas_curve(path, method, threads):
     with warnings.catch_warnings():
         # pandas 3.1 deprecates the argument because every mode is now exact.
         warnings.simplefilter("ignore")
-        table = pd.read_csv(path, usecols=list(COLUMNS), float_precision="round_trip",
-                            dtype={"query_id": str, "rank": "uint64", "probability": "float64",
-                                   "is_correct": "boolean"})
+        return pd.read_csv(path, usecols=list(COLUMNS), float_precision="round_trip",
+                           dtype={"query_id": str, "rank": "uint64", "probability": "float64",
+                                  "is_correct": "boolean"})
+
+
+def pandas_curve(path, method, threads):
+    return pandas_curve_of(pandas_read(path, threads), method)
+
+
+def pandas_curve_of(table, method):
+    import numpy as np
+    import pandas as pd
+
     table = table.sort_values("rank", kind="stable")
     position = table.groupby("query_id", sort=False).cumcount().to_numpy()
     top = table[position == 0].set_index("query_id")

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chunked_input.h"
 #include "core/table/candidate_row_source.h"
 #include "core/table/checked_row_source.h"
 #include "core/table/read_candidates.h"
@@ -35,20 +36,6 @@ struct Outcome {
   std::vector<OwnedRow> rows;
   std::optional<std::string> error;
 };
-
-// Hands out `bytes` in chunks of `chunk_size`, each copied into a block of
-// its own that is freed at the next call, so that AddressSanitizer catches a
-// reader that keeps a view of a chunk longer than it may.
-CandidateRowSource::ChunkReader chunks_of(std::string_view bytes, std::size_t chunk_size) {
-  return [bytes, chunk_size, offset = std::size_t{0},
-          block = std::unique_ptr<char[]>()]() mutable -> Result<std::string_view> {
-    const std::size_t size = std::min(chunk_size, bytes.size() - offset);
-    block = std::make_unique<char[]>(size + 1);
-    std::copy_n(bytes.data() + offset, size, block.get());
-    offset += size;
-    return std::string_view(block.get(), size);
-  };
-}
 
 void check_error_form(const FerolinError& error) {
   const std::string text = error.message();

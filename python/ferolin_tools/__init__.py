@@ -11,7 +11,12 @@ not, other header names and the label spellings pandas and R write:
   rests on;
 - curve(table, methods): risk-coverage curves with AURC and E-AURC;
 - apply(table, policy): one decision per query, in columns;
-- plot_risk_coverage(curve): the picture of a curve (needs matplotlib).
+- plot_risk_coverage(curve): the picture of a curve (needs matplotlib);
+- read_scores(tables), score_shards(tables, methods): the queries of many
+  shards (per-query tables, or candidates tables scored in a thread pool)
+  merged, for compare(), calibrate() and curve(); score_shard(),
+  merge_shards() and apply_shard() for engines like Dask (see
+  examples/dask_shards.py).
 
 Data problems raise DataError (a RuntimeError) or one of its kinds, with a
 message that names the file and the cause.
@@ -22,9 +27,14 @@ from ferolin_tools.api import apply, calibrate, compare, curve, scores
 from ferolin_tools.errors import DataError, NoLabelledQueries, NothingScored, TableError
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS
 from ferolin_tools.plot import plot_risk_coverage
+from ferolin_tools.shards import (ShardPairs, apply_shard, merge_shards, read_scores,
+                                  score_shard, score_shards)
+from ferolin_tools.tables import QueryPass
 
 __all__ = [
     "scores", "compare", "calibrate", "curve", "apply", "plot_risk_coverage",
+    "read_scores", "score_shards", "score_shard", "merge_shards", "apply_shard",
+    "ShardPairs", "QueryPass",
     "Calibration", "CalibrationReport", "CurveResult", "MethodComparison",
     "DataError", "TableError", "NoLabelledQueries", "NothingScored",
     "SCORE_METHODS", "CALIBRATION_METHODS",

@@ -7,17 +7,35 @@ default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
 {"is_correct": "Is_Correct"}), gzip-compressed files, and labels spelled
 true/false in any case or 1/0. `progress`, when given, is called as
 progress(bytes_read, rows_read) every few MiB.
+
+curve(), compare() and calibrate() also take, in place of a table, the
+queries of many shards merged by ferolin_tools.shards (read_scores,
+score_shards, merge_shards); the layout options then do not apply.
 """
 from __future__ import annotations
 
 import math
-from typing import Any, Mapping, Optional, Sequence
+from typing import Any, Mapping, Optional, Sequence, Union
 
 from ferolin_tools import analysis, evidence, groups, intervals, policies
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
-from ferolin_tools.tables import ProgressCallback, read_table
+from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
+
+#: A table to read, or queries already read and merged.
+TableOrPass = Union[PathArg, QueryPass]
+
+
+def _read(table: TableOrPass, methods: Sequence[str], **options: Any) -> QueryPass:
+    """Reads `table` for `methods`; a QueryPass given is used as it is."""
+    if isinstance(table, QueryPass):
+        missing = [score_name(m) for m in methods if score_name(m) not in table.scores]
+        if missing:
+            raise ValueError(f"{table.path} holds no confidences by {', '.join(missing)}; it "
+                             f"holds {', '.join(table.scores)}")
+        return table
+    return read_table(table, methods, **options)
 
 
 def check_rate(value: float, name: str) -> float:
@@ -67,7 +85,7 @@ def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] =
     return analysis.score_columns(read, numpy)
 
 
-def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
           progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
@@ -76,12 +94,13 @@ def curve(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = 
     Raises NoLabelledQueries or NothingScored (naming the cause) rather than
     returning empty curves.
     """
-    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
     analysis.require_labels(read)
     results = {}
-    for index, score in enumerate(read.scores):
+    for score in methods:
+        index = read.scores.index(score_name(score))
         analysis.require_scored(read, index)
-        results[score] = analysis.curve_result(read, index)
+        results[read.scores[index]] = analysis.curve_result(read, index)
     return results
 
 
@@ -95,7 +114,7 @@ def check_coverages(coverages: Sequence[float]) -> tuple[float, ...]:
     return checked
 
 
-def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirical",
+def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empirical",
             confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
             at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
             seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
@@ -111,7 +130,8 @@ def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirica
     observed risk and that risk's 95% Wilson interval. With `bootstrap`
     replicates (None: 1000 unless labelled queries times methods exceed
     2,000,000, then 0; 0: none) each entry also holds 95% percentile-bootstrap
-    intervals, the same for the same `seed` everywhere.
+    intervals, the same for the same `seed` everywhere. Merged shards are
+    compared on every method they hold.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
@@ -119,7 +139,9 @@ def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirica
     if bootstrap is not None:
         intervals.check_replicates(bootstrap)
     intervals.check_seed(seed)
-    read = read_table(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    if isinstance(table, QueryPass):
+        methods = table.scores
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
@@ -127,7 +149,7 @@ def compare(table: PathArg, *, error_rate: float = 0.05, method: str = "empirica
                                replicates, seed)
 
 
-def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "empirical",
+def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str = "empirical",
               confidence_level: Optional[float] = None, min_accepted: int = 30,
               group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
               bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
@@ -156,11 +178,14 @@ def calibrate(table: PathArg, score: str, error_rate: float, *, method: str = "e
     check_calibration_method(method, confidence_level)
     intervals.check_replicates(bootstrap)
     intervals.check_seed(seed)
-    read = read_table(table, [score], delimiter=delimiter, columns=columns, progress=progress,
-                      group_column=group_col, fingerprint=True)
-    return evidence.calibrate(read, 0, error_rate, method, confidence_level, min_accepted,
-                              group_col=group_col, min_group=min_group, replicates=bootstrap,
-                              seed=seed)
+    if group_col is not None and isinstance(table, QueryPass):
+        raise ValueError("group_col needs a candidates table: queries merged from shards keep "
+                         "no group column")
+    read = _read(table, [score], delimiter=delimiter, columns=columns, progress=progress,
+                 group_column=group_col, fingerprint=True)
+    return evidence.calibrate(read, read.scores.index(score_name(score)), error_rate, method,
+                              confidence_level, min_accepted, group_col=group_col,
+                              min_group=min_group, replicates=bootstrap, seed=seed)
 
 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,

@@ -15,7 +15,8 @@ from importlib import metadata
 from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
-from ferolin_tools import analysis, diagnostics, evidence, groups, intervals, output, policies
+from ferolin_tools import (analysis, diagnostics, evidence, groups, intervals, output, policies,
+                           shards)
 from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
@@ -123,9 +124,16 @@ def subcommand(subparsers: "argparse._SubParsersAction[argparse.ArgumentParser]"
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
 
 
-def add_table_options(parser: argparse.ArgumentParser, labels: str) -> None:
-    parser.add_argument("table", help=f"candidates table: CSV, TSV, or either gzip-compressed; "
-                                      f"'-' for standard input ({labels})")
+def add_table_options(parser: argparse.ArgumentParser, labels: str,
+                      from_scores: bool = False) -> None:
+    parser.add_argument("table", nargs="?" if from_scores else None,
+                        help=f"candidates table: CSV, TSV, or either gzip-compressed; "
+                             f"'-' for standard input ({labels})")
+    if from_scores:
+        parser.add_argument("--from-scores", nargs="+", metavar="SHARD",
+                            help="instead of a table, per-query tables written by `ferolin "
+                                 "scores` (any number, plain or gzip-compressed), one per shard "
+                                 "of a result; no query may be in two of them")
     group = parser.add_argument_group("table layout")
     group.add_argument("--delimiter", type=delimiter_argument, metavar="D",
                        help="field delimiter: ',' (the default), 'tab' (the default for .tsv "
@@ -181,7 +189,7 @@ def add_compare_parser(subparsers: Any) -> None:
         "intervals. Methods that score only some labelled queries are ranked after those "
         "that score all.",
         "ferolin compare labelled.csv --error-rate 0.05 | column -t")
-    add_table_options(parser, "with an is_correct column")
+    add_table_options(parser, "with an is_correct column", from_scores=True)
     add_calibration_options(parser, required=False)
     add_min_accepted_option(parser)
     parser.add_argument("--at-coverage", type=coverages_argument,
@@ -205,7 +213,7 @@ def add_calibrate_parser(subparsers: Any) -> None:
         "under its \"calibration\" key, with the table's size and SHA-256.",
         "ferolin calibrate labelled.csv --score margin --error-rate 0.05 --method binomial "
         "--confidence-level 0.95 -o policy.json")
-    add_table_options(parser, "with an is_correct column")
+    add_table_options(parser, "with an is_correct column", from_scores=True)
     parser.add_argument("--score", required=True, type=score_argument, metavar="NAME",
                         action=StoreOnce, help=SCORE_HELP)
     add_calibration_options(parser, required=True)
@@ -244,7 +252,7 @@ def add_curve_parser(subparsers: Any) -> None:
         "and E-AURC go to standard error (or into the JSON). The table is read once for all "
         "methods.",
         "ferolin curve labelled.csv --score margin --score max-prob > curve.tsv")
-    add_table_options(parser, "with an is_correct column")
+    add_table_options(parser, "with an is_correct column", from_scores=True)
     parser.add_argument("--score", action="append", required=True, type=score_argument,
                         metavar="NAME", help=SCORE_HELP + "; repeat for several curves")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
@@ -331,7 +339,12 @@ def table_path(args: argparse.Namespace) -> str:
 def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
          keep_ids: bool = False, **options: Any) -> QueryPass:
     """Reads the table once for `scores`, with progress where wanted;
-    `options` go to read_table (group_column, group_policy, fingerprint)."""
+    `options` go to read_table (group_column, group_policy, fingerprint).
+    Or merges the per-query tables of --from-scores (compare: every method
+    they hold)."""
+    if getattr(args, "from_scores", None):
+        every = args.run is run_compare
+        return shards.read_scores(args.from_scores, None if every else scores, hint_style="cli")
     path = table_path(args)
     display = reporter.progress(path)
     try:
@@ -398,13 +411,14 @@ def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
     replicates = intervals.DEFAULT_REPLICATES if args.bootstrap is None else args.bootstrap
     table = read(args, reporter, [args.score], group_column=args.group_col, fingerprint=True)
+    index = table.scores.index(args.score)
     result = evidence.calibrate(
-        table, 0, args.error_rate, args.method, args.confidence_level, args.min_accepted,
+        table, index, args.error_rate, args.method, args.confidence_level, args.min_accepted,
         group_col=args.group_col, min_group=args.min_group, replicates=replicates,
         seed=args.seed, progress=reporter.steps(f"bootstrap of {args.score}"))
     for line in result.report.lines():
         reporter.info(line)
-    note = analysis.unscored_note(table, 0)
+    note = analysis.unscored_note(table, index)
     if note:
         reporter.note(note)
     for warning in result.report.warnings():
@@ -495,7 +509,7 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, args.score)
     analysis.require_labels(table)
     results = []
-    for index in range(len(table.scores)):
+    for index in (table.scores.index(score) for score in args.score):
         analysis.require_scored(table, index)
         results.append(analysis.curve_result(table, index))
     if args.format == "json":
@@ -507,7 +521,7 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     for index, result in enumerate(results):
         reporter.info(f"{result.score}: AURC {output.number_text(result.aurc)}  "
                       f"E-AURC {output.number_text(result.eaurc)}")
-        note = analysis.unscored_note(table, index)
+        note = analysis.unscored_note(table, table.scores.index(result.score))
         if note:
             reporter.note(note)
     if plot:
@@ -530,9 +544,25 @@ def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
             reporter.warn(diagnostics.why_unscored(table, score, labelled=False))
 
 
+def check_table_source(args: argparse.Namespace) -> None:
+    """A table, or --from-scores with its per-query tables: one of the two."""
+    if not hasattr(args, "from_scores"):
+        return
+    if (args.table is None) == (args.from_scores is None):
+        args.parser.error("give a table or --from-scores SHARD [SHARD ...], not both"
+                          if args.table is not None else "give a table or --from-scores")
+    if args.from_scores and (args.delimiter is not None or args.column):
+        args.parser.error("--delimiter and --column do not apply to --from-scores: per-query "
+                          "tables are read as `ferolin scores` writes them")
+    if args.from_scores and getattr(args, "group_col", None) is not None:
+        args.parser.error("--group-col needs a candidates table: per-query tables keep no "
+                          "group column")
+
+
 def check_arguments(args: argparse.Namespace) -> None:
     """The checks argparse cannot make alone; each ends with exit status 2."""
     parser = args.parser
+    check_table_source(args)
     method = getattr(args, "method", None)
     if method == "binomial" and args.confidence_level is None:
         parser.error("--method binomial needs --confidence-level")

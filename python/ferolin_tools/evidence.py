@@ -26,6 +26,8 @@ def _provenance(table: QueryPass, report: CalibrationReport) -> dict[str, Any]:
                                **report.intervals.keys()}
     if report.groups is not None:
         record.update(report.groups.provenance())
+    if table.shards:
+        record["shards"] = list(table.shards)
     return record
 
 

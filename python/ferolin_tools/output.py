@@ -38,16 +38,25 @@ def present_text(value: Any) -> str:
     return number_text(value)
 
 
-def tsv_writer(stream: IO[str]) -> Any:
-    # excel-tab quotes fields that hold a tab, a quote, CR or LF.
+def tsv_writer(stream: IO[str], quote_all: bool = False) -> Any:
+    # excel-tab quotes fields that hold a tab, a quote or LF, but not a lone
+    # CR (not part of the line terminator): see write_table.
+    if quote_all:
+        return csv.writer(stream, dialect="excel-tab", lineterminator="\n",
+                          quoting=csv.QUOTE_ALL)
     return csv.writer(stream, dialect="excel-tab", lineterminator="\n")
 
 
 def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[Any]],
                 cell: Callable[[Any], str] = number_text) -> None:
+    """Rows as TSV. A row with a CR in a cell is written with every cell
+    quoted: unquoted, the CR would end the record for every reader."""
     writer = tsv_writer(stream)
+    quoted = tsv_writer(stream, quote_all=True)
     writer.writerow(header)
-    writer.writerows([cell(value) for value in row] for row in rows)
+    for row in rows:
+        cells = [cell(value) for value in row]
+        (quoted if any("\r" in text for text in cells) else writer).writerow(cells)
 
 
 def _listed(column: Any) -> list[Any]:

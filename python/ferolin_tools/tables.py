@@ -71,6 +71,8 @@ class QueryPass:
         self.file_bytes: int = result["file_bytes"]
         self.sha256: Optional[str] = result["sha256"]
         self.counts: dict[str, int] = _native.pass_counts(self._handle)
+        #: The files merged into this pass (ferolin_tools.shards); empty for one table.
+        self.shards: tuple[str, ...] = ()
         self._summaries: dict[int, dict[str, Any]] = {}
 
     def summary(self, index: int) -> dict[str, Any]:

@@ -70,7 +70,8 @@ PerQuery calibrated_data(std::uint64_t n, std::uint64_t seed) {
 }
 
 // The labelled queries in the order that resample positions number: usable
-// confidences first, descending in the total order, input order among ties.
+// confidences first, descending in the total order, the correct first among
+// ties.
 PerQuery positions_order(const PerQuery& data) {
   struct Entry {
     std::optional<double> confidence;
@@ -83,7 +84,11 @@ PerQuery positions_order(const PerQuery& data) {
   }
   std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
     if (usable(a) != usable(b)) return usable(a);
-    return usable(a) && total_order_key(*a.confidence) > total_order_key(*b.confidence);
+    if (!usable(a)) return false;
+    const std::int64_t key_a = total_order_key(*a.confidence);
+    const std::int64_t key_b = total_order_key(*b.confidence);
+    if (key_a != key_b) return key_a > key_b;
+    return a.correct && !b.correct;
   });
   PerQuery ordered;
   for (const Entry& e : entries) {
@@ -241,6 +246,24 @@ TEST(BootstrapTest, AFixedSeedGivesTheSameIntervals) {
   EXPECT_FALSE(same_value(first->aurc.interval.low, other->aurc.interval.low));
   // The draws are pinned: they must not move with the platform or compiler.
   EXPECT_EQ(resample_positions(8, 42, 3), (std::vector<std::uint64_t>{2, 5, 3, 5, 7, 5, 5, 0}));
+}
+
+// Queries in another order (rows shuffled, shards merged) give the same
+// replicates, ties among equal confidences included.
+TEST(BootstrapTest, ReplicatesDoNotDependOnTheOrderOfQueries) {
+  PerQuery data = calibrated_data(400, 3);
+  for (auto& confidence : data.confidences) confidence = std::round(*confidence * 10) / 10;
+  data.confidences[7] = std::nullopt;
+  PerQuery reversed;
+  reversed.confidences.assign(data.confidences.rbegin(), data.confidences.rend());
+  reversed.labels.assign(data.labels.rbegin(), data.labels.rend());
+  const BootstrapRequest request{.threshold = 0.5, .replicates = 50, .seed = 7};
+  const auto forward = bootstrap_replicates(data.confidences, data.labels, request);
+  const auto backward = bootstrap_replicates(reversed.confidences, reversed.labels, request);
+  ASSERT_TRUE(forward && backward);
+  for (std::size_t r = 0; r < forward->size(); ++r) {
+    EXPECT_EQ(mismatch((*forward)[r], (*backward)[r]), "") << r;
+  }
 }
 
 TEST(BootstrapTest, IntervalsHoldTheEstimateAndNarrowAsOneOverRootN) {

@@ -209,7 +209,42 @@ def native_cases(f, rate, level):
         ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
         ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),
         ("wilson-bad-level", n.wilson_upper_bound, (100, 5, rate), {}, RuntimeError),
-    ] + native_statistics_cases(f, rate, level, read)
+    ] + native_statistics_cases(f, rate, level, read) + shard_cases(f, read, rate)
+
+
+def shard_cases(f, read, rate):
+    """Merging shards: per-query tables, packed passes, and the merged pairs."""
+    n = _native
+    folder = os.path.dirname(f["table"])
+    scores = os.path.join(folder, "scores.tsv")
+    bad = os.path.join(folder, "scores-bad.tsv")
+    header = "query_id\tcandidate_id\tscore\tis_correct\tcandidates\tmargin\n"
+    with open(scores, "w") as out:
+        out.write(header + "q1\tc\t1\ttrue\t2\t0.5\nq2\tc\t1\tfalse\t1\t\n")
+    with open(bad, "w") as out:
+        out.write(header + "q1\tc\t1\ttrue\ttwo\t0.5\n")
+    packed = n.pack_pass(read)
+    merged = n.merge_packed(["a"], [packed], ["margin"])["pass"]
+    return [
+        ("scores", n.read_score_tables, ([scores], ["margin"]), {}, None),
+        ("scores-every-method", n.read_score_tables, ([scores],), {}, None),
+        ("scores-in-two-shards", n.read_score_tables, ([scores, scores],), {}, None),
+        ("scores-bad-cell", n.read_score_tables, ([scores, bad],), {}, None),
+        ("scores-missing-file", n.read_score_tables, ([f["missing"]],), {}, None),
+        ("scores-tuple", n.read_score_tables, ((scores,),), {}, TypeError),
+        ("scores-unknown-score", n.read_score_tables, ([scores], ["Margin"]), {}, ValueError),
+        ("pack", n.pack_pass, (read,), {}, None),
+        ("pack-merged", n.pack_pass, (merged,), {}, TypeError),
+        ("merge", n.merge_packed, (["a", "b"], [packed, packed], ["max-prob"]), {}, None),
+        ("merge-cut", n.merge_packed, (["a"], [packed[:-1]], ["margin"]), {}, None),
+        ("merge-bytearray", n.merge_packed, (["a"], [bytearray(packed)], ["margin"]), {},
+         TypeError),
+        ("merge-unequal", n.merge_packed, (["a", "b"], [packed], ["margin"]), {}, ValueError),
+        ("pairs-counts", n.pass_counts, (merged,), {}, None),
+        ("pairs-summary", n.pass_summary, (merged, 0), {}, None),
+        ("pairs-calibrate", n.pass_calibrate, (merged, 0, rate, "empirical"), {}, None),
+        ("pairs-columns", n.pass_columns, (merged,), {}, TypeError),
+    ]
 
 
 def native_statistics_cases(f, rate, level, read):

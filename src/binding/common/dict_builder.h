@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/common/py_ref.h"
 
@@ -68,6 +70,17 @@ template <std::size_t N, typename Record, typename ToValues>
 [[nodiscard]] inline PyRef text(std::string_view utf8) {
   return PyRef::steal(
       PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+// Returns a new list of str, or an empty PyRef with an exception set.
+[[nodiscard]] inline PyRef text_list(const std::vector<std::string>& items) {
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return {};
+  for (const std::string& item : items) {
+    PyRef entry = text(item);
+    if (!entry || PyList_Append(list.get(), entry.get()) < 0) return {};
+  }
+  return list;
 }
 
 }  // namespace ferolin::binding

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "binding/common/convert.h"
 #include "binding/common/errors.h"
 #include "core/argument_names.h"
 
@@ -11,6 +12,18 @@ std::optional<ScoringMethod> parse_score(std::string_view name) {
   if (std::optional<ScoringMethod> method = scoring_method_from_argument(name)) return method;
   raise_value_error(unknown_score_method(name));
   return std::nullopt;
+}
+
+std::optional<std::vector<ScoringMethod>> parse_score_list(PyObject* list) {
+  std::vector<ScoringMethod> methods;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    const std::optional<std::string_view> name = to_text(PyList_GET_ITEM(list, i));
+    if (!name) return std::nullopt;
+    const std::optional<ScoringMethod> method = parse_score(*name);
+    if (!method) return std::nullopt;
+    methods.push_back(*method);
+  }
+  return methods;
 }
 
 std::optional<CalibrationMethod> parse_calibration_method(std::string_view name) {

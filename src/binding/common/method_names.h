@@ -4,7 +4,9 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
+#include "binding/common/py_ref.h"
 #include "core/types.h"
 
 namespace ferolin::binding {
@@ -13,6 +15,10 @@ namespace ferolin::binding {
 // "max_prob", ...), or std::nullopt with ValueError "Unknown score method
 // '<name>'. Valid: ..." set.
 [[nodiscard]] std::optional<ScoringMethod> parse_score(std::string_view name);
+
+// Returns the scoring methods named by the items of `list` (a list), or
+// std::nullopt with TypeError or ValueError set.
+[[nodiscard]] std::optional<std::vector<ScoringMethod>> parse_score_list(PyObject* list);
 
 // Returns the calibration method named by a `method` argument ("empirical",
 // "binomial" or "crc"), or std::nullopt with ValueError set.

@@ -44,5 +44,10 @@ PyObject* policy_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
                       PyObject* kwnames);
 PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                                      PyObject* kwnames);
+PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames);
+PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
 
 }  // namespace ferolin::binding::native

@@ -94,6 +94,17 @@ PyMethodDef kFunctions[] = {
     {"supported_confidence_level", fastcall<supported_confidence_level>(), kFlags,
      "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
      "the level."},
+    {"read_score_tables", fastcall<read_score_tables>(), kFlags,
+     "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
+     "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
+     "columns of the first table). Returns a dict: pass (or None), error (or None), source "
+     "(the index of the table the error concerns, or None), header, scores."},
+    {"pack_pass", fastcall<pack_pass>(), kFlags,
+     "pack_pass(query_pass)\n--\n\nThe queries of a pass run with keep_ids, as bytes for "
+     "merge_packed."},
+    {"merge_packed", fastcall<merge_packed>(), kFlags,
+     "merge_packed(names, packed, scores)\n--\n\nMerge packed passes into one set of query "
+     "pairs; the same dict as read_score_tables."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,5 +1,7 @@
 #include "binding/native/pass_access.h"
 
+#include <cmath>
+
 #include "binding/common/convert.h"
 #include "binding/common/errors.h"
 #include "binding/common/method_names.h"
@@ -8,15 +10,15 @@
 namespace ferolin::binding::native {
 
 QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> bound) {
+                            PyObject* kwnames, std::span<PyObject*> bound, PassKinds kinds) {
   if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_pass(bound[0]);
+  return unwrap_pass(bound[0], kinds);
 }
 
 std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
   const std::optional<std::uint64_t> index = to_unsigned(object);
   if (!index) return std::nullopt;
-  if (*index >= pass.table.methods.size()) {
+  if (*index >= methods_of(pass).size()) {
     PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
     return std::nullopt;
   }
@@ -25,8 +27,8 @@ std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* o
 
 std::optional<MethodColumn> bound_method(const Signature& signature, PyObject* const* args,
                                          Py_ssize_t nargsf, PyObject* kwnames,
-                                         std::span<PyObject*> bound) {
-  QueryPassResult* pass = bound_pass(signature, args, nargsf, kwnames, bound);
+                                         std::span<PyObject*> bound, PassKinds kinds) {
+  QueryPassResult* pass = bound_pass(signature, args, nargsf, kwnames, bound, kinds);
   if (pass == nullptr) return std::nullopt;
   const std::optional<std::size_t> m = method_index(*pass, bound[1]);
   if (!m) return std::nullopt;
@@ -45,10 +47,40 @@ std::optional<PyObject*> progress_parameter(PyObject* object) {
 const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m) {
   if (!pass.curves[m]) {
     GilFreeCall call;
-    pass.curves[m] = call.run(
-        [&] { return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels); });
+    pass.curves[m] = call.run([&] {
+      if (pass.pairs) {
+        return metrics::compute_curve(pass.pairs->confidences[m], pass.pairs->correct);
+      }
+      return metrics::compute_curve(pass.table.confidences[m], pass.table.top_labels);
+    });
   }
   return *pass.curves[m];
+}
+
+LabelledColumns labelled_columns(const QueryPassResult& pass, std::size_t m) {
+  LabelledColumns columns;
+  if (!pass.pairs) {
+    columns.confidences = pass.table.confidences[m];
+    columns.labels = pass.table.top_labels;
+    return columns;
+  }
+  const shards::QueryPairs& pairs = *pass.pairs;
+  columns.made_confidences.reserve(pairs.correct.size());
+  columns.made_labels.reserve(pairs.correct.size());
+  for (std::size_t i = 0; i < pairs.correct.size(); ++i) {
+    // NaN stands for no confidence in the pairs; the statistics treat both alike.
+    const double confidence = pairs.confidences[m][i];
+    columns.made_confidences.push_back(std::isnan(confidence) ? std::nullopt
+                                                              : std::optional(confidence));
+    columns.made_labels.push_back(pairs.correct[i] != 0);
+  }
+  columns.confidences = columns.made_confidences;
+  columns.labels = columns.made_labels;
+  return columns;
+}
+
+std::uint64_t query_count(const QueryPassResult& pass) {
+  return pass.pairs ? pass.pairs->counts.queries : pass.table.size();
 }
 
 std::optional<calibration::CalibrationRequest> calibration_request(const QueryPassResult& pass,
@@ -65,7 +97,7 @@ std::optional<calibration::CalibrationRequest> calibration_request(const QueryPa
   if (!level) return std::nullopt;
   const std::optional<CalibrationMethod> parsed = parse_calibration_method(*method_name);
   if (!parsed) return std::nullopt;
-  return calibration::CalibrationRequest{pass.table.methods[m], *rate, *parsed, level->value};
+  return calibration::CalibrationRequest{methods_of(pass)[m], *rate, *parsed, level->value};
 }
 
 PyObject* native_error(FerolinError error, const GilFreeCall* call) {

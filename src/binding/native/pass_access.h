@@ -20,10 +20,11 @@
 namespace ferolin::binding::native {
 
 // Binds `signature` and returns the pass of its first parameter, or nullptr
-// with an exception set.
+// with an exception set (also for merged pairs unless `kinds` allows them).
 [[nodiscard]] QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args,
                                           Py_ssize_t nargsf, PyObject* kwnames,
-                                          std::span<PyObject*> bound);
+                                          std::span<PyObject*> bound,
+                                          PassKinds kinds = PassKinds::TableOnly);
 
 // Returns the position of a method column given as an index, or nullopt with
 // an exception set.
@@ -41,7 +42,8 @@ struct MethodColumn {
 [[nodiscard]] std::optional<MethodColumn> bound_method(const Signature& signature,
                                                        PyObject* const* args, Py_ssize_t nargsf,
                                                        PyObject* kwnames,
-                                                       std::span<PyObject*> bound);
+                                                       std::span<PyObject*> bound,
+                                                       PassKinds kinds = PassKinds::TableOnly);
 
 // Returns a progress callable (borrowed), nullptr for an omitted one or None,
 // or nullopt with TypeError set for anything that cannot be called.
@@ -49,6 +51,29 @@ struct MethodColumn {
 
 // Returns the curve of method column `m`, computed on first use without the lock.
 [[nodiscard]] const std::vector<RiskCoverageRow>& curve_of(QueryPassResult& pass, std::size_t m);
+
+// The confidences and labels of method column `m` as the core's statistics
+// take them (one entry a query): the table's own columns, or for merged
+// pairs columns made from them, which hold the labelled queries alone.
+struct LabelledColumns {
+  LabelledColumns() = default;
+  // The spans may point into the vectors below: moves keep their blocks,
+  // copies would not.
+  LabelledColumns(LabelledColumns&&) = default;
+  LabelledColumns(const LabelledColumns&) = delete;
+  LabelledColumns& operator=(const LabelledColumns&) = delete;
+
+  std::span<const std::optional<double>> confidences;
+  std::span<const std::optional<bool>> labels;
+  std::vector<std::optional<double>> made_confidences;  // for merged pairs
+  std::vector<std::optional<bool>> made_labels;
+};
+
+// Returns the columns of method column `m` of `pass`.
+[[nodiscard]] LabelledColumns labelled_columns(const QueryPassResult& pass, std::size_t m);
+
+// Returns the number of queries of the pass, labelled or not.
+[[nodiscard]] std::uint64_t query_count(const QueryPassResult& pass);
 
 // Returns the calibration request for method column `m` from the arguments
 // error_rate, method and confidence_level (nullptr: omitted), or nullopt

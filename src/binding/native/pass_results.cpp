@@ -53,6 +53,27 @@ PyRef label_column(const std::vector<std::optional<bool>>& labels) {
   return list;
 }
 
+shards::PairCounts count_queries(const pipeline::QueryTable& table) {
+  shards::PairCounts counts{.queries = table.size(), .rows = table.rows};
+  for (std::size_t q = 0; q < table.size(); ++q) {
+    const bool one = table.candidates[q] == 1;
+    counts.single_candidate += one ? 1 : 0;
+    if (!table.top_labels[q]) continue;
+    ++counts.labelled;
+    counts.labelled_single_candidate += one ? 1 : 0;
+  }
+  return counts;
+}
+
+// Returns the number of queries (labelled or not) that method column `m`
+// gives a confidence a threshold can accept: present and not NaN.
+std::uint64_t scored_queries(const QueryPassResult& pass, std::size_t m) {
+  if (pass.pairs) return pass.pairs->scored[m];
+  return static_cast<std::uint64_t>(
+      std::ranges::count_if(pass.table.confidences[m],
+                            [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+}
+
 constexpr std::array<const char*, 1> kPassParameter = {"query_pass"};
 constexpr std::array<const char*, 2> kMethodParameters = {"query_pass", "index"};
 
@@ -62,26 +83,18 @@ PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
                       PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_counts", kPassParameter, 1}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
-    const pipeline::QueryTable& table = pass->table;
-    std::uint64_t labelled = 0;
-    std::uint64_t single = 0;
-    std::uint64_t labelled_single = 0;
-    for (std::size_t q = 0; q < table.size(); ++q) {
-      const bool one = table.candidates[q] == 1;
-      single += one ? 1 : 0;
-      if (!table.top_labels[q]) continue;
-      ++labelled;
-      labelled_single += one ? 1 : 0;
-    }
+    const shards::PairCounts counts =
+        pass->pairs ? pass->pairs->counts : count_queries(pass->table);
     std::optional<DictKeys<5>> keys = DictKeys<5>::make(
         {"queries", "rows", "labelled", "single_candidate", "labelled_single_candidate"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {unsigned_value(table.size()), unsigned_value(table.rows),
-                              unsigned_value(labelled), unsigned_value(single),
-                              unsigned_value(labelled_single)})
+    return build_dict(*keys,
+                      {unsigned_value(counts.queries), unsigned_value(counts.rows),
+                       unsigned_value(counts.labelled), unsigned_value(counts.single_candidate),
+                       unsigned_value(counts.labelled_single_candidate)})
         .release();
   });
 }
@@ -90,18 +103,15 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                        PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf,
+                                       kwnames, bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
     const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
-    // Every query with a confidence that a threshold can accept: not NaN.
-    const auto& confidences = pass->table.confidences[*m];
-    const auto scored_all = static_cast<std::uint64_t>(std::ranges::count_if(
-        confidences, [](const std::optional<double>& c) { return c && !std::isnan(*c); }));
+    const std::uint64_t scored_all = scored_queries(*pass, *m);
     std::optional<DictKeys<6>> keys =
         DictKeys<6>::make({"scored", "scored_all", "aurc", "eaurc", "augrc", "rows"});
     if (!keys) return nullptr;
@@ -118,8 +128,8 @@ PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;
@@ -133,8 +143,8 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
                                                              "method", "confidence_level"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound);
+    QueryPassResult* pass = bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames,
+                                       bound, PassKinds::TableOrPairs);
     if (pass == nullptr) return nullptr;
     const std::optional<std::size_t> m = method_index(*pass, bound[1]);
     if (!m) return nullptr;

@@ -89,7 +89,7 @@ auto without_lock(const QueryPassResult& pass, BootstrapArguments& arguments, Wo
     -> std::optional<
         typename std::invoke_result_t<Work&, const stats::BootstrapRequest&>::value_type> {
   GilFreeCall call(arguments.progress);
-  const std::uint64_t n = std::max<std::uint64_t>(pass.table.size(), 1);
+  const std::uint64_t n = std::max<std::uint64_t>(query_count(pass), 1);
   arguments.request.check = call.step_check(arguments.request.replicates,
                                             std::max<std::uint64_t>(kDrawsPerCheckIn / n, 1));
   auto result = call.run([&] { return work(arguments.request); });
@@ -109,7 +109,8 @@ PyObject* pass_operating_points(PyObject* module, PyObject* const* args, Py_ssiz
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 4> bound{};
     const std::optional<MethodColumn> column =
-        bound_method({"pass_operating_points", kParameters, 4}, args, nargsf, kwnames, bound);
+        bound_method({"pass_operating_points", kParameters, 4}, args, nargsf, kwnames, bound,
+                     PassKinds::TableOrPairs);
     if (!column) return nullptr;
     const std::optional<std::vector<double>> coverages = float_list(bound[2], "coverages");
     if (!coverages) return nullptr;
@@ -136,19 +137,18 @@ PyObject* pass_bootstrap(PyObject* module, PyObject* const* args, Py_ssize_t nar
       "query_pass", "index", "threshold", "replicates", "seed", "level", "progress"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 7> bound{};
-    const std::optional<MethodColumn> column =
-        bound_method({"pass_bootstrap", kParameters, 5}, args, nargsf, kwnames, bound);
+    const std::optional<MethodColumn> column = bound_method(
+        {"pass_bootstrap", kParameters, 5}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
     if (!column) return nullptr;
     const std::optional<double> threshold = float_parameter(bound[2], "threshold");
     if (!threshold) return nullptr;
     std::optional<BootstrapArguments> arguments = bootstrap_arguments(std::span(bound).subspan(3));
     if (!arguments) return nullptr;
     arguments->request.threshold = *threshold;
-    const pipeline::QueryTable& table = column->pass->table;
+    const LabelledColumns columns = labelled_columns(*column->pass, column->m);
     const std::optional<stats::BootstrapIntervals> result =
         without_lock(*column->pass, *arguments, [&](const stats::BootstrapRequest& request) {
-          return stats::bootstrap_intervals(table.confidences[column->m], table.top_labels,
-                                            request);
+          return stats::bootstrap_intervals(columns.confidences, columns.labels, request);
         });
     if (!result) return nullptr;
     std::optional<DictKeys<12>> keys =
@@ -172,18 +172,18 @@ PyObject* pass_risk_band(PyObject* module, PyObject* const* args, Py_ssize_t nar
       "query_pass", "index", "coverages", "replicates", "seed", "level", "progress"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 7> bound{};
-    const std::optional<MethodColumn> column =
-        bound_method({"pass_risk_band", kParameters, 5}, args, nargsf, kwnames, bound);
+    const std::optional<MethodColumn> column = bound_method(
+        {"pass_risk_band", kParameters, 5}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
     if (!column) return nullptr;
     const std::optional<std::vector<double>> coverages = float_list(bound[2], "coverages");
     if (!coverages) return nullptr;
     std::optional<BootstrapArguments> arguments = bootstrap_arguments(std::span(bound).subspan(3));
     if (!arguments) return nullptr;
-    const pipeline::QueryTable& table = column->pass->table;
+    const LabelledColumns columns = labelled_columns(*column->pass, column->m);
     const std::optional<std::vector<stats::Interval>> band =
         without_lock(*column->pass, *arguments, [&](const stats::BootstrapRequest& request) {
-          return stats::bootstrap_risk_band(table.confidences[column->m], table.top_labels,
-                                            *coverages, request);
+          return stats::bootstrap_risk_band(columns.confidences, columns.labels, *coverages,
+                                            request);
         });
     if (!band) return nullptr;
     PyRef list = PyRef::steal(PyList_New(0));

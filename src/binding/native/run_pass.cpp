@@ -41,18 +41,6 @@ std::optional<bool> flag(PyObject* object) {
   return truth == 1;
 }
 
-std::optional<std::vector<ScoringMethod>> parse_scores(PyObject* list) {
-  std::vector<ScoringMethod> methods;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    const std::optional<std::string_view> name = to_text(PyList_GET_ITEM(list, i));
-    if (!name) return std::nullopt;
-    const std::optional<ScoringMethod> method = parse_score(*name);
-    if (!method) return std::nullopt;
-    methods.push_back(*method);
-  }
-  return methods;
-}
-
 // One byte that can separate fields: not a quote or a line break.
 std::optional<char> parse_delimiter(PyObject* object) {
   if (object == nullptr) return ',';
@@ -106,7 +94,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   if (!path) return std::nullopt;
   arguments.path = *path;
   if (!list_parameter(bound[1], "scores")) return std::nullopt;
-  std::optional<std::vector<ScoringMethod>> methods = parse_scores(bound[1]);
+  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(bound[1]);
   if (!methods) return std::nullopt;
   arguments.request.methods = std::move(*methods);
   const std::optional<char> delimiter = parse_delimiter(bound[2]);
@@ -134,16 +122,6 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   return arguments;
 }
 
-PyRef header_list(const std::vector<std::string>& header) {
-  PyRef list = PyRef::steal(PyList_New(0));
-  if (!list) return {};
-  for (const std::string& field : header) {
-    PyRef name = text(field);
-    if (!name || PyList_Append(list.get(), name.get()) < 0) return {};
-  }
-  return list;
-}
-
 PyRef optional_text(const std::optional<std::string>& value) {
   return value ? text(*value) : PyRef::borrow(Py_None);
 }
@@ -159,7 +137,7 @@ PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
   if (!keys) return nullptr;
   return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
                             error ? std::move(error) : PyRef::borrow(Py_None),
-                            header_list(input != nullptr ? input->header() : kNoHeader),
+                            text_list(input != nullptr ? input->header() : kNoHeader),
                             PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
                             PyRef::steal(PyLong_FromUnsignedLongLong(
                                 input != nullptr ? input->file_bytes() : 0))})
@@ -195,7 +173,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     if (call.raised()) return nullptr;
     return outcome({}, text(table.error().message()), input ? &*input : nullptr);
   }
-  PyRef pass = wrap_pass({std::move(*table), {}});
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
   if (!pass) return nullptr;
   return outcome(std::move(pass), {}, &*input, sha256);
 }

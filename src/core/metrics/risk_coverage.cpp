@@ -88,4 +88,13 @@ std::vector<RiskCoverageRow> compute_curve(std::span<const std::optional<double>
   return walk(std::move(pairs));
 }
 
+std::vector<RiskCoverageRow> compute_curve(std::span<const double> confidences,
+                                           std::span<const std::uint8_t> correct) {
+  LabelledPairs pairs;
+  pairs.acceptable.reserve(confidences.size());
+  for (std::size_t i = 0; i < correct.size(); ++i)
+    pairs.add_labelled(confidences[i], correct[i] != 0);
+  return walk(std::move(pairs));
+}
+
 }  // namespace ferolin::metrics

@@ -2,6 +2,7 @@
 // distinct confidence, from the highest threshold down.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -30,5 +31,10 @@ namespace ferolin::metrics {
 [[nodiscard]] std::vector<RiskCoverageRow> compute_curve(
     std::span<const std::optional<double>> confidences,
     std::span<const std::optional<bool>> labels);
+
+// Returns the same curve from labelled queries alone: each one's confidence
+// (NaN where none) and whether its top candidate is correct (1) or not (0).
+[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(std::span<const double> confidences,
+                                                         std::span<const std::uint8_t> correct);
 
 }  // namespace ferolin::metrics

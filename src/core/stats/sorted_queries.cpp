@@ -53,11 +53,18 @@ Result<SortedQueries> sort_labelled_queries(std::span<const std::optional<double
         " labelled queries, got " + std::to_string(labelled)));
   }
   std::vector<Labelled> queries = collect(confidences, labels, labelled);
-  // Stable, so that equal confidences keep their input order and the
-  // positions are the same with every standard library.
+  // Among equal confidences the correct queries come first, so that the
+  // positions depend on the (confidence, label) pairs alone, not on the
+  // order of the queries: rows in another order, or the same queries merged
+  // from shards, give the same replicates. Stable, so that the positions are
+  // the same with every standard library.
   std::stable_sort(queries.begin(), queries.end(), [](const Labelled& a, const Labelled& b) {
     if (a.usable != b.usable) return a.usable;
-    return a.usable && total_order_key(a.confidence) > total_order_key(b.confidence);
+    if (!a.usable) return false;
+    const std::int64_t key_a = total_order_key(a.confidence);
+    const std::int64_t key_b = total_order_key(b.confidence);
+    if (key_a != key_b) return key_a > key_b;
+    return !a.wrong && b.wrong;
   });
 
   SortedQueries sorted;

@@ -22,9 +22,11 @@ struct SortedQueries {
   static constexpr std::uint8_t kRowEnd = 2;  // the last of its confidence
 
   // n, the labelled queries. Positions 0 .. n - 1 number them in descending
-  // IEEE 754 total order of confidence, in input order among equal
-  // confidences, those whose confidence is absent or NaN last (in input
-  // order); a resample draws n positions.
+  // IEEE 754 total order of confidence, the correct before the wrong among
+  // equal confidences, those whose confidence is absent or NaN last (in
+  // input order: their labels are never read); a resample draws n
+  // positions. So the positions depend on the queries' pairs, not on their
+  // order.
   std::uint64_t total = 0;
   // m: positions 0 .. m - 1 have a confidence that can be accepted.
   std::uint64_t acceptable = 0;

@@ -1,0 +1,158 @@
+"""Results written as many files (shards): each shard scored where it lies,
+its queries merged as compact pairs, one calibration over all of them.
+
+- read_scores(tables): the per-query tables that `ferolin scores` writes
+  (plain or gzip), merged;
+- score_shards(tables, methods): candidates tables scored in a thread pool
+  (the core reads without the GIL), merged;
+- score_shard(table, methods) on a worker, then merge_shards([...]) on the
+  client: the same in two steps, for Dask and other engines that move
+  results between processes (ShardPairs pickle as compact bytes);
+- apply_shard(table, policy, output): one shard's decisions as a TSV file.
+
+A merged result is a QueryPass that calibrate(), curve() and compare()
+take in place of a table. It is exact: its curves, AURC, E-AURC and
+policies are bit for bit those of the same call on all the shards' rows in
+one table, as long as no query has rows in two shards; a query id found in
+two shards is an error that names it and both files.
+"""
+from __future__ import annotations
+
+import os
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass
+from typing import Any, Mapping, Optional, Sequence
+
+from ferolin_tools import _native, diagnostics, output
+from ferolin_tools.errors import TableError
+from ferolin_tools.methods import score_name
+from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
+from ferolin_tools.tables import QueryPass, TableLayout, read_table
+
+
+@dataclass(frozen=True)
+class ShardPairs:
+    """One shard's queries, packed: each query's id, label and confidence by
+    each method, about 10 bytes a query for one method beside the ids.
+    Picklable, so a worker process can hand it to the client."""
+
+    name: str
+    scores: tuple[str, ...]
+    packed: bytes
+
+
+def _shard_names(names: Sequence[str]) -> str:
+    """How reports name the shards: 'a.tsv', or 'a.tsv and 7 more'."""
+    if len(names) == 1:
+        return names[0]
+    return f"{names[0]} and {len(names) - 1} more"
+
+
+_PER_QUERY_COLUMNS = ("query_id", "is_correct", "candidates")
+
+
+def _table_error(name: str, error: str, header: Sequence[str]) -> str:
+    """The message for a shard that cannot be read: what the header has, and
+    whether the file looks like a candidates table instead."""
+    if not any(error == f"Missing required column: {column}" for column in _PER_QUERY_COLUMNS):
+        return f"{name}: {error}" + (f". {diagnostics.header_text(header)}" if header else "")
+    message = (f"{name}: not a per-query table as `ferolin scores` writes it (TSV with the "
+               f"columns {', '.join(_PER_QUERY_COLUMNS)} and one per scoring method): {error}.")
+    fields = [field for entry in header for field in entry.split(",")]
+    if "rank" in fields:
+        message += " It looks like a candidates table: score it with `ferolin scores` first."
+    return message + (f" {diagnostics.header_text(header)}" if header else "")
+
+
+def _merged(result: dict[str, Any], names: Sequence[str], hint_style: str,
+            size: int) -> QueryPass:
+    """The QueryPass of a merge (`size`: the bytes of its shards), or
+    TableError naming the file at fault."""
+    layout = TableLayout("\t", {}, hint_style)
+    if result["error"] is not None:
+        source = result["source"]
+        if source is None:  # the merge's own error names its files
+            raise TableError(result["error"])
+        raise TableError(_table_error(names[source], result["error"], result["header"]))
+    merged = QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False,
+                        "file_bytes": size, "sha256": None},
+                       _shard_names(names), result["scores"], layout)
+    merged.shards = tuple(names)
+    return merged
+
+
+def _check_shards(names: Sequence[Any]) -> None:
+    if not names:
+        raise ValueError("no shards given")
+
+
+def read_scores(tables: Sequence[PathArg], methods: Optional[Sequence[str]] = None, *,
+                hint_style: str = "python") -> QueryPass:
+    """Merges per-query tables written by `ferolin scores` (TSV, plain or
+    gzip-compressed) for `methods` (default: the method columns of the
+    first table, which every table must have).
+
+    Raises TableError naming the file for a table that cannot be read, and
+    for a query id found in two tables (or twice in one).
+    """
+    paths = [as_text(table) for table in tables]
+    _check_shards(paths)
+    for path in paths:
+        try:
+            check_readable(path, "per-query table")
+        except PathProblem as problem:
+            raise TableError(str(problem)) from None
+    wanted = None if methods is None else [score_name(method) for method in methods]
+    size = sum(os.path.getsize(path) for path in paths if os.path.isfile(path))
+    return _merged(_native.read_score_tables(paths, wanted), paths, hint_style, size)
+
+
+def score_shard(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+                columns: Optional[Mapping[str, str]] = None) -> ShardPairs:
+    """Reads one candidates table for `methods` and returns its queries
+    packed, for merge_shards(); raises TableError as read_table() does."""
+    read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns)
+    return ShardPairs(read.path, read.scores, _native.pack_pass(read._handle))
+
+
+def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] = None, *,
+                 hint_style: str = "python") -> QueryPass:
+    """Merges packed shards into one QueryPass for `methods` (default: the
+    first shard's); raises TableError for a query id in two shards."""
+    _check_shards(shards)
+    wanted = [score_name(method) for method in (methods or shards[0].scores)]
+    names = [shard.name for shard in shards]
+    packed = [shard.packed for shard in shards]
+    return _merged(_native.merge_packed(names, packed, wanted), names, hint_style,
+                   sum(len(bytes_) for bytes_ in packed))
+
+
+def score_shards(tables: Sequence[PathArg], methods: Sequence[str], *,
+                 workers: Optional[int] = None, delimiter: Optional[str] = None,
+                 columns: Optional[Mapping[str, str]] = None) -> QueryPass:
+    """Scores candidates tables with a pool of `workers` threads (default:
+    one per core) and merges their queries. The core reads without the GIL,
+    so the reads run side by side."""
+    names = [as_text(table) for table in tables]
+    _check_shards(names)
+    with ThreadPoolExecutor(max_workers=workers or os.cpu_count() or 1) as pool:
+        shards = list(pool.map(
+            lambda table: score_shard(table, methods, delimiter=delimiter, columns=columns),
+            names))
+    return merge_shards(shards, methods)
+
+
+def apply_shard(table: PathArg, policy: Mapping[str, Any], decisions: PathArg, *,
+                delimiter: Optional[str] = None,
+                columns: Optional[Mapping[str, str]] = None) -> dict[str, Any]:
+    """Decides every query of one shard by `policy` and writes the decisions
+    as TSV to `decisions` (written whole, then renamed into place). Returns
+    the shard's path, the file written, and its queries and acceptances."""
+    from ferolin_tools import api
+
+    columns_out = api.apply(table, policy, delimiter=delimiter, columns=columns, numpy=False)
+    target = as_text(decisions)
+    with output.output_stream(target) as stream:
+        output.write_columns(stream, columns_out)
+    return {"table": as_text(table), "decisions": target,
+            "queries": len(columns_out["query_id"]), "accepted": sum(columns_out["accepted"])}

@@ -1,0 +1,224 @@
+// Merging shards into one set of compact query pairs:
+// read_score_tables(tables, scores=None) reads per-query tables written by
+// `ferolin scores`; pack_pass(query_pass) turns one pass into bytes that
+// travel between processes; merge_packed(names, packed, scores) merges such
+// bytes. The reading and merging run without the GIL.
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
+#include "binding/common/method_names.h"
+#include "binding/native/functions.h"
+#include "binding/native/query_pass_handle.h"
+#include "core/argument_names.h"
+#include "core/shards/packed_pairs.h"
+#include "core/shards/score_table.h"
+#include "tools/table_input.h"
+
+namespace ferolin::binding::native {
+namespace {
+
+// The outcome of a merge: the pairs, or the error with the source it
+// concerns (none for an error of the merge itself, which names its shards).
+struct MergeOutcome {
+  std::optional<shards::QueryPairs> pairs;
+  std::optional<FerolinError> error;
+  std::optional<std::size_t> source;
+  std::vector<std::string> header;  // of the failing table, else of the first
+  std::vector<ScoringMethod> methods;
+};
+
+MergeOutcome failed(MergeOutcome outcome, FerolinError error, std::size_t source) {
+  // A merge's own errors (a query id in two shards) are InvalidArgument.
+  if (error.kind != ErrorKind::InvalidArgument) outcome.source = source;
+  outcome.error = std::move(error);
+  return outcome;
+}
+
+// Reads the per-query tables at `paths` into one merge of `methods` (when
+// absent: the method columns of the first table).
+MergeOutcome read_tables(const std::vector<std::string>& paths,
+                         std::optional<std::vector<ScoringMethod>> methods) {
+  MergeOutcome outcome;
+  std::optional<shards::ShardMerge> merge;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    Result<tools::TableInput> input = tools::TableInput::open(paths[i], '\t');
+    if (!input) return failed(std::move(outcome), std::move(input.error()), i);
+    Result<shards::ScoreTableReader> reader =
+        shards::ScoreTableReader::open([&input] { return input->read(); });
+    if (!reader) {
+      outcome.header = input->header();
+      return failed(std::move(outcome), std::move(reader.error()), i);
+    }
+    if (i == 0) outcome.header = reader->header();
+    if (!merge) {
+      merge.emplace(methods ? std::move(*methods) : reader->methods());
+      if (merge->methods().empty()) {
+        return failed(std::move(outcome),
+                      FerolinError::csv("no confidence column: the table has none named after "
+                                        "a scoring method, as `ferolin scores --score NAME` "
+                                        "writes them"),
+                      i);
+      }
+    }
+    merge->begin_shard(paths[i]);
+    if (Result<void> read = reader->read_into(*merge); !read) {
+      outcome.header = reader->header();
+      return failed(std::move(outcome), std::move(read.error()), i);
+    }
+  }
+  if (!merge) merge.emplace(methods ? std::move(*methods) : std::vector<ScoringMethod>{});
+  outcome.methods = merge->methods();
+  outcome.pairs = std::move(*merge).finish();
+  return outcome;
+}
+
+MergeOutcome merge_bytes(const std::vector<std::string>& names,
+                         const std::vector<std::string_view>& packed,
+                         std::vector<ScoringMethod> methods) {
+  MergeOutcome outcome;
+  shards::ShardMerge merge(std::move(methods));
+  // The packed bytes tell how many queries come: room for all of them first.
+  shards::PackedSize total;
+  for (std::size_t i = 0; i < packed.size(); ++i) {
+    const Result<shards::PackedSize> size = shards::packed_contents(packed[i]);
+    if (!size) return failed(std::move(outcome), std::move(size.error()), i);
+    total.queries += size->queries;
+    total.id_bytes += size->id_bytes;
+  }
+  merge.reserve(total.queries, total.id_bytes);
+  for (std::size_t i = 0; i < packed.size(); ++i) {
+    merge.begin_shard(names[i]);
+    if (Result<void> added = shards::unpack_into(packed[i], merge); !added) {
+      return failed(std::move(outcome), std::move(added.error()), i);
+    }
+  }
+  outcome.methods = merge.methods();
+  outcome.pairs = std::move(merge).finish();
+  return outcome;
+}
+
+PyRef score_names(const std::vector<ScoringMethod>& methods) {
+  std::vector<std::string> names;
+  for (const ScoringMethod method : methods) names.emplace_back(argument_name(method));
+  return text_list(names);
+}
+
+PyObject* outcome_dict(MergeOutcome outcome) {
+  PyRef pass = PyRef::borrow(Py_None);
+  if (outcome.pairs) {
+    QueryPassResult result;
+    result.pairs = std::move(outcome.pairs);
+    pass = wrap_pass(std::move(result));
+    if (!pass) return nullptr;
+  }
+  std::optional<DictKeys<5>> keys =
+      DictKeys<5>::make({"pass", "error", "source", "header", "scores"});
+  if (!keys) return nullptr;
+  return build_dict(*keys, {std::move(pass),
+                            outcome.error ? text(outcome.error->message()) : PyRef::borrow(Py_None),
+                            outcome.source ? PyRef::steal(PyLong_FromSize_t(*outcome.source))
+                                           : PyRef::borrow(Py_None),
+                            text_list(outcome.header), score_names(outcome.methods)})
+      .release();
+}
+
+// Returns the str items of a list as strings, or nullopt with TypeError set.
+std::optional<std::vector<std::string>> text_items(PyObject* list, const char* parameter) {
+  if (!list_parameter(list, parameter)) return std::nullopt;
+  std::vector<std::string> items;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    const std::optional<std::string_view> item = to_text(PyList_GET_ITEM(list, i));
+    if (!item) return std::nullopt;
+    items.emplace_back(*item);
+  }
+  return items;
+}
+
+std::optional<std::vector<ScoringMethod>> score_parameter(PyObject* object) {
+  if (!list_parameter(object, "scores")) return std::nullopt;
+  return parse_score_list(object);
+}
+
+}  // namespace
+
+PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+  static constexpr std::array<const char*, 2> kParameters = {"tables", "scores"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 2> bound{};
+    if (!bind_arguments({"read_score_tables", kParameters, 1}, args, nargsf, kwnames, bound)) {
+      return nullptr;
+    }
+    std::optional<std::vector<std::string>> paths = text_items(bound[0], "tables");
+    if (!paths) return nullptr;
+    std::optional<std::vector<ScoringMethod>> methods;
+    if (bound[1] != nullptr && bound[1] != Py_None) {
+      methods = score_parameter(bound[1]);
+      if (!methods) return nullptr;
+    }
+    GilFreeCall call;
+    return outcome_dict(call.run([&] { return read_tables(*paths, std::move(methods)); }));
+  });
+}
+
+PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  static constexpr std::array<const char*, 1> kParameters = {"query_pass"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    if (!bind_arguments({"pack_pass", kParameters, 1}, args, nargsf, kwnames, bound)) {
+      return nullptr;
+    }
+    QueryPassResult* pass = unwrap_pass(bound[0]);
+    if (pass == nullptr) return nullptr;
+    const Result<std::uint64_t> size = shards::packed_size(pass->table);
+    if (!size) return raise_value_error(size.error().message());
+    PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size)));
+    if (!bytes) return nullptr;
+    // Nothing else can see the new bytes object yet.
+    const std::span<char> out(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(*size));
+    GilFreeCall call;
+    call.run([&] { shards::pack(pass->table, out); });
+    return bytes.release();
+  });
+}
+
+PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) {
+  static constexpr std::array<const char*, 3> kParameters = {"names", "packed", "scores"};
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 3> bound{};
+    if (!bind_arguments({"merge_packed", kParameters, 3}, args, nargsf, kwnames, bound)) {
+      return nullptr;
+    }
+    std::optional<std::vector<std::string>> names = text_items(bound[0], "names");
+    if (!names) return nullptr;
+    if (!list_parameter(bound[1], "packed")) return nullptr;
+    std::optional<std::vector<ScoringMethod>> methods = score_parameter(bound[2]);
+    if (!methods) return nullptr;
+    if (static_cast<std::size_t>(PyList_GET_SIZE(bound[1])) != names->size()) {
+      return raise_value_error("names and packed must be of equal length");
+    }
+    // The list may change while the lock is released: its bytes objects are
+    // held here until the merge is done.
+    std::vector<PyRef> held;
+    std::vector<std::string_view> packed;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(bound[1]); ++i) {
+      PyObject* item = PyList_GET_ITEM(bound[1], i);
+      if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
+      held.push_back(PyRef::borrow(item));
+      packed.emplace_back(PyBytes_AS_STRING(item),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+    }
+    GilFreeCall call;
+    return outcome_dict(call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));
+  });
+}
+
+}  // namespace ferolin::binding::native

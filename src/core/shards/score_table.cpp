@@ -1,0 +1,168 @@
+#include "core/shards/score_table.h"
+
+#include <algorithm>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "core/argument_names.h"
+#include "core/table/cell_parsing.h"
+#include "core/table/csv_tokenizer.h"
+
+namespace ferolin::shards {
+
+struct ScoreTableReader::State {
+  table::CandidateRowSource::ChunkReader read_chunk;
+  table::CsvTokenizer tokenizer{'\t'};
+  std::vector<std::string> header;
+};
+
+namespace {
+
+constexpr double kNoConfidence = std::numeric_limits<double>::quiet_NaN();
+
+// Returns true when a record is ready in the tokenizer, false at the end.
+Result<bool> next_record(ScoreTableReader::State& s) {
+  while (true) {
+    const Result<table::CsvTokenizer::Step> step = s.tokenizer.next();
+    if (!step) return std::unexpected(step.error());
+    if (*step == table::CsvTokenizer::Step::Record) return true;
+    if (*step == table::CsvTokenizer::Step::End) return false;
+    const Result<std::string_view> chunk = s.read_chunk();
+    if (!chunk) return std::unexpected(chunk.error());
+    if (chunk->empty()) {
+      s.tokenizer.finish();
+    } else {
+      s.tokenizer.supply(*chunk);
+    }
+  }
+}
+
+std::optional<std::size_t> field_of(const std::vector<std::string>& header, std::string_view name) {
+  for (std::size_t i = 0; i < header.size(); ++i) {
+    if (header[i] == name) return i;
+  }
+  return std::nullopt;
+}
+
+// The fields a merge reads, by position in the record.
+struct FieldPlan {
+  std::size_t query_id = 0;
+  std::size_t is_correct = 0;
+  std::size_t candidates = 0;
+  std::vector<std::size_t> confidences;  // one per method of the merge
+};
+
+Result<FieldPlan> plan_fields(const std::vector<std::string>& header,
+                              const std::vector<ScoringMethod>& methods) {
+  FieldPlan plan;
+  for (auto [name, field] : {std::pair<std::string_view, std::size_t*>{"query_id", &plan.query_id},
+                             {"is_correct", &plan.is_correct},
+                             {"candidates", &plan.candidates}}) {
+    const std::optional<std::size_t> found = field_of(header, name);
+    if (!found) return std::unexpected(FerolinError::missing_column(std::string(name)));
+    *field = *found;
+  }
+  for (const ScoringMethod method : methods) {
+    const std::optional<std::size_t> found = field_of(header, argument_name(method));
+    if (!found)
+      return std::unexpected(FerolinError::missing_column(std::string(argument_name(method))));
+    plan.confidences.push_back(*found);
+  }
+  return plan;
+}
+
+FerolinError cell_error(const table::RecordPosition& at, std::size_t field,
+                        table::CellError error) {
+  return FerolinError::csv(
+      "CSV deserialize error: record " + std::to_string(at.record) +
+      " (line: " + std::to_string(at.line) + ", byte: " + std::to_string(at.byte) + "): field " +
+      std::to_string(field) + ": " + std::string(table::cell_error_text(error)));
+}
+
+// Converts the current record into `query` (its confidences into `values`),
+// in field order so that the first failure is the leftmost one.
+std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const FieldPlan& plan,
+                                    std::vector<double>& values, ShardQuery& query,
+                                    std::uint64_t& candidates) {
+  query.query_id = tokenizer.field(plan.query_id);
+  const std::string_view label = tokenizer.field(plan.is_correct);
+  query.top_is_correct.reset();
+  if (!label.empty()) {
+    const auto parsed = table::parse_label(label, table::LabelSpelling::Lenient);
+    if (!parsed) return cell_error(tokenizer.position(), plan.is_correct, parsed.error());
+    query.top_is_correct = *parsed;
+  }
+  const auto count = table::parse_rank(tokenizer.field(plan.candidates));
+  if (!count) return cell_error(tokenizer.position(), plan.candidates, count.error());
+  candidates = *count;
+  query.single_candidate = candidates == 1;
+  for (std::size_t m = 0; m < plan.confidences.size(); ++m) {
+    const std::string_view cell = tokenizer.field(plan.confidences[m]);
+    values[m] = kNoConfidence;
+    if (cell.empty()) continue;
+    const auto parsed = table::parse_float(cell);
+    if (!parsed) return cell_error(tokenizer.position(), plan.confidences[m], parsed.error());
+    values[m] = *parsed;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<ScoreTableReader> ScoreTableReader::open(table::CandidateRowSource::ChunkReader read_chunk) {
+  auto state = std::make_unique<State>();
+  state->read_chunk = std::move(read_chunk);
+  const Result<bool> has_header = next_record(*state);
+  if (!has_header) return std::unexpected(has_header.error());
+  if (*has_header) {
+    for (std::size_t i = 0; i < state->tokenizer.field_count(); ++i) {
+      state->header.emplace_back(state->tokenizer.field(i));
+    }
+  }
+  if (Result<FieldPlan> plan = plan_fields(state->header, {}); !plan) {
+    return std::unexpected(std::move(plan.error()));
+  }
+  return ScoreTableReader(std::move(state));
+}
+
+ScoreTableReader::ScoreTableReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ScoreTableReader::ScoreTableReader(ScoreTableReader&&) noexcept = default;
+ScoreTableReader& ScoreTableReader::operator=(ScoreTableReader&&) noexcept = default;
+ScoreTableReader::~ScoreTableReader() = default;
+
+const std::vector<std::string>& ScoreTableReader::header() const { return state_->header; }
+
+std::vector<ScoringMethod> ScoreTableReader::methods() const {
+  std::vector<ScoringMethod> methods;
+  for (const std::string& name : state_->header) {
+    const std::optional<ScoringMethod> method = scoring_method_from_argument(name);
+    if (method && name == argument_name(*method) &&
+        std::find(methods.begin(), methods.end(), *method) == methods.end()) {
+      methods.push_back(*method);
+    }
+  }
+  return methods;
+}
+
+Result<void> ScoreTableReader::read_into(ShardMerge& merge) {
+  State& s = *state_;
+  Result<FieldPlan> plan = plan_fields(s.header, merge.methods());
+  if (!plan) return std::unexpected(std::move(plan.error()));
+  std::vector<double> values(merge.methods().size());
+  ShardQuery query;
+  query.confidences = values;
+  while (true) {
+    const Result<bool> ready = next_record(s);
+    if (!ready) return std::unexpected(ready.error());
+    if (!*ready) return {};
+    std::uint64_t candidates = 0;
+    if (auto error = convert(s.tokenizer, *plan, values, query, candidates)) {
+      return std::unexpected(std::move(*error));
+    }
+    if (Result<void> added = merge.add(query); !added) return added;
+    merge.add_rows(candidates);
+  }
+}
+
+}  // namespace ferolin::shards
