@@ -13,8 +13,10 @@
 //   tokenizer  CsvTokenizer: the structural scan and the record walker,
 //              record positions and checks; no cell converted
 //   count      CandidateRowSource: every known cell converted and checked
-//   summaries  the rows into QuerySummaries as the curve of METHOD builds
-//              them: the lookup of each row's query and its summary
+//   checked    CheckedRowSource as the curve of METHOD reads it: every
+//              known cell checked, converted only on demand (here never)
+//   summaries  the checked rows into QuerySummaries as the curve of METHOD
+//              builds them: the lookup of each row's query and its summary
 //   curve      curve_from_table, what compute_curve runs: all of the above,
 //              then scoring and the curve
 //
@@ -27,9 +29,9 @@
 #include "bench_util.h"
 #include "core/os/file_reader.h"
 #include "core/pipeline/table_functions.h"
-#include "core/scoring/dispatch.h"
+#include "core/pipeline/table_summaries.h"
 #include "core/scoring/query_summaries.h"
-#include "core/table/candidate_row_source.h"
+#include "core/table/checked_row_source.h"
 #include "core/table/csv_tokenizer.h"
 
 namespace {
@@ -66,18 +68,34 @@ std::uint64_t run_tokenizer(const std::string& path) {
   }
 }
 
+ferolin::table::CheckedRowSource open_checked(const std::string& path,
+                                              ferolin::ScoringMethod method) {
+  const auto needs = ferolin::scoring::needs_of(method);
+  auto source = ferolin::table::CheckedRowSource::open(
+      path, {}, ferolin::pipeline::row_needs(needs, ferolin::scoring::TopIds::Drop));
+  if (!source) die(source.error().message());
+  return std::move(*source);
+}
+
+// Returns the number of rows.
+std::uint64_t run_checked(const std::string& path, ferolin::ScoringMethod method) {
+  ferolin::table::CheckedRowSource source = open_checked(path, method);
+  std::uint64_t rows = 0;
+  while (true) {
+    const auto row = source.next();
+    if (!row) die(row.error().message());
+    if (*row == nullptr) return rows;
+    ++rows;
+  }
+}
+
 // Returns the number of queries.
 std::uint64_t run_summaries(const std::string& path, ferolin::ScoringMethod method) {
-  auto source = ferolin::table::CandidateRowSource::open(path);
-  if (!source) die(source.error().message());
-  ferolin::scoring::QuerySummaries summaries(ferolin::scoring::TopIds::Drop,
-                                             ferolin::scoring::entropy_sum_for(method));
-  while (true) {
-    const auto row = source->next();
-    if (!row) die(row.error().message());
-    if (*row == nullptr) return summaries.size();
-    summaries.add(**row);
-  }
+  const auto needs = ferolin::scoring::needs_of(method);
+  const auto table = ferolin::pipeline::summarize_rows(open_checked(path, method), needs,
+                                                       ferolin::scoring::TopIds::Drop);
+  if (!table) die(table.error().message());
+  return table->summaries.size();
 }
 
 // Returns the number of curve rows.
@@ -93,6 +111,7 @@ std::uint64_t run_mode(const std::string& mode, const std::string& path,
   if (mode == "tokenize") return bench::run_tokenize(path, kReadChunkSize);
   if (mode == "tokenizer") return run_tokenizer(path);
   if (mode == "count") return bench::run_count(path, kReadChunkSize);
+  if (mode == "checked") return run_checked(path, method);
   if (mode == "summaries") return run_summaries(path, method);
   if (mode == "curve") return run_curve(path, method);
   die("unknown mode " + mode);

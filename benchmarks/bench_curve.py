@@ -1,5 +1,5 @@
-"""Runs ferolin.compute_curve end to end against pandas, polars, DuckDB and
-plain Python, and checks that all give the same curve.
+"""Runs ferolin.compute_curve and ferolin.calibrate end to end against pandas,
+polars, DuckDB and plain Python, and checks that all give the same results.
 
 Each implementation reads the candidates table, finds each query's top
 candidate (the smallest rank; the first in the file among equal ranks) and
@@ -9,9 +9,14 @@ descending order, with accepted, total, coverage, errors and risk. A
 confidence that is missing or NaN counts in total but is never accepted.
 Scores: "margin" (p1 - p2 of the first two in rank order; absent with fewer
 than two candidates or a missing probability) and "max-prob" (p1).
+Calibrate ("empirical", error rate 0.05) is the same curve and then the
+threshold of its widest row whose risk is at most the rate (the largest
+finite double when there is none); the threshold is compared.
 
 Every run is a fresh process (this script as a child) that reports the
-seconds from the start of reading to the finished Python list of curve rows,
+seconds from the start of reading to the finished Python list of curve rows
+(wall and processor time: the processor time of a thread moves less on a
+shared machine, while threaded readers take more of it than of the wall),
 its own peak RSS (VmHWM) and its RSS after the imports. Runs are interleaved
 and the medians reported. pandas (its parallel reader, new in 3.1), polars
 and DuckDB are limited to --threads threads (default: the machine's cores);
@@ -20,9 +25,9 @@ table of edge cases (ties, missing and NaN probabilities, signed zeros,
 infinities, unlabelled and scattered queries) and must give ferolin's curve
 there too. Implementations whose package is missing are skipped.
 
-Usage: python bench_curve.py TABLE [--runs N] [--python-runs N]
-                             [--methods margin,max-prob] [--only ferolin,pandas,...]
-                             [--threads N]
+Usage: python bench_curve.py TABLE [TABLE ...] [--runs N] [--python-runs N]
+                             [--methods margin,max-prob] [--operations curve,calibrate]
+                             [--only ferolin,pandas,...] [--threads N] [--per-query]
 """
 import argparse
 import csv
@@ -37,10 +42,14 @@ import tempfile
 import time
 import warnings
 
-from bench_common import medians, peak_kib, run, run_interleaved, status_kib, table_parser
+from bench_common import medians, peak_kib, run, run_interleaved, status_kib
 
 COLUMNS = ("query_id", "rank", "probability", "is_correct")
 METHODS = ("margin", "max-prob")
+OPERATIONS = ("curve", "calibrate")
+ERROR_RATE = 0.05
+# The threshold of a calibration that finds no row: the largest finite double.
+NO_THRESHOLD = sys.float_info.max
 
 
 def zero_threshold(has_positive_zero):
@@ -60,6 +69,21 @@ def ferolin_curve(path, method):
 def ferolin_rows(curve):
     keys = ("threshold", "accepted", "total", "coverage", "errors", "risk")
     return [tuple(row[key] for key in keys) for row in curve]
+
+
+def ferolin_threshold(path, method):
+    import ferolin
+
+    return ferolin.calibrate(path, method, ERROR_RATE, "empirical")["threshold"]
+
+
+def empirical_threshold(rows):
+    """The threshold of the widest row whose risk is within ERROR_RATE;
+    coverage grows down the curve, so that is the last such row."""
+    for row in reversed(rows):
+        if row[5] <= ERROR_RATE:
+            return row[0]
+    return NO_THRESHOLD
 
 
 # ---- plain Python with the csv module ----------------------------------------
@@ -286,7 +310,7 @@ IMPLEMENTATIONS = {
 }
 
 
-def child(name, method, path, threads, curve_out):
+def child(name, operation, method, path, threads, curve_out):
     package, function = IMPLEMENTATIONS[name]
     start = time.perf_counter()
     if package:
@@ -294,22 +318,32 @@ def child(name, method, path, threads, curve_out):
     import_seconds = time.perf_counter() - start
     base_kib = status_kib("VmRSS")
     start = time.perf_counter()
-    curve = function(path, method, threads)
+    cpu_start = time.process_time()
+    if operation == "calibrate" and name == "ferolin":
+        rows = [ferolin_threshold(path, method)]
+    elif operation == "calibrate":
+        rows = [empirical_threshold(function(path, method, threads))]
+    else:
+        curve = function(path, method, threads)
+        rows = ferolin_rows(curve) if name == "ferolin" else curve
     seconds = time.perf_counter() - start
+    cpu_seconds = time.process_time() - cpu_start
     peak = peak_kib()
-    rows = ferolin_rows(curve) if name == "ferolin" else curve
     if curve_out:
         with open(curve_out, "w", encoding="utf-8") as out:
             json.dump(rows, out)
-    print(json.dumps({"seconds": seconds, "peak_kib": peak, "base_kib": base_kib,
-                      "import_seconds": import_seconds, "rows": len(rows)}))
+    print(json.dumps({"seconds": seconds, "cpu_seconds": cpu_seconds, "peak_kib": peak,
+                      "base_kib": base_kib, "import_seconds": import_seconds,
+                      "rows": len(rows)}))
 
 
 # ---- checking the curves -------------------------------------------------------
 
 def exact(row):
-    """The row with every float as its exact bits (float.hex), so that -0.0
-    and 0.0 differ and nothing is compared with a tolerance."""
+    """The row (or threshold) with every float as its exact bits (float.hex),
+    so that -0.0 and 0.0 differ and nothing is compared with a tolerance."""
+    if isinstance(row, float):
+        return row.hex()
     return tuple(value.hex() if isinstance(value, float) else value for value in row)
 
 
@@ -349,37 +383,50 @@ def write_edge_table(path):
             out.write(f"{query},c{number},{rank},1.0,{probability},{label}\n")
 
 
-def child_command(name, method, table, args, curve_out):
-    return [sys.executable, __file__, str(table), "--child", name, method,
+def child_command(name, operation, method, table, args, curve_out):
+    return [sys.executable, __file__, str(table), "--child", name, operation, method,
             "--threads", str(args.threads), "--curve-out", str(curve_out)]
 
 
-def curve_file(directory, name, method):
-    return pathlib.Path(directory) / f"{name}-{method}.json"
+def curve_file(directory, table_number, name, operation, method):
+    return pathlib.Path(directory) / f"{table_number}-{name}-{operation}-{method}.json"
 
 
-def compare_all(names, methods, directory):
-    """Returns {(name, method): None or a note} for the curves in `directory`,
-    each compared with ferolin's."""
+def compare_all(names, cases, directory, table_number):
+    """Returns {(name, operation, method): None or a note} for the results
+    in `directory`, each compared with ferolin's."""
     notes = {}
-    for method in methods:
-        reference = json.loads(curve_file(directory, "ferolin", method).read_text())
+    for operation, method in cases:
+        reference = json.loads(
+            curve_file(directory, table_number, "ferolin", operation, method).read_text())
         for name in names:
-            curve = json.loads(curve_file(directory, name, method).read_text())
-            notes[(name, method)] = compare(reference, curve)
+            result = json.loads(
+                curve_file(directory, table_number, name, operation, method).read_text())
+            notes[(name, operation, method)] = compare(reference, result)
     return notes
 
 
-def check_edges(args, directory):
+def check_edges(args, cases, directory):
     """Runs every implementation on the table of edge cases; returns the
     notes of compare_all."""
     table = pathlib.Path(directory) / "edges.csv"
     write_edge_table(table)
-    for method in args.methods:
+    for operation, method in cases:
         for name in args.only:
-            run(child_command(name, method, table, args, curve_file(directory, name, method)),
-                child_env(args.threads))
-    return compare_all(args.only, args.methods, directory)
+            out = curve_file(directory, "edges", name, operation, method)
+            run(child_command(name, operation, method, table, args, out), child_env(args.threads))
+    return compare_all(args.only, cases, directory, "edges")
+
+
+def queries_and_id_bytes(table):
+    """Returns the number of distinct query ids of a table and their bytes."""
+    ids = set()
+    with open(table, newline="", encoding="utf-8") as handle:
+        reader = csv.reader(handle)
+        column = next(reader).index("query_id")
+        for row in reader:
+            ids.add(row[column])
+    return len(ids), sum(len(i.encode("utf-8")) for i in ids)
 
 
 # ---- the parent ----------------------------------------------------------------
@@ -410,71 +457,98 @@ def versions(names):
     return ", ".join(out)
 
 
-def report(summaries, notes, table_bytes, args):
+def report(summaries, notes, table, args, cases, per_query):
+    table_bytes = table.stat().st_size
     mb = table_bytes / 1e6
-    for method in args.methods:
-        print(f"\n### {method}\n")
-        print("| implementation | seconds | MB/s | peak RSS (MB) | peak / file | RSS after imports"
-              " (MB) | curve rows | same curve as ferolin |")
-        print("|---|---:|---:|---:|---:|---:|---:|---|")
+    print(f"\n## {table} ({mb:.0f} MB)")
+    for operation, method in cases:
+        print(f"\n### {operation} {method}\n")
+        print("| implementation | seconds | MB/s | CPU seconds | peak RSS (MB) | peak / file |"
+              " RSS after imports (MB) | result rows | same result as ferolin |")
+        print("|---|---:|---:|---:|---:|---:|---:|---:|---|")
         for name in args.only:
-            s = summaries[(name, method)]
+            s = summaries[(name, operation, method)]
             peak = s["peak_kib"] * 1024 / 1e6
-            note = notes.get((name, method))
+            note = notes.get((name, operation, method))
             same = "(reference)" if name == "ferolin" else ("yes" if note is None else note)
-            print(f"| {name} | {s['seconds']:.2f} | {mb / s['seconds']:.0f} | {peak:.0f} | "
-                  f"{peak / mb:.3f} | {s['base_kib'] * 1024 / 1e6:.0f} | {s['rows']} | {same} |")
-        ours = summaries[("ferolin", method)]
+            print(f"| {name} | {s['seconds']:.2f} | {mb / s['seconds']:.0f} | "
+                  f"{s['cpu_seconds']:.2f} | {peak:.0f} | {peak / mb:.3f} | "
+                  f"{s['base_kib'] * 1024 / 1e6:.0f} | {s['rows']} | {same} |")
+        ours = summaries[("ferolin", operation, method)]
         print()
         for name in args.only:
             if name == "ferolin":
                 continue
-            s = summaries[(name, method)]
+            s = summaries[(name, operation, method)]
             print(f"- ferolin vs {name}: {s['seconds'] / ours['seconds']:.2f} x the speed, "
                   f"{ours['peak_kib'] / s['peak_kib']:.2f} x the peak memory")
+        aims = [("polars", 2.0), ("pandas", 3.0)]
+        for name, factor in aims:
+            if name in args.only:
+                ratio = summaries[(name, operation, method)]["seconds"] / ours["seconds"]
+                print(f"- aim, at least {factor:.0f} x as fast as {name}: {ratio:.2f}, "
+                      f"{'met' if ratio >= factor else 'NOT met'}")
+        print(f"- ferolin's speed: {mb / ours['seconds']:.0f} MB/s (aim: 1000)")
         peak_share = ours["peak_kib"] * 1024 / table_bytes
-        faster = all(summaries[(name, method)]["seconds"] > ours["seconds"]
-                     for name in ("pandas", "python") if name in args.only)
-        print(f"- aim, faster than pandas and plain Python: {'met' if faster else 'NOT met'}")
-        print(f"- aim, peak below a quarter of the file: {peak_share:.3f} of the file, "
-              f"{'met' if peak_share < 0.25 else 'NOT met'}")
+        print(f"- aim, peak below 0.1 of the file: {peak_share:.3f} of the file, "
+              f"{'met' if peak_share < 0.1 else 'NOT met'}")
+        if per_query:
+            queries, id_bytes = per_query
+            grown = (ours["peak_kib"] - ours["base_kib"]) * 1024
+            print(f"- ferolin's peak above its RSS after imports: {grown / queries:.0f} bytes a "
+                  f"query ({queries} queries; their ids take {id_bytes / queries:.1f} bytes a "
+                  f"query), {(grown - id_bytes) / queries:.0f} beyond the ids (aim: 100)")
 
 
 def main():
-    parser = table_parser(__doc__)
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("tables", type=pathlib.Path, nargs="+")
+    parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--python-runs", type=int, default=3)
     parser.add_argument("--methods", type=lambda text: text.split(","), default=list(METHODS))
+    parser.add_argument("--operations", type=lambda text: text.split(","),
+                        default=list(OPERATIONS))
     parser.add_argument("--only", type=lambda text: text.split(","), default=list(IMPLEMENTATIONS))
     parser.add_argument("--threads", type=int, default=os.cpu_count())
-    parser.add_argument("--child", nargs=2, help=argparse.SUPPRESS)
+    parser.add_argument("--per-query", action="store_true",
+                        help="also report ferolin's memory per query (reads the query ids once)")
+    parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
     parser.add_argument("--curve-out", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
-        child(args.child[0], args.child[1], str(args.table), args.threads, args.curve_out)
+        child(*args.child, str(args.tables[0]), args.threads, args.curve_out)
         return
     args.only = available(args.only)
+    cases = [(operation, method) for operation in args.operations for method in args.methods]
     print(f"{versions(args.only)}; {args.threads} threads for pandas, polars and DuckDB; "
           f"load average before: {os.getloadavg()}", flush=True)
     with tempfile.TemporaryDirectory() as directory:
-        for (name, method), note in check_edges(args, directory).items():
+        for (name, operation, method), note in check_edges(args, cases, directory).items():
             if name != "ferolin":
-                print(f"edge table, {method}, {name}: {'same curve' if note is None else note}")
-        # Every run writes its curve after its clock has stopped; the last
-        # run's curve of each implementation is compared.
+                print(f"edge table, {operation} {method}, {name}: "
+                      f"{'same' if note is None else note}")
+        # Every run writes its result after its clock has stopped; the last
+        # run's result of each implementation is compared. The runs of all
+        # tables are interleaved.
         plan = []
-        for method in args.methods:
-            for name in args.only:
-                runs = args.python_runs if name == "python" else args.runs
-                command = child_command(name, method, args.table, args,
-                                        curve_file(directory, name, method))
-                plan.append(((name, method), command, runs))
+        for number, table in enumerate(args.tables):
+            for operation, method in cases:
+                for name in args.only:
+                    runs = args.python_runs if name == "python" else args.runs
+                    command = child_command(name, operation, method, table, args,
+                                            curve_file(directory, number, name, operation, method))
+                    plan.append(((number, name, operation, method), command, runs))
         results = run_interleaved(plan, child_env(args.threads))
-        notes = compare_all(args.only, args.methods, directory)
-    summaries = {key: medians(r, ("seconds", "peak_kib", "base_kib")) | {"rows": r[0]["rows"]}
-                 for key, r in results.items()}
+        notes = {number: compare_all(args.only, cases, directory, number)
+                 for number in range(len(args.tables))}
     print(f"\nmedians of {args.runs} runs ({args.python_runs} for plain Python); "
           f"load average after: {os.getloadavg()}")
-    report(summaries, notes, args.table.stat().st_size, args)
+    for number, table in enumerate(args.tables):
+        summaries = {key[1:]: medians(r, ("seconds", "cpu_seconds", "peak_kib", "base_kib"))
+                     | {"rows": r[0]["rows"]}
+                     for key, r in results.items() if key[0] == number}
+        per_query = queries_and_id_bytes(table) if args.per_query else None
+        report(summaries, notes[number], table, args, cases, per_query)
 
 
 if __name__ == "__main__":

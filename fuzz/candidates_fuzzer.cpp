@@ -1,6 +1,7 @@
 // Fuzz target: the candidates-table reader. Whatever the bytes, reading ends
 // with rows or with one error of the documented forms; the bytes fed whole,
 // in 1-byte, 7-byte and 64 KiB chunks give the same rows, positions and
+// error; the source that converts only on demand gives the same values and
 // error; and rows that were read, written back as CSV, read back the same.
 #include <algorithm>
 #include <bit>
@@ -16,23 +17,18 @@
 
 #include "chunked_input.h"
 #include "core/table/candidate_row_source.h"
+#include "core/table/checked_row_source.h"
+#include "core/table/read_candidates.h"
 #include "fuzz_check.h"
 
 namespace ferolin::fuzz {
 namespace {
 
-using table::CandidateRow;
 using table::CandidateRowSource;
 
-// A CandidateRow that owns its strings, with where the row starts.
+// A row as a Candidate that owns its texts, with where the row starts.
 struct OwnedRow {
-  std::string query_id;
-  std::string candidate_id;
-  std::uint64_t rank = 0;
-  double score = 0.0;
-  std::optional<double> probability;
-  std::optional<bool> is_correct;
-  std::optional<std::string> smiles, inchikey, formula, target_inchikey;
+  Candidate values;
   table::RecordPosition position;
 };
 
@@ -40,25 +36,6 @@ struct Outcome {
   std::vector<OwnedRow> rows;
   std::optional<std::string> error;
 };
-
-std::optional<std::string> own(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  return std::string(*text);
-}
-
-OwnedRow own(const CandidateRow& row, const table::RecordPosition& position) {
-  return {std::string(row.query_id),
-          std::string(row.candidate_id),
-          row.rank,
-          row.score,
-          row.probability,
-          row.is_correct,
-          own(row.smiles),
-          own(row.inchikey),
-          own(row.formula),
-          own(row.target_inchikey),
-          position};
-}
 
 void check_error_form(const FerolinError& error) {
   const std::string text = error.message();
@@ -94,7 +71,37 @@ Outcome read_all(std::string_view bytes, std::size_t chunk_size,
       return outcome;
     }
     if (*row == nullptr) return outcome;
-    outcome.rows.push_back(own(**row, source->position()));
+    outcome.rows.push_back({table::to_candidate(**row), source->position()});
+  }
+}
+
+// Reads the bytes with the source that converts only on demand, every
+// value asked for. Details are not handed out, so they stay absent.
+Outcome read_checked(std::string_view bytes, std::size_t chunk_size, bool every_probability) {
+  Outcome outcome;
+  auto source = table::CheckedRowSource::from_chunks(
+      chunks_of(bytes, chunk_size), std::nullopt, {},
+      {.candidate_id = true, .every_probability = every_probability});
+  if (!source) {
+    outcome.error = source.error().message();
+    return outcome;
+  }
+  while (true) {
+    const auto row = source->next();
+    if (!row) {
+      outcome.error = row.error().message();
+      return outcome;
+    }
+    if (*row == nullptr) return outcome;
+    const table::CheckedRow& r = **row;
+    OwnedRow owned;
+    owned.values.query_id = r.query_id;
+    owned.values.candidate_id = r.candidate_id;
+    owned.values.rank = r.rank;
+    owned.values.score = r.score_value();
+    owned.values.probability = r.probability_value();
+    owned.values.is_correct = r.is_correct;
+    outcome.rows.push_back(std::move(owned));
   }
 }
 
@@ -109,11 +116,15 @@ bool same_optional(std::optional<double> a, std::optional<double> b) {
   return a.has_value() == b.has_value() && (!a || same_double(*a, *b));
 }
 
-bool same_values(const OwnedRow& a, const OwnedRow& b) {
+const CandidateDetails& details_of(const Candidate& c) {
+  static const CandidateDetails kNone;
+  return c.details.get() != nullptr ? *c.details.get() : kNone;
+}
+
+bool same_values(const Candidate& a, const Candidate& b) {
   return a.query_id == b.query_id && a.candidate_id == b.candidate_id && a.rank == b.rank &&
          same_double(a.score, b.score) && same_optional(a.probability, b.probability) &&
-         a.is_correct == b.is_correct && a.smiles == b.smiles && a.inchikey == b.inchikey &&
-         a.formula == b.formula && a.target_inchikey == b.target_inchikey;
+         a.is_correct == b.is_correct && a.details == b.details;
 }
 
 std::string describe(const Outcome& outcome) {
@@ -123,9 +134,23 @@ std::string describe(const Outcome& outcome) {
 void require_same(const Outcome& a, const Outcome& b, std::string_view what) {
   bool same = a.error == b.error && a.rows.size() == b.rows.size();
   for (std::size_t i = 0; same && i < a.rows.size(); ++i) {
-    same = same_values(a.rows[i], b.rows[i]) && a.rows[i].position == b.rows[i].position;
+    same =
+        same_values(a.rows[i].values, b.rows[i].values) && a.rows[i].position == b.rows[i].position;
   }
   require(same, what, describe(a) + " vs " + describe(b));
+}
+
+// The checked source must fail where the converting source fails, with the
+// same message, and otherwise give the same values.
+void require_same_checked(const Outcome& whole, const Outcome& checked) {
+  bool same = whole.error == checked.error && whole.rows.size() == checked.rows.size();
+  for (std::size_t i = 0; same && i < whole.rows.size(); ++i) {
+    Candidate without_details = whole.rows[i].values;
+    without_details.details = DetailsBox();
+    same = same_values(without_details, checked.rows[i].values);
+  }
+  require(same, "the checked source reads as the converting source",
+          describe(whole) + " vs " + describe(checked));
 }
 
 void append_quoted(std::string& out, std::string_view text) {
@@ -153,7 +178,9 @@ std::string write_table(const std::vector<OwnedRow>& rows) {
   std::string out =
       "query_id,candidate_id,rank,score,probability,smiles,inchikey,formula,target_inchikey,"
       "is_correct\r\n";
-  for (const OwnedRow& row : rows) {
+  for (const OwnedRow& owned : rows) {
+    const Candidate& row = owned.values;
+    const CandidateDetails& details = details_of(row);
     append_quoted(out, row.query_id);
     out += ',';
     append_quoted(out, row.candidate_id);
@@ -161,10 +188,10 @@ std::string write_table(const std::vector<OwnedRow>& rows) {
     append_number(out, row.score);
     out += ',';
     if (row.probability) append_number(out, *row.probability);
-    append_optional(out, row.smiles);
-    append_optional(out, row.inchikey);
-    append_optional(out, row.formula);
-    append_optional(out, row.target_inchikey);
+    append_optional(out, details.smiles);
+    append_optional(out, details.inchikey);
+    append_optional(out, details.formula);
+    append_optional(out, details.target_inchikey);
     out += ',';
     if (row.is_correct) out += *row.is_correct ? "true" : "false";
     out += "\r\n";
@@ -178,7 +205,7 @@ void check_round_trip(const std::vector<OwnedRow>& rows) {
   require(!again.error && again.rows.size() == rows.size(), "written rows read back",
           describe(again));
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    require(same_values(rows[i], again.rows[i]), "written rows read back the same",
+    require(same_values(rows[i].values, again.rows[i].values), "written rows read back the same",
             "row " + std::to_string(i));
   }
 }
@@ -193,6 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require_same(whole, read_all(bytes, 1, std::nullopt), "1-byte chunks read the same");
   require_same(whole, read_all(bytes, 7, std::nullopt), "7-byte chunks read the same");
   require_same(whole, read_all(bytes, 64 * 1024, size), "64 KiB chunks read the same");
+  require_same_checked(whole, read_checked(bytes, 7, false));
+  require_same_checked(whole, read_checked(bytes, std::max<std::size_t>(size, 1), true));
   if (!whole.error) check_round_trip(whole.rows);
   return 0;
 }

@@ -1,8 +1,9 @@
 // Fuzz target: scoring, the risk-coverage curve and calibration on queries
 // drawn from the input. Per-query summaries, built from rows interleaved
-// across queries, must give bit for bit the confidences, decisions and curve
-// of the plain full-list arithmetic; every curve must keep its invariants;
-// each calibration method must pick the widest passing row, and a calibrated
+// across queries and keeping everything or only what one method reads, must
+// give bit for bit the confidences, decisions and curve of the plain
+// full-list arithmetic; every curve must keep its invariants; each
+// calibration method must pick the widest passing row, and a calibrated
 // policy must hold that row's threshold.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -100,19 +101,21 @@ std::vector<QueryRanking> plain_queries(const std::vector<Row>& rows) {
   return queries;
 }
 
-std::vector<scoring::KeyedSummary> summaries_of(const std::vector<Row>& rows) {
-  scoring::QuerySummaries builder(scoring::TopIds::Keep);
+scoring::QuerySummaries summaries_of(const std::vector<Row>& rows,
+                                     const scoring::SummaryNeeds& needs) {
+  scoring::QuerySummaries builder(needs, scoring::TopIds::Keep);
   for (const Row& row : rows) builder.add(row.query_id, scoring::view_of(row.candidate));
-  return builder.take_sorted();
+  return builder;
 }
 
 void check_confidences(const std::vector<QueryRanking>& queries,
-                       const std::vector<scoring::KeyedSummary>& summaries, ScoringMethod method) {
-  require(queries.size() == summaries.size(), "one summary per query");
+                       const scoring::QuerySummaries& summaries, ScoringMethod method) {
+  const std::vector<std::size_t> order = summaries.numbers_by_id();
+  require(queries.size() == order.size(), "one summary per query");
   for (std::size_t i = 0; i < queries.size(); ++i) {
-    require(summaries[i].query_id == queries[i].query_id, "summaries in the order of ids");
+    require(summaries.query_id(order[i]) == queries[i].query_id, "summaries in the order of ids");
     const auto expected = testing::plain_confidence(queries[i], method);
-    require(same_bits(scoring::score(summaries[i].summary, method), expected),
+    require(same_bits(scoring::score(summaries.summary(order[i]), method), expected),
             "a summary scores as the full list", std::string(display_name(method)));
     require(same_bits(scoring::compute_confidence(queries[i], method), expected),
             "compute_confidence scores as the full list", std::string(display_name(method)));
@@ -120,8 +123,7 @@ void check_confidences(const std::vector<QueryRanking>& queries,
 }
 
 void check_decisions(const std::vector<QueryRanking>& queries,
-                     const std::vector<scoring::KeyedSummary>& summaries,
-                     const PolicyFile& policy) {
+                     const scoring::QuerySummaries& summaries, const PolicyFile& policy) {
   const std::vector<AnnotationDecision> from_summaries = policy::apply_policy(summaries, policy);
   const std::vector<AnnotationDecision> from_records = policy::apply_policy(queries, policy);
   require(from_summaries.size() == queries.size() && from_records.size() == queries.size(),
@@ -248,21 +250,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const double threshold = draw_value(in);
   const std::vector<Row> rows = draw_rows(in);
   const std::vector<QueryRanking> queries = plain_queries(rows);
-  const std::vector<scoring::KeyedSummary> summaries = summaries_of(rows);
-  std::vector<scoring::QuerySummary> bare;
+  // Summaries that keep everything, and for each method summaries that
+  // keep only what it reads.
+  const scoring::QuerySummaries everything = summaries_of(rows, scoring::kEveryNeed);
   std::uint64_t labelled = 0;
-  for (const scoring::KeyedSummary& s : summaries) bare.push_back(s.summary);
   for (const QueryRanking& q : queries) labelled += testing::plain_top(q).is_correct ? 1 : 0;
 
   for (int m = 0; m < kScoringMethodCount; ++m) {
     const auto method = static_cast<ScoringMethod>(m);
-    check_confidences(queries, summaries, method);
-    check_decisions(queries, summaries, testing::make_policy(method, threshold, {{{"A", target}}}));
-    const std::vector<RiskCoverageRow> curve = metrics::compute_curve(bare, method);
-    require(same_rows(curve, testing::plain_curve(queries, method)),
-            "the curve of summaries is the plain curve");
-    require(same_rows(curve, metrics::compute_curve(queries, method)),
-            "the curve of records is the curve of summaries");
+    const scoring::QuerySummaries lean = summaries_of(rows, scoring::needs_of(method));
+    const PolicyFile policy = testing::make_policy(method, threshold, {{{"A", target}}});
+    const std::vector<RiskCoverageRow> curve = testing::plain_curve(queries, method);
+    for (const scoring::QuerySummaries* summaries : {&everything, &lean}) {
+      check_confidences(queries, *summaries, method);
+      check_decisions(queries, *summaries, policy);
+      require(same_rows(metrics::compute_curve(*summaries, method), curve),
+              "the curve of summaries is the plain curve");
+    }
+    require(same_rows(metrics::compute_curve(queries, method), curve),
+            "the curve of records is the plain curve");
     check_curve_invariants(curve, labelled);
     check_calibration(curve, method, target, level);
   }

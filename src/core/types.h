@@ -14,18 +14,37 @@
 
 namespace ferolin {
 
-// The fields of a candidate that no computation reads except `group` (read
-// only when a policy carries group thresholds). They live behind one pointer
-// so that a candidate without any of them stays small: tables hold millions.
-struct CandidateDetails {
-  std::optional<std::string> smiles;
-  std::optional<std::string> inchikey;
-  std::optional<std::string> formula;
-  std::optional<std::string> target_inchikey;
-  std::optional<std::string> group;
+// The fields of one candidate row, defined once for every form a row takes:
+// `Text` is std::string where the row owns its texts (Candidate) and
+// std::string_view where it views a reader's buffers (table::CandidateRow).
+template <typename Text>
+struct CandidateFields {
+  Text query_id{};
+  Text candidate_id{};
+  std::uint64_t rank = 0;
+  double score = 0.0;
+  std::optional<double> probability;
+  std::optional<bool> is_correct;
 
-  friend bool operator==(const CandidateDetails&, const CandidateDetails&) = default;
+  friend bool operator==(const CandidateFields&, const CandidateFields&) = default;
 };
+
+// The fields of a candidate that no computation reads except `group` (read
+// only when a policy carries group thresholds).
+template <typename Text>
+struct CandidateDetailFields {
+  std::optional<Text> smiles;
+  std::optional<Text> inchikey;
+  std::optional<Text> formula;
+  std::optional<Text> target_inchikey;
+  std::optional<Text> group;
+
+  friend bool operator==(const CandidateDetailFields&, const CandidateDetailFields&) = default;
+};
+
+// A candidate's details as it owns them. They live behind one pointer so that
+// a candidate without any of them stays small: tables hold millions.
+using CandidateDetails = CandidateDetailFields<std::string>;
 
 // An owning pointer to CandidateDetails that copies deeply, so that
 // Candidate stays an ordinary copyable value. Empty means "all absent".
@@ -61,13 +80,7 @@ class DetailsBox {
 };
 
 // One row of the candidates table: one proposed annotation of one query.
-struct Candidate {
-  std::string query_id;
-  std::string candidate_id;
-  std::uint64_t rank = 0;
-  double score = 0.0;
-  std::optional<double> probability;
-  std::optional<bool> is_correct;
+struct Candidate : CandidateFields<std::string> {
   // smiles, inchikey, formula, target_inchikey and group.
   DetailsBox details;
 

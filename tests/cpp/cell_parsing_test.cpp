@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
+#include <string>
 #include <string_view>
 
 namespace ferolin::table {
@@ -116,6 +120,24 @@ TEST(CellParsingTest, FloatValuesAreCorrectlyRounded) {
   EXPECT_FALSE(std::signbit(*parse_float("1e-400")));
 }
 
+// Short plain decimals take a quicker road than std::from_chars; the value
+// must be the same, bit for bit, up to and past the road's 15 digits.
+TEST(CellParsingTest, ShortDecimalsConvertAsFromChars) {
+  std::mt19937_64 rng(7);
+  std::string cell;
+  for (int i = 0; i < 1'000'000; ++i) {
+    const std::size_t digits = 1 + rng() % 17;
+    cell.clear();
+    for (std::size_t d = 0; d < digits; ++d) cell.push_back(static_cast<char>('0' + rng() % 10));
+    if (rng() % 4 != 0) cell.insert(rng() % (digits + 1), 1, '.');
+    double expected = 0.0;
+    std::from_chars(cell.data(), cell.data() + cell.size(), expected);
+    const auto got = parse_float(cell);
+    ASSERT_TRUE(got.has_value()) << cell;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << cell;
+  }
+}
+
 TEST(CellParsingTest, FloatNanInAnyCaseWithSign) {
   for (const std::string_view cell : {"nan", "NaN", "NAN", "+nan", "-NaN"}) {
     const auto value = parse_float(cell);
@@ -133,6 +155,62 @@ TEST(CellParsingTest, FloatRefusals) {
     const auto value = parse_float(cell);
     ASSERT_FALSE(value.has_value()) << cell;
     EXPECT_EQ(value.error(), CellError::InvalidFloat) << cell;
+  }
+}
+
+// check_float must give parse_float's verdict on every text: all texts of
+// up to 5 characters over an alphabet that reaches every branch of the
+// grammar, then longer texts built from its pieces.
+TEST(CellParsingTest, CheckFloatAgreesWithParseFloat) {
+  const auto agree = [](const std::string& cell) {
+    const auto parsed = parse_float(cell);
+    const auto checked = check_float(cell);
+    return parsed ? !checked : checked && *checked == parsed.error();
+  };
+  constexpr std::string_view kAlphabet = "019.eE+-infatyNx ";
+  std::size_t checked = 0;
+  std::string cell;
+  const auto all_of_length = [&](auto& self, std::size_t length) -> void {
+    if (cell.size() == length) {
+      ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+      ++checked;
+      return;
+    }
+    for (const char c : kAlphabet) {
+      cell.push_back(c);
+      self(self, length);
+      cell.pop_back();
+    }
+  };
+  for (std::size_t length = 0; length <= 5; ++length) all_of_length(all_of_length, length);
+  EXPECT_GT(checked, 1'000'000u);
+
+  // Digits of every length up to 26 with one or two points anywhere, or one
+  // other byte anywhere: the whole-word path and its edges.
+  for (std::size_t length = 1; length <= 26; ++length) {
+    const std::string digits = std::string("1234567890123456789012345678").substr(0, length);
+    for (std::size_t i = 0; i < length; ++i) {
+      for (const char c : std::string_view(".e+-x \x80\xff/:", 10)) {
+        cell = digits;
+        cell[i] = c;
+        ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+        for (std::size_t j = i + 1; j < length; ++j) {
+          cell[j] = '.';
+          ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
+          cell[j] = digits[j];
+        }
+      }
+    }
+  }
+
+  constexpr std::string_view kPieces[] = {
+      "0", "7",    "12345678901234567", "000", ".", "e", "E", "+", "-", "inf", "inity", "nan",
+      "x", "1e400"};
+  std::mt19937 rng(11);
+  for (int i = 0; i < 200'000; ++i) {
+    cell.clear();
+    for (int n = static_cast<int>(rng() % 8); n >= 0; --n) cell += kPieces[rng() % 14];
+    ASSERT_TRUE(agree(cell)) << '"' << cell << '"';
   }
 }
 

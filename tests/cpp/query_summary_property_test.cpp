@@ -124,10 +124,12 @@ void expect_same_curves(const std::vector<RiskCoverageRow>& got,
 }
 
 // Feeds the candidates as table rows, the queries' rows interleaved at
-// random, through buffers that each row overwrites.
-std::vector<KeyedSummary> summaries_from_rows(const std::vector<QueryRanking>& queries,
-                                              RandomQueries& random) {
-  QuerySummaries builder(TopIds::Keep);
+// random, through buffers that each row overwrites, into summaries that
+// keep `needs`.
+QuerySummaries summaries_from_rows(const std::vector<QueryRanking>& queries, std::uint64_t seed,
+                                   const SummaryNeeds& needs) {
+  RandomQueries random(seed);
+  QuerySummaries builder(needs, TopIds::Keep);
   std::vector<std::size_t> next(queries.size(), 0);
   std::vector<std::size_t> open;
   for (std::size_t i = 0; i < queries.size(); ++i) {
@@ -153,14 +155,14 @@ std::vector<KeyedSummary> summaries_from_rows(const std::vector<QueryRanking>& q
     candidate_buffer.assign(candidate_buffer.size(), '#');
     if (next[open[pick]] == q.candidates.size()) open.erase(open.begin() + std::ptrdiff_t(pick));
   }
-  return builder.take_sorted();
+  return builder;
 }
 
+// Summaries that keep only what one method reads, and summaries that keep
+// everything, give that method's plain decisions and curve.
 TEST(QuerySummaryPropertyTest, TableRowsGiveThePlainDecisionsAndCurves) {
   for (const std::uint64_t seed : kSeeds) {
     const std::vector<QueryRanking> queries = random_queries(seed, 400);
-    RandomQueries random(seed + 100);
-    const std::vector<KeyedSummary> summaries = summaries_from_rows(queries, random);
     // Grouped and sorted the plain way; rows carry no group.
     std::map<std::string, QueryRanking> grouped;
     for (const QueryRanking& q : queries) {
@@ -170,15 +172,19 @@ TEST(QuerySummaryPropertyTest, TableRowsGiveThePlainDecisionsAndCurves) {
     }
     std::vector<QueryRanking> plain_queries;
     for (auto& [id, q] : grouped) plain_queries.push_back(q);
-    std::vector<QuerySummary> bare;
-    for (const KeyedSummary& s : summaries) bare.push_back(s.summary);
+    const QuerySummaries everything = summaries_from_rows(queries, seed + 100, kEveryNeed);
     for (int m = 0; m < kScoringMethodCount; ++m) {
       const PolicyFile policy = testing::make_policy(static_cast<ScoringMethod>(m), 0.25);
+      const QuerySummaries lean =
+          summaries_from_rows(queries, seed + 100, needs_of(policy.scoring_method));
       std::vector<AnnotationDecision> expected;
       for (const QueryRanking& q : plain_queries) expected.push_back(plain_decision(q, policy));
-      expect_same_decisions(policy::apply_policy(summaries, policy), expected, "rows");
-      expect_same_curves(metrics::compute_curve(bare, policy.scoring_method),
-                         plain_curve(queries, policy.scoring_method), "rows");
+      const std::vector<RiskCoverageRow> curve = plain_curve(queries, policy.scoring_method);
+      for (const QuerySummaries* summaries : {&lean, &everything}) {
+        const char* what = summaries == &lean ? "rows, lean" : "rows, everything kept";
+        expect_same_decisions(policy::apply_policy(*summaries, policy), expected, what);
+        expect_same_curves(metrics::compute_curve(*summaries, policy.scoring_method), curve, what);
+      }
     }
   }
 }

@@ -211,8 +211,7 @@ TEST(ScoringTest, EntropySumStartsAtNegativeZeroAndAddsZeros) {
       {"one", {1.0}, -0.0},
   };
   for (const auto& c : cases) {
-    const QuerySummary summary =
-        summarize(make_query("q", probabilities(c.probabilities)), TopIds::Drop);
+    const QuerySummary summary = summarize(make_query("q", probabilities(c.probabilities)));
     EXPECT_TRUE(same_bits(summary.entropy_sum, c.sum))
         << c.name << ": got " << describe(summary.entropy_sum);
   }

@@ -267,12 +267,12 @@ def test_policy_truncated(write_file, cut):
 @pytest.mark.skipif(bool(os.environ.get("FEROLIN_SANITIZED")),
                     reason="AddressSanitizer's allocator aborts instead of failing an allocation")
 def test_running_out_of_memory_raises_memory_error(tmp_path):
-    # Many queries need memory in the core; under a tight address-space limit
-    # its allocation fails, which must reach Python as MemoryError and leave
-    # the interpreter running.
+    # Many queries need memory in the core (a million need about 60 MB);
+    # under a tight address-space limit its allocation fails, which must
+    # reach Python as MemoryError and leave the interpreter running.
     table = tmp_path / "many.csv"
     table.write_text("query_id,candidate_id,rank,score\n"
-                     + "".join(f"q{i},c,1,1\n" for i in range(300_000)))
+                     + "".join(f"q{i},c,1,1\n" for i in range(1_000_000)))
     script = f"""
 import resource, ferolin
 def size():

@@ -7,7 +7,8 @@ test-only program dump_candidates, which prints what read_candidates
 returns. Every cell must come back as written; numbers are compared by
 their exact float value (Python's float() is correctly rounded too). A
 table may carry one bad cell, whose error text and position are predicted
-here.
+here. The module functions, which convert only the cells they read, must
+fail the same way and decide as the plain arithmetic on Python's values.
 """
 import csv
 import io
@@ -21,6 +22,9 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import ferolin
+import reference
+
 REQUIRED = ["query_id", "candidate_id", "rank", "score"]
 OPTIONAL = ["probability", "smiles", "inchikey", "formula", "target_inchikey", "is_correct"]
 DETAILS = ["smiles", "inchikey", "formula", "target_inchikey"]
@@ -33,6 +37,9 @@ BAD_CELLS = {
     "probability": ("0x1p3", "invalid float literal"),
     "is_correct": ("True", "provided string was not `true` or `false`"),
 }
+# Policy methods that read the table in each of its ways: probabilities on
+# demand, scores on demand, every probability at once.
+MODULE_METHODS = ["max_prob", "score_gap", "entropy"]
 REAL_TABLE = pathlib.Path("/work/shared/data/real/impact_iokr/impact_iokr_top100.csv")
 
 
@@ -159,6 +166,35 @@ def expected_error(table, data, starts):
             f"field {field}: {BAD_CELLS[column][1]}")
 
 
+def python_values(cells):
+    """A row as the plain arithmetic of reference.py reads it."""
+    rank = cells["rank"]
+    probability = cells.get("probability", "")
+    return {"query_id": cells["query_id"], "candidate_id": cells["candidate_id"],
+            "rank": int(rank[2:], 16) if rank.startswith("0x") else int(rank),
+            "score": float(cells["score"]),
+            "probability": float(probability) if probability else None,
+            "is_correct": {"": None, "true": True, "false": False}[cells.get("is_correct", "")]}
+
+
+def check_module(path, table, error):
+    for method in MODULE_METHODS:
+        policy = {"version": "0.1.0", "scoring_method": method, "threshold": 0.5,
+                  "target_error_rate": 0.05, "calibration_method": "empirical",
+                  "confidence_level": None, "created_by": "ferolin"}
+        if error is not None:
+            with pytest.raises(RuntimeError) as caught:
+                ferolin.apply_policy(str(path), policy)
+            assert str(caught.value) == error, method
+            continue
+        got = ferolin.apply_policy(str(path), policy)
+        expected = reference.decisions([python_values(row) for row in table["rows"]], method, 0.5)
+        assert [(d["query_id"], d["candidate_id"]) for d in got] == \
+            [(d["query_id"], d["candidate_id"]) for d in expected], method
+        for g, e in zip(got, expected):
+            assert reference.same_float(g["confidence"], e["confidence"]), (method, g, e)
+
+
 @settings(max_examples=300, deadline=None,
           suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(table=tables())
@@ -166,10 +202,12 @@ def test_tables_written_by_csv_module_read_back_cell_for_cell(tools_dir, tmp_pat
     data, starts = write_table(table)
     path = tmp_path / "table.csv"
     path.write_bytes(data)
+    error = expected_error(table, data, starts) if table["bad"] is not None else None
+    check_module(path, table, error)
     for keep_details, options in ((True, ()), (False, ("--no-details",))):
         result = dump(tools_dir, path, *options)
-        if table["bad"] is not None:
-            assert result == expected_error(table, data, starts)
+        if error is not None:
+            assert result == error
             continue
         assert isinstance(result, list), result
         assert len(result) == len(table["rows"])

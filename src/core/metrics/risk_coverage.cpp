@@ -68,16 +68,14 @@ std::vector<RiskCoverageRow> walk(LabelledPairs pairs) {
 std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
                                            ScoringMethod method) {
   LabelledPairs pairs;
-  for (const QueryRanking& query : queries) {
-    pairs.add(scoring::summarize(query, scoring::TopIds::Drop), method);
-  }
+  for (const QueryRanking& query : queries) pairs.add(scoring::summarize(query), method);
   return walk(std::move(pairs));
 }
 
-std::vector<RiskCoverageRow> compute_curve(std::span<const scoring::QuerySummary> summaries,
+std::vector<RiskCoverageRow> compute_curve(const scoring::QuerySummaries& summaries,
                                            ScoringMethod method) {
   LabelledPairs pairs;
-  for (const scoring::QuerySummary& summary : summaries) pairs.add(summary, method);
+  for (std::size_t q = 0; q < summaries.size(); ++q) pairs.add(summaries.summary(q), method);
   return walk(std::move(pairs));
 }
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "core/scoring/query_summary.h"
+#include "core/scoring/query_summaries.h"
 #include "core/types.h"
 
 namespace ferolin::metrics {
@@ -20,9 +20,10 @@ namespace ferolin::metrics {
 [[nodiscard]] std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
                                                          ScoringMethod method);
 
-// Returns the same curve from the queries' summaries.
-[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(
-    std::span<const scoring::QuerySummary> summaries, ScoringMethod method);
+// Returns the same curve from the queries' summaries (which must keep what
+// `method` reads).
+[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(const scoring::QuerySummaries& summaries,
+                                                         ScoringMethod method);
 
 // Returns the same curve from each query's confidence and top candidate's
 // label (`confidences` and `labels` of equal length, one entry a query);

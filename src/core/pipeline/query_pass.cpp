@@ -1,25 +1,38 @@
 #include "core/pipeline/query_pass.h"
 
-#include <algorithm>
+#include <string>
 #include <utility>
 
+#include "core/pipeline/table_summaries.h"
 #include "core/scoring/dispatch.h"
-#include "core/scoring/query_summaries.h"
 
 namespace ferolin::pipeline {
 namespace {
 
-scoring::EntropySum entropy_sum_for(const std::vector<ScoringMethod>& methods) {
-  const bool any = std::ranges::any_of(methods, [](ScoringMethod method) {
-    return scoring::entropy_sum_for(method) == scoring::EntropySum::Keep;
-  });
-  return any ? scoring::EntropySum::Keep : scoring::EntropySum::Skip;
+// Every pass keeps each query's count and top score beside what its methods read.
+scoring::SummaryNeeds needs_of(const PassRequest& request) {
+  scoring::SummaryNeeds needs{.scores = true, .count = true};
+  for (const ScoringMethod method : request.methods) needs = needs | scoring::needs_of(method);
+  return needs;
 }
 
-// Appends one query's entry to every column of the table.
-void add_query(QueryTable& table, const scoring::QuerySummary& summary,
+scoring::TopIds top_ids_of(const PassRequest& request) {
+  const bool keep = request.keep_ids || request.table.group_column.has_value();
+  return keep ? scoring::TopIds::Keep : scoring::TopIds::Drop;
+}
+
+// Appends query `q`'s entry to every column of the table.
+void add_query(QueryTable& table, const scoring::QuerySummaries& summaries, std::size_t q,
                const PassRequest& request) {
-  if (request.table.group_column) table.groups.push_back(summary.top_group);
+  const scoring::QuerySummary summary = summaries.summary(q);
+  if (request.keep_ids) {
+    table.query_ids.push_back(summaries.query_id(q));
+    table.top_candidate_ids.push_back(summaries.top_candidate_id(q));
+  }
+  if (request.table.group_column) {
+    const std::optional<std::string_view> group = summaries.top_group(q);
+    table.groups.push_back(group ? std::optional<std::string>(*group) : std::nullopt);
+  }
   table.top_scores.push_back(summary.leading[0].score);
   table.top_labels.push_back(summary.top_is_correct);
   table.candidates.push_back(summary.count);
@@ -28,54 +41,47 @@ void add_query(QueryTable& table, const scoring::QuerySummary& summary,
   }
 }
 
-QueryTable build_table(scoring::QuerySummaries& summaries, const PassRequest& request) {
+QueryTable build_table(const scoring::QuerySummaries& summaries, const PassRequest& request) {
   QueryTable table;
   table.methods = request.methods;
   table.confidences.resize(request.methods.size());
+  for (auto& column : table.confidences) column.reserve(summaries.size());
+  table.top_scores.reserve(summaries.size());
+  table.top_labels.reserve(summaries.size());
+  table.candidates.reserve(summaries.size());
   if (!request.keep_ids) {
-    for (const scoring::QuerySummary& summary : summaries.take_unordered()) {
-      add_query(table, summary, request);
-    }
+    for (std::size_t q = 0; q < summaries.size(); ++q) add_query(table, summaries, q, request);
     return table;
   }
-  for (const scoring::KeyedSummary& query : summaries.take_sorted()) {
-    table.query_ids.push_back(query.query_id);
-    table.top_candidate_ids.push_back(query.summary.top_candidate_id);
-    add_query(table, query.summary, request);
-  }
+  for (const std::size_t q : summaries.numbers_by_id()) add_query(table, summaries, q, request);
   return table;
 }
 
-Result<QueryTable> run(Result<table::CandidateRowSource> source, const PassRequest& request) {
-  if (!source) return std::unexpected(std::move(source.error()));
-  const bool keep_top_ids = request.keep_ids || request.table.group_column.has_value();
-  scoring::QuerySummaries summaries(keep_top_ids ? scoring::TopIds::Keep : scoring::TopIds::Drop,
-                                    entropy_sum_for(request.methods));
-  std::uint64_t rows = 0;
-  while (true) {
-    Result<const table::CandidateRow*> row = source->next();
-    if (!row) return std::unexpected(std::move(row.error()));
-    if (*row == nullptr) break;
-    summaries.add(**row);
-    ++rows;
-  }
-  QueryTable table = build_table(summaries, request);
-  table.rows = rows;
+Result<QueryTable> run(Result<table::CheckedRowSource> source, const PassRequest& request,
+                       const scoring::SummaryNeeds& needs) {
+  Result<TableSummaries> read = summarize_rows(std::move(source), needs, top_ids_of(request));
+  if (!read) return std::unexpected(std::move(read.error()));
+  QueryTable table = build_table(read->summaries, request);
+  table.rows = read->rows;
   return table;
 }
 
 }  // namespace
 
 Result<QueryTable> run_query_pass(std::string_view path, const PassRequest& request) {
-  return run(table::CandidateRowSource::open(path, request.table), request);
+  const scoring::SummaryNeeds needs = needs_of(request);
+  return run(
+      table::CheckedRowSource::open(path, request.table, row_needs(needs, top_ids_of(request))),
+      request, needs);
 }
 
 Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
                                   std::optional<std::uint64_t> size_hint,
                                   const PassRequest& request) {
-  return run(
-      table::CandidateRowSource::from_chunks(std::move(read_chunk), size_hint, request.table),
-      request);
+  const scoring::SummaryNeeds needs = needs_of(request);
+  return run(table::CheckedRowSource::from_chunks(std::move(read_chunk), size_hint, request.table,
+                                                  row_needs(needs, top_ids_of(request))),
+             request, needs);
 }
 
 }  // namespace ferolin::pipeline

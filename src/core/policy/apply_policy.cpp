@@ -10,14 +10,26 @@
 namespace ferolin::policy {
 namespace {
 
-AnnotationDecision decide(const std::string& query_id, const scoring::QuerySummary& summary,
-                          const PolicyFile& policy) {
+AnnotationDecision decide(std::string_view query_id, std::string_view top_candidate_id,
+                          std::optional<std::string_view> top_group,
+                          const scoring::QuerySummary& summary, const PolicyFile& policy) {
   const double confidence = scoring::score(summary, policy.scoring_method)
                                 .value_or(std::numeric_limits<double>::quiet_NaN());
-  const double threshold = threshold_for(summary.top_group, policy);
-  return {query_id,   summary.top_candidate_id,
-          confidence, passes_threshold(confidence, threshold),
-          threshold,  std::string(display_name(policy.scoring_method))};
+  const double threshold = threshold_for(top_group, policy);
+  return {std::string(query_id),
+          std::string(top_candidate_id),
+          confidence,
+          passes_threshold(confidence, threshold),
+          threshold,
+          std::string(display_name(policy.scoring_method))};
+}
+
+const Candidate& top_of(const QueryRanking& query) {
+  const Candidate* top = &query.candidates.front();
+  for (const Candidate& candidate : query.candidates) {
+    if (candidate.rank < top->rank) top = &candidate;
+  }
+  return *top;
 }
 
 }  // namespace
@@ -28,19 +40,20 @@ std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& qu
   decisions.reserve(queries.size());
   for (const QueryRanking& query : queries) {
     if (query.candidates.empty()) continue;
+    const scoring::CandidateView top = scoring::view_of(top_of(query));
     decisions.push_back(
-        decide(query.query_id, scoring::summarize(query, scoring::TopIds::Keep), policy));
+        decide(query.query_id, top.candidate_id, top.group, scoring::summarize(query), policy));
   }
   return decisions;
 }
 
-std::vector<AnnotationDecision> apply_policy(std::span<const scoring::KeyedSummary> queries,
+std::vector<AnnotationDecision> apply_policy(const scoring::QuerySummaries& queries,
                                              const PolicyFile& policy) {
   std::vector<AnnotationDecision> decisions;
   decisions.reserve(queries.size());
-  for (const scoring::KeyedSummary& query : queries) {
-    if (query.summary.count == 0) continue;
-    decisions.push_back(decide(query.query_id, query.summary, policy));
+  for (const std::size_t q : queries.numbers_by_id()) {
+    decisions.push_back(decide(queries.query_id(q), queries.top_candidate_id(q),
+                               queries.top_group(q), queries.summary(q), policy));
   }
   return decisions;
 }

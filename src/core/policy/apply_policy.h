@@ -1,7 +1,6 @@
 // apply_policy: one accept/reject decision per query by a stored policy.
 #pragma once
 
-#include <span>
 #include <vector>
 
 #include "core/scoring/query_summaries.h"
@@ -17,9 +16,10 @@ namespace ferolin::policy {
 [[nodiscard]] std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
                                                            const PolicyFile& policy);
 
-// Returns the same decisions from summaries built with TopIds::Keep, in the
-// order of `queries`.
-[[nodiscard]] std::vector<AnnotationDecision> apply_policy(
-    std::span<const scoring::KeyedSummary> queries, const PolicyFile& policy);
+// Returns the same decisions from summaries built with TopIds::Keep (which
+// keep what the policy's method reads), in ascending order of the bytes of
+// the query ids.
+[[nodiscard]] std::vector<AnnotationDecision> apply_policy(const scoring::QuerySummaries& queries,
+                                                           const PolicyFile& policy);
 
 }  // namespace ferolin::policy

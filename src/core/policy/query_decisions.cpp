@@ -5,7 +5,7 @@
 
 namespace ferolin::policy {
 
-double threshold_for(const std::optional<std::string>& group, const PolicyFile& policy) {
+double threshold_for(std::optional<std::string_view> group, const PolicyFile& policy) {
   if (!group || !policy.group_thresholds || policy.group_thresholds->empty()) {
     return policy.threshold;
   }
@@ -21,12 +21,13 @@ bool passes_threshold(double confidence, double threshold) {
 std::vector<QueryDecision> decide_queries(std::span<const std::optional<double>> confidences,
                                           std::span<const std::optional<std::string>> groups,
                                           const PolicyFile& policy) {
-  static const std::optional<std::string> kNoGroup;
   std::vector<QueryDecision> decisions;
   decisions.reserve(confidences.size());
   for (std::size_t i = 0; i < confidences.size(); ++i) {
     const double confidence = confidences[i].value_or(std::numeric_limits<double>::quiet_NaN());
-    const double threshold = threshold_for(i < groups.size() ? groups[i] : kNoGroup, policy);
+    std::optional<std::string_view> group;
+    if (i < groups.size() && groups[i]) group = *groups[i];
+    const double threshold = threshold_for(group, policy);
     decisions.push_back({threshold, passes_threshold(confidence, threshold)});
   }
   return decisions;

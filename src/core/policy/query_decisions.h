@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/types.h"
@@ -15,8 +16,7 @@ namespace ferolin::policy {
 // Returns the threshold `policy` applies to a query whose top candidate has
 // `group`: the group's own when the policy's map is present, not empty and
 // holds the label (exact bytes), else the policy's threshold.
-[[nodiscard]] double threshold_for(const std::optional<std::string>& group,
-                                   const PolicyFile& policy);
+[[nodiscard]] double threshold_for(std::optional<std::string_view> group, const PolicyFile& policy);
 
 // Returns whether a query of `confidence` passes `threshold`: the
 // confidence is finite and at least the threshold (NaN passes nothing).

@@ -33,13 +33,8 @@ std::optional<double> score(const QuerySummary& summary, ScoringMethod method) {
   return std::nullopt;
 }
 
-EntropySum entropy_sum_for(ScoringMethod method) {
-  const bool reads_sum = method == ScoringMethod::Entropy || method == ScoringMethod::EffectiveK;
-  return reads_sum ? EntropySum::Keep : EntropySum::Skip;
-}
-
 std::optional<double> compute_confidence(const QueryRanking& query, ScoringMethod method) {
-  return score(summarize(query, TopIds::Drop), method);
+  return score(summarize(query), method);
 }
 
 }  // namespace ferolin::scoring

@@ -14,10 +14,6 @@ namespace ferolin::scoring {
 // that method's own score(), unchanged (absent for an empty query).
 [[nodiscard]] std::optional<double> score(const QuerySummary& summary, ScoringMethod method);
 
-// Returns EntropySum::Keep when `method` reads a summary's entropy sum
-// (entropy and effective-k), EntropySum::Skip otherwise.
-[[nodiscard]] EntropySum entropy_sum_for(ScoringMethod method);
-
 // Returns the confidence of `query` by `method`: the score of its summary.
 [[nodiscard]] std::optional<double> compute_confidence(const QueryRanking& query,
                                                        ScoringMethod method);

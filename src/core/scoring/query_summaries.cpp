@@ -1,56 +1,33 @@
 #include "core/scoring/query_summaries.h"
 
-#include <utility>
-
-#include "core/byte_sort.h"
-
 namespace ferolin::scoring {
 
-void QuerySummaries::add(std::string_view query_id, const CandidateView& candidate) {
-  add_candidate(summary_for(query_id), candidate, ids_, entropy_);
-}
+QuerySummaries::QuerySummaries(const SummaryNeeds& needs, TopIds ids)
+    : layout_(needs, true), pool_(layout_.needs.depth * layout_.entry_size), ids_(ids) {}
 
-QuerySummary& QuerySummaries::summary_for(std::string_view query_id) {
-  if (last_ != kNone && query_id == last_id_) return summaries_[last_];
-  auto found = index_.find(query_id);
-  if (found == index_.end()) {
-    found = index_.emplace(std::string(query_id), summaries_.size()).first;
-    summaries_.emplace_back();
+void QuerySummaries::add_query() {
+  if (size_ % kRecordsPerBlock == 0) {
+    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kRecordsPerBlock * layout_.size));
   }
-  last_id_ = found->first;
-  last_ = found->second;
-  return summaries_[last_];
+  start_record(layout_, record(size_));
+  ++size_;
 }
 
-void QuerySummaries::forget_last() {
-  last_id_ = {};
-  last_ = kNone;
-}
-
-std::vector<KeyedSummary> QuerySummaries::take_sorted() {
-  forget_last();
-  // Nodes are extracted so that the keys can be moved out rather than copied.
-  std::vector<Index::node_type> nodes;
-  nodes.reserve(index_.size());
-  while (!index_.empty()) nodes.push_back(index_.extract(index_.begin()));
-  std::vector<std::string_view> keys;
-  keys.reserve(nodes.size());
-  for (const Index::node_type& node : nodes) keys.push_back(node.key());
-  const std::vector<std::size_t> order = order_by_bytes(keys);
-  std::vector<KeyedSummary> sorted;
-  sorted.reserve(nodes.size());
-  for (std::size_t at : order) {
-    Index::node_type& node = nodes[at];
-    sorted.push_back({std::move(node.key()), std::move(summaries_[node.mapped()])});
+void QuerySummaries::set_top_texts(std::size_t number, std::string_view candidate_id,
+                                   std::optional<std::string_view> group) {
+  // A new query's first candidate is its first top candidate.
+  if (number == top_candidate_ids_.size()) {
+    top_candidate_ids_.push_back(candidate_id);
+    top_groups_.push_back(group);
+    return;
   }
-  summaries_.clear();
-  return sorted;
+  top_candidate_ids_.assign(number, candidate_id);
+  top_groups_.assign(number, group);
 }
 
-std::vector<QuerySummary> QuerySummaries::take_unordered() {
-  forget_last();
-  index_.clear();
-  return std::exchange(summaries_, {});
+std::size_t QuerySummaries::allocated_bytes() const {
+  return index_.allocated_bytes() + blocks_.size() * kRecordsPerBlock * layout_.size +
+         pool_.allocated_bytes();
 }
 
 }  // namespace ferolin::scoring

@@ -1,75 +1,100 @@
-// QuerySummaries: groups a table's rows, in file order, into one summary per
-// query without holding the rows, and hands the summaries out sorted by id.
+// QuerySummaries: groups a table's rows, in file order, into one compact
+// summary per query without holding the rows; the queries are numbered in
+// the order they are first seen.
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <string>
+#include <memory>
+#include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "core/table/candidate_row.h"
 #include "core/scoring/query_summary.h"
+#include "core/scoring/summary_record.h"
+#include "core/table/candidate_row.h"
+#include "core/table/query_index.h"
+#include "core/text_slots.h"
 
 namespace ferolin::scoring {
 
-// One query's identifier with the summary of its candidates.
-struct KeyedSummary {
-  std::string query_id;
-  QuerySummary summary;
-};
+// Whether summaries keep their top candidate's `candidate_id` and `group`.
+// Only policy application and per-query tables with ids need them.
+enum class TopIds { Drop, Keep };
 
 class QuerySummaries {
  public:
-  // `ids` says whether each summary keeps its top candidate's id and group,
-  // `entropy` whether it sums the entropy terms.
-  explicit QuerySummaries(TopIds ids, EntropySum entropy = EntropySum::Keep)
-      : ids_(ids), entropy_(entropy) {}
+  // `needs` says what each summary keeps (only what the methods to be
+  // scored read), `ids` whether it keeps its top candidate's id and group.
+  QuerySummaries(const SummaryNeeds& needs, TopIds ids);
 
   // Adds the next row of the table. The row is not kept.
   void add(const table::CandidateRow& row) { add(row.query_id, view_of(row)); }
+
   // Adds the next candidate of the query `query_id`, in file order.
-  void add(std::string_view query_id, const CandidateView& candidate);
+  // `Candidate` gives what add_to_record() reads and, with TopIds::Keep,
+  // `candidate_id` and `group` (std::optional<std::string_view>).
+  template <typename Candidate>
+  void add(std::string_view query_id, const Candidate& candidate) {
+    const std::size_t number = index_.number_of(query_id);
+    if (number == size_) add_query();
+    if (add_to_record(layout_, record(number), pool_, candidate) == 0 && ids_ == TopIds::Keep) {
+      set_top_texts(number, candidate.candidate_id, candidate.group);
+    }
+  }
 
   // Returns the number of distinct queries added so far.
-  [[nodiscard]] std::size_t size() const { return summaries_.size(); }
+  [[nodiscard]] std::size_t size() const { return size_; }
 
-  // Returns the summaries in ascending order of the bytes of their query
-  // ids (a proper prefix first) and leaves the builder empty.
-  [[nodiscard]] std::vector<KeyedSummary> take_sorted();
-  // Returns the summaries in no defined order and leaves the builder empty;
-  // for consumers whose result does not depend on the order of queries.
-  [[nodiscard]] std::vector<QuerySummary> take_unordered();
+  // Returns the summary of query `number` (0 to size() - 1, in order of
+  // first sight). It holds only what the needs asked for.
+  [[nodiscard]] QuerySummary summary(std::size_t number) const {
+    return read_record(layout_, record(number), pool_);
+  }
+
+  // The query's id; the top candidate's id and group with TopIds::Keep.
+  // Valid until the next add(); the ids until free_ids().
+  [[nodiscard]] std::string_view query_id(std::size_t number) const { return index_.id(number); }
+  [[nodiscard]] std::string_view top_candidate_id(std::size_t number) const {
+    return *top_candidate_ids_[number];
+  }
+  [[nodiscard]] std::optional<std::string_view> top_group(std::size_t number) const {
+    return top_groups_[number];
+  }
+
+  // Returns the query numbers in ascending order of the bytes of their ids
+  // (a proper prefix first).
+  [[nodiscard]] std::vector<std::size_t> numbers_by_id() const { return index_.numbers_by_id(); }
+
+  // Frees the query ids and their lookup table once no rows follow and no
+  // id is read again.
+  void free_ids() { index_ = table::QueryIndex(); }
+
+  // Returns the bytes that the summaries, the ids and the lookup table take.
+  [[nodiscard]] std::size_t allocated_bytes() const;
 
  private:
-  // Lets a lookup by std::string_view find a std::string key without
-  // building a string. Deliberately not noexcept: libstdc++ then stores each
-  // key's hash in its node, so that a lookup compares hashes before strings
-  // and a rehash does not hash every key again.
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
-  // Keys map to positions in `summaries_`: the nodes stay small and the
-  // summaries contiguous, which matters with millions of queries.
-  using Index = std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>>;
+  static constexpr std::size_t kRecordsPerBlock = 4096;
 
-  [[nodiscard]] QuerySummary& summary_for(std::string_view query_id);
-  void forget_last();
+  void add_query();
+  void set_top_texts(std::size_t number, std::string_view candidate_id,
+                     std::optional<std::string_view> group);
 
+  [[nodiscard]] std::byte* record(std::size_t number) {
+    return blocks_[number / kRecordsPerBlock].get() + number % kRecordsPerBlock * layout_.size;
+  }
+  [[nodiscard]] const std::byte* record(std::size_t number) const {
+    return blocks_[number / kRecordsPerBlock].get() + number % kRecordsPerBlock * layout_.size;
+  }
+
+  RecordLayout layout_;
+  EntryPool pool_;
   TopIds ids_;
-  EntropySum entropy_;
-  Index index_;
-  std::vector<QuerySummary> summaries_;
-  // The query of the previous row: rows mostly come grouped by query, so
-  // this spares the hash lookup of most rows. The view points into the
-  // index's key, which does not move while the entry exists.
-  std::string_view last_id_;
-  std::size_t last_ = kNone;
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  table::QueryIndex index_;
+  // Records in blocks that are never moved or copied as the table grows.
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::size_t size_ = 0;
+  TextSlots top_candidate_ids_;  // with TopIds::Keep
+  TextSlots top_groups_;         // with TopIds::Keep
 };
 
 }  // namespace ferolin::scoring

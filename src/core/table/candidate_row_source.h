@@ -15,14 +15,13 @@
 #include "core/table/candidate_row.h"
 #include "core/table/csv_tokenizer.h"
 #include "core/table/table_options.h"
+#include "core/table/table_records.h"
 
 namespace ferolin::table {
 
 class CandidateRowSource {
  public:
-  // Hands out the bytes of a table in order: the next chunk (valid until
-  // the next call), an empty view at the end, or a failure.
-  using ChunkReader = std::move_only_function<Result<std::string_view>()>;
+  using ChunkReader = TableRecords::ChunkReader;
 
   // Returns a source over the table at `path` with its header read and its
   // required columns checked. A file name with the extension "parquet" is
@@ -60,9 +59,7 @@ class CandidateRowSource {
 
  private:
   explicit CandidateRowSource(std::unique_ptr<State> state);
-  // Reads the header of the table that `state` reads and plans its columns.
-  [[nodiscard]] static Result<CandidateRowSource> start(std::unique_ptr<State> state,
-                                                        const TableOptions& options);
+  [[nodiscard]] static Result<CandidateRowSource> over(Result<TableRecords> records);
 
   std::unique_ptr<State> state_;
 };

@@ -46,7 +46,38 @@ bool is_too_large(std::string_view text) {
   return exponent + magnitude >= 0;
 }
 
+// The value of a short plain decimal (digits with at most one point, the
+// form of most cells), or nothing for any other text. With at most 15
+// digits, the digits read as an integer below 2^53 and the divisor is a
+// power of ten up to 10^15: both are exact doubles, so the one division
+// gives the correctly rounded value, the one from_chars gives (Clinger's
+// fast path).
+std::optional<double> short_plain_decimal(std::string_view text) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const std::size_t size = text.size();
+  if (size > 16) return std::nullopt;
+  const char* const end = text.data() + size;
+  const char* point = nullptr;
+  std::uint64_t digits = 0;
+  for (const char* p = text.data(); p != end; ++p) {
+    const auto digit = static_cast<unsigned char>(*p - '0');
+    if (digit <= 9) {
+      digits = digits * 10 + digit;
+    } else if (*p != '.' || point != nullptr) {
+      return std::nullopt;
+    } else {
+      point = p;
+    }
+  }
+  const std::size_t count = size - (point != nullptr ? 1 : 0);
+  if (count == 0 || count > 15) return std::nullopt;
+  const auto fraction = point != nullptr ? static_cast<std::size_t>(end - point - 1) : 0;
+  return static_cast<double>(digits) / kPowersOfTen[fraction];
+}
+
 std::expected<double, CellError> parse_unsigned_decimal(std::string_view text) {
+  if (const auto value = short_plain_decimal(text)) return *value;
   double value = 0.0;
   const auto [end, ec] =
       std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
@@ -61,16 +92,52 @@ std::expected<double, CellError> parse_unsigned_decimal(std::string_view text) {
   return value;
 }
 
+// A digit or a point starts a decimal number; from_chars then cannot take
+// a sign, "inf", "nan(...)" or a hexadecimal form.
+bool starts_decimal(std::string_view text) {
+  return !text.empty() && (is_digit(text[0]) || text[0] == '.');
+}
+
+bool is_infinity_word(std::string_view text) {
+  return equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity");
+}
+
 std::expected<double, CellError> parse_unsigned_float(std::string_view text) {
-  if (text.empty()) return std::unexpected(CellError::InvalidFloat);
-  // A digit or a point starts a decimal number; from_chars then cannot take
-  // a sign, "inf", "nan(...)" or a hexadecimal form.
-  if (is_digit(text[0]) || text[0] == '.') return parse_unsigned_decimal(text);
-  if (equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity")) {
-    return std::numeric_limits<double>::infinity();
-  }
+  if (starts_decimal(text)) return parse_unsigned_decimal(text);
+  if (is_infinity_word(text)) return std::numeric_limits<double>::infinity();
   if (equals_ignoring_case(text, "nan")) return std::numeric_limits<double>::quiet_NaN();
   return std::unexpected(CellError::InvalidFloat);
+}
+
+const char* skip_digits(const char* p, const char* end) {
+  while (p != end && is_digit(*p)) ++p;
+  return p;
+}
+
+// The pattern from_chars matches in the general format, which must span
+// the whole text: digits with at most one point and at least one digit,
+// then optionally an exponent, "e" or "E" with an optional sign and digits
+// (an "e" without digits is not part of the pattern, so it is left over).
+bool is_whole_decimal(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const char* const integer_end = skip_digits(p, end);
+  bool has_digits = integer_end != p;
+  p = integer_end;
+  if (p != end && *p == '.') {
+    const char* const fraction_end = skip_digits(p + 1, end);
+    has_digits |= fraction_end != p + 1;
+    p = fraction_end;
+  }
+  if (!has_digits) return false;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p != end && (*p == '+' || *p == '-')) ++p;
+    const char* const exponent_end = skip_digits(p, end);
+    if (exponent_end == p) return false;
+    p = exponent_end;
+  }
+  return p == end;
 }
 
 }  // namespace
@@ -93,7 +160,9 @@ std::string_view cell_error_text(CellError error) {
   return "unknown cell error";
 }
 
-std::expected<std::uint64_t, CellError> parse_rank(std::string_view cell) {
+namespace detail {
+
+std::expected<std::uint64_t, CellError> parse_any_rank(std::string_view cell) {
   if (cell.empty()) return std::unexpected(CellError::EmptyInteger);
   std::string_view digits = cell;
   int base = 10;
@@ -116,6 +185,8 @@ std::expected<std::uint64_t, CellError> parse_rank(std::string_view cell) {
   return value;
 }
 
+}  // namespace detail
+
 std::expected<double, CellError> parse_float(std::string_view cell) {
   if (cell.empty()) return std::unexpected(CellError::EmptyFloat);
   const bool negative = cell[0] == '-';
@@ -125,14 +196,18 @@ std::expected<double, CellError> parse_float(std::string_view cell) {
   return value;
 }
 
-std::expected<bool, CellError> parse_bool(std::string_view cell) {
-  if (cell == "true") return true;
-  if (cell == "false") return false;
-  return std::unexpected(CellError::InvalidBool);
+std::optional<CellError> detail::check_any_float(std::string_view cell) {
+  if (cell.empty()) return CellError::EmptyFloat;
+  if (cell[0] == '+' || cell[0] == '-') cell.remove_prefix(1);
+  if (starts_decimal(cell)) {
+    if (is_whole_decimal(cell)) return std::nullopt;
+  } else if (is_infinity_word(cell) || equals_ignoring_case(cell, "nan")) {
+    return std::nullopt;
+  }
+  return CellError::InvalidFloat;
 }
 
-std::expected<bool, CellError> parse_label(std::string_view cell, LabelSpelling spelling) {
-  if (spelling == LabelSpelling::Exact) return parse_bool(cell);
+std::expected<bool, CellError> parse_lenient_label(std::string_view cell) {
   if (cell == "1") return true;
   if (cell == "0") return false;
   const auto equals_folded = [cell](std::string_view lower) {

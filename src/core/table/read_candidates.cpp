@@ -13,24 +13,6 @@ namespace {
 
 constexpr std::size_t kFirstReserve = 4096;
 
-Candidate to_candidate(const CandidateRow& row, bool keep_details) {
-  Candidate candidate;
-  candidate.query_id = row.query_id;
-  candidate.candidate_id = row.candidate_id;
-  candidate.rank = row.rank;
-  candidate.score = row.score;
-  candidate.probability = row.probability;
-  candidate.is_correct = row.is_correct;
-  if (keep_details && (row.smiles || row.inchikey || row.formula || row.target_inchikey)) {
-    CandidateDetails& details = candidate.details.mut();
-    if (row.smiles) details.smiles.emplace(*row.smiles);
-    if (row.inchikey) details.inchikey.emplace(*row.inchikey);
-    if (row.formula) details.formula.emplace(*row.formula);
-    if (row.target_inchikey) details.target_inchikey.emplace(*row.target_inchikey);
-  }
-  return candidate;
-}
-
 // Called when the list is full. Growing a vector by doubling holds the old
 // and the new block at once and leaves up to half of the new one unused, so
 // when the file's size is known the remaining rows are estimated from the
@@ -58,6 +40,29 @@ void reserve_more(std::vector<Candidate>& list, const CandidateRowSource& source
 }
 
 }  // namespace
+
+Candidate to_candidate(const CandidateRow& row, bool keep_details) {
+  Candidate candidate;
+  candidate.query_id = row.query_id;
+  candidate.candidate_id = row.candidate_id;
+  candidate.rank = row.rank;
+  candidate.score = row.score;
+  candidate.probability = row.probability;
+  candidate.is_correct = row.is_correct;
+  const auto own = [](std::optional<std::string>& to, std::optional<std::string_view> from) {
+    if (from) to.emplace(*from);
+  };
+  if (keep_details &&
+      (row.smiles || row.inchikey || row.formula || row.target_inchikey || row.group)) {
+    CandidateDetails& details = candidate.details.mut();
+    own(details.smiles, row.smiles);
+    own(details.inchikey, row.inchikey);
+    own(details.formula, row.formula);
+    own(details.target_inchikey, row.target_inchikey);
+    own(details.group, row.group);
+  }
+  return candidate;
+}
 
 Result<std::vector<Candidate>> read_candidates(std::string_view path, ReadOptions options) {
   auto source = CandidateRowSource::open(path);

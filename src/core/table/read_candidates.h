@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/table/candidate_row.h"
 #include "core/types.h"
 
 namespace ferolin::table {
@@ -14,6 +15,10 @@ struct ReadOptions {
   // (UTF-8) but not kept, which saves memory when no one reads them.
   bool keep_details = true;
 };
+
+// Returns a Candidate that owns copies of the row's texts; its details
+// (smiles, inchikey, formula, target_inchikey, group) only with `keep_details`.
+[[nodiscard]] Candidate to_candidate(const CandidateRow& row, bool keep_details = true);
 
 // Returns the rows of the table at `path` as Candidate records in file
 // order (possibly none), or the first failure and no records. The reading

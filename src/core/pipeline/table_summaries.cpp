@@ -1,0 +1,24 @@
+#include "core/pipeline/table_summaries.h"
+
+#include <utility>
+
+namespace ferolin::pipeline {
+
+table::RowNeeds row_needs(const scoring::SummaryNeeds& needs, scoring::TopIds ids) {
+  return {.candidate_id = ids == scoring::TopIds::Keep, .every_probability = needs.entropy};
+}
+
+Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
+                                      const scoring::SummaryNeeds& needs, scoring::TopIds ids) {
+  if (!source) return std::unexpected(std::move(source.error()));
+  TableSummaries table{scoring::QuerySummaries(needs, ids)};
+  while (true) {
+    Result<const table::CheckedRow*> row = source->next();
+    if (!row) return std::unexpected(std::move(row.error()));
+    if (*row == nullptr) return table;
+    table.summaries.add((*row)->query_id, **row);
+    ++table.rows;
+  }
+}
+
+}  // namespace ferolin::pipeline

@@ -1,0 +1,186 @@
+#include "core/table/checked_row_source.h"
+
+#include <utility>
+#include <vector>
+
+#include "core/table/cell_parsing.h"
+
+namespace ferolin::table {
+
+double CheckedRow::score_value() const { return *parse_float(score_cell); }
+
+std::optional<double> CheckedRow::convert_probability() const {
+  return *parse_float(probability_cell);
+}
+
+// A field whose cells can fail: rank, score, probability or label.
+struct CellCheck {
+  std::size_t field = 0;
+  Column column = Column::Rank;
+};
+
+struct CheckedRowSource::State {
+  State(TableRecords table, RowNeeds row_needs)
+      : records(std::move(table)),
+        needs(row_needs),
+        labels(records.labels()),
+        group_field(records.plan().group_field),
+        duplicate(records.plan().duplicate.has_value()) {
+    const ColumnPlan& plan = records.plan();
+    for (const KnownField& known : plan.known) {
+      switch (known.column) {
+        case Column::QueryId:
+          query_field = known.field;
+          break;
+        case Column::CandidateId:
+          candidate_field = known.field;
+          break;
+        case Column::Rank:
+          rank_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
+        case Column::Score:
+          score_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
+        case Column::Probability:
+          probability_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
+        case Column::IsCorrect:
+          label_field = known.field;
+          checks.push_back({known.field, known.column});
+          break;
+        default:
+          // The UTF-8 of texts is checked by the tokenizer; no other check
+          // can fail on them.
+          break;
+      }
+    }
+  }
+
+  TableRecords records;
+  RowNeeds needs;
+  LabelSpelling labels;
+  std::optional<std::size_t> group_field;
+  bool duplicate;
+  std::size_t query_field = 0;
+  std::size_t candidate_field = 0;
+  std::size_t rank_field = 0;
+  std::size_t score_field = 0;
+  std::optional<std::size_t> probability_field;
+  std::optional<std::size_t> label_field;
+  // The fields that can fail, in field order.
+  std::vector<CellCheck> checks;
+  CheckedRow row;
+};
+
+namespace {
+
+std::optional<CellError> check_cell(const CellCheck& check, std::string_view cell,
+                                    LabelSpelling labels) {
+  switch (check.column) {
+    case Column::Rank: {
+      const auto rank = parse_rank(cell);
+      return rank ? std::nullopt : std::optional(rank.error());
+    }
+    case Column::Score:
+      return check_float(cell);
+    case Column::Probability:
+      return cell.empty() ? std::nullopt : check_float(cell);
+    case Column::IsCorrect: {
+      if (cell.empty()) return std::nullopt;
+      const auto label = parse_label(cell, labels);
+      return label ? std::nullopt : std::optional(label.error());
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+// The failure of a record that did not pass: its leftmost bad field, else
+// (a header naming a column twice) the duplicate.
+FerolinError record_failure(const CheckedRowSource::State& s) {
+  const CsvTokenizer& record = s.records.record();
+  for (const CellCheck& check : s.checks) {
+    if (const auto error = check_cell(check, record.field(check.field), s.records.labels())) {
+      return cell_failure(record.position(), check.field, *error);
+    }
+  }
+  return duplicate_column_failure(record.position(), *s.records.plan().duplicate);
+}
+
+// Checks and converts the cells in a fixed order; a record that does not
+// pass is checked again in field order for the failure to report.
+bool check_record(CheckedRowSource::State& s) {
+  const CsvTokenizer& record = s.records.record();
+  CheckedRow& row = s.row;
+  const auto rank = parse_rank(record.field(s.rank_field));
+  bool passed = rank.has_value();
+  row.rank = rank.value_or(0);
+  row.score_cell = record.field(s.score_field);
+  passed &= !check_float(row.score_cell);
+  if (s.probability_field) {
+    row.probability_cell = record.field(*s.probability_field);
+    if (row.probability_cell.empty()) {
+      row.converted_probability.reset();
+    } else if (s.needs.every_probability) {
+      const auto probability = parse_float(row.probability_cell);
+      passed &= probability.has_value();
+      row.converted_probability = probability.value_or(0.0);
+    } else {
+      passed &= !check_float(row.probability_cell);
+    }
+  }
+  if (s.label_field) {
+    const std::string_view cell = record.field(*s.label_field);
+    if (cell.empty()) {
+      row.is_correct.reset();
+    } else {
+      const auto label = parse_label(cell, s.labels);
+      passed &= label.has_value();
+      row.is_correct = label.value_or(false);
+    }
+  }
+  row.query_id = record.field(s.query_field);
+  if (s.needs.candidate_id) row.candidate_id = record.field(s.candidate_field);
+  if (s.group_field) {
+    const std::string_view group = record.field(*s.group_field);
+    row.group = group.empty() ? std::nullopt : std::optional(group);
+  }
+  return passed && !s.duplicate;
+}
+
+}  // namespace
+
+Result<CheckedRowSource> CheckedRowSource::over(Result<TableRecords> records, RowNeeds needs) {
+  if (!records) return std::unexpected(std::move(records.error()));
+  return CheckedRowSource(std::make_unique<State>(std::move(*records), needs));
+}
+
+Result<CheckedRowSource> CheckedRowSource::open(std::string_view path, TableOptions options,
+                                                RowNeeds needs) {
+  return over(TableRecords::open(path, std::move(options)), needs);
+}
+
+Result<CheckedRowSource> CheckedRowSource::from_chunks(TableRecords::ChunkReader read_chunk,
+                                                       std::optional<std::uint64_t> size_hint,
+                                                       TableOptions options, RowNeeds needs) {
+  return over(TableRecords::from_chunks(std::move(read_chunk), size_hint, std::move(options)),
+              needs);
+}
+
+CheckedRowSource::CheckedRowSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
+CheckedRowSource::CheckedRowSource(CheckedRowSource&&) noexcept = default;
+CheckedRowSource& CheckedRowSource::operator=(CheckedRowSource&&) noexcept = default;
+CheckedRowSource::~CheckedRowSource() = default;
+
+Result<const CheckedRow*> CheckedRowSource::next() {
+  const auto ready = state_->records.next();
+  if (!ready) return std::unexpected(ready.error());
+  if (!*ready) return nullptr;
+  if (!check_record(*state_)) return std::unexpected(record_failure(*state_));
+  return &state_->row;
+}
+
+}  // namespace ferolin::table

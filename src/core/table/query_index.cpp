@@ -1,0 +1,109 @@
+#include "core/table/query_index.h"
+
+#include <new>
+
+#include "core/byte_sort.h"
+
+namespace ferolin::table {
+namespace {
+
+constexpr int kFirstSlotBits = 10;
+constexpr std::uint64_t kNumberMask = 0xffffffff;
+
+std::size_t home_of(std::uint64_t slot, int slot_bits) {
+  return static_cast<std::size_t>((slot >> 32) >> (32 - slot_bits));
+}
+
+}  // namespace
+
+std::size_t QueryIndex::look_up(std::string_view id) {
+  if (ascending_) {
+    // The previous id is the largest so far: one above it is new.
+    if (last_ == kNone || id > last_id_) return add(id, 0);
+    ascending_ = false;
+    hash_every_id();
+  }
+  const std::uint64_t hash_bits = sip_hash_1_3(key_, id) >> 32 << 32;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = home_of(hash_bits, slot_bits_);; at = (at + 1) & mask) {
+    const std::uint64_t slot = slots_[at];
+    if (slot == 0) break;
+    if ((slot & ~kNumberMask) != hash_bits) continue;
+    const std::size_t number = (slot & kNumberMask) - 1;
+    if (this->id(number) == id) {
+      last_ = number;
+      last_id_ = this->id(number);
+      return number;
+    }
+  }
+  return add(id, hash_bits);
+}
+
+// Numbers a new id; once ids are hashed, enters it in the table under the
+// high 32 bits of its hash.
+std::size_t QueryIndex::add(std::string_view id, std::uint64_t hash_bits) {
+  const std::size_t number = size();
+  // Numbers take 32 bits of a slot; so many queries would not fit in
+  // memory anyway.
+  if (number >= kNumberMask) throw std::bad_alloc();
+  refs_.push_back(ids_.add(id));
+  last_ = number;
+  last_id_ = this->id(number);
+  if (ascending_) return number;
+  // At most three quarters full keeps probe sequences short.
+  if (4 * (number + 1) > 3 * slots_.size()) grow();
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t at = home_of(hash_bits, slot_bits_);
+  while (slots_[at] != 0) at = (at + 1) & mask;
+  slots_[at] = hash_bits | (number + 1);
+  return number;
+}
+
+// Builds the table of the ids numbered so far, the first time an id does
+// not sort after the previous one.
+void QueryIndex::hash_every_id() {
+  do {
+    grow();
+  } while (4 * size() > 3 * slots_.size());
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t number = 0; number < size(); ++number) {
+    const std::uint64_t hash_bits = sip_hash_1_3(key_, id(number)) >> 32 << 32;
+    std::size_t at = home_of(hash_bits, slot_bits_);
+    while (slots_[at] != 0) at = (at + 1) & mask;
+    slots_[at] = hash_bits | (number + 1);
+  }
+}
+
+// Doubles the table. A slot's home in the larger table takes one more bit
+// of the hash, which the slot holds.
+void QueryIndex::grow() {
+  // A home takes at most the 32 hash bits that a slot holds.
+  if (slot_bits_ == 32) throw std::bad_alloc();
+  slot_bits_ = slots_.empty() ? kFirstSlotBits : slot_bits_ + 1;
+  std::vector<std::uint64_t> grown(std::size_t{1} << slot_bits_, 0);
+  const std::size_t mask = grown.size() - 1;
+  for (const std::uint64_t slot : slots_) {
+    if (slot == 0) continue;
+    std::size_t at = home_of(slot, slot_bits_);
+    while (grown[at] != 0) at = (at + 1) & mask;
+    grown[at] = slot;
+  }
+  slots_ = std::move(grown);
+}
+
+std::vector<std::size_t> QueryIndex::numbers_by_id() const {
+  if (ascending_) {
+    std::vector<std::size_t> numbers(size());
+    for (std::size_t number = 0; number < numbers.size(); ++number) numbers[number] = number;
+    return numbers;
+  }
+  std::vector<std::string_view> ids(size());
+  for (std::size_t number = 0; number < ids.size(); ++number) ids[number] = id(number);
+  return order_by_bytes(ids);
+}
+
+std::size_t QueryIndex::allocated_bytes() const {
+  return ids_.allocated_bytes() + refs_.allocated_bytes() + slots_.size() * sizeof(std::uint64_t);
+}
+
+}  // namespace ferolin::table

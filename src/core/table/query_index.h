@@ -1,0 +1,87 @@
+// QueryIndex: numbers the distinct query ids of a table 0, 1, 2, ... in the
+// order they are first seen, and keeps each id once. Rows of one query
+// usually stand together, so a row's id is compared with the previous row's
+// before it is looked up; and tables usually list their queries sorted by
+// id, so while every new id sorts after the last, no lookup table is built
+// at all (an id above every earlier one is new).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "core/chunked_vector.h"
+#include "core/keyed_hash.h"
+#include "core/text_arena.h"
+
+namespace ferolin::table {
+
+class QueryIndex {
+ public:
+  // Lookups hash with a key drawn at random for this index, so that no
+  // table can be written whose ids all collide.
+  QueryIndex() : QueryIndex(draw_sip_key()) {}
+  explicit QueryIndex(const SipKey& key) : key_(key) {}
+
+  // Returns the number of the query `id`, numbering it when it is new.
+  [[nodiscard]] std::size_t number_of(std::string_view id) {
+    if (last_ != kNone && same_bytes(id, last_id_)) return last_;
+    return look_up(id);
+  }
+
+  // Returns the number of distinct ids.
+  [[nodiscard]] std::size_t size() const { return refs_.size(); }
+
+  // Returns the id numbered `number`; valid as long as the index.
+  [[nodiscard]] std::string_view id(std::size_t number) const { return ids_[refs_[number]]; }
+
+  // Returns the numbers in ascending order of the bytes of their ids (a
+  // proper prefix first).
+  [[nodiscard]] std::vector<std::size_t> numbers_by_id() const;
+
+  // Returns whether the ids came in ascending order of their bytes, so far.
+  [[nodiscard]] bool ascending() const { return ascending_; }
+
+  // Returns the bytes that the index holds.
+  [[nodiscard]] std::size_t allocated_bytes() const;
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  // Compares as ==, but ids of 8 to 16 bytes (most) as two words each
+  // rather than through a call of memcmp.
+  static bool same_bytes(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    if (n < 8 || n > 16) return a == b;
+    const auto word = [](const char* at) {
+      std::uint64_t value;
+      std::memcpy(&value, at, sizeof value);
+      return value;
+    };
+    return ((word(a.data()) ^ word(b.data())) |
+            (word(a.data() + n - 8) ^ word(b.data() + n - 8))) == 0;
+  }
+
+  std::size_t look_up(std::string_view id);
+  std::size_t add(std::string_view id, std::uint64_t hash_bits);
+  void hash_every_id();
+  void grow();
+
+  SipKey key_;
+  TextArena ids_;
+  ChunkedVector<TextArena::Ref> refs_;  // refs_[number]: where its id is stored
+  // Open addressing with linear probing. A slot holds the high 32 bits of
+  // the id's hash above its number + 1, or 0 when empty; a slot's home is
+  // given by the top bits of the hash, so growing needs no hashing.
+  std::vector<std::uint64_t> slots_;
+  int slot_bits_ = 0;  // slots_.size() == 2^slot_bits_ once allocated
+  // Every id so far sorted after the one before; `slots_` is then empty.
+  bool ascending_ = true;
+  std::string_view last_id_;
+  std::size_t last_ = kNone;
+};
+
+}  // namespace ferolin::table
