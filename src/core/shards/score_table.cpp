@@ -8,6 +8,7 @@
 #include "core/argument_names.h"
 #include "core/table/cell_parsing.h"
 #include "core/table/csv_tokenizer.h"
+#include "core/table/table_records.h"
 
 namespace ferolin::shards {
 
@@ -72,14 +73,6 @@ Result<FieldPlan> plan_fields(const std::vector<std::string>& header,
   return plan;
 }
 
-FerolinError cell_error(const table::RecordPosition& at, std::size_t field,
-                        table::CellError error) {
-  return FerolinError::csv(
-      "CSV deserialize error: record " + std::to_string(at.record) +
-      " (line: " + std::to_string(at.line) + ", byte: " + std::to_string(at.byte) + "): field " +
-      std::to_string(field) + ": " + std::string(table::cell_error_text(error)));
-}
-
 // Converts the current record into `query` (its confidences into `values`),
 // in field order so that the first failure is the leftmost one.
 std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const FieldPlan& plan,
@@ -90,11 +83,11 @@ std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const 
   query.top_is_correct.reset();
   if (!label.empty()) {
     const auto parsed = table::parse_label(label, table::LabelSpelling::Lenient);
-    if (!parsed) return cell_error(tokenizer.position(), plan.is_correct, parsed.error());
+    if (!parsed) return table::cell_failure(tokenizer.position(), plan.is_correct, parsed.error());
     query.top_is_correct = *parsed;
   }
   const auto count = table::parse_rank(tokenizer.field(plan.candidates));
-  if (!count) return cell_error(tokenizer.position(), plan.candidates, count.error());
+  if (!count) return table::cell_failure(tokenizer.position(), plan.candidates, count.error());
   candidates = *count;
   query.single_candidate = candidates == 1;
   for (std::size_t m = 0; m < plan.confidences.size(); ++m) {
@@ -102,7 +95,8 @@ std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const 
     values[m] = kNoConfidence;
     if (cell.empty()) continue;
     const auto parsed = table::parse_float(cell);
-    if (!parsed) return cell_error(tokenizer.position(), plan.confidences[m], parsed.error());
+    if (!parsed)
+      return table::cell_failure(tokenizer.position(), plan.confidences[m], parsed.error());
     values[m] = *parsed;
   }
   return std::nullopt;
