@@ -1,7 +1,6 @@
 // Writing policy files. The whole text is built before the file is touched,
 // so a string that cannot be written fails without harming an old file.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "core/os/file_replace.h"
 #include "core/os/path_text.h"
 #include "core/policy_file/json_messages.h"
+#include "core/policy_file/policy_fields.h"
 #include "core/policy_file/policy_json.h"
 
 namespace ferolin::policy_file {
@@ -56,7 +56,7 @@ Result<std::string> json_string(std::string_view text) {
   }
 }
 
-// Policy names need no escapes.
+// Policy names and keys need no escapes.
 std::string name_text(std::string_view name) {
   std::string text;
   text.reserve(name.size() + 2);
@@ -68,6 +68,11 @@ std::string name_text(std::string_view name) {
 
 std::string number_text(double value) {
   return std::isfinite(value) ? format_json_number(value) : "null";
+}
+
+// Adds the entry of `field` under its key.
+void add(ObjectText& object, PolicyField field, std::string_view value) {
+  object.add(name_text(field_name(field)), value);
 }
 
 // Labels are sorted so that writing the same policy twice gives the same
@@ -87,13 +92,9 @@ Result<std::string> group_thresholds_text(const GroupThresholds& groups) {
   return std::move(object).finish();
 }
 
-constexpr std::array<std::string_view, 9> kPolicyKeys = {
-    "version",          "scoring_method", "threshold", "target_error_rate", "calibration_method",
-    "confidence_level", "created_by",     "group_col", "group_thresholds"};
-
 // Returns the extra key's value re-laid in the file's layout, one level in.
 Result<std::string> extra_value_text(const ExtraKey& extra) {
-  if (std::ranges::find(kPolicyKeys, extra.key) != kPolicyKeys.end()) {
+  if (field_from_name(extra.key)) {
     return std::unexpected(FerolinError::invalid_argument("the extra key '" + extra.key +
                                                           "' is a key of the policy itself"));
   }
@@ -124,23 +125,23 @@ Result<std::string> policy_to_json_text(const PolicyFile& value, std::span<const
   const Result<std::string> created_by = json_string(value.created_by);
   if (!created_by) return std::unexpected(created_by.error());
   ObjectText object(0);
-  object.add("\"version\"", *version);
-  object.add("\"scoring_method\"", name_text(policy_name(value.scoring_method)));
-  object.add("\"threshold\"", number_text(value.threshold));
-  object.add("\"target_error_rate\"", number_text(value.target_error_rate));
-  object.add("\"calibration_method\"", name_text(policy_name(value.calibration_method)));
-  object.add("\"confidence_level\"",
-             value.confidence_level ? number_text(*value.confidence_level) : "null");
-  object.add("\"created_by\"", *created_by);
+  add(object, PolicyField::Version, *version);
+  add(object, PolicyField::ScoringMethod, name_text(policy_name(value.scoring_method)));
+  add(object, PolicyField::Threshold, number_text(value.threshold));
+  add(object, PolicyField::TargetErrorRate, number_text(value.target_error_rate));
+  add(object, PolicyField::CalibrationMethod, name_text(policy_name(value.calibration_method)));
+  add(object, PolicyField::ConfidenceLevel,
+      value.confidence_level ? number_text(*value.confidence_level) : "null");
+  add(object, PolicyField::CreatedBy, *created_by);
   if (value.group_col) {
     const Result<std::string> group_col = json_string(*value.group_col);
     if (!group_col) return std::unexpected(group_col.error());
-    object.add("\"group_col\"", *group_col);
+    add(object, PolicyField::GroupCol, *group_col);
   }
   if (value.group_thresholds) {
     const Result<std::string> groups = group_thresholds_text(*value.group_thresholds);
     if (!groups) return std::unexpected(groups.error());
-    object.add("\"group_thresholds\"", *groups);
+    add(object, PolicyField::GroupThresholds, *groups);
   }
   for (const ExtraKey& entry : extra) {
     const Result<std::string> key = json_string(entry.key);
