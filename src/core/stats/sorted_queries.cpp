@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "core/policy/query_decisions.h"
 #include "core/total_order.h"
 
 namespace ferolin::stats {
@@ -27,12 +28,6 @@ std::vector<Labelled> collect(std::span<const std::optional<double>> confidences
     queries.push_back({usable ? *confidence : 0.0, usable, !*labels[i]});
   }
   return queries;
-}
-
-// A policy accepts a finite confidence of at least the threshold; +inf
-// comes first in the order and -inf last among the usable ones.
-bool accepted_at(double confidence, double threshold) {
-  return std::isfinite(confidence) && confidence >= threshold;
 }
 
 }  // namespace
@@ -86,7 +81,9 @@ Result<SortedQueries> sort_labelled_queries(std::span<const std::optional<double
     ++p;
   }
   sorted.accepted_begin = p;
-  while (p < sorted.acceptable && accepted_at(queries[p].confidence, threshold)) ++p;
+  // A policy accepts a finite confidence of at least the threshold: after
+  // the +inf run, the accepted positions are one run that ends before -inf.
+  while (p < sorted.acceptable && policy::passes_threshold(queries[p].confidence, threshold)) ++p;
   sorted.accepted_end = p;
   sorted.fractions.resize(labelled + 1);
   for (std::uint64_t k = 0; k <= labelled; ++k) {
