@@ -58,4 +58,11 @@ template <typename Call>
   }
 }
 
+// The same, calling it again after every EINTR.
+template <typename Call>
+[[nodiscard]] auto retry_interrupted(Call&& call) {
+  Interruption retry_always;
+  return retry_interrupted(retry_always, std::forward<Call>(call));
+}
+
 }  // namespace ferolin::os

@@ -40,20 +40,15 @@ int reserve(int fd, std::uint64_t old_size, std::uint64_t new_size) {
       new_size > limit.rlim_cur) {
     return EFBIG;
   }
-  int result;
-  do {
-    result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(new_size));
-  } while (result != 0 && errno == EINTR);
+  const int result = retry_interrupted(
+      [&] { return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(new_size)); });
   // A file system that cannot reserve leaves the write to find out.
   if (result != 0 && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) return errno;
   return 0;
 }
 
 int truncate_to(int fd, std::uint64_t size) {
-  int result;
-  do {
-    result = ::ftruncate(fd, static_cast<off_t>(size));
-  } while (result != 0 && errno == EINTR);
+  const int result = retry_interrupted([&] { return ::ftruncate(fd, static_cast<off_t>(size)); });
   return result == 0 ? 0 : errno;
 }
 
