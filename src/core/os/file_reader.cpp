@@ -27,52 +27,29 @@ Result<FileReader> FileReader::open(std::string_view path, InterruptCheck interr
   const std::optional<std::string> terminated = path_for_system(path);
   if (!terminated) return std::unexpected(FerolinError::csv(std::string(kNulInPath)));
   Interruption interruption(std::move(interrupted));
-  const int fd = retry_interrupted(
-      interruption, [&] { return ::open(terminated->c_str(), O_RDONLY | O_CLOEXEC); });
-  if (fd < 0) return std::unexpected(failure(errno, interruption));
+  UniqueFd fd(retry_interrupted(interruption,
+                                [&] { return ::open(terminated->c_str(), O_RDONLY | O_CLOEXEC); }));
+  if (!fd.valid()) return std::unexpected(failure(errno, interruption));
   std::optional<std::uint64_t> size_hint;
   struct stat info{};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
     size_hint = static_cast<std::uint64_t>(info.st_size);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  return FileReader(fd, chunk_size, size_hint, std::move(interruption));
+  return FileReader(std::move(fd), chunk_size, size_hint, std::move(interruption));
 }
 
-FileReader::FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
+FileReader::FileReader(UniqueFd fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
                        Interruption interruption)
-    : fd_(fd),
+    : fd_(std::move(fd)),
       chunk_size_(chunk_size),
       buffer_(std::make_unique_for_overwrite<char[]>(chunk_size)),
       size_hint_(size_hint),
       interruption_(std::move(interruption)) {}
 
-FileReader::FileReader(FileReader&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      chunk_size_(other.chunk_size_),
-      buffer_(std::move(other.buffer_)),
-      size_hint_(other.size_hint_),
-      interruption_(std::move(other.interruption_)) {}
-
-FileReader& FileReader::operator=(FileReader&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    chunk_size_ = other.chunk_size_;
-    buffer_ = std::move(other.buffer_);
-    size_hint_ = other.size_hint_;
-    interruption_ = std::move(other.interruption_);
-  }
-  return *this;
-}
-
-FileReader::~FileReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 Result<std::string_view> FileReader::read() {
-  const ssize_t got =
-      retry_interrupted(interruption_, [&] { return ::read(fd_, buffer_.get(), chunk_size_); });
+  const ssize_t got = retry_interrupted(
+      interruption_, [&] { return ::read(fd_.get(), buffer_.get(), chunk_size_); });
   if (got < 0) return std::unexpected(failure(errno, interruption_));
   return std::string_view(buffer_.get(), static_cast<std::size_t>(got));
 }

@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "core/os/interruption.h"
+#include "core/os/unique_fd.h"
 
 namespace ferolin::os {
 
@@ -29,12 +30,6 @@ class FileReader {
                                                InterruptCheck interrupted = {},
                                                std::size_t chunk_size = kReadChunkSize);
 
-  FileReader(FileReader&& other) noexcept;
-  FileReader& operator=(FileReader&& other) noexcept;
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-  ~FileReader();
-
   // Returns the next bytes of the file (valid until the next call), an
   // empty view at the end, or a `Csv` error with the system's text, or the
   // error of the check that stopped an interrupted read.
@@ -44,10 +39,10 @@ class FileReader {
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const { return size_hint_; }
 
  private:
-  FileReader(int fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
+  FileReader(UniqueFd fd, std::size_t chunk_size, std::optional<std::uint64_t> size_hint,
              Interruption interruption);
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::size_t chunk_size_ = 0;
   std::unique_ptr<char[]> buffer_;
   std::optional<std::uint64_t> size_hint_;
