@@ -45,6 +45,18 @@ std::optional<std::string> read_link(int directory, const std::string& name) {
   return target;
 }
 
+struct PathParts {
+  std::string directory;  // "." for a bare name, "/" for a name in the root
+  std::string name;       // empty when the path ends in a slash
+};
+
+// Returns `path` cut at its last slash.
+PathParts split_last_component(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
 TargetEntry entry_of(EntryKind kind) {
   TargetEntry entry;
   entry.kind = kind;
@@ -52,12 +64,6 @@ TargetEntry entry_of(EntryKind kind) {
 }
 
 }  // namespace
-
-PathParts split_last_component(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
 
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -38,14 +38,6 @@ struct TargetEntry {
   int descriptor = -1;  // OwnDescriptor
 };
 
-struct PathParts {
-  std::string directory;  // "." for a bare name, "/" for a name in the root
-  std::string name;       // empty when the path ends in a slash
-};
-
-// Returns `path` cut at its last slash.
-[[nodiscard]] PathParts split_last_component(const std::string& path);
-
 // Returns true when `a` and `b` describe the same file.
 [[nodiscard]] bool same_file(const struct stat& a, const struct stat& b);
 
