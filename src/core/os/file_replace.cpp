@@ -108,18 +108,13 @@ Outcome replace_entry(const TargetEntry& entry, int reached, const struct stat& 
   return {Outcome::Kind::Failed, error};
 }
 
-// Writes to the caller's own descriptor where it is open for writing, so
-// that the text lands at its position among the caller's other output
-// (/dev/stdout redirected to a file); otherwise rewrites the file in place.
-int write_through_own(int own, const struct stat& status, int reached, std::string_view text,
-                      Interruption& interruption) {
+// Returns true when the caller's own descriptor `own` is open for writing
+// on the file of `status`.
+bool writes_to(int own, const struct stat& status) {
   const int flags = ::fcntl(own, F_GETFL);
   struct stat info{};
-  if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && ::fstat(own, &info) == 0 &&
-      same_file(info, status)) {
-    return write_stream(own, text, interruption);
-  }
-  return overwrite_in_place(reached, text);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && ::fstat(own, &info) == 0 &&
+         same_file(info, status);
 }
 
 // Puts `text` into the regular file `reached` that opening `path` gave.
@@ -128,8 +123,11 @@ Outcome place(const std::string& path, int reached, const struct stat& status,
   const TargetEntry entry = locate_entry(path, &status);
   switch (entry.kind) {
     case EntryKind::OwnDescriptor:
-      return done_or_failed(
-          write_through_own(entry.descriptor, status, reached, text, interruption));
+      // Written through the caller's descriptor, the text lands at its
+      // position among the caller's other output (/dev/stdout redirected to
+      // a file); otherwise the file is rewritten in place.
+      if (!writes_to(entry.descriptor, status)) return {Outcome::Kind::InPlace};
+      return done_or_failed(write_stream(entry.descriptor, text, interruption));
     case EntryKind::ProcFile:
       return {Outcome::Kind::InPlace};
     case EntryKind::Moved:
