@@ -103,15 +103,14 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                        PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass = bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf,
-                                       kwnames, bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
-    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    const std::optional<MethodColumn> column =
+        bound_method({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound,
+                     PassKinds::TableOrPairs);
+    if (!column) return nullptr;
+    const std::vector<RiskCoverageRow>& curve = curve_of(*column->pass, column->m);
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
-    const std::uint64_t scored_all = scored_queries(*pass, *m);
+    const std::uint64_t scored_all = scored_queries(*column->pass, column->m);
     std::optional<DictKeys<6>> keys =
         DictKeys<6>::make({"scored", "scored_all", "aurc", "eaurc", "augrc", "rows"});
     if (!keys) return nullptr;
@@ -128,12 +127,11 @@ PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass = bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames,
-                                       bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
-    return curve_to_py_list(curve_of(*pass, *m)).release();
+    const std::optional<MethodColumn> column =
+        bound_method({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound,
+                     PassKinds::TableOrPairs);
+    if (!column) return nullptr;
+    return curve_to_py_list(curve_of(*column->pass, column->m)).release();
   });
 }
 
@@ -143,15 +141,13 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
                                                              "method", "confidence_level"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
-    QueryPassResult* pass = bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames,
-                                       bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
+    const std::optional<MethodColumn> column = bound_method(
+        {"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
+    if (!column) return nullptr;
     const std::optional<calibration::CalibrationRequest> request =
-        calibration_request(*pass, *m, bound[2], bound[3], bound[4]);
+        calibration_request(*column->pass, column->m, bound[2], bound[3], bound[4]);
     if (!request) return nullptr;
-    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    const std::vector<RiskCoverageRow>& curve = curve_of(*column->pass, column->m);
     Result<std::optional<double>> threshold = calibration::choose_threshold(curve, *request);
     if (!threshold) return map_err(std::move(threshold.error()));
     Result<PolicyFile> policy = calibration::calibrate_policy(curve, *request);
@@ -202,14 +198,12 @@ PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nar
   static constexpr std::array<const char*, 3> kParameters = {"query_pass", "index", "threshold"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 3> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
+    const std::optional<MethodColumn> column =
+        bound_method({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
+    if (!column) return nullptr;
     const std::optional<double> threshold = float_parameter(bound[2], "threshold");
     if (!threshold) return nullptr;
-    const auto& confidences = pass->table.confidences[*m];
+    const auto& confidences = column->pass->table.confidences[column->m];
     return packed<std::uint8_t>(
                confidences.size(),
                [&](std::size_t q) {
