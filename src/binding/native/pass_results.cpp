@@ -32,17 +32,6 @@ PyRef packed_confidences(const std::vector<std::optional<double>>& confidences) 
   });
 }
 
-PyRef text_column(const TextColumn& column) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(column.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < column.size(); ++i) {
-    PyObject* item = text(column[i]).release();
-    if (item == nullptr) return {};
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
-}
-
 PyRef label_column(const std::vector<std::optional<bool>>& labels) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(labels.size())));
   if (!list) return {};
@@ -182,7 +171,7 @@ PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     std::optional<DictKeys<6>> keys = DictKeys<6>::make(
         {"query_id", "candidate_id", "score", "is_correct", "candidates", "confidences"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {text_column(table.query_ids), text_column(table.top_candidate_ids),
+    return build_dict(*keys, {text_list(table.query_ids), text_list(table.top_candidate_ids),
                               packed<double>(table.size(),
                                              [&](std::size_t q) { return table.top_scores[q]; }),
                               label_column(table.top_labels),

@@ -108,8 +108,8 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
 }
 
 PyRef score_names(const std::vector<ScoringMethod>& methods) {
-  std::vector<std::string> names;
-  for (const ScoringMethod method : methods) names.emplace_back(argument_name(method));
+  std::vector<std::string_view> names;
+  for (const ScoringMethod method : methods) names.push_back(argument_name(method));
   return text_list(names);
 }
 
