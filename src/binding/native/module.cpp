@@ -44,8 +44,6 @@ PyMethodDef kFunctions[] = {
     {"pass_columns", fastcall<pass_columns>(), kFastcallFlags,
      "pass_columns(query_pass)\n--\n\nThe per-query columns; numbers packed in bytearrays of "
      "native float64 and uint64."},
-    {"pass_decisions", fastcall<pass_decisions>(), kFastcallFlags,
-     "pass_decisions(query_pass, index, threshold)\n--\n\nOne byte per query: 1 when accepted."},
     {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
      "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
      "bound on the error rate, or None without accepted queries."},

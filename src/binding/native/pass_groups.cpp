@@ -1,6 +1,6 @@
 // Groups on a pass read with a group column: each query's label, grouped
-// (Mondrian) calibration with its report, and decisions by a policy's
-// group thresholds.
+// (Mondrian) calibration with its report, and decisions by a policy's rule
+// (its group thresholds where it has them, else its threshold alone).
 #include <array>
 #include <limits>
 #include <string>

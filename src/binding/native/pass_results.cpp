@@ -1,9 +1,8 @@
-// What the command line reads off a pass: counts, columns, curves, summaries,
-// calibrations and decisions, each method's curve computed once.
+// What the command line reads off a pass: counts, columns, curves, summaries
+// and calibrations, each method's curve computed once.
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "binding/common/args.h"
@@ -11,8 +10,6 @@
 #include "binding/common/curve_dicts.h"
 #include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
-#include "binding/common/gil_free_call.h"
-#include "binding/common/method_names.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
@@ -20,8 +17,6 @@
 #include "core/calibration/calibrate_policy.h"
 #include "core/metrics/aurc.h"
 #include "core/metrics/risk_coverage.h"
-#include "core/policy/apply_policy.h"
-#include "core/policy/query_decisions.h"
 
 namespace ferolin::binding::native {
 namespace {
@@ -178,28 +173,6 @@ PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                               packed<std::uint64_t>(
                                   table.size(), [&](std::size_t q) { return table.candidates[q]; }),
                               std::move(confidences)})
-        .release();
-  });
-}
-
-PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"query_pass", "index", "threshold"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    const std::optional<MethodColumn> column =
-        bound_method({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
-    if (!column) return nullptr;
-    const std::optional<double> threshold = float_parameter(bound[2], "threshold");
-    if (!threshold) return nullptr;
-    const auto& confidences = column->pass->table.confidences[column->m];
-    return packed<std::uint8_t>(
-               confidences.size(),
-               [&](std::size_t q) {
-                 const double confidence =
-                     confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
-                 return static_cast<std::uint8_t>(policy::passes_threshold(confidence, *threshold));
-               })
         .release();
   });
 }
