@@ -1,17 +1,16 @@
 """What the subcommands and the Python API compute from one read of a table:
 per-query columns, curves, the comparison of methods, calibration with its
-report, and decisions. Each works on a QueryPass (see tables.py)."""
+report. Each works on a QueryPass (see tables.py); decisions are in groups.py."""
 from __future__ import annotations
 
 import math
 from array import array
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Callable, Mapping, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence
 
 from ferolin_tools import _native, diagnostics, intervals, policies
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
 from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
-from ferolin_tools.methods import display_name
 from ferolin_tools.paths import PathArg, as_text
 from ferolin_tools.tables import QueryPass
 
@@ -375,24 +374,3 @@ def calibration(table: QueryPass, index: int, error_rate: float, method: str,
         _native.wilson_upper_bound(accepted, errors, REPORT_LEVEL), min_accepted,
         None if row else _best_risk(curve, min_accepted))
     return Calibration(result["policy"], report, curve)
-
-
-# ---- decisions ---------------------------------------------------------------
-
-def decision_columns(table: QueryPass, policy: Mapping[str, Any],
-                     numpy: Optional[bool] = None) -> dict[str, Any]:
-    """One decision per query, as ferolin.apply_policy makes them, in columns:
-    query_id, candidate_id, confidence (NaN where none), accepted, threshold,
-    method. The pass must have ids and the policy's method as column 0."""
-    np = _numpy(numpy)
-    packed = table.columns()
-    threshold = policy["threshold"]
-    count = len(packed["query_id"])
-    return {
-        "query_id": packed["query_id"],
-        "candidate_id": packed["candidate_id"],
-        "confidence": unpack(packed["confidences"][0], "d", np),
-        "accepted": unpack(table.decisions(0, threshold), "B", np),
-        "threshold": np.full(count, threshold) if np is not None else [threshold] * count,
-        "method": [display_name(table.scores[0])] * count,
-    }

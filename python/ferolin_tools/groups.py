@@ -9,9 +9,9 @@ from dataclasses import dataclass
 from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native
-from ferolin_tools.analysis import _numpy, decision_columns, unpack
+from ferolin_tools.analysis import _numpy, unpack
 from ferolin_tools.intervals import Interval, wilson
-from ferolin_tools.methods import NO_THRESHOLD
+from ferolin_tools.methods import NO_THRESHOLD, display_name
 from ferolin_tools.tables import QueryPass
 
 DEFAULT_MIN_GROUP: int = _native.DEFAULT_MIN_GROUP
@@ -201,19 +201,31 @@ def policy_groups(policy: Mapping[str, Any]) -> tuple[Optional[str], Optional[di
 
 def decisions(table: QueryPass, policy: Mapping[str, Any],
               numpy: Optional[bool] = None) -> dict[str, Any]:
-    """One decision per query by the policy's rule: a query whose group has
-    a threshold of its own is decided by it, every other query by the
-    global threshold. Columns as analysis.decision_columns gives them, with
-    the applied threshold per query, then `group` when the pass was read
-    with the policy's group column."""
-    columns = decision_columns(table, policy, numpy)
-    group_col, thresholds = policy_groups(policy)
-    if group_col is None and not thresholds:
-        return columns
+    """One decision per query by the policy's rule, as ferolin.apply_policy
+    makes them for a policy without groups: a query whose group has a
+    threshold of its own is decided by it, every other query by the global
+    threshold. Columns: query_id, candidate_id, confidence (NaN where none),
+    accepted, threshold (the one applied), method, then `group` when the
+    pass was read with the policy's group column. The pass must have ids and
+    the policy's method as column 0."""
     np = _numpy(numpy)
-    decided = _native.pass_decide(table.handle, 0, policy["threshold"], thresholds)
-    columns["accepted"] = unpack(decided["accepted"], "B", np)
-    columns["threshold"] = unpack(decided["threshold"], "d", np)
+    packed = table.columns()
+    group_col, thresholds = policy_groups(policy)
+    threshold = policy["threshold"]
+    decided = _native.pass_decide(table.handle, 0, threshold, thresholds)
+    count = len(packed["query_id"])
+    if group_col is not None or thresholds:
+        applied = unpack(decided["threshold"], "d", np)
+    else:  # the policy's threshold as given
+        applied = np.full(count, threshold) if np is not None else [threshold] * count
+    columns = {
+        "query_id": packed["query_id"],
+        "candidate_id": packed["candidate_id"],
+        "confidence": unpack(packed["confidences"][0], "d", np),
+        "accepted": unpack(decided["accepted"], "B", np),
+        "threshold": applied,
+        "method": [display_name(table.scores[0])] * count,
+    }
     if group_col is not None:
         columns["group"] = _native.pass_groups(table.handle)
     return columns

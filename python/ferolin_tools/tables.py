@@ -91,9 +91,6 @@ class QueryPass:
     def columns(self) -> dict[str, Any]:
         return _native.pass_columns(self._handle)
 
-    def decisions(self, index: int, threshold: float) -> bytearray:
-        return _native.pass_decisions(self._handle, index, threshold)
-
     @property
     def handle(self) -> object:
         """The native pass, for the functions of _native that take one."""

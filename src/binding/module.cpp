@@ -1,5 +1,6 @@
 // The module `ferolin`: multi-phase initialisation whose one execution slot
 // creates the module state, adds the seven functions and builds __all__.
+#include "binding/common/args.h"
 #include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
 #include "binding/functions.h"
@@ -10,31 +11,24 @@ namespace {
 // The module's functions in the order they are added (and listed in __all__).
 // Each docstring's first line is the text signature.
 PyMethodDef kFunctions[] = {
-    {"compute_curve", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compute_curve)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"compute_curve", fastcall<compute_curve>(), kFastcallFlags,
      "compute_curve(csv_path, score)\n--\n\nCompute the risk-coverage curve from a labeled "
      "candidates CSV.\nReturns a list of dicts: threshold, accepted, total, coverage, errors, "
      "risk."},
-    {"aurc", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(aurc)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"aurc", fastcall<aurc>(), kFastcallFlags,
      "aurc(curve)\n--\n\nCompute AURC for a risk-coverage curve (list of dicts from "
      "compute_curve)."},
-    {"eaurc", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(eaurc)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"eaurc", fastcall<eaurc>(), kFastcallFlags,
      "eaurc(curve)\n--\n\nCompute E-AURC for a risk-coverage curve."},
-    {"calibrate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(calibrate)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"calibrate", fastcall<calibrate>(), kFastcallFlags,
      "calibrate(csv_path, score, error_rate, method=\"empirical\", confidence_level=None)\n--\n\n"
      "Calibrate a trust threshold and return a policy dict."},
-    {"apply_policy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(apply_policy)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"apply_policy", fastcall<apply_policy>(), kFastcallFlags,
      "apply_policy(csv_path, policy_dict)\n--\n\nApply a policy dict to a candidates CSV. "
      "Returns a list of decision dicts."},
-    {"load_policy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_policy)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"load_policy", fastcall<load_policy>(), kFastcallFlags,
      "load_policy(path)\n--\n\nLoad a policy JSON file. Returns a policy dict."},
-    {"save_policy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_policy)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"save_policy", fastcall<save_policy>(), kFastcallFlags,
      "save_policy(path, policy_dict)\n--\n\nSave a policy dict to a JSON file."},
 };
 

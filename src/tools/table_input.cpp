@@ -122,8 +122,6 @@ std::optional<std::uint64_t> TableInput::size_hint() const {
   return state_->file.size_hint();
 }
 
-std::optional<std::uint64_t> TableInput::file_size() const { return state_->file.size_hint(); }
-
 Result<std::optional<std::string>> TableInput::file_sha256() {
   State& s = *state_;
   if (!s.fingerprint) return std::nullopt;

@@ -45,8 +45,6 @@ class TableInput {
   // Returns the size of the table's bytes when known: an uncompressed
   // regular file.
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
-  // Returns the size of the file when it is a regular file, compressed or not.
-  [[nodiscard]] std::optional<std::uint64_t> file_size() const;
   [[nodiscard]] bool compressed() const;
   // Returns the SHA-256 of the whole file as 64 lowercase hexadecimal
   // digits (what sha256sum prints for it), reading and hashing whatever the

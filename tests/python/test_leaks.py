@@ -204,7 +204,7 @@ def native_cases(f, rate, level):
         ("pass-calibrate-no-level", n.pass_calibrate, (read, 0, rate, "binomial"), {},
          ValueError),
         ("pass-columns", n.pass_columns, (read,), {}, None),
-        ("pass-decisions", n.pass_decisions, (read, 0, rate), {}, None),
+        ("pass-decide", n.pass_decide, (read, 0, rate), {}, None),
         ("pass-no-such-column", n.pass_curve, (read, 2), {}, IndexError),
         ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
         ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),

@@ -17,6 +17,16 @@ struct Signature {
   std::size_t required;
 };
 
+// The calling convention of every module function.
+constexpr int kFastcallFlags = METH_FASTCALL | METH_KEYWORDS;
+
+// Returns `Function` (a module function in that convention) as the
+// PyCFunction a PyMethodDef holds; the interpreter calls it by its flags.
+template <auto Function>
+PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
+}
+
 // Binds a METH_FASTCALL | METH_KEYWORDS call to the parameters of
 // `signature`. On success fills `bound` (one slot per parameter, borrowed
 // references, nullptr for an omitted parameter with a default) and returns

@@ -25,6 +25,12 @@ std::optional<double> float_parameter(PyObject* object, const char* parameter) {
   return value;
 }
 
+std::optional<std::uint64_t> unsigned_parameter(PyObject* object, const char* parameter) {
+  std::optional<std::uint64_t> value = to_unsigned(object);
+  if (!value) return fail_with_note<std::uint64_t>(parameter);
+  return value;
+}
+
 std::optional<OptionalFloat> optional_float_parameter(PyObject* object, const char* parameter) {
   if (object == nullptr || object == Py_None) return OptionalFloat{};
   std::optional<double> value = float_parameter(object, parameter);

@@ -17,6 +17,9 @@ namespace ferolin::binding {
                                                              const char* parameter);
 // A float, or anything the interpreter's float conversion accepts.
 [[nodiscard]] std::optional<double> float_parameter(PyObject* object, const char* parameter);
+// An int as to_unsigned converts it.
+[[nodiscard]] std::optional<std::uint64_t> unsigned_parameter(PyObject* object,
+                                                              const char* parameter);
 // Absent for an omitted parameter (nullptr) or None; otherwise as float.
 struct OptionalFloat {
   std::optional<double> value;

@@ -5,9 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "binding/common/py_ref.h"
 
@@ -72,13 +70,17 @@ template <std::size_t N, typename Record, typename ToValues>
       PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 
-// Returns a new list of str, or an empty PyRef with an exception set.
-[[nodiscard]] inline PyRef text_list(const std::vector<std::string>& items) {
-  PyRef list = PyRef::steal(PyList_New(0));
+// Returns a new list of str from `items` (anything with size() and an
+// operator[] giving UTF-8 text: a vector of strings, a TextColumn), or an
+// empty PyRef with an exception set.
+template <typename Texts>
+[[nodiscard]] PyRef text_list(const Texts& items) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
   if (!list) return {};
-  for (const std::string& item : items) {
-    PyRef entry = text(item);
-    if (!entry || PyList_Append(list.get(), entry.get()) < 0) return {};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PyObject* item = text(items[i]).release();
+    if (item == nullptr) return {};
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
   return list;
 }

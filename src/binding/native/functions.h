@@ -16,8 +16,6 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
                          PyObject* kwnames);
 PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames);
-PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
 PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                              PyObject* kwnames);
 PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,

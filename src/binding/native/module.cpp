@@ -6,6 +6,7 @@
 #include <array>
 #include <string_view>
 
+#include "binding/common/args.h"
 #include "binding/common/dict_builder.h"
 #include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
@@ -20,89 +21,80 @@
 namespace ferolin::binding::native {
 namespace {
 
-template <auto Function>
-constexpr PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Function));
-}
-
-constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef kFunctions[] = {
-    {"run_pass", fastcall<run_pass>(), kFlags,
+    {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
      "group_column=None, fingerprint=False)\n--\n\n"
      "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
      "(the table's error text, or None), header (the header's fields, as far as read), "
      "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
      "succeeded, else None), file_bytes."},
-    {"pass_counts", fastcall<pass_counts>(), kFlags,
+    {"pass_counts", fastcall<pass_counts>(), kFastcallFlags,
      "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
      "single candidate."},
-    {"pass_summary", fastcall<pass_summary>(), kFlags,
+    {"pass_summary", fastcall<pass_summary>(), kFastcallFlags,
      "pass_summary(query_pass, index)\n--\n\nLabelled queries scored, AURC, E-AURC and curve "
      "rows of one method column."},
-    {"pass_curve", fastcall<pass_curve>(), kFlags,
+    {"pass_curve", fastcall<pass_curve>(), kFastcallFlags,
      "pass_curve(query_pass, index)\n--\n\nThe risk-coverage curve of one method column."},
-    {"pass_calibrate", fastcall<pass_calibrate>(), kFlags,
+    {"pass_calibrate", fastcall<pass_calibrate>(), kFastcallFlags,
      "pass_calibrate(query_pass, index, error_rate, method, confidence_level=None)\n--\n\n"
      "Calibrate one method column: a dict of policy, threshold (None when no row qualifies) "
      "and the chosen curve row (or None)."},
-    {"pass_columns", fastcall<pass_columns>(), kFlags,
+    {"pass_columns", fastcall<pass_columns>(), kFastcallFlags,
      "pass_columns(query_pass)\n--\n\nThe per-query columns; numbers packed in bytearrays of "
      "native float64 and uint64."},
-    {"pass_decisions", fastcall<pass_decisions>(), kFlags,
-     "pass_decisions(query_pass, index, threshold)\n--\n\nOne byte per query: 1 when accepted."},
-    {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFlags,
+    {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
      "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
      "bound on the error rate, or None without accepted queries."},
-    {"pass_groups", fastcall<pass_groups>(), kFlags,
+    {"pass_groups", fastcall<pass_groups>(), kFastcallFlags,
      "pass_groups(query_pass)\n--\n\nEach query's group label (None where its cell is empty); "
      "ValueError for a pass read without a group column."},
-    {"pass_group_curve", fastcall<pass_group_curve>(), kFlags,
+    {"pass_group_curve", fastcall<pass_group_curve>(), kFastcallFlags,
      "pass_group_curve(query_pass, index, group)\n--\n\nThe risk-coverage curve of the "
      "queries whose group label is `group`."},
-    {"pass_calibrate_groups", fastcall<pass_calibrate_groups>(), kFlags,
+    {"pass_calibrate_groups", fastcall<pass_calibrate_groups>(), kFastcallFlags,
      "pass_calibrate_groups(query_pass, index, error_rate, method, group_col, min_group, "
      "confidence_level=None)\n--\n\nGrouped calibration: a dict of policy (with group_col and "
      "group_thresholds), groups (one report per label), ungrouped, grouped_policy and "
      "global_only (labelled, accepted, errors, risk)."},
-    {"pass_decide", fastcall<pass_decide>(), kFlags,
+    {"pass_decide", fastcall<pass_decide>(), kFastcallFlags,
      "pass_decide(query_pass, index, threshold, group_thresholds=None)\n--\n\nDecisions by a "
      "policy's rule: accepted (one byte a query) and the threshold applied (float64)."},
-    {"pass_operating_points", fastcall<pass_operating_points>(), kFlags,
+    {"pass_operating_points", fastcall<pass_operating_points>(), kFastcallFlags,
      "pass_operating_points(query_pass, index, coverages, target_risk)\n--\n\nThe risk at each "
      "coverage (None where no row qualifies) and the largest coverage whose risk is at most "
      "the target (or None)."},
-    {"pass_bootstrap", fastcall<pass_bootstrap>(), kFlags,
+    {"pass_bootstrap", fastcall<pass_bootstrap>(), kFastcallFlags,
      "pass_bootstrap(query_pass, index, threshold, replicates, seed, level=0.95, "
      "progress=None)\n--\n\nPercentile-bootstrap intervals of AURC, E-AURC, AUGRC and the "
      "coverage and risk at the threshold, and the Wilson interval of that risk."},
-    {"pass_risk_band", fastcall<pass_risk_band>(), kFlags,
+    {"pass_risk_band", fastcall<pass_risk_band>(), kFastcallFlags,
      "pass_risk_band(query_pass, index, coverages, replicates, seed, level=0.95, "
      "progress=None)\n--\n\nThe pointwise bootstrap interval of the risk at each coverage."},
-    {"wilson_interval", fastcall<wilson_interval>(), kFlags,
+    {"wilson_interval", fastcall<wilson_interval>(), kFastcallFlags,
      "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
      "an error rate (NaN ends without accepted queries)."},
-    {"read_policy", fastcall<read_policy>(), kFlags,
+    {"read_policy", fastcall<read_policy>(), kFastcallFlags,
      "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
      "group_thresholds (None where absent)."},
-    {"write_policy", fastcall<write_policy>(), kFlags,
+    {"write_policy", fastcall<write_policy>(), kFastcallFlags,
      "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
      "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
-    {"policy_text", fastcall<policy_text>(), kFlags,
+    {"policy_text", fastcall<policy_text>(), kFastcallFlags,
      "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."},
-    {"supported_confidence_level", fastcall<supported_confidence_level>(), kFlags,
+    {"supported_confidence_level", fastcall<supported_confidence_level>(), kFastcallFlags,
      "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
      "the level."},
-    {"read_score_tables", fastcall<read_score_tables>(), kFlags,
+    {"read_score_tables", fastcall<read_score_tables>(), kFastcallFlags,
      "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
      "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
      "columns of the first table). Returns a dict: pass (or None), error (or None), source "
      "(the index of the table the error concerns, or None), header, scores."},
-    {"pack_pass", fastcall<pack_pass>(), kFlags,
+    {"pack_pass", fastcall<pack_pass>(), kFastcallFlags,
      "pack_pass(query_pass)\n--\n\nThe queries of a pass run with keep_ids, as bytes for "
      "merge_packed."},
-    {"merge_packed", fastcall<merge_packed>(), kFlags,
+    {"merge_packed", fastcall<merge_packed>(), kFastcallFlags,
      "merge_packed(names, packed, scores)\n--\n\nMerge packed passes into one set of query "
      "pairs; the same dict as read_score_tables."},
     {nullptr, nullptr, 0, nullptr},

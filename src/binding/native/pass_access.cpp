@@ -15,6 +15,10 @@ QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, P
   return unwrap_pass(bound[0], kinds);
 }
 
+namespace {
+
+// Returns the position of a method column given as an index, or nullopt with
+// an exception set.
 std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
   const std::optional<std::uint64_t> index = to_unsigned(object);
   if (!index) return std::nullopt;
@@ -24,6 +28,8 @@ std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* o
   }
   return static_cast<std::size_t>(*index);
 }
+
+}  // namespace
 
 std::optional<MethodColumn> bound_method(const Signature& signature, PyObject* const* args,
                                          Py_ssize_t nargsf, PyObject* kwnames,

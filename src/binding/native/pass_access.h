@@ -26,11 +26,6 @@ namespace ferolin::binding::native {
                                           std::span<PyObject*> bound,
                                           PassKinds kinds = PassKinds::TableOnly);
 
-// Returns the position of a method column given as an index, or nullopt with
-// an exception set.
-[[nodiscard]] std::optional<std::size_t> method_index(const QueryPassResult& pass,
-                                                      PyObject* object);
-
 // A pass and one of its method columns.
 struct MethodColumn {
   QueryPassResult* pass = nullptr;

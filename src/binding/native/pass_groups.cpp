@@ -1,6 +1,6 @@
 // Groups on a pass read with a group column: each query's label, grouped
-// (Mondrian) calibration with its report, and decisions by a policy's
-// group thresholds.
+// (Mondrian) calibration with its report, and decisions by a policy's rule
+// (its group thresholds where it has them, else its threshold alone).
 #include <array>
 #include <limits>
 #include <string>
@@ -111,11 +111,8 @@ PyObject* pass_calibrate_groups(PyObject* module, PyObject* const* args, Py_ssiz
     if (!request) return nullptr;
     const std::optional<std::string_view> group_col = text_parameter(bound[4], "group_col");
     if (!group_col) return nullptr;
-    const std::optional<std::uint64_t> min_group = to_unsigned(bound[5]);
-    if (!min_group) {
-      add_processing_note("min_group");
-      return nullptr;
-    }
+    const std::optional<std::uint64_t> min_group = unsigned_parameter(bound[5], "min_group");
+    if (!min_group) return nullptr;
     const auto* labels = pass_group_labels(*column->pass);
     if (labels == nullptr) return nullptr;
     const calibration::GroupedRequest grouped{*request, std::string(*group_col), *min_group};

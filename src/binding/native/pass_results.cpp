@@ -1,9 +1,8 @@
-// What the command line reads off a pass: counts, columns, curves, summaries,
-// calibrations and decisions, each method's curve computed once.
+// What the command line reads off a pass: counts, columns, curves, summaries
+// and calibrations, each method's curve computed once.
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "binding/common/args.h"
@@ -11,8 +10,6 @@
 #include "binding/common/curve_dicts.h"
 #include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
-#include "binding/common/gil_free_call.h"
-#include "binding/common/method_names.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
@@ -20,8 +17,6 @@
 #include "core/calibration/calibrate_policy.h"
 #include "core/metrics/aurc.h"
 #include "core/metrics/risk_coverage.h"
-#include "core/policy/apply_policy.h"
-#include "core/policy/query_decisions.h"
 
 namespace ferolin::binding::native {
 namespace {
@@ -30,17 +25,6 @@ PyRef packed_confidences(const std::vector<std::optional<double>>& confidences) 
   return packed<double>(confidences.size(), [&](std::size_t q) {
     return confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
   });
-}
-
-PyRef text_column(const TextColumn& column) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(column.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < column.size(); ++i) {
-    PyObject* item = text(column[i]).release();
-    if (item == nullptr) return {};
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
 }
 
 PyRef label_column(const std::vector<std::optional<bool>>& labels) {
@@ -103,15 +87,14 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                        PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass = bound_pass({"pass_summary", kMethodParameters, 2}, args, nargsf,
-                                       kwnames, bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
-    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    const std::optional<MethodColumn> column =
+        bound_method({"pass_summary", kMethodParameters, 2}, args, nargsf, kwnames, bound,
+                     PassKinds::TableOrPairs);
+    if (!column) return nullptr;
+    const std::vector<RiskCoverageRow>& curve = curve_of(*column->pass, column->m);
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
-    const std::uint64_t scored_all = scored_queries(*pass, *m);
+    const std::uint64_t scored_all = scored_queries(*column->pass, column->m);
     std::optional<DictKeys<6>> keys =
         DictKeys<6>::make({"scored", "scored_all", "aurc", "eaurc", "augrc", "rows"});
     if (!keys) return nullptr;
@@ -128,12 +111,11 @@ PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                      PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 2> bound{};
-    QueryPassResult* pass = bound_pass({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames,
-                                       bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
-    return curve_to_py_list(curve_of(*pass, *m)).release();
+    const std::optional<MethodColumn> column =
+        bound_method({"pass_curve", kMethodParameters, 2}, args, nargsf, kwnames, bound,
+                     PassKinds::TableOrPairs);
+    if (!column) return nullptr;
+    return curve_to_py_list(curve_of(*column->pass, column->m)).release();
   });
 }
 
@@ -143,15 +125,13 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
                                                              "method", "confidence_level"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 5> bound{};
-    QueryPassResult* pass = bound_pass({"pass_calibrate", kParameters, 4}, args, nargsf, kwnames,
-                                       bound, PassKinds::TableOrPairs);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
+    const std::optional<MethodColumn> column = bound_method(
+        {"pass_calibrate", kParameters, 4}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
+    if (!column) return nullptr;
     const std::optional<calibration::CalibrationRequest> request =
-        calibration_request(*pass, *m, bound[2], bound[3], bound[4]);
+        calibration_request(*column->pass, column->m, bound[2], bound[3], bound[4]);
     if (!request) return nullptr;
-    const std::vector<RiskCoverageRow>& curve = curve_of(*pass, *m);
+    const std::vector<RiskCoverageRow>& curve = curve_of(*column->pass, column->m);
     Result<std::optional<double>> threshold = calibration::choose_threshold(curve, *request);
     if (!threshold) return map_err(std::move(threshold.error()));
     Result<PolicyFile> policy = calibration::calibrate_policy(curve, *request);
@@ -186,37 +166,13 @@ PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     std::optional<DictKeys<6>> keys = DictKeys<6>::make(
         {"query_id", "candidate_id", "score", "is_correct", "candidates", "confidences"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {text_column(table.query_ids), text_column(table.top_candidate_ids),
+    return build_dict(*keys, {text_list(table.query_ids), text_list(table.top_candidate_ids),
                               packed<double>(table.size(),
                                              [&](std::size_t q) { return table.top_scores[q]; }),
                               label_column(table.top_labels),
                               packed<std::uint64_t>(
                                   table.size(), [&](std::size_t q) { return table.candidates[q]; }),
                               std::move(confidences)})
-        .release();
-  });
-}
-
-PyObject* pass_decisions(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"query_pass", "index", "threshold"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    QueryPassResult* pass =
-        bound_pass({"pass_decisions", kParameters, 3}, args, nargsf, kwnames, bound);
-    if (pass == nullptr) return nullptr;
-    const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-    if (!m) return nullptr;
-    const std::optional<double> threshold = float_parameter(bound[2], "threshold");
-    if (!threshold) return nullptr;
-    const auto& confidences = pass->table.confidences[*m];
-    return packed<std::uint8_t>(
-               confidences.size(),
-               [&](std::size_t q) {
-                 const double confidence =
-                     confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
-                 return static_cast<std::uint8_t>(policy::passes_threshold(confidence, *threshold));
-               })
         .release();
   });
 }

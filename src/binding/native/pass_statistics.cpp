@@ -37,12 +37,6 @@ std::optional<std::vector<double>> float_list(PyObject* object, const char* para
   return values;
 }
 
-std::optional<std::uint64_t> unsigned_parameter(PyObject* object, const char* parameter) {
-  const std::optional<std::uint64_t> value = to_unsigned(object);
-  if (!value) add_processing_note(parameter);
-  return value;
-}
-
 PyRef interval_tuple(const stats::Interval& interval) {
   return PyRef::steal(Py_BuildValue("(dd)", interval.low, interval.high));
 }

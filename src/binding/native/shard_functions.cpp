@@ -15,6 +15,7 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/functions.h"
+#include "binding/native/pass_access.h"
 #include "binding/native/query_pass_handle.h"
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
@@ -107,8 +108,8 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
 }
 
 PyRef score_names(const std::vector<ScoringMethod>& methods) {
-  std::vector<std::string> names;
-  for (const ScoringMethod method : methods) names.emplace_back(argument_name(method));
+  std::vector<std::string_view> names;
+  for (const ScoringMethod method : methods) names.push_back(argument_name(method));
   return text_list(names);
 }
 
@@ -179,10 +180,7 @@ PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, 
   static constexpr std::array<const char*, 1> kParameters = {"query_pass"};
   return guarded(module, [&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
-    if (!bind_arguments({"pack_pass", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    QueryPassResult* pass = unwrap_pass(bound[0]);
+    QueryPassResult* pass = bound_pass({"pack_pass", kParameters, 1}, args, nargsf, kwnames, bound);
     if (pass == nullptr) return nullptr;
     const Result<std::uint64_t> size = shards::packed_size(pass->table);
     if (!size) return raise_value_error(size.error().message());
