@@ -45,11 +45,11 @@ Result<void> report_progress(TableRecords::State& s, bool at_end) {
 Result<bool> next_record(TableRecords::State& s, Result<CsvTokenizer::Step> step) {
   while (true) {
     if (!step) return std::unexpected(std::move(step.error()));
-    if (*step == CsvTokenizer::Step::Record) {
-      ++s.progress.rows;
-      return true;
-    }
+    if (*step == CsvTokenizer::Step::Record) return true;
     if (*step == CsvTokenizer::Step::End) return false;
+    // The records are counted once, by the tokenizer; the monitor, which
+    // reading the chunk may call, sees its count.
+    s.progress.rows = s.tokenizer.records();
     const auto chunk = s.read_chunk();
     if (!chunk) return std::unexpected(chunk.error());
     s.progress.bytes += chunk->size();
@@ -117,7 +117,6 @@ Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
 TableRecords::TableRecords(std::unique_ptr<State> state)
     : state_(std::move(state)),
       tokenizer_(&state_->tokenizer),
-      rows_(&state_->progress.rows),
       plan_(&state_->plan),
       labels_(state_->labels) {}
 TableRecords::TableRecords(TableRecords&&) noexcept = default;
