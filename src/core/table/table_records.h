@@ -64,7 +64,7 @@ class TableRecords {
   struct State;
 
  private:
-  explicit TableRecords(std::unique_ptr<State> state);
+  TableRecords(std::unique_ptr<State> state, LabelSpelling labels);
   // Reads the header of the table that `state` reads and plans its columns;
   // `options` gives what `state` does not hold yet.
   [[nodiscard]] static Result<TableRecords> start(std::unique_ptr<State> state,
