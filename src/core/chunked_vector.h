@@ -36,18 +36,10 @@ class ChunkedVector {
   }
 
   [[nodiscard]] std::size_t size() const { return size_; }
-  [[nodiscard]] bool empty() const { return size_ == 0; }
 
   // Returns the bytes the blocks take.
   [[nodiscard]] std::size_t allocated_bytes() const {
     return blocks_.size() * kBlockSize * sizeof(T);
-  }
-
-  // Removes every element and frees the blocks.
-  void clear() {
-    blocks_.clear();
-    blocks_.shrink_to_fit();
-    size_ = 0;
   }
 
  private:

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "reference/tokenized.h"
 
 namespace ferolin::table {
 
@@ -16,43 +17,14 @@ void PrintTo(const RecordPosition& at, std::ostream* out) {
 
 namespace {
 
-struct Tokenized {
-  std::vector<std::vector<std::string>> records;
-  std::vector<RecordPosition> positions;
-  std::string error;  // empty when the input read to its end
+using reference::Tokenized;
 
-  friend bool operator==(const Tokenized&, const Tokenized&) = default;
-};
-
-// Feeds `bytes` to a tokenizer in chunks of `chunk` bytes.
-Tokenized tokenize(std::string_view bytes, std::size_t chunk = 1 << 16) {
+// Feeds `bytes` to a tokenizer whole, or in chunks of `chunk` bytes.
+Tokenized tokenize(std::string_view bytes, std::size_t chunk = 0) {
   CsvTokenizer tokenizer;
-  Tokenized out;
-  std::size_t offset = 0;
-  while (true) {
-    const auto step = tokenizer.next();
-    if (!step) {
-      out.error = step.error().message();
-      return out;
-    }
-    if (*step == CsvTokenizer::Step::End) return out;
-    if (*step == CsvTokenizer::Step::NeedInput) {
-      if (offset == bytes.size()) {
-        tokenizer.finish();
-      } else {
-        const std::size_t size = std::min(chunk, bytes.size() - offset);
-        tokenizer.supply(bytes.substr(offset, size));
-        offset += size;
-      }
-      continue;
-    }
-    std::vector<std::string> fields;
-    for (std::size_t i = 0; i < tokenizer.field_count(); ++i) {
-      fields.emplace_back(tokenizer.field(i));
-    }
-    out.records.push_back(std::move(fields));
-    out.positions.push_back(tokenizer.position());
-  }
+  return reference::tokenize(
+      tokenizer, bytes,
+      chunk == 0 ? std::vector<std::size_t>{} : reference::cuts_every(chunk, bytes.size()));
 }
 
 using Records = std::vector<std::vector<std::string>>;

@@ -131,18 +131,24 @@ TEST(QueryPass, OtherLayoutsReadTheSame) {
   EXPECT_EQ(missing.error().message(), "Missing required column: ionisation");
 }
 
-// The monitor sees the whole file at the end, and its error ends the pass.
+// The monitor sees the whole file and every record at the end, and its
+// error ends the pass.
 TEST(QueryPass, MonitorSeesProgressAndCanStop) {
   std::uint64_t last_bytes = 0;
+  std::uint64_t last_rows = 0;
   PassRequest request;
   request.table.monitor.interval = 64 * 1024;
   request.table.monitor.check = [&](const os::ReadProgress& progress) -> Result<void> {
     EXPECT_GE(progress.bytes, last_bytes);
+    EXPECT_GE(progress.rows, last_rows);
     last_bytes = progress.bytes;
+    last_rows = progress.rows;
     return {};
   };
-  ASSERT_TRUE(run_query_pass(kLabelled, request).has_value());
+  const Result<QueryTable> read = run_query_pass(kLabelled, request);
+  ASSERT_TRUE(read.has_value());
   EXPECT_EQ(last_bytes, std::filesystem::file_size(kLabelled));
+  EXPECT_EQ(last_rows, read->rows + 1);  // the header counts as a record
 
   request.table.monitor.check = [](const os::ReadProgress&) -> Result<void> {
     return std::unexpected(FerolinError::io("stopped"));

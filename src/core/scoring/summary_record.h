@@ -146,10 +146,6 @@ std::byte* entries_for_more(const RecordLayout& layout, std::byte* record, Entry
 std::size_t open_entry(const RecordLayout& layout, std::byte* entries, std::size_t size,
                        std::uint64_t rank);
 
-}  // namespace record_detail
-
-namespace record_detail {
-
 // Puts a candidate that takes a leading position into its place; the part
 // of add_to_record() that most rows do not reach.
 template <typename Candidate>

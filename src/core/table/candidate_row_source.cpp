@@ -63,6 +63,8 @@ std::optional<CellError> set_cell(Column column, std::string_view cell, LabelSpe
   return std::nullopt;
 }
 
+}  // namespace
+
 // Converts the fields in record order, as the first failure must be the one
 // in the leftmost field.
 std::optional<FerolinError> convert_record(const TableRecords& records, CandidateRow& row) {
@@ -87,8 +89,6 @@ std::optional<FerolinError> convert_record(const TableRecords& records, Candidat
   if (plan.group_field) store_text(record.field(*plan.group_field), row.group);
   return std::nullopt;
 }
-
-}  // namespace
 
 Result<CandidateRowSource> CandidateRowSource::over(Result<TableRecords> records) {
   if (!records) return std::unexpected(std::move(records.error()));

@@ -64,4 +64,11 @@ class CandidateRowSource {
   std::unique_ptr<State> state_;
 };
 
+// Converts the known cells of the current record of `records` into `row`.
+// Returns the failure of the leftmost cell that cannot be converted, else
+// that of a known column named twice, else nothing: the failures of every
+// read of a table.
+[[nodiscard]] std::optional<FerolinError> convert_record(const TableRecords& records,
+                                                         CandidateRow& row);
+
 }  // namespace ferolin::table

@@ -210,13 +210,8 @@ std::optional<CellError> detail::check_any_float(std::string_view cell) {
 std::expected<bool, CellError> parse_lenient_label(std::string_view cell) {
   if (cell == "1") return true;
   if (cell == "0") return false;
-  const auto equals_folded = [cell](std::string_view lower) {
-    return std::ranges::equal(cell, lower, [](char a, char b) {
-      return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
-  };
-  if (equals_folded("true")) return true;
-  if (equals_folded("false")) return false;
+  if (equals_ignoring_case(cell, "true")) return true;
+  if (equals_ignoring_case(cell, "false")) return false;
   return std::unexpected(CellError::InvalidBool);
 }
 

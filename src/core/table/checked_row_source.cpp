@@ -1,8 +1,8 @@
 #include "core/table/checked_row_source.h"
 
 #include <utility>
-#include <vector>
 
+#include "core/table/candidate_row_source.h"
 #include "core/table/cell_parsing.h"
 
 namespace ferolin::table {
@@ -13,21 +13,13 @@ std::optional<double> CheckedRow::convert_probability() const {
   return *parse_float(probability_cell);
 }
 
-// A field whose cells can fail: rank, score, probability or label.
-struct CellCheck {
-  std::size_t field = 0;
-  Column column = Column::Rank;
-};
-
 struct CheckedRowSource::State {
   State(TableRecords table, RowNeeds row_needs)
       : records(std::move(table)),
         needs(row_needs),
-        labels(records.labels()),
         group_field(records.plan().group_field),
         duplicate(records.plan().duplicate.has_value()) {
-    const ColumnPlan& plan = records.plan();
-    for (const KnownField& known : plan.known) {
+    for (const KnownField& known : records.plan().known) {
       switch (known.column) {
         case Column::QueryId:
           query_field = known.field;
@@ -37,23 +29,19 @@ struct CheckedRowSource::State {
           break;
         case Column::Rank:
           rank_field = known.field;
-          checks.push_back({known.field, known.column});
           break;
         case Column::Score:
           score_field = known.field;
-          checks.push_back({known.field, known.column});
           break;
         case Column::Probability:
           probability_field = known.field;
-          checks.push_back({known.field, known.column});
           break;
         case Column::IsCorrect:
           label_field = known.field;
-          checks.push_back({known.field, known.column});
           break;
         default:
-          // The UTF-8 of texts is checked by the tokenizer; no other check
-          // can fail on them.
+          // The other texts are not handed out; the tokenizer has checked
+          // their UTF-8, and no other check can fail on them.
           break;
       }
     }
@@ -61,7 +49,6 @@ struct CheckedRowSource::State {
 
   TableRecords records;
   RowNeeds needs;
-  LabelSpelling labels;
   std::optional<std::size_t> group_field;
   bool duplicate;
   std::size_t query_field = 0;
@@ -70,48 +57,20 @@ struct CheckedRowSource::State {
   std::size_t score_field = 0;
   std::optional<std::size_t> probability_field;
   std::optional<std::size_t> label_field;
-  // The fields that can fail, in field order.
-  std::vector<CellCheck> checks;
   CheckedRow row;
 };
 
 namespace {
 
-std::optional<CellError> check_cell(const CellCheck& check, std::string_view cell,
-                                    LabelSpelling labels) {
-  switch (check.column) {
-    case Column::Rank: {
-      const auto rank = parse_rank(cell);
-      return rank ? std::nullopt : std::optional(rank.error());
-    }
-    case Column::Score:
-      return check_float(cell);
-    case Column::Probability:
-      return cell.empty() ? std::nullopt : check_float(cell);
-    case Column::IsCorrect: {
-      if (cell.empty()) return std::nullopt;
-      const auto label = parse_label(cell, labels);
-      return label ? std::nullopt : std::optional(label.error());
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
-// The failure of a record that did not pass: its leftmost bad field, else
-// (a header naming a column twice) the duplicate.
-FerolinError record_failure(const CheckedRowSource::State& s) {
-  const CsvTokenizer& record = s.records.record();
-  for (const CellCheck& check : s.checks) {
-    if (const auto error = check_cell(check, record.field(check.field), s.records.labels())) {
-      return cell_failure(record.position(), check.field, *error);
-    }
-  }
-  return duplicate_column_failure(record.position(), *s.records.plan().duplicate);
+// The failure of a record that did not pass: the one that converting its
+// cells in field order meets, as every read of a table reports it.
+FerolinError record_failure(const TableRecords& records) {
+  CandidateRow converted;
+  return *convert_record(records, converted);
 }
 
 // Checks and converts the cells in a fixed order; a record that does not
-// pass is checked again in field order for the failure to report.
+// pass is converted again in field order for the failure to report.
 bool check_record(CheckedRowSource::State& s) {
   const CsvTokenizer& record = s.records.record();
   CheckedRow& row = s.row;
@@ -137,7 +96,7 @@ bool check_record(CheckedRowSource::State& s) {
     if (cell.empty()) {
       row.is_correct.reset();
     } else {
-      const auto label = parse_label(cell, s.labels);
+      const auto label = parse_label(cell, s.records.labels());
       passed &= label.has_value();
       row.is_correct = label.value_or(false);
     }
@@ -179,7 +138,7 @@ Result<const CheckedRow*> CheckedRowSource::next() {
   const auto ready = state_->records.next();
   if (!ready) return std::unexpected(ready.error());
   if (!*ready) return nullptr;
-  if (!check_record(*state_)) return std::unexpected(record_failure(*state_));
+  if (!check_record(*state_)) return std::unexpected(record_failure(state_->records));
   return &state_->row;
 }
 

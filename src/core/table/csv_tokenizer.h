@@ -61,6 +61,8 @@ class CsvTokenizer {
   [[nodiscard]] std::string_view field(std::size_t index) const { return fields_[index]; }
   // Returns the position of the current record.
   [[nodiscard]] const RecordPosition& position() const { return position_; }
+  // Returns the number of records handed out so far.
+  [[nodiscard]] std::uint64_t records() const { return records_; }
 
  private:
   // What the walk through the bytes does next: go on, hand a step to the

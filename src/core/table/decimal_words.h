@@ -2,28 +2,13 @@
 // fill almost every number cell of a table (digits with at most one point).
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string_view>
 
+#include "core/table/bit_tricks.h"
+
 namespace ferolin::table::decimal_words {
-
-inline constexpr std::uint64_t kHighBits = 0x8080808080808080;
-inline constexpr std::uint64_t kLowBits = 0x7f7f7f7f7f7f7f7f;
-
-constexpr std::uint64_t each_byte(unsigned char c) { return 0x0101010101010101 * c; }
-
-// Reads bytes little-endian, so that byte i of the text is bits 8i to 8i + 7
-// whatever the machine's byte order.
-template <typename Word>
-inline std::uint64_t load_le(const char* at) {
-  Word word;
-  std::memcpy(&word, at, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  return word;
-}
 
 // The bytes of a word that are digits or points: the high bit of each
 // byte that is neither (`other`), and of each point.
@@ -33,20 +18,15 @@ struct ByteClasses {
 };
 
 // The low seven bits of a byte plus 0x50 reach 0x80 from '0' on, plus 0x46
-// from '9' + 1 on, and a byte equal to '.' leaves 0 after the xor; none of
-// the sums carries into the next byte.
+// from '9' + 1 on; none of the sums carries into the next byte.
 inline ByteClasses classify(std::uint64_t word) {
-  const std::uint64_t low = word & kLowBits;
+  using bits::each_byte;
+  using bits::kHighBits;
+  const std::uint64_t low = word & bits::kLowBits;
   const std::uint64_t digits =
       (low + each_byte(0x80 - '0')) & ~(low + each_byte(0x7f - '9')) & ~word & kHighBits;
-  const std::uint64_t x = word ^ each_byte('.');
-  const std::uint64_t points = ~(((x & kLowBits) + kLowBits) | x) & kHighBits;
+  const std::uint64_t points = bits::equal_bytes(word, each_byte('.'));
   return {(digits | points) ^ kHighBits, points};
-}
-
-// Gathers the high bits of a word's bytes into bits 0 to 7.
-inline std::uint64_t gather_high_bits(std::uint64_t high_bits) {
-  return ((high_bits >> 7) * 0x0102040810204080) >> 56;
 }
 
 // For texts of 4 to 24 bytes, almost every number in a table: returns
@@ -64,16 +44,16 @@ inline std::optional<bool> digits_with_one_point(std::string_view text) {
   if (n < 8) {
     // Bytes 0 to 3 in the lower half, n - 4 to n - 1 in the upper.
     const ByteClasses classes =
-        classify(load_le<std::uint32_t>(p) | load_le<std::uint32_t>(p + n - 4) << 32);
+        classify(bits::load_le<std::uint32_t>(p) | bits::load_le<std::uint32_t>(p + n - 4) << 32);
     other = classes.other;
-    const std::uint64_t gathered = gather_high_bits(classes.points);
+    const std::uint64_t gathered = bits::gather_high_bits(classes.points);
     points = (gathered & 0xf) | (gathered >> 4) << (n - 4);
   } else {
     for (std::size_t at = 0;; at += 8) {
       if (at + 8 > n) at = n - 8;
-      const ByteClasses classes = classify(load_le<std::uint64_t>(p + at));
+      const ByteClasses classes = classify(bits::load_le<std::uint64_t>(p + at));
       other |= classes.other;
-      points |= gather_high_bits(classes.points) << at;
+      points |= bits::gather_high_bits(classes.points) << at;
       if (at + 8 == n) break;
     }
   }

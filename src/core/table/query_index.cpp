@@ -14,7 +14,20 @@ std::size_t home_of(std::uint64_t slot, int slot_bits) {
   return static_cast<std::size_t>((slot >> 32) >> (32 - slot_bits));
 }
 
+// Puts `slot` into the first empty slot from its home on, in a table of
+// 2^slot_bits slots that has one.
+void place(std::vector<std::uint64_t>& slots, int slot_bits, std::uint64_t slot) {
+  const std::size_t mask = slots.size() - 1;
+  std::size_t at = home_of(slot, slot_bits);
+  while (slots[at] != 0) at = (at + 1) & mask;
+  slots[at] = slot;
+}
+
 }  // namespace
+
+std::uint64_t QueryIndex::hash_bits(std::string_view id) const {
+  return sip_hash_1_3(key_, id) >> 32 << 32;
+}
 
 std::size_t QueryIndex::look_up(std::string_view id) {
   if (ascending_) {
@@ -23,12 +36,12 @@ std::size_t QueryIndex::look_up(std::string_view id) {
     ascending_ = false;
     hash_every_id();
   }
-  const std::uint64_t hash_bits = sip_hash_1_3(key_, id) >> 32 << 32;
+  const std::uint64_t id_hash = hash_bits(id);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = home_of(hash_bits, slot_bits_);; at = (at + 1) & mask) {
+  for (std::size_t at = home_of(id_hash, slot_bits_);; at = (at + 1) & mask) {
     const std::uint64_t slot = slots_[at];
     if (slot == 0) break;
-    if ((slot & ~kNumberMask) != hash_bits) continue;
+    if ((slot & ~kNumberMask) != id_hash) continue;
     const std::size_t number = (slot & kNumberMask) - 1;
     if (this->id(number) == id) {
       last_ = number;
@@ -36,12 +49,12 @@ std::size_t QueryIndex::look_up(std::string_view id) {
       return number;
     }
   }
-  return add(id, hash_bits);
+  return add(id, id_hash);
 }
 
 // Numbers a new id; once ids are hashed, enters it in the table under the
 // high 32 bits of its hash.
-std::size_t QueryIndex::add(std::string_view id, std::uint64_t hash_bits) {
+std::size_t QueryIndex::add(std::string_view id, std::uint64_t id_hash) {
   const std::size_t number = size();
   // Numbers take 32 bits of a slot; so many queries would not fit in
   // memory anyway.
@@ -52,10 +65,7 @@ std::size_t QueryIndex::add(std::string_view id, std::uint64_t hash_bits) {
   if (ascending_) return number;
   // At most three quarters full keeps probe sequences short.
   if (4 * (number + 1) > 3 * slots_.size()) grow();
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t at = home_of(hash_bits, slot_bits_);
-  while (slots_[at] != 0) at = (at + 1) & mask;
-  slots_[at] = hash_bits | (number + 1);
+  place(slots_, slot_bits_, id_hash | (number + 1));
   return number;
 }
 
@@ -65,12 +75,8 @@ void QueryIndex::hash_every_id() {
   do {
     grow();
   } while (4 * size() > 3 * slots_.size());
-  const std::size_t mask = slots_.size() - 1;
   for (std::size_t number = 0; number < size(); ++number) {
-    const std::uint64_t hash_bits = sip_hash_1_3(key_, id(number)) >> 32 << 32;
-    std::size_t at = home_of(hash_bits, slot_bits_);
-    while (slots_[at] != 0) at = (at + 1) & mask;
-    slots_[at] = hash_bits | (number + 1);
+    place(slots_, slot_bits_, hash_bits(id(number)) | (number + 1));
   }
 }
 
@@ -81,12 +87,8 @@ void QueryIndex::grow() {
   if (slot_bits_ == 32) throw std::bad_alloc();
   slot_bits_ = slots_.empty() ? kFirstSlotBits : slot_bits_ + 1;
   std::vector<std::uint64_t> grown(std::size_t{1} << slot_bits_, 0);
-  const std::size_t mask = grown.size() - 1;
   for (const std::uint64_t slot : slots_) {
-    if (slot == 0) continue;
-    std::size_t at = home_of(slot, slot_bits_);
-    while (grown[at] != 0) at = (at + 1) & mask;
-    grown[at] = slot;
+    if (slot != 0) place(grown, slot_bits_, slot);
   }
   slots_ = std::move(grown);
 }

@@ -65,8 +65,10 @@ class QueryIndex {
             (word(a.data() + n - 8) ^ word(b.data() + n - 8))) == 0;
   }
 
+  // The high 32 bits of the id's hash, in place, as a slot holds them.
+  [[nodiscard]] std::uint64_t hash_bits(std::string_view id) const;
   std::size_t look_up(std::string_view id);
-  std::size_t add(std::string_view id, std::uint64_t hash_bits);
+  std::size_t add(std::string_view id, std::uint64_t id_hash);
   void hash_every_id();
   void grow();
 

@@ -10,7 +10,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 namespace ferolin::table::scan::avx2 {

@@ -6,7 +6,6 @@
 #include <emmintrin.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "core/table/bit_tricks.h"

@@ -13,7 +13,6 @@ struct TableRecords::State {
 
   ChunkReader read_chunk;
   std::optional<std::uint64_t> size_hint;
-  LabelSpelling labels = LabelSpelling::Exact;
   os::ReadMonitor monitor;
   os::ReadProgress progress;
   std::uint64_t next_check = 0;  // progress.bytes at which the monitor is called next
@@ -45,11 +44,11 @@ Result<void> report_progress(TableRecords::State& s, bool at_end) {
 Result<bool> next_record(TableRecords::State& s, Result<CsvTokenizer::Step> step) {
   while (true) {
     if (!step) return std::unexpected(std::move(step.error()));
-    if (*step == CsvTokenizer::Step::Record) {
-      ++s.progress.rows;
-      return true;
-    }
+    if (*step == CsvTokenizer::Step::Record) return true;
     if (*step == CsvTokenizer::Step::End) return false;
+    // The records are counted once, by the tokenizer; the monitor, which
+    // reading the chunk may call, sees its count.
+    s.progress.rows = s.tokenizer.records();
     const auto chunk = s.read_chunk();
     if (!chunk) return std::unexpected(chunk.error());
     s.progress.bytes += chunk->size();
@@ -98,7 +97,6 @@ Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
 
 Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                                          const TableOptions& options) {
-  state->labels = options.labels;
   const auto has_header = next_record(*state, state->tokenizer.next());
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.
@@ -111,15 +109,14 @@ Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
   auto plan = plan_columns(header, options.header_names, options.group_column);
   if (!plan) return std::unexpected(std::move(plan.error()));
   state->plan = std::move(*plan);
-  return TableRecords(std::move(state));
+  return TableRecords(std::move(state), options.labels);
 }
 
-TableRecords::TableRecords(std::unique_ptr<State> state)
+TableRecords::TableRecords(std::unique_ptr<State> state, LabelSpelling labels)
     : state_(std::move(state)),
       tokenizer_(&state_->tokenizer),
-      rows_(&state_->progress.rows),
       plan_(&state_->plan),
-      labels_(state_->labels) {}
+      labels_(labels) {}
 TableRecords::TableRecords(TableRecords&&) noexcept = default;
 TableRecords& TableRecords::operator=(TableRecords&&) noexcept = default;
 TableRecords::~TableRecords() = default;

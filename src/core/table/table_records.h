@@ -47,10 +47,7 @@ class TableRecords {
   [[nodiscard]] Result<bool> next() {
     // Most calls find a record in the bytes at hand.
     Result<CsvTokenizer::Step> step = tokenizer_->next();
-    if (step && *step == CsvTokenizer::Step::Record) {
-      ++*rows_;
-      return true;
-    }
+    if (step && *step == CsvTokenizer::Step::Record) return true;
     return next_after(std::move(step));
   }
 
@@ -67,7 +64,7 @@ class TableRecords {
   struct State;
 
  private:
-  explicit TableRecords(std::unique_ptr<State> state);
+  TableRecords(std::unique_ptr<State> state, LabelSpelling labels);
   // Reads the header of the table that `state` reads and plans its columns;
   // `options` gives what `state` does not hold yet.
   [[nodiscard]] static Result<TableRecords> start(std::unique_ptr<State> state,
@@ -78,7 +75,6 @@ class TableRecords {
   std::unique_ptr<State> state_;
   // Parts of the state that every record reads.
   CsvTokenizer* tokenizer_;
-  std::uint64_t* rows_;
   const ColumnPlan* plan_;
   LabelSpelling labels_;
 };
