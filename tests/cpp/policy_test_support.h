@@ -61,7 +61,7 @@ inline void expect_same_policy(const PolicyFile& a, const PolicyFile& b) {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = testing::TempDir() + "ferolin_policy_XXXXXX";
+    std::string pattern = ::testing::TempDir() + "ferolin_policy_XXXXXX";
     path_ = ::mkdtemp(pattern.data());
   }
   ~ScratchDir() {

@@ -8,10 +8,13 @@
 
 #include "core/metrics/risk_coverage.h"
 #include "core/pipeline/table_functions.h"
+#include "curve_expectations.h"
 #include "policy_test_support.h"
 
 namespace ferolin::pipeline {
 namespace {
+
+using ferolin::testing::expect_same_curve;
 
 PassRequest request_for(std::vector<ScoringMethod> methods, bool keep_ids,
                         table::TableOptions options = {}) {
@@ -34,18 +37,6 @@ std::uint64_t bits_of(const std::optional<double>& value) {
   return value ? std::bit_cast<std::uint64_t>(*value) : 0x7ff4dead00000000;
 }
 
-void expect_same_rows(const std::vector<RiskCoverageRow>& a,
-                      const std::vector<RiskCoverageRow>& b) {
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(a[i].threshold),
-              std::bit_cast<std::uint64_t>(b[i].threshold));
-    EXPECT_EQ(a[i].accepted, b[i].accepted);
-    EXPECT_EQ(a[i].errors, b[i].errors);
-    EXPECT_EQ(a[i].total, b[i].total);
-  }
-}
-
 // One pass for all eight methods gives each method's curve bit for bit.
 TEST(QueryPass, CurvesOfOnePassEqualOneCurvePerRead) {
   PassRequest request;
@@ -56,7 +47,7 @@ TEST(QueryPass, CurvesOfOnePassEqualOneCurvePerRead) {
   for (std::size_t m = 0; m < request.methods.size(); ++m) {
     const auto expected = curve_from_table(kLabelled, request.methods[m]);
     ASSERT_TRUE(expected.has_value());
-    expect_same_rows(metrics::compute_curve(table->confidences[m], table->top_labels), *expected);
+    expect_same_curve(metrics::compute_curve(table->confidences[m], table->top_labels), *expected);
   }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -11,9 +10,12 @@
 #include "core/shards/query_id_set.h"
 #include "core/shards/score_table.h"
 #include "core/shards/shard_merge.h"
+#include "curve_expectations.h"
 
 namespace ferolin::shards {
 namespace {
+
+using ferolin::testing::expect_same_curve;
 
 const std::string kLabelled =
     std::string(FEROLIN_SOURCE_DIR) + "/examples/data/labelled_candidates.csv";
@@ -32,18 +34,6 @@ std::string packed(const pipeline::QueryTable& table) {
   std::string bytes(*packed_size(table), '\0');
   pack(table, bytes);
   return bytes;
-}
-
-void expect_same_curve(const std::vector<RiskCoverageRow>& a,
-                       const std::vector<RiskCoverageRow>& b) {
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(a[i].threshold),
-              std::bit_cast<std::uint64_t>(b[i].threshold));
-    EXPECT_EQ(a[i].accepted, b[i].accepted);
-    EXPECT_EQ(a[i].errors, b[i].errors);
-    EXPECT_EQ(a[i].total, b[i].total);
-  }
 }
 
 TEST(QueryIdSet, FindsEveryEarlierIdThroughGrowth) {
