@@ -60,11 +60,7 @@ std::uint64_t run_tokenizer(const std::string& path) {
     }
     const auto chunk = file.read();
     if (!chunk) die(chunk.error().message());
-    if (chunk->empty()) {
-      tokenizer.finish();
-    } else {
-      tokenizer.supply(*chunk);
-    }
+    tokenizer.feed(*chunk);
   }
 }
 

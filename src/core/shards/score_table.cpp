@@ -31,11 +31,7 @@ Result<bool> next_record(ScoreTableReader::State& s) {
     if (*step == table::CsvTokenizer::Step::End) return false;
     const Result<std::string_view> chunk = s.read_chunk();
     if (!chunk) return std::unexpected(chunk.error());
-    if (chunk->empty()) {
-      s.tokenizer.finish();
-    } else {
-      s.tokenizer.supply(*chunk);
-    }
+    s.tokenizer.feed(*chunk);
   }
 }
 

@@ -48,6 +48,15 @@ class CsvTokenizer {
   void supply(std::string_view bytes);
   // Declares that no more bytes follow.
   void finish();
+  // Hands over the next chunk of a reader that returns an empty chunk at
+  // the end of its input: its bytes, or the end.
+  void feed(std::string_view chunk) {
+    if (chunk.empty()) {
+      finish();
+    } else {
+      supply(chunk);
+    }
+  }
 
   // Returns Record when a whole, checked record is ready (read it with
   // field_count(), field() and position() until the next call), NeedInput

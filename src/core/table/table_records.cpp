@@ -55,11 +55,7 @@ Result<bool> next_record(TableRecords::State& s, Result<CsvTokenizer::Step> step
     if (auto reported = report_progress(s, chunk->empty()); !reported) {
       return std::unexpected(std::move(reported.error()));
     }
-    if (chunk->empty()) {
-      s.tokenizer.finish();
-    } else {
-      s.tokenizer.supply(*chunk);
-    }
+    s.tokenizer.feed(*chunk);
     step = s.tokenizer.next();
   }
 }
