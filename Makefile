@@ -2,11 +2,15 @@
 # FUZZ_SECONDS sets how long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 60
 
-.PHONY: test sanitize asan-pytest fuzz stress robustness
+.PHONY: test docs sanitize asan-pytest fuzz stress robustness
 
 # Every test suite, as the README says: GoogleTest through ctest, then pytest.
 test:
 	bash scripts/test.sh
+
+# The documentation site, built into build/docs and checked (scripts/docs.sh).
+docs:
+	bash scripts/docs.sh
 
 # The GoogleTest suite built with AddressSanitizer and UBSan (build/asan).
 sanitize:
