@@ -22,8 +22,11 @@ namespace ferolin::policy_file {
 
 class PolicySaxHandler {
  public:
-  // `source` is the source the parser reads, asked for positions.
-  explicit PolicySaxHandler(TextSource& source) : source_(source) {}
+  // `source` is the source the parser reads, asked for positions; with
+  // `confidence_column`, the handler also takes kConfidenceColumnMethod
+  // as a scoring method and reads its "confidence_col" and "lower_is_better".
+  explicit PolicySaxHandler(TextSource& source, bool confidence_column = false)
+      : source_(source), confidence_column_(confidence_column) {}
 
   // The SAX interface of nlohmann::json; each returns false to stop.
   bool null();
@@ -62,6 +65,7 @@ class PolicySaxHandler {
     EnumClose,   // the end of {"spelling": null}
     GroupKey,    // a group label, or the end of the group map
     GroupValue,  // the threshold of `group_label_`
+    OwnValue,    // the value of "confidence_col" or "lower_is_better"
     Finished,
   };
 
@@ -72,6 +76,9 @@ class PolicySaxHandler {
   bool next_element(const JsonValue& value);
   bool enum_unit(const JsonValue& value);
   bool group_value(const JsonValue& value);
+  bool own_key(const std::string& name);
+  bool own_value(const JsonValue& value);
+  bool own_method(const JsonValue& value);
   bool field_key(const std::string& name);
   bool close_object();
   bool close_document();
@@ -93,6 +100,10 @@ class PolicySaxHandler {
   bool skip_next_ = false;
   std::uint64_t skip_depth_ = 0;
   std::string group_label_;
+  bool confidence_column_ = false;
+  std::string own_key_;
+  std::optional<std::string> own_column_;
+  bool own_lower_is_better_ = false;
   std::optional<FerolinError> error_;
 };
 

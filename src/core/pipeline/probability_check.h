@@ -1,0 +1,38 @@
+// A check of the probability column as a table is read for a method that
+// reads it: probabilities outside [0, 1], and queries whose candidates'
+// probabilities add up to more than 1 by more than rounding. Such values
+// are scored as they are; callers warn, since a confidence computed from
+// them (an entropy of negative "probabilities") means nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace ferolin::pipeline {
+
+// How far a query's probabilities may add up above 1 and still count as
+// rounded (printed with three decimals, a handful of candidates).
+inline constexpr double kProbabilitySumTolerance = 1e-3;
+
+struct ProbabilityCounts {
+  std::uint64_t outside_unit_interval = 0;  // rows whose probability is < 0 or > 1
+  std::uint64_t queries_above_one = 0;      // queries whose probabilities sum above 1
+};
+
+class ProbabilityCheck {
+ public:
+  // Adds the probability of a candidate of query `query` (numbered from 0
+  // in order of first sight); an absent or NaN probability adds nothing.
+  void add(std::size_t query, std::optional<double> probability);
+
+  // Returns the counts over everything added.
+  [[nodiscard]] ProbabilityCounts counts() const;
+
+ private:
+  std::vector<double> sums_;
+  std::uint64_t outside_ = 0;
+};
+
+}  // namespace ferolin::pipeline
