@@ -139,8 +139,9 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
             lower_is_better: bool = False) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first: the
-    methods asked for and the top candidate's own score ("top-score"), or
-    in its place the column `confidence` ("column:NAME").
+    methods asked for and, with `confidence`, that column ("column:NAME",
+    or "top-score" for the score column); with neither given, every method
+    and the top candidate's own score ("top-score").
 
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
@@ -162,7 +163,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
         methods = table.scores
-    elif own is None:
+    elif own is None and methods is SCORE_METHODS:
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
                  own=own)

@@ -17,7 +17,7 @@ struct TableSummaries {
   scoring::QuerySummaries summaries;
   std::uint64_t rows = 0;  // data rows read (the header not counted)
   // The check of the probability column, for summaries that read it.
-  std::optional<ProbabilityCounts> probabilities;
+  std::optional<ProbabilityCounts> probabilities = std::nullopt;
 };
 
 // Returns what a source must hand out for summaries that keep `needs` and,
