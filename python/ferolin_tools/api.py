@@ -221,7 +221,7 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
     read = _read(table, [score] if score is not None else [], delimiter=delimiter,
                  columns=columns, progress=progress, group_column=group_col, fingerprint=True,
                  own=own)
-    index = len(read.scores) - 1 if own else read.scores.index(score_name(score))
+    index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
     return evidence.calibrate(read, index, error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
                               min_group=min_group, replicates=bootstrap, seed=seed)
