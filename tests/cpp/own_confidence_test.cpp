@@ -64,6 +64,17 @@ TEST(ProbabilityCheckTest, CountsValuesOutsideTheUnitIntervalAndSumsAboveOne) {
   const ProbabilityCounts counts = check.counts();
   EXPECT_EQ(counts.outside_unit_interval, 2u);
   EXPECT_EQ(counts.queries_above_one, 2u);  // queries 0 and 1; 2 is within rounding
+  // Cells as the reader hands them: plain decimals, and every other spelling.
+  ProbabilityCheck cells;
+  const struct {
+    std::size_t query;
+    std::string_view cell;
+  } read[] = {{0, "0.7"},  {0, ".6"},    {1, "-0.2"}, {1, "1.5e0"}, {2, "0.5004"}, {2, "5.004e-1"},
+              {3, ""},     {3, "nan"},   {4, "1"},    {5, "0"},     {5, "1.0"},    {6, "inf"}};
+  for (const auto& row : read) cells.add_cell(row.query, row.cell);
+  const ProbabilityCounts cell_counts = cells.counts();
+  EXPECT_EQ(cell_counts.outside_unit_interval, 3u);
+  EXPECT_EQ(cell_counts.queries_above_one, 3u);  // queries 0, 1 and 6
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
     if (!row) return std::unexpected(std::move(row.error()));
     if (*row == nullptr) break;
     const std::size_t query = table.summaries.add((*row)->query_id, **row);
-    if (check) check->add(query, (*row)->probability_value());
+    if (check) check->add_cell(query, (*row)->probability_cell);
     ++table.rows;
   }
   if (check) table.probabilities = check->counts();
