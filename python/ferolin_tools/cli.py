@@ -119,7 +119,8 @@ SCORE_HELP = "scoring method: " + ", ".join(SCORE_METHODS)
 # Each method's confidence from the top candidates in rank order: s1, s2, ...
 # their scores, p1, p2, ... their probabilities, n the query's candidates.
 METHOD_FORMULAS = (
-    "max-prob p1; score-gap s1 - s2; margin p1 - p2; entropy 1 - H/ln(n) with "
+    "with s1, s2, ... the scores and p1, p2, ... the probabilities of a query's candidates in "
+    "rank order and n their number: max-prob p1; score-gap s1 - s2; margin p1 - p2; entropy 1 - H/ln(n) with "
     "H = -sum(p ln p) over all n candidates (1 when n = 1); score-ratio s1 / s2 (s2 > 0); "
     "topk-gap s1 - mean(s2..sm), m = min(n, 5); effective-k exp(-H); candidate-count 1/n; "
     "top-score s1 (the top candidate's own score)")
