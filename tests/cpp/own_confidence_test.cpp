@@ -110,5 +110,24 @@ TEST(OwnConfidencePolicyTest, RoundTripAndRefusal) {
       << missing.error().message();
 }
 
+// The two keys are checked only in a policy on a column: any other keeps
+// skipping them, whatever their values, as it did before they had a meaning.
+TEST(OwnConfidencePolicyTest, KeysOfOtherPolicies) {
+  const Result<std::string> plain = policy_to_json_text(test::sample_policy());
+  ASSERT_TRUE(plain);
+  std::string odd = *plain;
+  odd.insert(1, "\"confidence_col\": {\"a\": [1, 1e999]}, \"lower_is_better\": 1e999,");
+  EXPECT_TRUE(parse_policy(odd, PolicyMethods::WithConfidenceColumn));
+  PolicyFile policy = test::sample_policy();
+  policy.confidence_column = ConfidenceColumn{"evalue", false};
+  std::string text = *policy_to_json_text(policy);
+  text.replace(text.find("false"), 5, "\"no\"");
+  const Result<PolicyFile> read = parse_policy(text, PolicyMethods::WithConfidenceColumn);
+  ASSERT_FALSE(read);
+  EXPECT_NE(read.error().message().find("invalid type: string \"no\", expected a boolean"),
+            std::string::npos)
+      << read.error().message();
+}
+
 }  // namespace
 }  // namespace ferolin::policy_file

@@ -119,7 +119,9 @@ bool PolicySaxHandler::parse_error(std::size_t /*byte*/, const std::string& last
 bool PolicySaxHandler::skips_value() const {
   const bool beyond_last_element =
       array_form_ && expect_ == Expect::FieldValue && elements_ >= kPolicyFieldCount;
-  return skip_depth_ > 0 || skip_next_ || beyond_last_element;
+  // The two keys of a policy on a column take no number: one too large for
+  // a float must not stop a policy that skips them.
+  return skip_depth_ > 0 || skip_next_ || beyond_last_element || expect_ == Expect::OwnValue;
 }
 
 bool PolicySaxHandler::on_value(const JsonValue& value) {
@@ -250,6 +252,7 @@ bool PolicySaxHandler::close_object() {
 
 bool PolicySaxHandler::close_document() {
   if (policy_.confidence_column) {
+    if (own_problem_) return fail(std::move(own_problem_->first), own_problem_->second);
     if (!own_column_) return fail("missing field `confidence_col`", source_.position());
     policy_.confidence_column->column = std::move(*own_column_);
     policy_.confidence_column->lower_is_better = own_lower_is_better_;
@@ -308,15 +311,18 @@ bool PolicySaxHandler::own_key(const std::string& name) {
 }
 
 bool PolicySaxHandler::own_value(const JsonValue& value) {
-  if (own_key_ == "confidence_col") {
-    if (value.kind != JsonValue::Kind::String) {
-      return fail(invalid_type(unexpected_words(value), "a string"), value_position(value));
+  const bool column = own_key_ == "confidence_col";
+  const JsonValue::Kind wanted = column ? JsonValue::Kind::String : JsonValue::Kind::Boolean;
+  if (value.kind != wanted) {
+    if (!own_problem_) {
+      own_problem_.emplace(invalid_type(unexpected_words(value), column ? "a string" : "a boolean"),
+                           value_position(value));
     }
+    // A value that opens is skipped whole, as under an unknown key.
+    if (value.opens()) skip_depth_ = 1;
+  } else if (column) {
     own_column_ = std::move(*value.text);
   } else {
-    if (value.kind != JsonValue::Kind::Boolean) {
-      return fail(invalid_type(unexpected_words(value), "a boolean"), value_position(value));
-    }
     own_lower_is_better_ = value.boolean;
   }
   back_to_parent();

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/error.h"
 #include "core/policy_file/json_value.h"
@@ -104,6 +105,10 @@ class PolicySaxHandler {
   std::string own_key_;
   std::optional<std::string> own_column_;
   bool own_lower_is_better_ = false;
+  // The first of those two values that did not fit, reported only when the
+  // policy turns out to be on a confidence column: any other policy skips
+  // them as unknown keys, as it always has.
+  std::optional<std::pair<std::string, TextPosition>> own_problem_;
   std::optional<FerolinError> error_;
 };
 
