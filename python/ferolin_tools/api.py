@@ -11,6 +11,14 @@ progress(bytes_read, rows_read) every few MiB.
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
 score_shards, merge_shards); the layout options then do not apply.
+
+curve(), compare(), calibrate() and apply() take a table's own confidence:
+`confidence` names a column whose top-candidate value is the query's
+confidence, higher meaning more confident (`lower_is_better=True` for
+e-values or ranks: the confidence is then the negated value). Methods that
+read probabilities warn (confidence.ProbabilityWarning) when the
+probability column holds values outside [0, 1] or queries whose
+probabilities sum above 1.
 """
 from __future__ import annotations
 
@@ -18,6 +26,7 @@ import math
 from typing import Any, Mapping, Optional, Sequence, Union
 
 from ferolin_tools import analysis, evidence, groups, intervals, policies
+from ferolin_tools import confidence as own_column
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
@@ -29,6 +38,9 @@ TableOrPass = Union[PathArg, QueryPass]
 
 def _read(table: TableOrPass, methods: Sequence[str], **options: Any) -> QueryPass:
     """Reads `table` for `methods`; a QueryPass given is used as it is."""
+    if isinstance(table, QueryPass) and options.get("own") is not None:
+        raise ValueError("a confidence column needs a candidates table: queries merged from "
+                         "shards keep no column of their own")
     if isinstance(table, QueryPass):
         missing = [score_name(m) for m in methods if score_name(m) not in table.scores]
         if missing:
@@ -87,18 +99,23 @@ def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] =
 
 def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
-          progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
+          progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
+          lower_is_better: bool = False) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
-    gives it) with AURC, E-AURC and how many labelled queries it scores.
+    gives it) with AURC, E-AURC and how many labelled queries it scores;
+    with `confidence`, also that column's curve (named "top-score" for the
+    score column, otherwise "column:NAME").
 
     Raises NoLabelledQueries or NothingScored (naming the cause) rather than
     returning empty curves.
     """
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    own = own_column.own_confidence(confidence, lower_is_better)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
+                 own=own)
     analysis.require_labels(read)
     results = {}
-    for score in methods:
-        index = read.scores.index(score_name(score))
+    indices = [read.scores.index(score_name(score)) for score in methods]
+    for index in indices + ([len(read.scores) - 1] if own else []):
         analysis.require_scored(read, index)
         results[read.scores[index]] = analysis.curve_result(read, index)
     return results
@@ -119,8 +136,12 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
             seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
             columns: Optional[Mapping[str, str]] = None,
-            progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
-    """Compares scoring methods on one labelled table, best first.
+            progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
+            lower_is_better: bool = False) -> list[MethodComparison]:
+    """Compares scoring methods on one labelled table, best first: the
+    methods asked for and, with `confidence`, that column ("column:NAME",
+    or "top-score" for the score column); with neither given, every method
+    and the top candidate's own score ("top-score").
 
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
@@ -139,9 +160,13 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     if bootstrap is not None:
         intervals.check_replicates(bootstrap)
     intervals.check_seed(seed)
+    own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
         methods = table.scores
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    elif own is None and methods is SCORE_METHODS:
+        own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
+                 own=own)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
@@ -149,13 +174,21 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
                                replicates, seed)
 
 
-def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str = "empirical",
+def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
+              method: str = "empirical",
               confidence_level: Optional[float] = None, min_accepted: int = 30,
               group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
               bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
-              progress: Optional[ProgressCallback] = None) -> Calibration:
+              progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
+              lower_is_better: bool = False) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
+
+    With `confidence` (and `score` None) the policy is calibrated on that
+    column's top-candidate values and names the column: scoring_method
+    "confidence_column", "confidence_col" and "lower_is_better".
+    ferolin.load_policy and ferolin.apply_policy refuse such a policy;
+    apply() and `ferolin apply` read the column again.
 
     Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
     same table without `group_col`), `report` (labelled, scored and
@@ -181,9 +214,15 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
     if group_col is not None and isinstance(table, QueryPass):
         raise ValueError("group_col needs a candidates table: queries merged from shards keep "
                          "no group column")
-    read = _read(table, [score], delimiter=delimiter, columns=columns, progress=progress,
-                 group_column=group_col, fingerprint=True)
-    return evidence.calibrate(read, read.scores.index(score_name(score)), error_rate, method,
+    own = own_column.own_confidence(confidence, lower_is_better)
+    if (score is None) == (own is None):
+        raise ValueError("give a scoring method or a confidence column, not both"
+                         if own is not None else "give a scoring method or a confidence column")
+    read = _read(table, [score] if score is not None else [], delimiter=delimiter,
+                 columns=columns, progress=progress, group_column=group_col, fingerprint=True,
+                 own=own)
+    index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
+    return evidence.calibrate(read, index, error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
                               min_group=min_group, replicates=bootstrap, seed=seed)
 
@@ -191,7 +230,7 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
           progress: Optional[ProgressCallback] = None,
-          numpy: Optional[bool] = None) -> dict[str, Any]:
+          numpy: Optional[bool] = None, confidence: Optional[str] = None) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
     policy file), as ferolin.apply_policy does, in columns: query_id,
     candidate_id, confidence (NaN where none), accepted, threshold, method.
@@ -200,7 +239,8 @@ def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
     or Calibration.policy holds them) reads its group column from the table:
     a query whose group has a threshold of its own is decided by it, every
     other one by the global threshold; the columns then end with `group`.
-    Raises NothingScored when the policy's method scores no query at all
+    A policy on a confidence column reads that column's top-candidate
+    values (`confidence`: the column's name in this table, when it differs). Raises NothingScored when the policy's method scores no query at all
     (every query would be rejected for want of a confidence), TableError
     when the table lacks the policy's group column.
     """
@@ -211,8 +251,14 @@ def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
         named = as_text(policy)
         policy = policies.read(named)
     group_col, _ = groups.policy_groups(policy)
-    read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
-                      delimiter=delimiter, columns=columns, progress=progress,
-                      group_column=group_col, group_policy=named or "")
+    own = own_column.of_policy(policy)
+    if confidence is not None:
+        if own is None:
+            raise ValueError("the policy is calibrated on a scoring method, not on a confidence "
+                             "column")
+        own = own_column.OwnConfidence(confidence, own.lower_is_better)
+    read = read_table(table, [score_name(policy["scoring_method"])] if own is None else [],
+                      keep_ids=True, delimiter=delimiter, columns=columns, progress=progress,
+                      group_column=group_col, group_policy=named or "", own=own)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

@@ -17,6 +17,7 @@ from typing import Any, Callable, Optional, Sequence
 
 from ferolin_tools import (analysis, diagnostics, evidence, groups, intervals, output, policies,
                            shards)
+from ferolin_tools import confidence as own_column
 from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
@@ -115,6 +116,30 @@ class StoreOnce(argparse.Action):
 # ---- the parser ----------------------------------------------------------------
 
 SCORE_HELP = "scoring method: " + ", ".join(SCORE_METHODS)
+# Each method's confidence from the top candidates in rank order: s1, s2, ...
+# their scores, p1, p2, ... their probabilities, n the query's candidates.
+METHOD_FORMULAS = (
+    "with s1, s2, ... the scores and p1, p2, ... the probabilities of a query's candidates in "
+    "rank order and n their number: max-prob p1; score-gap s1 - s2; margin p1 - p2; entropy 1 - H/ln(n) with "
+    "H = -sum(p ln p) over all n candidates (1 when n = 1); score-ratio s1 / s2 (s2 > 0); "
+    "topk-gap s1 - mean(s2..sm), m = min(n, 5); effective-k exp(-H); candidate-count 1/n; "
+    "top-score s1 (the top candidate's own score)")
+
+
+def add_confidence_options(parser: argparse.ArgumentParser, apply: bool = False) -> None:
+    group = parser.add_argument_group("own confidence")
+    if apply:
+        group.add_argument("--confidence-col", metavar="COLUMN",
+                           help="the table's name for the column a policy on a confidence "
+                                "column reads (default: the name the policy records)")
+        return
+    group.add_argument("--confidence-col", metavar="COLUMN",
+                       help="a query's confidence is its top candidate's value in COLUMN (a "
+                            "search tool's own confidence; `score` for the top score), higher "
+                            "meaning more confident")
+    group.add_argument("--lower-is-better", action="store_true",
+                       help="lower values of --confidence-col mean more confident (e-values, "
+                            "ranks): the confidence is the negated value")
 
 
 def subcommand(subparsers: "argparse._SubParsersAction[argparse.ArgumentParser]", name: str,
@@ -187,7 +212,8 @@ def add_compare_parser(subparsers: Any) -> None:
         "coverages and the coverage at the target error rate, and the threshold, coverage "
         "and observed risk (with its Wilson interval) at the target; with bootstrap "
         "intervals. Methods that score only some labelled queries are ranked after those "
-        "that score all.",
+        "that score all. Besides the methods, top-score (the top candidate's own score) is "
+        "listed, or with --confidence-col that column. Formulas: " + METHOD_FORMULAS + ".",
         "ferolin compare labelled.csv --error-rate 0.05 | column -t")
     add_table_options(parser, "with an is_correct column", from_scores=True)
     add_calibration_options(parser, required=False)
@@ -200,6 +226,7 @@ def add_compare_parser(subparsers: Any) -> None:
                                   f"queries times the methods exceed "
                                   f"{intervals.COMPARE_BUDGET:,}")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
+    add_confidence_options(parser)
     parser.set_defaults(run=run_compare, parser=parser, outputs=[])
 
 
@@ -214,8 +241,9 @@ def add_calibrate_parser(subparsers: Any) -> None:
         "ferolin calibrate labelled.csv --score margin --error-rate 0.05 --method binomial "
         "--confidence-level 0.95 -o policy.json")
     add_table_options(parser, "with an is_correct column", from_scores=True)
-    parser.add_argument("--score", required=True, type=score_argument, metavar="NAME",
-                        action=StoreOnce, help=SCORE_HELP)
+    parser.add_argument("--score", type=score_argument, metavar="NAME",
+                        action=StoreOnce, help=SCORE_HELP + " (or --confidence-col)")
+    add_confidence_options(parser)
     add_calibration_options(parser, required=True)
     add_min_accepted_option(parser)
     group = parser.add_argument_group("groups")
@@ -242,6 +270,7 @@ def add_apply_parser(subparsers: Any) -> None:
     parser.add_argument("policy", help="policy file written by `ferolin calibrate`")
     parser.add_argument("-o", "--output", metavar="DECISIONS.tsv",
                         help="decisions file to write (default: standard output)")
+    add_confidence_options(parser, apply=True)
     parser.set_defaults(run=run_apply, parser=parser, outputs=[("output", "decisions")])
 
 
@@ -253,8 +282,9 @@ def add_curve_parser(subparsers: Any) -> None:
         "methods.",
         "ferolin curve labelled.csv --score margin --score max-prob > curve.tsv")
     add_table_options(parser, "with an is_correct column", from_scores=True)
-    parser.add_argument("--score", action="append", required=True, type=score_argument,
+    parser.add_argument("--score", action="append", default=[], type=score_argument,
                         metavar="NAME", help=SCORE_HELP + "; repeat for several curves")
+    add_confidence_options(parser)
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
     parser.add_argument("--plot", metavar="PNG", help="also draw the curves into a PNG file")
     parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
@@ -348,12 +378,21 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     path = table_path(args)
     display = reporter.progress(path)
     try:
-        return read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
-                          columns=dict(args.column), progress=display, hint_style="cli",
-                          **options)
+        table = read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
+                           columns=dict(args.column), progress=display, hint_style="cli",
+                           **options)
     finally:
         if display is not None:
             display.close()
+    problem = own_column.probability_problems(table)
+    if problem is not None:
+        reporter.warn(problem)
+    return table
+
+
+def own_option(args: argparse.Namespace) -> Optional[own_column.OwnConfidence]:
+    """The own confidence of --confidence-col and --lower-is-better."""
+    return own_column.own_confidence(args.confidence_col, args.lower_is_better)
 
 
 def load_plot() -> ModuleType:
@@ -367,7 +406,10 @@ def load_plot() -> ModuleType:
 
 
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
-    table = read(args, reporter, SCORE_METHODS)
+    own = own_option(args)
+    if own is None and not args.from_scores:
+        own = own_column.OwnConfidence(dict(args.column).get("score", "score"))
+    table = read(args, reporter, SCORE_METHODS, own=own)
     analysis.require_labels(table)
     counts = table.counts
     replicates = args.bootstrap
@@ -410,8 +452,11 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
 def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
     replicates = intervals.DEFAULT_REPLICATES if args.bootstrap is None else args.bootstrap
-    table = read(args, reporter, [args.score], group_column=args.group_col, fingerprint=True)
-    index = table.scores.index(args.score)
+    own = own_option(args)
+    table = read(args, reporter, [args.score] if own is None else [],
+                 group_column=args.group_col, fingerprint=True, own=own)
+    index = len(table.scores) - 1 if own else table.scores.index(args.score)
+    args.score = table.scores[index]
     result = evidence.calibrate(
         table, index, args.error_rate, args.method, args.confidence_level, args.min_accepted,
         group_col=args.group_col, min_group=args.min_group, replicates=replicates,
@@ -480,8 +525,14 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     except RuntimeError as error:
         raise DataError(f"{args.policy}: {error}") from error
     group_col, thresholds = groups.policy_groups(policy)
-    table = read(args, reporter, [score_name(policy["scoring_method"])], keep_ids=True,
-                 group_column=group_col, group_policy=args.policy)
+    own = own_column.of_policy(policy)
+    if args.confidence_col is not None:
+        if own is None:
+            raise DataError(f"{args.policy}: --confidence-col applies to a policy on a "
+                            f"confidence column; this one is on {policy['scoring_method']}")
+        own = own_column.OwnConfidence(args.confidence_col, own.lower_is_better)
+    table = read(args, reporter, [score_name(policy["scoring_method"])] if own is None else [],
+                 keep_ids=True, group_column=group_col, group_policy=args.policy, own=own)
     analysis.require_decidable(table)
     decisions = groups.decisions(table, policy, numpy=False)
     with output.output_stream(args.output) as stream:
@@ -506,10 +557,12 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
 
 def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
-    table = read(args, reporter, args.score)
+    own = own_option(args)
+    table = read(args, reporter, args.score, own=own)
     analysis.require_labels(table)
     results = []
-    for index in (table.scores.index(score) for score in args.score):
+    own_index = [len(table.scores) - 1] if own else []
+    for index in [table.scores.index(score) for score in args.score] + own_index:
         analysis.require_scored(table, index)
         results.append(analysis.curve_result(table, index))
     if args.format == "json":
@@ -559,10 +612,29 @@ def check_table_source(args: argparse.Namespace) -> None:
                           "group column")
 
 
+def check_confidence_options(args: argparse.Namespace) -> None:
+    """--confidence-col with a table, and in calibrate in place of --score;
+    in curve, --score or --confidence-col at least."""
+    if not hasattr(args, "lower_is_better"):
+        return
+    parser, column = args.parser, args.confidence_col
+    if args.lower_is_better and column is None:
+        parser.error("--lower-is-better needs --confidence-col")
+    if column is not None and getattr(args, "from_scores", None):
+        parser.error("--confidence-col needs a candidates table: per-query tables of "
+                     "--from-scores keep no column of their own")
+    if args.run is run_calibrate and (args.score is None) == (column is None):
+        parser.error("give --score or --confidence-col" if column is None else
+                     "give --score or --confidence-col, not both")
+    if args.run is run_curve and not args.score and column is None:
+        parser.error("give --score (repeatable) or --confidence-col")
+
+
 def check_arguments(args: argparse.Namespace) -> None:
     """The checks argparse cannot make alone; each ends with exit status 2."""
     parser = args.parser
     check_table_source(args)
+    check_confidence_options(args)
     method = getattr(args, "method", None)
     if method == "binomial" and args.confidence_level is None:
         parser.error("--method binomial needs --confidence-level")

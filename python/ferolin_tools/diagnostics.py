@@ -137,6 +137,9 @@ def why_unscored(table: "QueryPass", score: str, labelled: bool) -> str:
     considered = counts["labelled" if labelled else "queries"]
     single = counts["labelled_single_candidate" if labelled else "single_candidate"]
     what = "labelled queries" if labelled else "queries"
+    if table.own is not None and score == table.scores[-1]:
+        return (f"{score} is the top candidates' cells of column {table.own.column!r}; none of "
+                f"the {considered} {what} has a number there")
     probabilities = _probability_note(table)
     if score == "max-prob":
         return f"max-prob needs probabilities; 0 of {considered} top candidates have one" + \

@@ -7,7 +7,7 @@ from __future__ import annotations
 from dataclasses import replace
 from typing import Any, Optional
 
-from ferolin_tools import analysis, groups, intervals
+from ferolin_tools import analysis, confidence, groups, intervals
 from ferolin_tools.analysis import Calibration, CalibrationReport
 from ferolin_tools.tables import QueryPass
 
@@ -47,6 +47,7 @@ def calibrate(table: QueryPass, index: int, error_rate: float, method: str,
     if group_col is not None:
         policy, grouped = groups.calibrate_groups(table, index, error_rate, method,
                                                   confidence_level, group_col, min_group)
+    policy = confidence.policy_for(table, index, policy)
     report = base.report
     summary = table.summary(index)
     bootstrap = None

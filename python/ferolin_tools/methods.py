@@ -30,5 +30,8 @@ def score_name(spelling: str) -> str:
 
 
 def display_name(score: str) -> str:
-    """Returns the display name of a method in decisions ("Margin")."""
+    """Returns the display name of a method in decisions ("Margin"); an
+    own-confidence column keeps its name ("column:evalue")."""
+    if score not in _BY_SPELLING:
+        return score
     return _DISPLAY_NAMES[score_name(score)]

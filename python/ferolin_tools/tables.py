@@ -5,7 +5,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics
+from ferolin_tools import _native, confidence, diagnostics
 from ferolin_tools.errors import TableError
 from ferolin_tools.methods import COLUMNS, score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
@@ -59,6 +59,9 @@ class QueryPass:
     """The result of one read of a table: per query its top candidate and a
     confidence by each method requested; curves and calibrations from it."""
 
+    #: The own confidence read as the last column (confidence.py), if any.
+    own: Optional[confidence.OwnConfidence] = None
+
     def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str],
                  layout: TableLayout):
         self._handle = result["pass"]
@@ -101,11 +104,15 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
                hint_style: str = "python", group_column: Optional[str] = None,
-               group_policy: Optional[str] = None, fingerprint: bool = False) -> QueryPass:
+               group_policy: Optional[str] = None, fingerprint: bool = False,
+               own: Optional[confidence.OwnConfidence] = None) -> QueryPass:
     """Reads `table` once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
     (which `group_policy`, the name of a policy file, may have named);
-    with `fingerprint`, also the SHA-256 of the file's bytes as read.
+    with `fingerprint`, also the SHA-256 of the file's bytes as read; with
+    `own`, that column's top-candidate values as one more column after the
+    methods' (see confidence.py). Warns (confidence.ProbabilityWarning) when a
+    method read a probability column that holds no probabilities.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -121,8 +128,16 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
         raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
     result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
-                              fingerprint=fingerprint)
+                              fingerprint=fingerprint,
+                              confidence_column=own.column if own else None,
+                              lower_is_better=own.lower_is_better if own else False)
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
                                                  group_column, group_policy))
-    return QueryPass(result, path, scores, layout)
+    if own is not None:
+        scores = [*scores, own.name(layout.header_name("score"))]
+    read = QueryPass(result, path, scores, layout)
+    read.own = own
+    if hint_style == "python":
+        confidence.warn_probabilities(read)
+    return read

@@ -138,6 +138,19 @@ inline constexpr std::string_view kPolicyCreator = "ferolin";
 // is keyed: crafted labels cannot all fall into one bucket.
 using GroupThresholds = KeyedStringMap<double>;
 
+// The scoring_method of a policy calibrated on a confidence the table carries
+// (the top candidate's value in a column) rather than on one of the eight
+// methods. It is no method's name, so ferolin.load_policy refuses such a
+// policy as it refuses any unknown spelling.
+inline constexpr std::string_view kConfidenceColumnMethod = "confidence_column";
+
+// The column such a policy reads, stored as "confidence_col" and
+// "lower_is_better" beside the policy's own keys.
+struct ConfidenceColumn {
+  std::string column;
+  bool lower_is_better = false;
+};
+
 // A stored trust policy.
 struct PolicyFile {
   std::string version;
@@ -149,6 +162,8 @@ struct PolicyFile {
   std::string created_by;
   std::optional<std::string> group_col;
   std::optional<GroupThresholds> group_thresholds;
+  // Set for a policy on a confidence column; `scoring_method` then means nothing.
+  std::optional<ConfidenceColumn> confidence_column;
 };
 
 // Returns the display name ("MaxProb", ...), used in decisions.

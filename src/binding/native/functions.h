@@ -47,5 +47,7 @@ PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t 
 PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames);
+PyObject* pass_probability_check(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                                 PyObject* kwnames);
 
 }  // namespace ferolin::binding::native

@@ -24,8 +24,11 @@ namespace {
 PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
-     "group_column=None, fingerprint=False)\n--\n\n"
-     "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
+     "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False)"
+     "\n--\n\n"
+     "Read a table once for several scoring methods (and, with confidence_column, the top "
+     "candidate's value in that column as one more column, negated with lower_is_better). "
+     "Returns a dict: pass (or None), error "
      "(the table's error text, or None), header (the header's fields, as far as read), "
      "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
      "succeeded, else None), file_bytes."},
@@ -97,6 +100,10 @@ PyMethodDef kFunctions[] = {
     {"merge_packed", fastcall<merge_packed>(), kFastcallFlags,
      "merge_packed(names, packed, scores)\n--\n\nMerge packed passes into one set of query "
      "pairs; the same dict as read_score_tables."},
+    {"pass_probability_check", fastcall<pass_probability_check>(), kFastcallFlags,
+     "pass_probability_check(query_pass)\n--\n\nNone, or for a pass whose methods read "
+     "probabilities: outside (rows outside [0, 1]) and above_one (queries whose "
+     "probabilities sum above 1 by more than rounding)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,6 +14,7 @@
 #include "binding/common/errors.h"
 #include "binding/common/policy_dicts.h"
 #include "binding/native/functions.h"
+#include "binding/native/own_policy.h"
 #include "binding/native/pass_access.h"
 #include "binding/native/policy_groups.h"
 #include "core/policy_file/policy_json.h"
@@ -36,6 +37,7 @@ PyRef grouped_policy_to_dict(const PolicyFile& policy) {
     }
   }
   if (PyDict_SetItemString(dict.get(), "group_thresholds", thresholds.get()) < 0) return {};
+  if (!set_confidence_column_keys(dict.get(), policy)) return {};
   return dict;
 }
 
@@ -60,8 +62,11 @@ std::optional<std::optional<GroupThresholds>> group_thresholds_parameter(PyObjec
 }
 
 std::optional<PolicyFile> grouped_dict_to_policy(PyObject* dict) {
-  std::optional<PolicyFile> policy = dict_to_policy(dict);
+  std::optional<EightMethodDict> eight = eight_method_dict(dict);
+  if (!eight) return std::nullopt;
+  std::optional<PolicyFile> policy = dict_to_policy(eight->dict.get());
   if (!policy) return std::nullopt;
+  policy->confidence_column = std::move(eight->column);
   const std::optional<PyRef> group_col = dict_item(dict, "group_col");
   if (!group_col) return std::nullopt;
   if (*group_col && group_col->get() != Py_None) {
@@ -131,7 +136,10 @@ PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
     if (!path) return nullptr;
     GilFreeCall call;
     Result<PolicyFile> policy =
-        call.run([&] { return policy_file::read_policy(*path, call.interrupt_check()); });
+        call.run([&] {
+          return policy_file::read_policy(*path, call.interrupt_check(),
+                                          policy_file::PolicyMethods::WithConfidenceColumn);
+        });
     if (!policy) return call.fail(std::move(policy.error()));
     return grouped_policy_to_dict(*policy).release();
   });

@@ -1,8 +1,11 @@
 // run_pass(table, scores, delimiter=",", columns=None, keep_ids=False,
-// progress=None, group_column=None, fingerprint=False): one read of a table,
+// progress=None, group_column=None, fingerprint=False, confidence_column=None,
+// lower_is_better=False): one read of a table,
 // plain or gzip-compressed, for every requested scoring method at once; with
 // each query's group label from a further column, and the SHA-256 of the
-// file's bytes taken as they are read.
+// file's bytes taken as they are read; with confidence_column, the top
+// candidate's value in that column as one more column after the methods'
+// (negated with lower_is_better).
 #include <array>
 #include <string>
 #include <utility>
@@ -14,6 +17,7 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/functions.h"
+#include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
 #include "core/table/candidate_columns.h"
 #include "tools/table_input.h"
@@ -21,9 +25,9 @@
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 8> kParameters = {"table",        "scores",     "delimiter",
-                                                    "columns",      "keep_ids",   "progress",
-                                                    "group_column", "fingerprint"};
+constexpr std::array<const char*, 10> kParameters = {
+    "table",        "scores",      "delimiter",         "columns",        "keep_ids", "progress",
+    "group_column", "fingerprint", "confidence_column", "lower_is_better"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -31,6 +35,7 @@ struct PassArguments {
   pipeline::PassRequest request;
   PyObject* progress = nullptr;  // borrowed; nullptr for none
   bool fingerprint = false;
+  std::optional<OwnColumnRequest> own;
 };
 
 // A flag parameter: omitted is false, otherwise its truth.
@@ -88,6 +93,22 @@ std::optional<std::vector<table::HeaderName>> parse_columns(PyObject* object) {
   return names;
 }
 
+// The own-confidence column and its direction; false with an exception set.
+bool convert_own_column(PyObject* column, PyObject* lower_is_better, PassArguments& arguments) {
+  const std::optional<bool> lower = flag(lower_is_better);
+  if (!lower) return false;
+  if (column == nullptr || column == Py_None) return true;
+  const std::optional<std::string_view> name = text_parameter(column, "confidence_column");
+  if (!name) return false;
+  std::string_view score_header = table::column_name(table::Column::Score);
+  for (const table::HeaderName& renamed : arguments.request.table.header_names) {
+    if (renamed.column == table::Column::Score) score_header = renamed.name;
+  }
+  arguments.own = OwnColumnRequest{std::string(*name), *lower, *name == score_header};
+  request_own_column(*arguments.own, arguments.request);
+  return true;
+}
+
 std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound) {
   PassArguments arguments;
   const std::optional<std::string_view> path = text_parameter(bound[0], "table");
@@ -119,6 +140,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
+  if (!convert_own_column(bound[8], bound[9], arguments)) return std::nullopt;
   return arguments;
 }
 
@@ -164,6 +186,11 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(
         [&input] { return input->read(); }, input->size_hint(), arguments.request);
     if (!read) return read;
+    if (arguments.own) {
+      if (Result<void> added = add_own_column(*arguments.own, *read); !added) {
+        return std::unexpected(std::move(added.error()));
+      }
+    }
     Result<std::optional<std::string>> digest = input->file_sha256();
     if (!digest) return std::unexpected(std::move(digest.error()));
     sha256 = std::move(*digest);
@@ -184,7 +211,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 8> bound{};
+    std::array<PyObject*, 10> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

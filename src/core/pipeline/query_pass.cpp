@@ -17,7 +17,8 @@ scoring::SummaryNeeds needs_of(const PassRequest& request) {
 }
 
 scoring::TopIds top_ids_of(const PassRequest& request) {
-  const bool keep = request.keep_ids || request.table.group_column.has_value();
+  const bool keep = request.keep_ids || request.table.group_column.has_value() ||
+                    request.table.confidence_column.has_value();
   return keep ? scoring::TopIds::Keep : scoring::TopIds::Drop;
 }
 
@@ -32,6 +33,10 @@ void add_query(QueryTable& table, const scoring::QuerySummaries& summaries, std:
   if (request.table.group_column) {
     const std::optional<std::string_view> group = summaries.top_group(q);
     table.groups.push_back(group ? std::optional<std::string>(*group) : std::nullopt);
+  }
+  if (request.table.confidence_column) {
+    const std::optional<std::string_view> cell = summaries.top_confidence(q);
+    table.confidence_cells.push_back(cell ? std::optional<std::string>(*cell) : std::nullopt);
   }
   table.top_scores.push_back(summary.leading[0].score);
   table.top_labels.push_back(summary.top_is_correct);
@@ -63,6 +68,7 @@ Result<QueryTable> run(Result<table::CheckedRowSource> source, const PassRequest
   if (!read) return std::unexpected(std::move(read.error()));
   QueryTable table = build_table(read->summaries, request);
   table.rows = read->rows;
+  table.probabilities = read->probabilities;
   return table;
 }
 

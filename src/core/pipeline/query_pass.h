@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/pipeline/probability_check.h"
 #include "core/table/candidate_row_source.h"
 #include "core/text_column.h"
 #include "core/types.h"
@@ -38,6 +39,9 @@ struct QueryTable {
   // The top candidate's group label; empty unless a group column was asked
   // for, and then absent where the cell is empty.
   std::vector<std::optional<std::string>> groups;
+  // The top candidate's cell in the own-confidence column, as the group
+  // label is kept (own_confidence.h converts it).
+  std::vector<std::optional<std::string>> confidence_cells;
   std::vector<double> top_scores;
   std::vector<std::optional<bool>> top_labels;
   std::vector<std::uint64_t> candidates;  // number of candidates (rows) of each query
@@ -46,6 +50,8 @@ struct QueryTable {
   std::vector<std::vector<std::optional<double>>> confidences;
   // Data rows read (the header not counted).
   std::uint64_t rows = 0;
+  // The check of the probability column, where a method read it.
+  std::optional<ProbabilityCounts> probabilities;
 
   [[nodiscard]] std::size_t size() const { return top_scores.size(); }
 };

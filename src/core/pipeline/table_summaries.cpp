@@ -12,13 +12,18 @@ Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
                                       const scoring::SummaryNeeds& needs, scoring::TopIds ids) {
   if (!source) return std::unexpected(std::move(source.error()));
   TableSummaries table{scoring::QuerySummaries(needs, ids)};
+  std::optional<ProbabilityCheck> check;
+  if (needs.probabilities || needs.entropy) check.emplace();
   while (true) {
     Result<const table::CheckedRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));
-    if (*row == nullptr) return table;
-    table.summaries.add((*row)->query_id, **row);
+    if (*row == nullptr) break;
+    const std::size_t query = table.summaries.add((*row)->query_id, **row);
+    if (check) check->add_cell(query, (*row)->probability_cell);
     ++table.rows;
   }
+  if (check) table.probabilities = check->counts();
+  return table;
 }
 
 }  // namespace ferolin::pipeline

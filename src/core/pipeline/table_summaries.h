@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/error.h"
+#include "core/pipeline/probability_check.h"
 #include "core/scoring/query_summaries.h"
 #include "core/scoring/summary_record.h"
 #include "core/table/checked_row_source.h"
@@ -15,6 +16,8 @@ namespace ferolin::pipeline {
 struct TableSummaries {
   scoring::QuerySummaries summaries;
   std::uint64_t rows = 0;  // data rows read (the header not counted)
+  // The check of the probability column, for summaries that read it.
+  std::optional<ProbabilityCounts> probabilities = std::nullopt;
 };
 
 // Returns what a source must hand out for summaries that keep `needs` and,

@@ -12,11 +12,16 @@
 
 namespace ferolin::policy_file {
 
+// Which scoring methods a reader takes: the eight (the module's functions),
+// or also kConfidenceColumnMethod with its column (ferolin_tools).
+enum class PolicyMethods { Eight, WithConfidenceColumn };
+
 // Returns the policy held by the JSON text `bytes` (an object with the nine
 // keys, or an array of seven to nine values), after checking its version.
 // Every failure to convert is Json, "{description} at line L column C";
 // UnknownPolicyVersion comes only after the whole text has converted.
-[[nodiscard]] Result<PolicyFile> parse_policy(std::span<const char> bytes);
+[[nodiscard]] Result<PolicyFile> parse_policy(std::span<const char> bytes,
+                                              PolicyMethods methods = PolicyMethods::Eight);
 
 // Returns the policy stored in the file at `path`, as parse_policy does. A
 // file that cannot be opened is Io ("No such file or directory (os error
@@ -25,7 +30,8 @@ namespace ferolin::policy_file {
 // asked whenever a signal interrupts opening or reading the file (a FIFO
 // without a writer); the error it returns is the failure.
 [[nodiscard]] Result<PolicyFile> read_policy(std::string_view path,
-                                             os::InterruptCheck interrupted = {});
+                                             os::InterruptCheck interrupted = {},
+                                             PolicyMethods methods = PolicyMethods::Eight);
 
 // A key that a writer of policies stores beside the policy's own (what a
 // threshold rests on, say): readers skip keys they do not know.
@@ -35,7 +41,9 @@ struct ExtraKey {
 };
 
 // Returns the text of `value` as a policy file: two-space indents, keys in
-// field order, "group_col" and "group_thresholds" only when present, NaN and
+// field order, "group_col" and "group_thresholds" only when present (for a
+// policy on a confidence column, scoring_method "confidence_column" and,
+// after created_by, "confidence_col" and "lower_is_better"), NaN and
 // infinities as null, then the `extra` keys in order, their values laid out
 // with the same indents; no newline at the end. A string that is not UTF-8
 // fails as Json; an extra key that is one of the policy's own keys (a

@@ -34,8 +34,8 @@ std::optional<FerolinError> read_failure(const TextSource& source) {
   return FerolinError::json(*source.read_error());
 }
 
-Result<PolicyFile> convert(TextSource& source) {
-  PolicySaxHandler handler(source);
+Result<PolicyFile> convert(TextSource& source, PolicyMethods methods) {
+  PolicySaxHandler handler(source, methods == PolicyMethods::WithConfidenceColumn);
   // A skipped value may hold numbers too large for the parser to convert.
   source.stand_in_for_numbers_while([&handler] { return handler.skips_value(); });
   try {
@@ -58,8 +58,8 @@ Result<PolicyFile> convert(TextSource& source) {
   return handler.take_policy();
 }
 
-Result<PolicyFile> convert_and_check(TextSource& source) {
-  Result<PolicyFile> policy = convert(source);
+Result<PolicyFile> convert_and_check(TextSource& source, PolicyMethods methods) {
+  Result<PolicyFile> policy = convert(source, methods);
   if (policy && policy->version != kPolicyVersion) {
     return std::unexpected(FerolinError::unknown_policy_version(policy->version));
   }
@@ -68,18 +68,19 @@ Result<PolicyFile> convert_and_check(TextSource& source) {
 
 }  // namespace
 
-Result<PolicyFile> parse_policy(std::span<const char> bytes) {
+Result<PolicyFile> parse_policy(std::span<const char> bytes, PolicyMethods methods) {
   TextSource source(bytes);
-  return convert_and_check(source);
+  return convert_and_check(source, methods);
 }
 
-Result<PolicyFile> read_policy(std::string_view path, os::InterruptCheck interrupted) {
+Result<PolicyFile> read_policy(std::string_view path, os::InterruptCheck interrupted,
+                               PolicyMethods methods) {
   Result<os::FileReader> reader = os::FileReader::open(path, std::move(interrupted));
   // The file reader words its failures as the table reader reports them; a
   // policy file that cannot be opened is an IO error with the same text.
   if (!reader) return std::unexpected(FerolinError::io(std::move(reader.error().detail)));
   TextSource source(std::move(*reader));
-  return convert_and_check(source);
+  return convert_and_check(source, methods);
 }
 
 }  // namespace ferolin::policy_file

@@ -126,13 +126,22 @@ Result<std::string> policy_to_json_text(const PolicyFile& value, std::span<const
   if (!created_by) return std::unexpected(created_by.error());
   ObjectText object(0);
   add(object, PolicyField::Version, *version);
-  add(object, PolicyField::ScoringMethod, name_text(policy_name(value.scoring_method)));
+  add(object, PolicyField::ScoringMethod,
+      name_text(value.confidence_column ? kConfidenceColumnMethod
+                                        : policy_name(value.scoring_method)));
   add(object, PolicyField::Threshold, number_text(value.threshold));
   add(object, PolicyField::TargetErrorRate, number_text(value.target_error_rate));
   add(object, PolicyField::CalibrationMethod, name_text(policy_name(value.calibration_method)));
   add(object, PolicyField::ConfidenceLevel,
       value.confidence_level ? number_text(*value.confidence_level) : "null");
   add(object, PolicyField::CreatedBy, *created_by);
+  if (value.confidence_column) {
+    const Result<std::string> column = json_string(value.confidence_column->column);
+    if (!column) return std::unexpected(column.error());
+    object.add(name_text("confidence_col"), *column);
+    object.add(name_text("lower_is_better"),
+               value.confidence_column->lower_is_better ? "true" : "false");
+  }
   if (value.group_col) {
     const Result<std::string> group_col = json_string(*value.group_col);
     if (!group_col) return std::unexpected(group_col.error());

@@ -119,7 +119,9 @@ bool PolicySaxHandler::parse_error(std::size_t /*byte*/, const std::string& last
 bool PolicySaxHandler::skips_value() const {
   const bool beyond_last_element =
       array_form_ && expect_ == Expect::FieldValue && elements_ >= kPolicyFieldCount;
-  return skip_depth_ > 0 || skip_next_ || beyond_last_element;
+  // The two keys of a policy on a column take no number: one too large for
+  // a float must not stop a policy that skips them.
+  return skip_depth_ > 0 || skip_next_ || beyond_last_element || expect_ == Expect::OwnValue;
 }
 
 bool PolicySaxHandler::on_value(const JsonValue& value) {
@@ -133,6 +135,8 @@ bool PolicySaxHandler::on_value(const JsonValue& value) {
       return enum_unit(value);
     case Expect::GroupValue:
       return group_value(value);
+    case Expect::OwnValue:
+      return own_value(value);
     default:
       return false;  // the parser sends values only where a value stands
   }
@@ -171,6 +175,10 @@ bool PolicySaxHandler::field_value(const JsonValue& value) {
   if (value.kind == Kind::Object && field_ == PolicyField::GroupThresholds) {
     policy_.group_thresholds.emplace();
     expect_ = Expect::GroupKey;
+    return true;
+  }
+  if (own_method(value)) {
+    back_to_parent();
     return true;
   }
   if (auto problem = store_scalar(policy_, field_, value)) {
@@ -214,6 +222,7 @@ bool PolicySaxHandler::group_value(const JsonValue& value) {
 
 bool PolicySaxHandler::field_key(const std::string& name) {
   const std::optional<PolicyField> field = field_from_name(name);
+  if (!field && own_key(name)) return true;
   if (!field) {
     skip_next_ = true;
     return true;
@@ -242,6 +251,12 @@ bool PolicySaxHandler::close_object() {
 }
 
 bool PolicySaxHandler::close_document() {
+  if (policy_.confidence_column) {
+    if (own_problem_) return fail(std::move(own_problem_->first), own_problem_->second);
+    if (!own_column_) return fail("missing field `confidence_col`", source_.position());
+    policy_.confidence_column->column = std::move(*own_column_);
+    policy_.confidence_column->lower_is_better = own_lower_is_better_;
+  }
   for (std::size_t i = 0; i < kPolicyFieldCount; ++i) {
     const auto field = static_cast<PolicyField>(i);
     if (field_required(field) && !seen_.test(i)) {
@@ -278,6 +293,51 @@ TextPosition PolicySaxHandler::number_position() const {
 bool PolicySaxHandler::fail(std::string description, TextPosition position) {
   error_ = FerolinError::json(at_position(std::move(description), position));
   return false;
+}
+
+}  // namespace ferolin::policy_file
+
+namespace ferolin::policy_file {
+
+// The keys of a policy on a confidence column, read only by a handler that
+// takes such policies; any other reader skips them as unknown keys.
+bool PolicySaxHandler::own_key(const std::string& name) {
+  if (!confidence_column_ || (name != "confidence_col" && name != "lower_is_better")) {
+    return false;
+  }
+  own_key_ = name;
+  expect_ = Expect::OwnValue;
+  return true;
+}
+
+bool PolicySaxHandler::own_value(const JsonValue& value) {
+  const bool column = own_key_ == "confidence_col";
+  const JsonValue::Kind wanted = column ? JsonValue::Kind::String : JsonValue::Kind::Boolean;
+  if (value.kind != wanted) {
+    if (!own_problem_) {
+      own_problem_.emplace(invalid_type(unexpected_words(value), column ? "a string" : "a boolean"),
+                           value_position(value));
+    }
+    // A value that opens is skipped whole, as under an unknown key.
+    if (value.opens()) skip_depth_ = 1;
+  } else if (column) {
+    own_column_ = std::move(*value.text);
+  } else {
+    own_lower_is_better_ = value.boolean;
+  }
+  back_to_parent();
+  return true;
+}
+
+// Takes kConfidenceColumnMethod as the scoring method where the handler
+// accepts it; returns false for every other value.
+bool PolicySaxHandler::own_method(const JsonValue& value) {
+  if (!confidence_column_ || field_ != PolicyField::ScoringMethod ||
+      value.kind != JsonValue::Kind::String || *value.text != kConfidenceColumnMethod) {
+    return false;
+  }
+  policy_.confidence_column.emplace();
+  return true;
 }
 
 }  // namespace ferolin::policy_file

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/error.h"
 #include "core/policy_file/json_value.h"
@@ -22,8 +23,11 @@ namespace ferolin::policy_file {
 
 class PolicySaxHandler {
  public:
-  // `source` is the source the parser reads, asked for positions.
-  explicit PolicySaxHandler(TextSource& source) : source_(source) {}
+  // `source` is the source the parser reads, asked for positions; with
+  // `confidence_column`, the handler also takes kConfidenceColumnMethod
+  // as a scoring method and reads its "confidence_col" and "lower_is_better".
+  explicit PolicySaxHandler(TextSource& source, bool confidence_column = false)
+      : source_(source), confidence_column_(confidence_column) {}
 
   // The SAX interface of nlohmann::json; each returns false to stop.
   bool null();
@@ -62,6 +66,7 @@ class PolicySaxHandler {
     EnumClose,   // the end of {"spelling": null}
     GroupKey,    // a group label, or the end of the group map
     GroupValue,  // the threshold of `group_label_`
+    OwnValue,    // the value of "confidence_col" or "lower_is_better"
     Finished,
   };
 
@@ -72,6 +77,9 @@ class PolicySaxHandler {
   bool next_element(const JsonValue& value);
   bool enum_unit(const JsonValue& value);
   bool group_value(const JsonValue& value);
+  bool own_key(const std::string& name);
+  bool own_value(const JsonValue& value);
+  bool own_method(const JsonValue& value);
   bool field_key(const std::string& name);
   bool close_object();
   bool close_document();
@@ -93,6 +101,14 @@ class PolicySaxHandler {
   bool skip_next_ = false;
   std::uint64_t skip_depth_ = 0;
   std::string group_label_;
+  bool confidence_column_ = false;
+  std::string own_key_;
+  std::optional<std::string> own_column_;
+  bool own_lower_is_better_ = false;
+  // The first of those two values that did not fit, reported only when the
+  // policy turns out to be on a confidence column: any other policy skips
+  // them as unknown keys, as it always has.
+  std::optional<std::pair<std::string, TextPosition>> own_problem_;
   std::optional<FerolinError> error_;
 };
 

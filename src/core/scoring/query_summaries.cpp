@@ -25,6 +25,15 @@ void QuerySummaries::set_top_texts(std::size_t number, std::string_view candidat
   top_groups_.assign(number, group);
 }
 
+void QuerySummaries::set_top_confidence(std::size_t number,
+                                        std::optional<std::string_view> confidence) {
+  if (number == top_confidences_.size()) {
+    top_confidences_.push_back(confidence);
+    return;
+  }
+  top_confidences_.assign(number, confidence);
+}
+
 std::size_t QuerySummaries::allocated_bytes() const {
   return index_.allocated_bytes() + blocks_.size() * kRecordsPerBlock * layout_.size +
          pool_.allocated_bytes();

@@ -17,7 +17,8 @@
 
 namespace ferolin::scoring {
 
-// Whether summaries keep their top candidate's `candidate_id` and `group`.
+// Whether summaries keep their top candidate's `candidate_id`, `group` and
+// own-confidence cell `confidence`.
 // Only policy application and per-query tables with ids need them.
 enum class TopIds { Drop, Keep };
 
@@ -30,16 +31,21 @@ class QuerySummaries {
   // Adds the next row of the table. The row is not kept.
   void add(const table::CandidateRow& row) { add(row.query_id, view_of(row)); }
 
-  // Adds the next candidate of the query `query_id`, in file order.
-  // `Candidate` gives what add_to_record() reads and, with TopIds::Keep,
-  // `candidate_id` and `group` (std::optional<std::string_view>).
+  // Adds the next candidate of the query `query_id`, in file order, and
+  // returns the query's number. `Candidate` gives what add_to_record()
+  // reads and, with TopIds::Keep, `candidate_id` and `group`
+  // (std::optional<std::string_view>).
   template <typename Candidate>
-  void add(std::string_view query_id, const Candidate& candidate) {
+  std::size_t add(std::string_view query_id, const Candidate& candidate) {
     const std::size_t number = index_.number_of(query_id);
     if (number == size_) add_query();
     if (add_to_record(layout_, record(number), pool_, candidate) == 0 && ids_ == TopIds::Keep) {
       set_top_texts(number, candidate.candidate_id, candidate.group);
+      if constexpr (requires { candidate.confidence; }) {
+        set_top_confidence(number, candidate.confidence);
+      }
     }
+    return number;
   }
 
   // Returns the number of distinct queries added so far.
@@ -60,6 +66,12 @@ class QuerySummaries {
   [[nodiscard]] std::optional<std::string_view> top_group(std::size_t number) const {
     return top_groups_[number];
   }
+  // The top candidate's own-confidence cell, with TopIds::Keep; absent for
+  // an empty cell or a table read without that column.
+  [[nodiscard]] std::optional<std::string_view> top_confidence(std::size_t number) const {
+    if (number >= top_confidences_.size()) return std::nullopt;
+    return top_confidences_[number];
+  }
 
   // Returns the query numbers in ascending order of the bytes of their ids
   // (a proper prefix first).
@@ -78,6 +90,7 @@ class QuerySummaries {
   void add_query();
   void set_top_texts(std::size_t number, std::string_view candidate_id,
                      std::optional<std::string_view> group);
+  void set_top_confidence(std::size_t number, std::optional<std::string_view> confidence);
 
   [[nodiscard]] std::byte* record(std::size_t number) {
     return blocks_[number / kRecordsPerBlock].get() + number % kRecordsPerBlock * layout_.size;
@@ -95,6 +108,7 @@ class QuerySummaries {
   std::size_t size_ = 0;
   TextSlots top_candidate_ids_;  // with TopIds::Keep
   TextSlots top_groups_;         // with TopIds::Keep
+  TextSlots top_confidences_;    // with TopIds::Keep, for rows that carry one
 };
 
 }  // namespace ferolin::scoring

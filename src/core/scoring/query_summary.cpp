@@ -8,12 +8,14 @@
 namespace ferolin::scoring {
 
 CandidateView view_of(const table::CandidateRow& row) {
-  return {row.rank, row.score, row.probability, row.is_correct, row.candidate_id, row.group};
+  return {row.rank,         row.score, row.probability, row.is_correct,
+          row.candidate_id, row.group, row.confidence};
 }
 
 CandidateView view_of(const Candidate& candidate) {
   CandidateView view{candidate.rank,       candidate.score,        candidate.probability,
-                     candidate.is_correct, candidate.candidate_id, std::nullopt};
+                     candidate.is_correct, candidate.candidate_id, std::nullopt,
+                     std::nullopt};
   const CandidateDetails* details = candidate.details.get();
   if (details != nullptr && details->group) view.group = *details->group;
   return view;

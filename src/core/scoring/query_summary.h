@@ -27,6 +27,7 @@ struct CandidateView {
   std::optional<bool> is_correct;
   std::string_view candidate_id;
   std::optional<std::string_view> group;
+  std::optional<std::string_view> confidence;  // the own-confidence cell
 
   // What summaries call for the values they keep.
   [[nodiscard]] double score_value() const { return score; }

@@ -37,7 +37,8 @@ std::string_view column_name(Column column) {
 
 Result<ColumnPlan> plan_columns(std::span<const std::string_view> header,
                                 std::span<const HeaderName> header_names,
-                                const std::optional<std::string>& group_column) {
+                                const std::optional<std::string>& group_column,
+                                const std::optional<std::string>& confidence_column) {
   const HeaderNames names = header_names_of(header_names);
   for (const Column required : kRequired) {
     const std::string_view name = names[static_cast<std::size_t>(required)];
@@ -50,6 +51,13 @@ Result<ColumnPlan> plan_columns(std::span<const std::string_view> header,
     const auto hit = std::ranges::find(header, *group_column);
     if (hit == header.end()) return std::unexpected(FerolinError::missing_column(*group_column));
     plan.group_field = static_cast<std::size_t>(hit - header.begin());
+  }
+  if (confidence_column) {
+    const auto hit = std::ranges::find(header, *confidence_column);
+    if (hit == header.end()) {
+      return std::unexpected(FerolinError::missing_column(*confidence_column));
+    }
+    plan.confidence_field = static_cast<std::size_t>(hit - header.begin());
   }
   std::array<bool, kColumnNames.size()> seen{};
   for (std::size_t i = 0; i < header.size(); ++i) {

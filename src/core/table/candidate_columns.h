@@ -51,6 +51,8 @@ struct ColumnPlan {
   std::optional<Column> duplicate;
   // The field that holds each row's group label, where one was asked for.
   std::optional<std::size_t> group_field;
+  // The field that holds each row's own confidence, where one was asked for.
+  std::optional<std::size_t> confidence_field;
 };
 
 // Returns the plan for a header row (names matched exactly, unknown names
@@ -58,9 +60,11 @@ struct ColumnPlan {
 // query_id, candidate_id, rank and score that the header lacks. A column
 // listed in `header_names` is looked for under its name there instead of its
 // own; `group_column`, where given, must be in the header too (its first
-// field counts), and is reported missing after the required columns.
+// field counts), and is reported missing after the required columns;
+// `confidence_column` likewise, after the group column.
 [[nodiscard]] Result<ColumnPlan> plan_columns(
     std::span<const std::string_view> header, std::span<const HeaderName> header_names = {},
-    const std::optional<std::string>& group_column = std::nullopt);
+    const std::optional<std::string>& group_column = std::nullopt,
+    const std::optional<std::string>& confidence_column = std::nullopt);
 
 }  // namespace ferolin::table

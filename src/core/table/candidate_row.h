@@ -3,6 +3,7 @@
 // only until the source reads the next row; consumers copy what they keep.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "core/types.h"
@@ -10,7 +11,9 @@
 namespace ferolin::table {
 
 // `group` is the cell of the group column, where one was asked for and is
-// not empty.
-struct CandidateRow : CandidateFields<std::string_view>, CandidateDetailFields<std::string_view> {};
+// not empty; `confidence` likewise the cell of the own-confidence column.
+struct CandidateRow : CandidateFields<std::string_view>, CandidateDetailFields<std::string_view> {
+  std::optional<std::string_view> confidence;
+};
 
 }  // namespace ferolin::table

@@ -77,6 +77,7 @@ std::optional<FerolinError> convert_record(const TableRecords& records, Candidat
   row.formula.reset();
   row.target_inchikey.reset();
   row.group.reset();
+  row.confidence.reset();
   const CsvTokenizer& record = records.record();
   const ColumnPlan& plan = records.plan();
   for (const KnownField& known : plan.known) {
@@ -87,6 +88,7 @@ std::optional<FerolinError> convert_record(const TableRecords& records, Candidat
   }
   if (plan.duplicate) return duplicate_column_failure(record.position(), *plan.duplicate);
   if (plan.group_field) store_text(record.field(*plan.group_field), row.group);
+  if (plan.confidence_field) store_text(record.field(*plan.confidence_field), row.confidence);
   return std::nullopt;
 }
 

@@ -18,6 +18,7 @@ struct CheckedRowSource::State {
       : records(std::move(table)),
         needs(row_needs),
         group_field(records.plan().group_field),
+        confidence_field(records.plan().confidence_field),
         duplicate(records.plan().duplicate.has_value()) {
     for (const KnownField& known : records.plan().known) {
       switch (known.column) {
@@ -50,6 +51,7 @@ struct CheckedRowSource::State {
   TableRecords records;
   RowNeeds needs;
   std::optional<std::size_t> group_field;
+  std::optional<std::size_t> confidence_field;
   bool duplicate;
   std::size_t query_field = 0;
   std::size_t candidate_field = 0;
@@ -106,6 +108,10 @@ bool check_record(CheckedRowSource::State& s) {
   if (s.group_field) {
     const std::string_view group = record.field(*s.group_field);
     row.group = group.empty() ? std::nullopt : std::optional(group);
+  }
+  if (s.confidence_field) {
+    const std::string_view confidence = record.field(*s.confidence_field);
+    row.confidence = confidence.empty() ? std::nullopt : std::optional(confidence);
   }
   return passed && !s.duplicate;
 }

@@ -36,6 +36,8 @@ struct CheckedRow {
   std::optional<bool> is_correct;
   // The cell of the group column, where one was asked for and is not empty.
   std::optional<std::string_view> group;
+  // The cell of the own-confidence column, likewise.
+  std::optional<std::string_view> confidence;
   // The score and probability cells, checked. An empty probability cell
   // (or none in the table) is an absent probability.
   std::string_view score_cell;

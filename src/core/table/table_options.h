@@ -20,6 +20,9 @@ struct TableOptions {
   // A further column whose cell each row carries as its group label (an
   // empty cell gives no label); the table must have it.
   std::optional<std::string> group_column;
+  // A further column whose cell each row carries as its own confidence
+  // (an empty cell gives none), read as the group column is.
+  std::optional<std::string> confidence_column;
   os::ReadMonitor monitor;
 };
 

@@ -102,7 +102,8 @@ Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
       header.push_back(state->tokenizer.field(i));
     }
   }
-  auto plan = plan_columns(header, options.header_names, options.group_column);
+  auto plan = plan_columns(header, options.header_names, options.group_column,
+                           options.confidence_column);
   if (!plan) return std::unexpected(std::move(plan.error()));
   state->plan = std::move(*plan);
   return TableRecords(std::move(state), options.labels);

@@ -1,0 +1,36 @@
+// The own-confidence column of a pass: the top candidate's value in a column
+// the table carries, appended after the method columns so that curves,
+// calibrations, bootstraps and decisions read it as they read a method's.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/error.h"
+#include "core/pipeline/query_pass.h"
+
+namespace ferolin::binding::native {
+
+// The method recorded for the own column in QueryTable::methods. It scores
+// nothing itself: the column's confidences come from the table, and a
+// policy calibrated on the column names the column, never this method
+// (ferolin_tools rewrites it before a policy leaves the pass).
+inline constexpr ScoringMethod kOwnColumnPlaceholder = ScoringMethod::CandidateCount;
+
+struct OwnColumnRequest {
+  std::string column;  // the header name
+  bool lower_is_better = false;
+  // The column is the one read as `score`: its top values are the pass's
+  // top scores, and no further column is read.
+  bool is_score = false;
+};
+
+// Asks the read for the request's column where it is not the score column.
+void request_own_column(const OwnColumnRequest& own, pipeline::PassRequest& request);
+
+// Appends the own column to `table` (read with request_own_column), or
+// returns the failure of a cell that is not a number.
+[[nodiscard]] Result<void> add_own_column(const OwnColumnRequest& own,
+                                          pipeline::QueryTable& table);
+
+}  // namespace ferolin::binding::native
