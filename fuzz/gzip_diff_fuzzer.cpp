@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const fuzz::Inflated reference = fuzz::inflate(compressed, piece, tools::Inflater::Zlib, 1);
   for (const unsigned threads : {1u, 2u}) {
-    const fuzz::Inflated ours = fuzz::inflate(compressed, piece, tools::fastest_inflater(), threads);
+    const fuzz::Inflated ours =
+        fuzz::inflate(compressed, piece, tools::fastest_inflater(), threads);
     fuzz::require(ours.failed == reference.failed, "fails where zlib fails",
                   ours.failed ? ours.error : reference.error);
     if (!ours.failed) {

@@ -163,7 +163,9 @@ Result<GzipReader> GzipReader::open(ByteReader compressed, unsigned threads, Inf
   auto state = std::make_unique<State>(std::move(compressed));
   // The state lives on the heap: the inflater's source stays valid when the
   // reader moves.
-  ByteReader source = [s = state.get(), threads] { return threads > 1 ? next_chunk(*s) : s->compressed(); };
+  ByteReader source = [s = state.get(), threads] {
+    return threads > 1 ? next_chunk(*s) : s->compressed();
+  };
   Result<GzipInflater> inflater = GzipInflater::open(std::move(source), kind);
   if (!inflater) return std::unexpected(std::move(inflater.error()));
   state->inflater.emplace(std::move(*inflater));
