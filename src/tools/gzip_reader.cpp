@@ -135,10 +135,15 @@ Result<void> start_worker(GzipReader::State& s) {
   return {};
 }
 
+bool input_full(const GzipReader::State& s) {
+  return s.input_ended || s.input_failure || s.input.size() >= kInputChunks;
+}
+
 // Reads one compressed chunk for the inflating thread, on the caller's
-// thread, when it has room for one.
+// thread, when it has room for one and still inflates (a pipe read after it
+// failed could wait for nothing).
 void read_ahead(GzipReader::State& s, std::unique_lock<std::mutex>& lock) {
-  if (s.input_ended || s.input_failure || s.input.size() >= kInputChunks) return;
+  if (s.done || input_full(s)) return;
   lock.unlock();
   Result<std::string_view> chunk = s.compressed();
   std::string copy = chunk ? std::string(*chunk) : std::string();
@@ -151,10 +156,6 @@ void read_ahead(GzipReader::State& s, std::unique_lock<std::mutex>& lock) {
     s.input.push_back(std::move(copy));
   }
   s.changed.notify_all();
-}
-
-bool input_full(const GzipReader::State& s) {
-  return s.input_ended || s.input_failure || s.input.size() >= kInputChunks;
 }
 
 }  // namespace
