@@ -7,9 +7,11 @@ cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
 # libclang-rt-19-dev brings FuzzedDataProvider.h, which the fuzz targets read
-# their input with; the test build replays their corpora with g++. zlib reads
-# gzip-compressed tables in the companion package.
-DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev libclang-rt-19-dev zlib1g-dev)
+# their input with; the test build replays their corpora with g++. ISA-L
+# inflates gzip-compressed tables in the companion package; zlib is the
+# fallback where ISA-L is missing and the reference the tests compare with.
+DEBIAN_PACKAGES=(g++ make libcsv-dev nlohmann-json3-dev libgtest-dev libclang-rt-19-dev zlib1g-dev
+                 libisal-dev)
 
 missing=()
 for package in "${DEBIAN_PACKAGES[@]}"; do

@@ -1,29 +1,28 @@
 // GzipReader: inflates a gzip stream as it is read, chunk by chunk, so that a
 // compressed table of any size streams through the table reader without
-// ever being decompressed to disk or held whole. Several gzip members back
-// to back (as `cat a.gz b.gz` or parallel compressors write) read as one.
+// ever being decompressed to disk or held whole. With more than one reading
+// thread the inflating runs on a thread of its own, ahead of the caller by a
+// fixed number of buffers, so that inflating and parsing overlap; the
+// compressed bytes are still read on the caller's thread, where a signal
+// interrupts a wait and the caller's interrupt check may run.
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string_view>
 
 #include "core/error.h"
-
-struct z_stream_s;
+#include "tools/gzip_inflater.h"
 
 namespace ferolin::tools {
 
-// Hands out the next compressed bytes (valid until the next call), an empty
-// view at the end, or a failure.
-using ByteReader = std::move_only_function<Result<std::string_view>()>;
-
 class GzipReader {
  public:
-  // Returns a reader that inflates the bytes `compressed` hands out, or an
-  // `Io` error when zlib cannot start.
-  [[nodiscard]] static Result<GzipReader> open(ByteReader compressed);
+  // Returns a reader that inflates the bytes `compressed` hands out (always
+  // called on the caller's thread), on a thread of its own when `threads`
+  // is above 1, or an `Io` error when the inflater or its thread cannot
+  // start.
+  [[nodiscard]] static Result<GzipReader> open(ByteReader compressed, unsigned threads,
+                                               Inflater kind = fastest_inflater());
 
   GzipReader(GzipReader&&) noexcept;
   GzipReader& operator=(GzipReader&&) noexcept;
@@ -31,7 +30,8 @@ class GzipReader {
 
   // Returns the next decompressed bytes (valid until the next call), an
   // empty view at the end of the last member, or an `Io` error for data that
-  // is not gzip, is corrupt or ends before its last member does.
+  // is not gzip, is corrupt or ends before its last member does, or the
+  // failure of `compressed`, after every byte inflated before it.
   [[nodiscard]] Result<std::string_view> read();
 
   // The reading state, defined where it is used.
@@ -39,9 +39,6 @@ class GzipReader {
 
  private:
   explicit GzipReader(std::unique_ptr<State> state);
-
-  Result<bool> refill();
-  Result<bool> start_next_member();
 
   std::unique_ptr<State> state_;
 };

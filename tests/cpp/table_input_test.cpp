@@ -38,8 +38,17 @@ ByteReader pieces_of(std::string bytes, std::size_t piece) {
       };
 }
 
-Result<std::string> inflate_all(std::string compressed, std::size_t piece) {
-  Result<GzipReader> reader = GzipReader::open(pieces_of(std::move(compressed), piece));
+// Every way of inflating: each library, on the caller's thread and on one of its own.
+const struct {
+  Inflater kind;
+  unsigned threads;
+} kInflaters[] = {{Inflater::Zlib, 1}, {Inflater::Zlib, 2}, {fastest_inflater(), 1},
+                  {fastest_inflater(), 2}};
+
+Result<std::string> inflate_all(std::string compressed, std::size_t piece, Inflater kind,
+                                unsigned threads) {
+  Result<GzipReader> reader =
+      GzipReader::open(pieces_of(std::move(compressed), piece), threads, kind);
   if (!reader) return std::unexpected(reader.error());
   std::string out;
   while (true) {
@@ -65,10 +74,12 @@ TEST(GzipReader, ConcatenatedMembersInAnyPieces) {
   const std::string a = table_text(3000);
   const std::string b = "q9,x,1,2.0,false\n";
   const std::string compressed = gzip_member(a) + gzip_member("") + gzip_member(b);
-  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{65536}}) {
-    const Result<std::string> out = inflate_all(compressed, piece);
-    ASSERT_TRUE(out.has_value()) << piece << ": " << out.error().message();
-    EXPECT_EQ(*out, a + b) << piece;
+  for (const auto& way : kInflaters) {
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{65536}}) {
+      const Result<std::string> out = inflate_all(compressed, piece, way.kind, way.threads);
+      ASSERT_TRUE(out.has_value()) << piece << ": " << out.error().message();
+      EXPECT_EQ(*out, a + b) << piece;
+    }
   }
 }
 
@@ -88,11 +99,13 @@ TEST(GzipReader, DamagedStreamsFailWithTheirCause) {
       {"not gzip", "query_id\n", "IO error: gzip: incorrect header check"},
       {"corrupt", corrupt, "IO error: gzip: "},
   };
-  for (const auto& c : cases) {
-    const Result<std::string> out = inflate_all(c.bytes, 4096);
-    ASSERT_FALSE(out.has_value()) << c.name;
-    EXPECT_TRUE(out.error().message().starts_with(c.message))
-        << c.name << ": " << out.error().message();
+  for (const auto& way : kInflaters) {
+    for (const auto& c : cases) {
+      const Result<std::string> out = inflate_all(c.bytes, 4096, way.kind, way.threads);
+      ASSERT_FALSE(out.has_value()) << c.name;
+      EXPECT_TRUE(out.error().message().starts_with(c.message))
+          << c.name << ": " << out.error().message();
+    }
   }
 }
 
