@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import hashlib
 import os
+from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Mapping, Optional, Sequence
 
 from ferolin_tools import _native, diagnostics
@@ -139,9 +140,12 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
         # The bytes shown are the file's share of the rows read.
         def shown(_: int, read: int) -> None:
             progress(size * read // rows if rows else size, read)
-    with reader:
+    # The file's SHA-256 is taken beside the read (hashlib and the core both
+    # run without the GIL): the read looks at a few columns only.
+    with ThreadPoolExecutor(max_workers=1) as pool, reader:
+        digest = pool.submit(file_sha256, path) if fingerprint else None
         result = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
                             group_column=group_column, group_policy=group_policy,
                             header=header)
-    result.update(file_bytes=size, sha256=file_sha256(path) if fingerprint else None)
+        result.update(file_bytes=size, sha256=digest.result() if digest else None)
     return result
