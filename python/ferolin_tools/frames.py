@@ -12,6 +12,7 @@ of the same table written as CSV, bit for bit.
 from __future__ import annotations
 
 import hashlib
+import importlib
 import os
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Mapping, Optional, Sequence
@@ -92,8 +93,8 @@ def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any,
 
 
 def _pyarrow_dataset(path: str) -> Any:
-    try:
-        import pyarrow.dataset as dataset
+    try:  # imported by name: pyarrow ships no type information
+        dataset = importlib.import_module("pyarrow.dataset")
     except ImportError:
         raise TableError(f"{path}: reading Parquet and Arrow IPC files needs pyarrow, which is "
                          f"not installed: {INSTALL_HINT}; or write the table as CSV or "
@@ -107,7 +108,7 @@ def open_file(path: str, columns: Mapping[str, str], group_column: Optional[str]
     columns the pass reads. Returns the reader, the file's column names and
     its number of rows; TableError for a file pyarrow cannot read."""
     dataset = _pyarrow_dataset(path)
-    import pyarrow
+    pyarrow = importlib.import_module("pyarrow")
 
     try:
         table = dataset.dataset(path, format=file_format(path))
