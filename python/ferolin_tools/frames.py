@@ -70,6 +70,37 @@ def wanted_columns(header: Sequence[str], columns: Mapping[str, str],
     return names
 
 
+def _quoted(name: str) -> str:
+    return '"' + name.replace('"', '""') + '"'
+
+
+def narrowed(table: Any, columns: Mapping[str, str], group_column: Optional[str]
+             ) -> tuple[Any, Optional[list[str]]]:
+    """The table reduced to the columns the pass reads, where its library
+    can select columns without copying them (polars, pyarrow, pandas,
+    DuckDB): a producer then exports nothing else (polars, for one, prepares
+    every exported column). Returns it with the whole table's column names
+    (None when the table is passed on as it is)."""
+    library = type(table).__module__.split(".")[0]
+    try:
+        if library == "polars" and hasattr(table, "select"):
+            header = list(table.columns)
+            return table.select(wanted_columns(header, columns, group_column)), header
+        if library == "pyarrow" and hasattr(table, "select"):
+            header = list(table.column_names)
+            return table.select(wanted_columns(header, columns, group_column)), header
+        if library == "pandas" and all(isinstance(name, str) for name in table.columns):
+            header = list(table.columns)
+            return table[wanted_columns(header, columns, group_column)], header
+        if library == "duckdb" and hasattr(table, "project"):
+            header = list(table.columns)
+            names = wanted_columns(header, columns, group_column)
+            return table.project(", ".join(_quoted(name) for name in names)), header
+    except Exception:  # an unusual table of a known library: read it whole
+        pass
+    return table, None
+
+
 def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any, *,
                keep_ids: bool, progress: Any, group_column: Optional[str],
                group_policy: Optional[str], header: Optional[Sequence[str]] = None
@@ -102,18 +133,25 @@ def _pyarrow_dataset(path: str) -> Any:
     return dataset
 
 
-def open_file(path: str, columns: Mapping[str, str], group_column: Optional[str]
-              ) -> tuple[Any, list[str], int]:
+def open_file(path: str, columns: Mapping[str, str], group_column: Optional[str],
+              keep_ids: bool = True) -> tuple[Any, list[str], int]:
     """Opens a Parquet or Arrow IPC file as a reader of record batches of the
-    columns the pass reads. Returns the reader, the file's column names and
-    its number of rows; TableError for a file pyarrow cannot read."""
+    columns the pass reads. Without `keep_ids` the candidate ids are not
+    decoded: the column is checked to be there and read as nulls. Returns
+    the reader, the file's column names and its number of rows; TableError
+    for a file pyarrow cannot read."""
     dataset = _pyarrow_dataset(path)
     pyarrow = importlib.import_module("pyarrow")
+    compute = importlib.import_module("pyarrow.compute")
 
     try:
         table = dataset.dataset(path, format=file_format(path))
         header = list(table.schema.names)
-        scanner = table.scanner(columns=wanted_columns(header, columns, group_column),
+        skipped = None if keep_ids else columns.get("candidate_id", "candidate_id")
+        projection = {name: (compute.scalar(None) if name == skipped
+                             and name != group_column else dataset.field(name))
+                      for name in wanted_columns(header, columns, group_column)}
+        scanner = table.scanner(columns=projection,
                                 batch_size=_BATCH_ROWS, batch_readahead=_BATCH_READAHEAD,
                                 fragment_readahead=1)
         return scanner.to_reader(), header, table.count_rows()
@@ -134,7 +172,8 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
               group_column: Optional[str], group_policy: Optional[str],
               fingerprint: bool) -> dict[str, Any]:
     """run_pass's result for a Parquet or Arrow IPC file; TableError as run_stream."""
-    reader, header, rows = open_file(path, layout.columns, group_column)
+    reader, header, rows = open_file(path, layout.columns, group_column,
+                                     keep_ids or group_column is not None)
     size = os.path.getsize(path) if os.path.isfile(path) else 0
     shown = progress
     if progress is not None:

@@ -115,9 +115,10 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         name = frames.frame_name(table)
         scores = [score_name(score) for score in scores]
         layout = TableLayout(",", check_columns(columns), hint_style)
-        result = frames.run_stream(table, name, scores, layout, keep_ids=keep_ids,
+        selected, header = frames.narrowed(table, layout.columns, group_column)
+        result = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
                                    progress=progress, group_column=group_column,
-                                   group_policy=group_policy)
+                                   group_policy=group_policy, header=header)
         return QueryPass(result, name, scores, layout)
     path = as_text(table)
     scores = [score_name(score) for score in scores]
