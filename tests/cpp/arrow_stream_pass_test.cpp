@@ -41,9 +41,9 @@ struct FakeStream {
   std::vector<FakeBatch> batches;
   std::size_t next = 0;
   Releases* releases = nullptr;
-  std::vector<ArrowSchema*> schema_children;
+  std::vector<ArrowSchema*> schema_children{};
   // Per handed-out batch: its children pointers.
-  std::vector<std::vector<ArrowArray*>> children;
+  std::vector<std::vector<ArrowArray*>> children{};
 };
 
 void release_schema(ArrowSchema* schema) {
@@ -108,7 +108,7 @@ ArrowArrayStream stream_of(FakeStream& fake) {
 // Rows (query, rank, score), one row before those read (the batch offset)
 // and an extra column of doubles that the pass never reads.
 struct Table {
-  std::vector<std::int32_t> offsets = {0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::int32_t> offsets = {0, 1, 2, 3, 4, 5, 6, 7};
   std::string ids = "xaabbab";  // row 0 ("x") lies before the batch's offset
   std::vector<std::int16_t> ranks = {9, 2, 1, 1, 1, 1, 3};
   std::vector<double> scores = {0.0, 0.5, 0.25, 2.0, 3.0, 1.0, 7.0};

@@ -15,6 +15,7 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
+#include "binding/native/column_mapping.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
 #include "core/arrow/arrow_stream_pass.h"
@@ -33,37 +34,6 @@ struct ArrowPassArguments {
   pipeline::PassRequest request;
   PyObject* progress = nullptr;  // borrowed; nullptr for none
 };
-
-std::optional<table::Column> known_column(std::string_view name) {
-  for (int i = 0; i <= static_cast<int>(table::Column::IsCorrect); ++i) {
-    const auto column = static_cast<table::Column>(i);
-    if (table::column_name(column) == name) return column;
-  }
-  return std::nullopt;
-}
-
-// {known column name: the stream's column name}, as run_pass takes it.
-std::optional<std::vector<table::HeaderName>> parse_columns(PyObject* object) {
-  std::vector<table::HeaderName> names;
-  if (object == nullptr || object == Py_None) return names;
-  if (!dict_parameter(object, "columns")) return std::nullopt;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  Py_ssize_t position = 0;
-  while (PyDict_Next(object, &position, &key, &value)) {
-    const std::optional<std::string_view> column = to_text(key);
-    if (!column) return std::nullopt;
-    const std::optional<std::string_view> header = to_text(value);
-    if (!header) return std::nullopt;
-    const std::optional<table::Column> known = known_column(*column);
-    if (!known) {
-      raise_value_error("unknown column '" + std::string(*column) + "'");
-      return std::nullopt;
-    }
-    names.push_back({*known, std::string(*header)});
-  }
-  return names;
-}
 
 std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> bound) {
   ArrowPassArguments arguments;
