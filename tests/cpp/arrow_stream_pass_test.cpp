@@ -139,6 +139,15 @@ pipeline::PassRequest request() {
   return request;
 }
 
+// Reads the table's two batches through a fake stream.
+Result<pipeline::QueryTable> read_table(Table& table, Releases& releases,
+                                        const pipeline::PassRequest& pass) {
+  FakeStream fake{&table.columns, table.batches(), 0, &releases};
+  ArrowArrayStream stream = stream_of(fake);
+  std::vector<std::string> header;
+  return run_arrow_query_pass(&stream, pass, header);
+}
+
 TEST(ArrowStreamPass, EqualsTheCsvTextOfTheSameRows) {
   Table table;
   Releases releases;
@@ -182,10 +191,7 @@ TEST(ArrowStreamPass, ANullRankStopsTheReadAndReleasesEverythingOnce) {
   table.columns[3].buffers[0] = table.rank_validity.data();
   table.columns[3].array.null_count = 1;
   Releases releases;
-  FakeStream fake{&table.columns, table.batches(), 0, &releases};
-  ArrowArrayStream stream = stream_of(fake);
-  std::vector<std::string> header;
-  const auto read = run_arrow_query_pass(&stream, request(), header);
+  const auto read = read_table(table, releases, request());
   ASSERT_FALSE(read);
   EXPECT_EQ(read.error().message(), "Arrow table error: row 5, column 'rank' (int16) is null; "
                                     "every row needs one");
@@ -199,10 +205,7 @@ TEST(ArrowStreamPass, AColumnOfAnotherTypeAndAStoppedReadReleaseEverythingOnce) 
     Table table;
     table.columns[4].format = "tdD";
     Releases releases;
-    FakeStream fake{&table.columns, table.batches(), 0, &releases};
-    ArrowArrayStream stream = stream_of(fake);
-    std::vector<std::string> header;
-    const auto read = run_arrow_query_pass(&stream, request(), header);
+    const auto read = read_table(table, releases, request());
     ASSERT_FALSE(read);
     EXPECT_NE(read.error().message().find("column 'score' has the Arrow type date32"),
               std::string::npos);
@@ -211,14 +214,11 @@ TEST(ArrowStreamPass, AColumnOfAnotherTypeAndAStoppedReadReleaseEverythingOnce) 
   }
   Table table;
   Releases releases;
-  FakeStream fake{&table.columns, table.batches(), 0, &releases};
-  ArrowArrayStream stream = stream_of(fake);
   pipeline::PassRequest stopped = request();
   stopped.table.monitor.check = [](const os::ReadProgress&) -> Result<void> {
     return std::unexpected(FerolinError::invalid_argument("stopped"));
   };
-  std::vector<std::string> header;
-  const auto read = run_arrow_query_pass(&stream, stopped, header);
+  const auto read = read_table(table, releases, stopped);
   ASSERT_FALSE(read);
   EXPECT_EQ(read.error().message(), "stopped");
   EXPECT_EQ(releases.stream + releases.schema + releases.batches, 4);
