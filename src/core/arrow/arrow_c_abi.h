@@ -1,9 +1,9 @@
 // The Arrow C data and C stream interfaces: three structs that producers
 // (pyarrow, polars, pandas, DuckDB) and consumers declare each on their own,
-// as the specification asks (a stable ABI; no Arrow library is needed).
+// as Arrow's format documentation asks (a stable ABI; no Arrow library is needed).
 // https://arrow.apache.org/docs/format/CDataInterface.html and
 // https://arrow.apache.org/docs/format/CStreamInterface.html
-// The guards are the specification's, so that a translation unit that also
+// The guards are Arrow's own, so that a translation unit that also
 // includes Arrow's own declaration sees one definition.
 #pragma once
 
