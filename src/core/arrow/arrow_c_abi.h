@@ -18,8 +18,9 @@ extern "C" {
 #define ARROW_FLAG_NULLABLE 2
 #define ARROW_FLAG_MAP_KEYS_SORTED 4
 
+// A field's type (a format string), name and children; a dictionary-encoded
+// field also points at its values' type.
 struct ArrowSchema {
-  // Array type description
   const char* format;
   const char* name;
   const char* metadata;
@@ -27,15 +28,13 @@ struct ArrowSchema {
   int64_t n_children;
   struct ArrowSchema** children;
   struct ArrowSchema* dictionary;
-
-  // Release callback
-  void (*release)(struct ArrowSchema*);
-  // Opaque producer-specific data
+  void (*release)(struct ArrowSchema*);  // null once released
   void* private_data;
 };
 
+// One array's buffers (validity first), children and dictionary values;
+// `offset` counts the rows before the first one, in every buffer.
 struct ArrowArray {
-  // Array data description
   int64_t length;
   int64_t null_count;
   int64_t offset;
@@ -44,10 +43,7 @@ struct ArrowArray {
   const void** buffers;
   struct ArrowArray** children;
   struct ArrowArray* dictionary;
-
-  // Release callback
-  void (*release)(struct ArrowArray*);
-  // Opaque producer-specific data
+  void (*release)(struct ArrowArray*);  // null once released
   void* private_data;
 };
 
@@ -56,16 +52,13 @@ struct ArrowArray {
 #ifndef ARROW_C_STREAM_INTERFACE
 #define ARROW_C_STREAM_INTERFACE
 
+// A producer of arrays of one schema: get_next hands out a released
+// (null) array at the end; a nonzero result is an errno code.
 struct ArrowArrayStream {
-  // Callbacks providing stream functionality
   int (*get_schema)(struct ArrowArrayStream*, struct ArrowSchema* out);
   int (*get_next)(struct ArrowArrayStream*, struct ArrowArray* out);
   const char* (*get_last_error)(struct ArrowArrayStream*);
-
-  // Release callback
-  void (*release)(struct ArrowArrayStream*);
-
-  // Opaque producer-specific data
+  void (*release)(struct ArrowArrayStream*);  // null once released
   void* private_data;
 };
 
