@@ -230,3 +230,21 @@ def test_parquet_without_pyarrow(frame, tmp_path, monkeypatch):
     # The module ferolin refuses Parquet, as always.
     with pytest.raises(RuntimeError, match="compiled without the 'parquet' feature"):
         ferolin.compute_curve(path, "margin")
+
+
+def test_progress_and_interrupt_between_batches():
+    """The read checks in between batches: progress sees rows, and an
+    exception raised there (Ctrl-C) ends the read."""
+    rows_seen = []
+    big = pa.table({"query_id": pa.array([str(i // 3) for i in range(600_000)]),
+                    "candidate_id": pa.array(["c"] * 600_000), "rank": pa.array([1] * 600_000),
+                    "score": pa.array([0.5] * 600_000)})
+    ft.scores(big, ["margin"], progress=lambda _, rows: rows_seen.append(rows))
+    assert rows_seen[-1] == 600_000 and len(rows_seen) >= 2
+
+    def interrupt(_, rows):
+        raise KeyboardInterrupt
+
+    reader = pa.RecordBatchReader.from_batches(big.schema, big.to_batches(50_000))
+    with pytest.raises(KeyboardInterrupt):
+        ft.scores(reader, ["margin"], progress=interrupt)
