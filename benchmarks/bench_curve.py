@@ -196,11 +196,20 @@ def pandas_curve_of(table, method):
 def polars_curve(path, method):
     import polars as pl
 
-    probability = pl.col("probability")
-    tops = (
+    return polars_curve_of(
         pl.scan_csv(path, schema_overrides={"query_id": pl.String, "rank": pl.UInt64,
                                             "probability": pl.Float64,
-                                            "is_correct": pl.Boolean})
+                                            "is_correct": pl.Boolean}), method)
+
+
+def polars_curve_of(candidates, method):
+    """The curve from a polars LazyFrame of the candidates (a scan of a file,
+    or frame.lazy() of a DataFrame in memory)."""
+    import polars as pl
+
+    probability = pl.col("probability")
+    tops = (
+        candidates
         .select(COLUMNS)
         .sort("rank", maintain_order=True)
         # Within each group, rows keep their order: the stable rank order.

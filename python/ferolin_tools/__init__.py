@@ -2,7 +2,9 @@
 
 The functions mirror the subcommands and read each table once, for as many
 scoring methods as asked; they take CSV and TSV tables, gzip-compressed or
-not, other header names and the label spellings pandas and R write:
+not, other header names and the label spellings pandas and R write; Parquet
+and Arrow IPC files (with pyarrow); and in-memory tables, any object with
+`__arrow_c_stream__` (polars, pandas, pyarrow, DuckDB):
 
 - scores(table, methods): the per-query table, a dict of columns for
   pandas.DataFrame(...) or polars.DataFrame(...);

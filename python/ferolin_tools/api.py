@@ -8,6 +8,13 @@ default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
 true/false in any case or 1/0. `progress`, when given, is called as
 progress(bytes_read, rows_read) every few MiB.
 
+Every function also takes, in place of a path, an in-memory table: any
+object with __arrow_c_stream__ (a polars or pandas DataFrame, a pyarrow
+Table or RecordBatchReader, a DuckDB relation), read through the Arrow C
+stream interface with the same results as the same table written as CSV;
+and Parquet and Arrow IPC files (.parquet, .arrow, .feather, .ipc) when
+pyarrow is installed (pip install 'ferolin[parquet]').
+
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
 score_shards, merge_shards); the layout options then do not apply.
@@ -32,8 +39,12 @@ from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
 from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
 
+#: A table to read: a path (CSV or TSV, plain or gzip; Parquet or Arrow IPC
+#: with pyarrow), or an object with __arrow_c_stream__ (a polars or pandas
+#: DataFrame, a pyarrow Table or RecordBatchReader, a DuckDB relation).
+TableArg = Union[PathArg, Any]
 #: A table to read, or queries already read and merged.
-TableOrPass = Union[PathArg, QueryPass]
+TableOrPass = Union[TableArg, QueryPass]
 
 
 def _read(table: TableOrPass, methods: Sequence[str], **options: Any) -> QueryPass:
@@ -78,7 +89,7 @@ def check_calibration_method(method: str, confidence_level: Optional[float]) -> 
                              "Supported: 0.90, 0.95, 0.975, 0.99")
 
 
-def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
+def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
            columns: Optional[Mapping[str, str]] = None,
            progress: Optional[ProgressCallback] = None,
            numpy: Optional[bool] = None) -> dict[str, Any]:
@@ -227,7 +238,7 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
                               min_group=min_group, replicates=bootstrap, seed=seed)
 
 
-def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
+def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
           progress: Optional[ProgressCallback] = None,
           numpy: Optional[bool] = None, confidence: Optional[str] = None) -> dict[str, Any]:

@@ -153,7 +153,8 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
                       from_scores: bool = False) -> None:
     parser.add_argument("table", nargs="?" if from_scores else None,
                         help=f"candidates table: CSV, TSV, or either gzip-compressed; "
-                             f"'-' for standard input ({labels})")
+                             f"Parquet or Arrow IPC (.parquet, .arrow, .feather, .ipc; "
+                             f"needs pyarrow); '-' for standard input ({labels})")
     if from_scores:
         parser.add_argument("--from-scores", nargs="+", metavar="SHARD",
                             help="instead of a table, per-query tables written by `ferolin "

@@ -23,7 +23,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics, output
+from ferolin_tools import _native, diagnostics, frames, output
 from ferolin_tools.errors import TableError
 from ferolin_tools.methods import score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
@@ -107,12 +107,15 @@ def read_scores(tables: Sequence[PathArg], methods: Optional[Sequence[str]] = No
     return _merged(_native.read_score_tables(paths, wanted), paths, hint_style, size)
 
 
-def score_shard(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
-                columns: Optional[Mapping[str, str]] = None) -> ShardPairs:
-    """Reads one candidates table for `methods` and returns its queries
-    packed, for merge_shards(); raises TableError as read_table() does."""
+def score_shard(table: Any, methods: Sequence[str], *, delimiter: Optional[str] = None,
+                columns: Optional[Mapping[str, str]] = None,
+                name: Optional[str] = None) -> ShardPairs:
+    """Reads one candidates table (a path, or an object with
+    __arrow_c_stream__ such as one partition of a Dask DataFrame) for
+    `methods` and returns its queries packed, for merge_shards(), under
+    `name` (default: the path); raises TableError as read_table() does."""
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns)
-    return ShardPairs(read.path, read.scores, _native.pack_pass(read._handle))
+    return ShardPairs(name or read.path, read.scores, _native.pack_pass(read._handle))
 
 
 def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] = None, *,
@@ -127,18 +130,24 @@ def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] 
                    sum(len(bytes_) for bytes_ in packed))
 
 
-def score_shards(tables: Sequence[PathArg], methods: Sequence[str], *,
+def _shard_name(table: Any, number: int) -> str:
+    """A shard's path, or '<polars DataFrame> 3' for the third table given in memory."""
+    return f"{frames.frame_name(table)} {number + 1}" if frames.is_frame(table) else as_text(table)
+
+
+def score_shards(tables: Sequence[Any], methods: Sequence[str], *,
                  workers: Optional[int] = None, delimiter: Optional[str] = None,
                  columns: Optional[Mapping[str, str]] = None) -> QueryPass:
-    """Scores candidates tables with a pool of `workers` threads (default:
-    one per core) and merges their queries. The core reads without the GIL,
+    """Scores candidates tables (paths, or objects with __arrow_c_stream__)
+    with a pool of `workers` threads (default: one per core) and merges their queries. The core reads without the GIL,
     so the reads run side by side."""
-    names = [as_text(table) for table in tables]
+    names = [_shard_name(table, number) for number, table in enumerate(tables)]
     _check_shards(names)
     with ThreadPoolExecutor(max_workers=workers or os.cpu_count() or 1) as pool:
         shards = list(pool.map(
-            lambda table: score_shard(table, methods, delimiter=delimiter, columns=columns),
-            names))
+            lambda table, name: score_shard(table, methods, delimiter=delimiter, columns=columns,
+                                            name=name),
+            tables, names))
     return merge_shards(shards, methods)
 
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, confidence, diagnostics
+from ferolin_tools import _native, confidence, diagnostics, frames
 from ferolin_tools.errors import TableError
 from ferolin_tools.methods import COLUMNS, score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
@@ -100,13 +100,14 @@ class QueryPass:
         return self._handle
 
 
-def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
+def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
                hint_style: str = "python", group_column: Optional[str] = None,
                group_policy: Optional[str] = None, fingerprint: bool = False,
                own: Optional[confidence.OwnConfidence] = None) -> QueryPass:
-    """Reads `table` once and scores every query by each of `scores`;
+    """Reads `table` (a path, an object with __arrow_c_stream__, or a
+    Parquet or Arrow IPC file) once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
     (which `group_policy`, the name of a policy file, may have named);
     with `fingerprint`, also the SHA-256 of the file's bytes as read; with
@@ -117,6 +118,18 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
     """
+    if own is not None and (frames.is_frame(table)
+                            or frames.file_format(as_text(table)) is not None):
+        raise ValueError("a confidence column is read from CSV and TSV tables only")
+    if frames.is_frame(table):  # a DataFrame, an Arrow table, a DuckDB relation
+        name = frames.frame_name(table)
+        scores = [score_name(score) for score in scores]
+        layout = TableLayout(",", check_columns(columns), hint_style)
+        selected, header = frames.narrowed(table, layout.columns, group_column)
+        result = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
+                                   progress=progress, group_column=group_column,
+                                   group_policy=group_policy, header=header)
+        return QueryPass(result, name, scores, layout)
     path = as_text(table)
     scores = [score_name(score) for score in scores]
     layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style)
@@ -124,8 +137,11 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
         check_readable(path, "table")
     except PathProblem as problem:
         raise TableError(str(problem)) from None
-    if path.lower().endswith(".parquet"):
-        raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
+    if frames.file_format(path) is not None:  # Parquet and Arrow IPC, through pyarrow
+        result = frames.read_file(path, scores, layout, keep_ids=keep_ids, progress=progress,
+                                  group_column=group_column, group_policy=group_policy,
+                                  fingerprint=fingerprint)
+        return QueryPass(result, path, scores, layout)
     result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
                               fingerprint=fingerprint,

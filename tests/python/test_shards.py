@@ -229,3 +229,26 @@ def test_dask_recipe_on_a_local_cluster_equals_one_machine(tmp_path, shards):
             assert float(row["threshold"]) == want["threshold"] and row["method"] == want["method"]
         seen += len(rows)
     assert seen == len(expected)
+
+
+@pytest.mark.skipif(bool(os.environ.get("FEROLIN_SANITIZED")),
+                    reason="worker processes would each load the ASan runtime")
+def test_dask_dataframe_partitions_on_a_local_cluster_equal_one_machine():
+    distributed = pytest.importorskip("distributed")
+    dd = pytest.importorskip("dask.dataframe")
+    pd = pytest.importorskip("pandas")
+    recipe = load_recipe()
+    frame = pd.read_csv(LABELLED, dtype={"query_id": str, "candidate_id": str})
+    # Indexed by query, so that no query is cut between two partitions.
+    by_query = frame.set_index(pd.Index(pd.factorize(frame["query_id"])[0], name="q"))
+    whole = dd.from_pandas(by_query, npartitions=3)
+    cut_rows = dd.from_pandas(frame, npartitions=3, sort=False)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        calibration = recipe.calibrate_dask_frame(client, whole, "topk-gap", 0.05, "binomial",
+                                                  0.95)
+        with pytest.raises(ferolin_tools.TableError, match="partition 0.*partition 1"):
+            recipe.calibrate_dask_frame(client, cut_rows, "topk-gap", 0.05)
+    assert whole.npartitions > 1
+    assert calibration.policy == ferolin.calibrate(LABELLED, "topk-gap", 0.05, "binomial", 0.95)

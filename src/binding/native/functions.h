@@ -7,6 +7,8 @@
 namespace ferolin::binding::native {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
 PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                       PyObject* kwnames);
 PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,

@@ -32,6 +32,12 @@ PyMethodDef kFunctions[] = {
      "(the table's error text, or None), header (the header's fields, as far as read), "
      "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
      "succeeded, else None), file_bytes."},
+    {"run_arrow_pass", fastcall<run_arrow_pass>(), kFastcallFlags,
+     "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
+     "group_column=None)\n--\n\n"
+     "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
+     "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a dict: pass (or None), "
+     "error (or None), header (the stream's column names)."},
     {"pass_counts", fastcall<pass_counts>(), kFastcallFlags,
      "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
      "single candidate."},

@@ -16,6 +16,7 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
+#include "binding/native/column_mapping.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
@@ -59,38 +60,6 @@ std::optional<char> parse_delimiter(PyObject* object) {
     return std::nullopt;
   }
   return (*text)[0];
-}
-
-std::optional<table::Column> known_column(std::string_view name) {
-  // IsCorrect is the last column of the enumeration.
-  for (int i = 0; i <= static_cast<int>(table::Column::IsCorrect); ++i) {
-    const auto column = static_cast<table::Column>(i);
-    if (table::column_name(column) == name) return column;
-  }
-  return std::nullopt;
-}
-
-// {known column name: header name} to the table's header names.
-std::optional<std::vector<table::HeaderName>> parse_columns(PyObject* object) {
-  std::vector<table::HeaderName> names;
-  if (object == nullptr || object == Py_None) return names;
-  if (!dict_parameter(object, "columns")) return std::nullopt;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  Py_ssize_t position = 0;
-  while (PyDict_Next(object, &position, &key, &value)) {
-    const std::optional<std::string_view> column = to_text(key);
-    if (!column) return std::nullopt;
-    const std::optional<std::string_view> header = to_text(value);
-    if (!header) return std::nullopt;
-    const std::optional<table::Column> known = known_column(*column);
-    if (!known) {
-      raise_value_error("unknown column '" + std::string(*column) + "'");
-      return std::nullopt;
-    }
-    names.push_back({*known, std::string(*header)});
-  }
-  return names;
 }
 
 // The own-confidence column and its direction; false with an exception set.

@@ -90,4 +90,12 @@ Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_ch
              request, needs);
 }
 
+Result<QueryTable> run_query_pass(const SummaryReader& read, const PassRequest& request) {
+  Result<TableSummaries> summaries = read(needs_of(request), top_ids_of(request));
+  if (!summaries) return std::unexpected(std::move(summaries.error()));
+  QueryTable table = build_table(summaries->summaries, request);
+  table.rows = summaries->rows;
+  return table;
+}
+
 }  // namespace ferolin::pipeline

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "core/error.h"
 #include "core/pipeline/probability_check.h"
+#include "core/pipeline/table_summaries.h"
 #include "core/table/candidate_row_source.h"
 #include "core/text_column.h"
 #include "core/types.h"
@@ -65,6 +67,15 @@ struct QueryTable {
 // is not a plain file, e.g. decompressed on the fly).
 [[nodiscard]] Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
                                                 std::optional<std::uint64_t> size_hint,
+                                                const PassRequest& request);
+
+// Reads the summaries of a table that is not CSV text (an Arrow stream) with
+// the needs and the top ids that the request gives.
+using SummaryReader =
+    std::function<Result<TableSummaries>(const scoring::SummaryNeeds&, scoring::TopIds)>;
+
+// Returns the per-query table of the summaries that `read` gives.
+[[nodiscard]] Result<QueryTable> run_query_pass(const SummaryReader& read,
                                                 const PassRequest& request);
 
 }  // namespace ferolin::pipeline

@@ -1,0 +1,114 @@
+// run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None,
+// group_column=None): the per-query pass of run_pass over an Arrow C stream,
+// given as the PyCapsule named "arrow_array_stream" that an object's
+// __arrow_c_stream__() returns. The stream is moved out of the capsule (its
+// release left null, as the capsule protocol asks) and read without the GIL.
+// Only functions of Python's limited API are used here.
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binding/common/args.h"
+#include "binding/common/convert.h"
+#include "binding/common/dict_builder.h"
+#include "binding/common/errors.h"
+#include "binding/common/gil_free_call.h"
+#include "binding/common/method_names.h"
+#include "binding/native/column_mapping.h"
+#include "binding/native/functions.h"
+#include "binding/native/pass_access.h"
+#include "core/arrow/arrow_stream_pass.h"
+#include "core/table/candidate_columns.h"
+
+namespace ferolin::binding::native {
+namespace {
+
+constexpr const char* kCapsuleName = "arrow_array_stream";
+constexpr std::array<const char*, 6> kParameters = {"stream",   "scores",   "columns",
+                                                    "keep_ids", "progress", "group_column"};
+constexpr Signature kSignature{"run_arrow_pass", kParameters, 2};
+
+struct ArrowPassArguments {
+  ArrowArrayStream* stream = nullptr;  // inside the capsule, until the core takes it
+  pipeline::PassRequest request;
+  PyObject* progress = nullptr;  // borrowed; nullptr for none
+};
+
+std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> bound) {
+  ArrowPassArguments arguments;
+  if (PyCapsule_IsValid(bound[0], kCapsuleName) == 0) {
+    raise_not_instance(bound[0], "a PyCapsule named 'arrow_array_stream'");
+    return std::nullopt;
+  }
+  arguments.stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(bound[0], kCapsuleName));
+  if (arguments.stream == nullptr) return std::nullopt;
+  if (arguments.stream->release == nullptr) {
+    raise_value_error("the Arrow stream has been read already");
+    return std::nullopt;
+  }
+  if (!list_parameter(bound[1], "scores")) return std::nullopt;
+  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(bound[1]);
+  if (!methods) return std::nullopt;
+  arguments.request.methods = std::move(*methods);
+  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound[2]);
+  if (!columns) return std::nullopt;
+  arguments.request.table.header_names = std::move(*columns);
+  // Labels as strings are read as the command line reads them in a CSV table.
+  arguments.request.table.labels = table::LabelSpelling::Lenient;
+  if (bound[3] != nullptr) {
+    const int keep = PyObject_IsTrue(bound[3]);
+    if (keep < 0) return std::nullopt;
+    arguments.request.keep_ids = keep == 1;
+  }
+  const std::optional<PyObject*> progress = progress_parameter(bound[4]);
+  if (!progress) return std::nullopt;
+  arguments.progress = *progress;
+  if (bound[5] != nullptr && bound[5] != Py_None) {
+    const std::optional<std::string_view> group = text_parameter(bound[5], "group_column");
+    if (!group) return std::nullopt;
+    arguments.request.table.group_column = std::string(*group);
+  }
+  return arguments;
+}
+
+// {pass, error, header}, as run_pass returns them for a file.
+PyObject* outcome(PyRef pass, PyRef error, const std::vector<std::string>& header) {
+  std::optional<DictKeys<3>> keys = DictKeys<3>::make({"pass", "error", "header"});
+  if (!keys) return nullptr;
+  return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
+                            error ? std::move(error) : PyRef::borrow(Py_None),
+                            text_list(header)})
+      .release();
+}
+
+PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
+  GilFreeCall call(arguments.progress);
+  arguments.request.table.monitor = call.monitor();
+  std::vector<std::string> header;
+  Result<pipeline::QueryTable> table = call.run([&] {
+    return arrow::run_arrow_query_pass(arguments.stream, arguments.request, header);
+  });
+  if (!table) {
+    if (call.raised()) return nullptr;
+    return outcome({}, text(table.error().message()), header);
+  }
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
+  if (!pass) return nullptr;
+  return outcome(std::move(pass), {}, header);
+}
+
+}  // namespace
+
+PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) {
+  return guarded(module, [&]() -> PyObject* {
+    std::array<PyObject*, 6> bound{};
+    if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
+    std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
+    if (!arguments) return nullptr;
+    return run_arrow_pass_impl(*arguments);
+  });
+}
+
+}  // namespace ferolin::binding::native
