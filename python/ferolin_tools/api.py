@@ -4,9 +4,11 @@ Every function reads its table once, whatever the number of methods, and
 accepts the layouts the command line accepts: `delimiter` (a comma by
 default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
 `columns` (known column -> the table's header name, e.g.
-{"is_correct": "Is_Correct"}), gzip-compressed files, and labels spelled
-true/false in any case or 1/0. `progress`, when given, is called as
-progress(bytes_read, rows_read) every few MiB.
+{"is_correct": "Is_Correct"}), `decimal` ("," for "0,5"), `na_values`
+(spellings of a missing score or probability beside "NA", "NaN", "nan",
+"null", "None" and an empty cell), gzip-compressed files, and labels
+spelled true/false in any case, 1/0 or 1.0/0.0. `progress`, when given, is
+called as progress(bytes_read, rows_read) every few MiB.
 
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
@@ -68,6 +70,7 @@ def check_calibration_method(method: str, confidence_level: Optional[float]) -> 
 
 def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
            columns: Optional[Mapping[str, str]] = None,
+           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
            progress: Optional[ProgressCallback] = None,
            numpy: Optional[bool] = None) -> dict[str, Any]:
     """Returns the per-query table: one entry per query, in columns that
@@ -81,12 +84,13 @@ def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] =
     order of their ids; the confidences equal ferolin.apply_policy's.
     """
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
-                      progress=progress)
+                      decimal=decimal, na_values=na_values, progress=progress)
     return analysis.score_columns(read, numpy)
 
 
 def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
+          decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
     gives it) with AURC, E-AURC and how many labelled queries it scores.
@@ -94,7 +98,8 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
     Raises NoLabelledQueries or NothingScored (naming the cause) rather than
     returning empty curves.
     """
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
+                 na_values=na_values, progress=progress)
     analysis.require_labels(read)
     results = {}
     for score in methods:
@@ -117,8 +122,10 @@ def check_coverages(coverages: Sequence[float]) -> tuple[float, ...]:
 def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empirical",
             confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
             at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
-            seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
+            seed: int = intervals.DEFAULT_SEED, min_accepted: int = analysis.DEFAULT_MIN_ACCEPTED,
+            delimiter: Optional[str] = None,
             columns: Optional[Mapping[str, str]] = None,
+            decimal: str = ".", na_values: Optional[Sequence[str]] = None,
             progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first.
 
@@ -130,8 +137,11 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     observed risk and that risk's 95% Wilson interval. With `bootstrap`
     replicates (None: 1000 unless labelled queries times methods exceed
     2,000,000, then 0; 0: none) each entry also holds 95% percentile-bootstrap
-    intervals, the same for the same `seed` everywhere. Merged shards are
-    compared on every method they hold.
+    intervals, the same for the same `seed` everywhere. An entry whose
+    threshold accepts fewer than `min_accepted` labelled queries has
+    `thin_evidence` set and no bootstrap risk interval (resampling a handful
+    of queries gives a degenerate one). Merged shards are compared on every
+    method they hold.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
@@ -141,12 +151,13 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     intervals.check_seed(seed)
     if isinstance(table, QueryPass):
         methods = table.scores
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
+                 na_values=na_values, progress=progress)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
     return analysis.comparison(read, error_rate, method, confidence_level, coverages,
-                               replicates, seed)
+                               replicates, seed, min_accepted=min_accepted)
 
 
 def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str = "empirical",
@@ -154,12 +165,14 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
               group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
               bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+              decimal: str = ".", na_values: Optional[Sequence[str]] = None,
               progress: Optional[ProgressCallback] = None) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
     same table without `group_col`), `report` (labelled, scored and
-    accepted queries, observed risk with its 95% upper bound and Wilson
+    accepted queries, observed risk with its one-sided Wilson upper bound
+    (at the binomial method's confidence level, else 95%) and Wilson
     interval, AURC, E-AURC and AUGRC, with 95% percentile-bootstrap
     intervals of `bootstrap` replicates (0: none) for them and for the
     coverage and risk at the threshold, and `warnings()`, e.g. a threshold
@@ -181,7 +194,8 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
     if group_col is not None and isinstance(table, QueryPass):
         raise ValueError("group_col needs a candidates table: queries merged from shards keep "
                          "no group column")
-    read = _read(table, [score], delimiter=delimiter, columns=columns, progress=progress,
+    read = _read(table, [score], delimiter=delimiter, columns=columns, decimal=decimal,
+                 na_values=na_values, progress=progress,
                  group_column=group_col, fingerprint=True)
     return evidence.calibrate(read, read.scores.index(score_name(score)), error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
@@ -190,6 +204,7 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+          decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None,
           numpy: Optional[bool] = None) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
@@ -212,7 +227,8 @@ def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
         policy = policies.read(named)
     group_col, _ = groups.policy_groups(policy)
     read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
-                      delimiter=delimiter, columns=columns, progress=progress,
+                      delimiter=delimiter, columns=columns, decimal=decimal,
+                      na_values=na_values, progress=progress,
                       group_column=group_col, group_policy=named or "")
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

@@ -46,6 +46,9 @@ struct QueryTable {
   std::vector<std::vector<std::optional<double>>> confidences;
   // Data rows read (the header not counted).
   std::uint64_t rows = 0;
+  // Queries with two or more rows at their smallest rank: their top
+  // candidate, and so their label, depends on the order of the rows.
+  std::uint64_t tied_tops = 0;
 
   [[nodiscard]] std::size_t size() const { return top_scores.size(); }
 };
