@@ -14,7 +14,7 @@ from ferolin_tools.tables import QueryPass
 
 def _provenance(table: QueryPass, report: CalibrationReport,
                 policy: dict[str, Any]) -> dict[str, Any]:
-    record: dict[str, Any] = {**policies.calibrated_fields(policy),
+    record: dict[str, Any] = {
         "table": table.path, "table_bytes": table.file_bytes, "table_sha256": table.sha256,
         "queries": report.queries, "labelled": report.labelled, "scored": report.scored,
         "accepted": report.accepted, "errors": report.errors,
@@ -23,6 +23,8 @@ def _provenance(table: QueryPass, report: CalibrationReport,
         "thin_evidence": report.thin_evidence, "min_accepted": report.min_accepted,
         "risk_wilson_interval": list(report.risk_wilson_interval),
         "aurc": report.aurc, "eaurc": report.eaurc, "augrc": report.augrc}
+    # What was calibrated, to tell a policy edited later from this one.
+    record.update(policies.calibrated_fields(policy))
     if report.intervals is not None:
         record["bootstrap"] = {"replicates": report.intervals.replicates,
                                "seed": report.intervals.seed, "level": report.intervals.level,
