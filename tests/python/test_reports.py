@@ -10,6 +10,8 @@ import sys
 
 import pytest
 
+import ferolin_tools
+
 from conftest import candidate, table_text
 
 
@@ -120,3 +122,13 @@ def test_a_policy_applied_is_the_policy_calibrated(tmp_path, changes, status, ex
         assert expected in result.stderr
     elif status == 0:
         assert "calibration record" not in result.stderr
+
+
+@pytest.mark.parametrize("spelling", ["topk-gap", "topk_gap", "top_k_gap", "TopKGap"])
+def test_every_spelling_of_a_method_is_accepted_and_printed_one_way(tmp_path, spelling):
+    (tmp_path / "t.csv").write_text(thin_table())
+    result = run("scores", "t.csv", "--score", spelling, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[0].endswith("\ttopk-gap")
+    assert list(ferolin_tools.scores(str(tmp_path / "t.csv"), [spelling], numpy=False))[-1] \
+        == "topk-gap"
