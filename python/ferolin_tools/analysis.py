@@ -8,7 +8,7 @@ from array import array
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics, intervals, policies
+from ferolin_tools import _native, diagnostics, intervals, policies, wording
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
 from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
 from ferolin_tools.paths import PathArg, as_text
@@ -17,8 +17,11 @@ from ferolin_tools.tables import QueryPass
 if TYPE_CHECKING:
     from ferolin_tools.groups import GroupedReport
 
-#: The confidence level of the upper bound every calibration reports.
-REPORT_LEVEL = 0.95
+#: The confidence level of the upper bound of calibrations other than the
+#: binomial method's, which report theirs at their own level.
+REPORT_LEVEL = wording.DEFAULT_BOUND_LEVEL
+#: A threshold accepting fewer labelled queries than this rests on thin evidence.
+DEFAULT_MIN_ACCEPTED = 30
 
 
 def _numpy(wanted: Optional[bool]) -> Any:
@@ -149,6 +152,13 @@ class MethodComparison:
     coverage_at_risk: Optional[float] = None
     risk_wilson_interval: Interval = (math.nan, math.nan)
     intervals: Optional[Intervals] = None
+    min_accepted: int = DEFAULT_MIN_ACCEPTED
+
+    @property
+    def thin_evidence(self) -> bool:
+        """True when the threshold accepts some, but fewer than
+        `min_accepted`, labelled queries."""
+        return 0 < self.accepted < self.min_accepted
 
     @property
     def complete(self) -> bool:
@@ -165,9 +175,14 @@ class MethodComparison:
             "risk_at_coverage": {_coverage_key(c): r for c, r in self.risk_at_coverage.items()},
             "coverage_at_risk": self.coverage_at_risk, "threshold": self.threshold,
             "accepted": self.accepted, "coverage": self.coverage, "risk": self.risk,
-            "risk_wilson_interval": list(self.risk_wilson_interval)}
+            "risk_wilson_interval": list(self.risk_wilson_interval),
+            "thin_evidence": self.thin_evidence, "min_accepted": self.min_accepted}
         if self.intervals is not None:
             entry.update(self.intervals.keys())
+            if self.thin_evidence:
+                # Resamples of a handful of accepted queries give a degenerate
+                # risk interval (often 0 to 0); calibrate leaves it out too.
+                entry["risk_interval"] = [math.nan, math.nan]
         return entry
 
 
@@ -188,8 +203,8 @@ def comparison(table: QueryPass, error_rate: float, method: str,
                confidence_level: Optional[float],
                at_coverages: Sequence[float] = DEFAULT_COVERAGES, replicates: int = 0,
                seed: int = intervals.DEFAULT_SEED,
-               progress: Optional[Callable[[str], Optional[BootstrapProgress]]] = None
-               ) -> list[MethodComparison]:
+               progress: Optional[Callable[[str], Optional[BootstrapProgress]]] = None,
+               min_accepted: int = DEFAULT_MIN_ACCEPTED) -> list[MethodComparison]:
     """Every method column of the pass, best first (see _rank_key), with
     bootstrap intervals when `replicates` is not 0 for the methods that
     score any labelled query (`progress(score)` gives each its progress
@@ -213,7 +228,8 @@ def comparison(table: QueryPass, error_rate: float, method: str,
             summary["aurc"], summary["eaurc"], threshold, accepted,
             chosen["coverage"] if chosen else 0.0, chosen["risk"] if chosen else None,
             summary["augrc"], dict(zip(at_coverages, points["risk_at_coverage"])),
-            points["coverage_at_risk"], intervals.wilson(accepted, errors), bootstrap))
+            points["coverage_at_risk"], intervals.wilson(accepted, errors), bootstrap,
+            min_accepted))
     return sorted(entries, key=_rank_key)
 
 
@@ -234,7 +250,8 @@ def _number(value: float) -> str:
 class CalibrationReport:
     """What a calibration rests on: how many labelled queries the method
     scores, how many the threshold accepts, how many of those are wrong,
-    and how high the error rate could be (the 95% Wilson upper bound)."""
+    and how high the risk at that threshold could be (the one-sided Wilson
+    upper bound at `bound_level`: the binomial method's level, else 95%)."""
 
     table: str
     score: str
@@ -261,10 +278,20 @@ class CalibrationReport:
     risk_wilson_interval: Interval = (math.nan, math.nan)
     intervals: Optional[Intervals] = None
     groups: Optional["GroupedReport"] = None
+    bound_level: float = REPORT_LEVEL
 
     @property
     def meets_target(self) -> bool:
         return self.threshold is not None
+
+    @property
+    def thin_evidence(self) -> bool:
+        """True when the threshold accepts fewer than min_accepted labelled queries."""
+        return self.threshold is not None and self.accepted < self.min_accepted
+
+    def _bound(self) -> str:
+        return (f"{wording.level_text(self.bound_level)} upper bound "
+                f"{_number(self.risk_upper_bound or 0.0)}")
 
     def lines(self) -> list[str]:
         """The report as printed by `ferolin calibrate`."""
@@ -276,8 +303,9 @@ class CalibrationReport:
             lines.append(
                 f"threshold {self.threshold!r}: accepts {self.accepted} of {self.labelled} "
                 f"labelled queries (coverage {self.coverage:.1%}), {self.errors} wrong: "
-                f"observed risk {_number(self.observed_risk or 0.0)}, "
-                f"95% upper bound {_number(self.risk_upper_bound or 0.0)}")
+                f"observed risk {_number(self.observed_risk or 0.0)}, {self._bound()} "
+                f"(one-sided Wilson) of the risk at this threshold; not a bound on the "
+                f"policy's risk, as the threshold is the widest of many that pass")
         return lines + self._interval_lines() + (self.groups.lines() if self.groups else [])
 
     def _interval_lines(self) -> list[str]:
@@ -313,20 +341,23 @@ class CalibrationReport:
             return [text]
         warnings = []
         if self.accepted < self.min_accepted:
+            advice = ("Label more queries." if self.method == "binomial" else
+                      "Label more queries, or calibrate with the binomial method.")
             warnings.append(
-                f"the threshold rests on only {self.accepted} accepted labelled "
-                f"{'query' if self.accepted == 1 else 'queries'} (fewer than {self.min_accepted}):"
-                f" the observed risk {_number(self.observed_risk or 0.0)} says little, the error "
-                f"rate could be as high as {_number(self.risk_upper_bound or 0.0)} (95% upper "
-                f"bound). Label more queries, or calibrate with the binomial method.")
+                f"the threshold rests on only "
+                f"{wording.queries(self.accepted, 'accepted labelled')} (fewer than "
+                f"{self.min_accepted}): the observed risk {_number(self.observed_risk or 0.0)} "
+                f"says little; the risk at this threshold could be as high as its "
+                f"{self._bound()}. {advice}")
         elif (self.method != "binomial" and self.risk_upper_bound is not None
               and self.risk_upper_bound > self.error_rate):
             warnings.append(
-                f"the observed risk meets the target, but its 95% upper bound "
-                f"{_number(self.risk_upper_bound)} does not; the binomial method at confidence "
-                f"level 0.95 chooses a threshold whose bound does.")
+                f"the observed risk meets the target, but its {self._bound()} does not; the "
+                f"binomial method at confidence level 0.95 chooses a threshold whose bound "
+                f"does.")
         if self.groups is not None:
-            warnings += self.groups.warnings(self.error_rate, self.min_accepted)
+            warnings += self.groups.warnings(self.error_rate, self.min_accepted,
+                                             self.bound_level)
         return warnings
 
 
@@ -366,11 +397,12 @@ def calibration(table: QueryPass, index: int, error_rate: float, method: str,
     row = result["row"]
     accepted = row["accepted"] if row else 0
     errors = row["errors"] if row else 0
+    level = wording.bound_level(method, confidence_level)
     report = CalibrationReport(
         table.path, table.scores[index], method, error_rate, confidence_level,
         table.counts["queries"], table.counts["labelled"], table.summary(index)["scored"],
         result["threshold"], accepted, errors, row["coverage"] if row else 0.0,
         row["risk"] if row else None,
-        _native.wilson_upper_bound(accepted, errors, REPORT_LEVEL), min_accepted,
-        None if row else _best_risk(curve, min_accepted))
+        wording.upper_bound(accepted, errors, level), min_accepted,
+        None if row else _best_risk(curve, min_accepted), bound_level=level)
     return Calibration(result["policy"], report, curve)

@@ -4,9 +4,11 @@ Every function reads its table once, whatever the number of methods, and
 accepts the layouts the command line accepts: `delimiter` (a comma by
 default, a tab for .tsv and .tab names, "tab" or "\\t" for a tab),
 `columns` (known column -> the table's header name, e.g.
-{"is_correct": "Is_Correct"}), gzip-compressed files, and labels spelled
-true/false in any case or 1/0. `progress`, when given, is called as
-progress(bytes_read, rows_read) every few MiB.
+{"is_correct": "Is_Correct"}), `decimal` ("," for "0,5"), `na_values`
+(spellings of a missing score or probability beside "NA", "NaN", "nan",
+"null", "None" and an empty cell), gzip-compressed files, and labels
+spelled true/false in any case, 1/0 or 1.0/0.0. `progress`, when given, is
+called as progress(bytes_read, rows_read) every few MiB.
 
 Every function also takes, in place of a path, an in-memory table: any
 object with __arrow_c_stream__ (a polars or pandas DataFrame, a pyarrow
@@ -91,6 +93,7 @@ def check_calibration_method(method: str, confidence_level: Optional[float]) -> 
 
 def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
            columns: Optional[Mapping[str, str]] = None,
+           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
            progress: Optional[ProgressCallback] = None,
            numpy: Optional[bool] = None) -> dict[str, Any]:
     """Returns the per-query table: one entry per query, in columns that
@@ -104,12 +107,13 @@ def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] 
     order of their ids; the confidences equal ferolin.apply_policy's.
     """
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
-                      progress=progress)
+                      decimal=decimal, na_values=na_values, progress=progress)
     return analysis.score_columns(read, numpy)
 
 
 def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
+          decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
           lower_is_better: bool = False) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
@@ -121,8 +125,8 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
     returning empty curves.
     """
     own = own_column.own_confidence(confidence, lower_is_better)
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
-                 own=own)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
+                 na_values=na_values, progress=progress, own=own)
     analysis.require_labels(read)
     results = {}
     indices = [read.scores.index(score_name(score)) for score in methods]
@@ -145,8 +149,10 @@ def check_coverages(coverages: Sequence[float]) -> tuple[float, ...]:
 def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empirical",
             confidence_level: Optional[float] = None, methods: Sequence[str] = SCORE_METHODS,
             at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
-            seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
+            seed: int = intervals.DEFAULT_SEED, min_accepted: int = analysis.DEFAULT_MIN_ACCEPTED,
+            delimiter: Optional[str] = None,
             columns: Optional[Mapping[str, str]] = None,
+            decimal: str = ".", na_values: Optional[Sequence[str]] = None,
             progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
             lower_is_better: bool = False) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first: the
@@ -162,8 +168,11 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     observed risk and that risk's 95% Wilson interval. With `bootstrap`
     replicates (None: 1000 unless labelled queries times methods exceed
     2,000,000, then 0; 0: none) each entry also holds 95% percentile-bootstrap
-    intervals, the same for the same `seed` everywhere. Merged shards are
-    compared on every method they hold.
+    intervals, the same for the same `seed` everywhere. An entry whose
+    threshold accepts fewer than `min_accepted` labelled queries has
+    `thin_evidence` set and no bootstrap risk interval (resampling a handful
+    of queries gives a degenerate one). Merged shards are compared on every
+    method they hold.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
@@ -176,13 +185,13 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
         methods = table.scores
     elif own is None and methods is SCORE_METHODS:
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
-                 own=own)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
+                 na_values=na_values, progress=progress, own=own)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
     return analysis.comparison(read, error_rate, method, confidence_level, coverages,
-                               replicates, seed)
+                               replicates, seed, min_accepted=min_accepted)
 
 
 def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
@@ -191,6 +200,7 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
               group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
               bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+              decimal: str = ".", na_values: Optional[Sequence[str]] = None,
               progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
               lower_is_better: bool = False) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
@@ -203,7 +213,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
 
     Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
     same table without `group_col`), `report` (labelled, scored and
-    accepted queries, observed risk with its 95% upper bound and Wilson
+    accepted queries, observed risk with its one-sided Wilson upper bound
+    (at the binomial method's confidence level, else 95%) and Wilson
     interval, AURC, E-AURC and AUGRC, with 95% percentile-bootstrap
     intervals of `bootstrap` replicates (0: none) for them and for the
     coverage and risk at the threshold, and `warnings()`, e.g. a threshold
@@ -230,8 +241,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
         raise ValueError("give a scoring method or a confidence column, not both"
                          if own is not None else "give a scoring method or a confidence column")
     read = _read(table, [score] if score is not None else [], delimiter=delimiter,
-                 columns=columns, progress=progress, group_column=group_col, fingerprint=True,
-                 own=own)
+                 columns=columns, decimal=decimal, na_values=na_values, progress=progress,
+                 group_column=group_col, fingerprint=True, own=own)
     index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
     return evidence.calibrate(read, index, error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
@@ -240,6 +251,7 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
 
 def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
+          decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None,
           numpy: Optional[bool] = None, confidence: Optional[str] = None) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
@@ -269,7 +281,8 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
                              "column")
         own = own_column.OwnConfidence(confidence, own.lower_is_better)
     read = read_table(table, [score_name(policy["scoring_method"])] if own is None else [],
-                      keep_ids=True, delimiter=delimiter, columns=columns, progress=progress,
+                      keep_ids=True, delimiter=delimiter, columns=columns, decimal=decimal,
+                      na_values=na_values, progress=progress,
                       group_column=group_col, group_policy=named or "", own=own)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

@@ -16,14 +16,14 @@ from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
 from ferolin_tools import (analysis, diagnostics, evidence, groups, intervals, output, policies,
-                           shards)
+                           shards, wording)
 from ferolin_tools import confidence as own_column
 from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
-from ferolin_tools.tables import QueryPass, read_table
+from ferolin_tools.tables import QueryPass, check_columns, delimiter_for, read_table
 
 STDIN_NAME = "-"
 
@@ -168,6 +168,12 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
                        metavar="KNOWN=HEADER",
                        help="read a known column under another header name, e.g. "
                             "is_correct=Is_Correct; repeatable")
+    group.add_argument("--decimal", choices=[".", ","], default=".",
+                       help="decimal separator of the score and probability cells: '.' (the "
+                            "default) or ',' (European spreadsheets, with --delimiter ';')")
+    group.add_argument("--na-values", action="append", default=[], metavar="WORD",
+                       help="a further spelling of a missing score or probability, beside NA, "
+                            "NaN, nan, null, None and an empty cell; repeatable")
     group = parser.add_argument_group("diagnostics")
     shown = group.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
@@ -257,7 +263,9 @@ def add_calibrate_parser(subparsers: Any) -> None:
     add_bootstrap_options(parser, str(intervals.DEFAULT_REPLICATES))
     parser.add_argument("-o", "--output", metavar="POLICY.json",
                         help="policy file to write (default: standard output)")
-    parser.add_argument("--plot", metavar="PNG", help="also draw the curve and the threshold")
+    parser.add_argument("--plot", metavar="PNG",
+                        help="also draw the curve and the threshold: a 300 dpi PNG, or a "
+                             "vector drawing for a name ending in .pdf or .svg")
     parser.set_defaults(run=run_calibrate, parser=parser, outputs=[("output", "policy"), ("plot", "plot")])
 
 
@@ -287,7 +295,9 @@ def add_curve_parser(subparsers: Any) -> None:
                         metavar="NAME", help=SCORE_HELP + "; repeat for several curves")
     add_confidence_options(parser)
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
-    parser.add_argument("--plot", metavar="PNG", help="also draw the curves into a PNG file")
+    parser.add_argument("--plot", metavar="PNG",
+                        help="also draw the curves: a 300 dpi PNG, or a vector drawing for a "
+                             "name ending in .pdf or .svg")
     parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
 
 
@@ -381,13 +391,16 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     try:
         table = read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
                            columns=dict(args.column), progress=display, hint_style="cli",
-                           **options)
+                           decimal=args.decimal, na_values=args.na_values, **options)
     finally:
         if display is not None:
             display.close()
     problem = own_column.probability_problems(table)
     if problem is not None:
         reporter.warn(problem)
+    tied = diagnostics.tied_tops(table)
+    if tied:
+        reporter.note(tied)
     return table
 
 
@@ -418,7 +431,8 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
         replicates = intervals.compare_replicates(counts["labelled"], len(table.scores))
     entries = analysis.comparison(
         table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
-        replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"))
+        replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"),
+        args.min_accepted)
     if args.format == "json":
         output.write_json(sys.stdout, [entry.as_dict() for entry in entries])
     else:
@@ -484,12 +498,21 @@ def draw_calibration(plot: ModuleType, table: QueryPass, result: analysis.Calibr
         coverages = plot.band_coverages()
         band = (coverages, intervals.risk_band(table, 0, coverages, replicates, args.seed,
                                                reporter.steps(f"band of {args.score}")))
-    ax = plot.plot_risk_coverage(result.curve, label=args.score, target=args.error_rate,
-                                 threshold=result.policy["threshold"], band=band)
-    if result.report.groups is not None:
-        for group, threshold in result.report.groups.thresholds.items():
-            plot.plot_group(ax, groups.group_curve(table, 0, group), group, threshold)
-    return ax
+    report = result.report
+    own = report.groups.thresholds if report.groups is not None else {}
+    grouped = bool(own)
+    ax = plot.new_axes(2) if grouped else plot.new_axes()
+    main_ax = ax[0] if grouped else ax
+    plot.plot_risk_coverage(
+        result.curve, main_ax, label=args.score, target=args.error_rate,
+        threshold=result.policy["threshold"], band=band,
+        title=f"{args.score}, n = {report.labelled} labelled queries, "
+              f"{analysis.rule_text(args.method, args.confidence_level)}")
+    if grouped:
+        for group, threshold in own.items():
+            plot.plot_group(ax[1], groups.group_curve(table, 0, group), group, threshold,
+                            wording.is_rejecting_everything(threshold))
+    return main_ax
 
 
 def save_plot(plot: ModuleType, ax: Any, path: str) -> None:
@@ -517,6 +540,23 @@ def write_policy(policy: Any, path: Optional[str],
             target.write(text)
 
 
+def check_applied_policy(path: str, policy: dict[str, Any], reporter: Reporter) -> None:
+    """Refuses a target error rate outside (0, 1); warns when the policy is
+    not the one its calibration record describes (edited by hand)."""
+    try:
+        check_rate(policy["target_error_rate"], "its target_error_rate")
+    except ValueError as error:
+        raise DataError(f"{path}: {error}") from None
+    record = policies.calibration_record(path)
+    changed = policies.edits(policy, record)
+    if changed and record is not None:
+        reporter.warn(f"{path} is not the policy its calibration record describes: "
+                      f"{', '.join(changed)}. The record's figures "
+                      f"({wording.queries(record.get('accepted', 0), 'accepted labelled')}, "
+                      f"observed risk {record.get('observed_risk')}) do not hold for this "
+                      f"policy; calibrate again rather than edit a policy")
+
+
 def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     try:
         check_readable(as_text(args.policy), "policy")
@@ -525,6 +565,7 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
         raise DataError(str(problem)) from None
     except RuntimeError as error:
         raise DataError(f"{args.policy}: {error}") from error
+    check_applied_policy(args.policy, policy, reporter)
     group_col, thresholds = groups.policy_groups(policy)
     own = own_column.of_policy(policy)
     if args.confidence_col is not None:
@@ -541,10 +582,16 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     total = len(decisions["query_id"])
     accepted = sum(decisions["accepted"])
     share = accepted / total if total else 0.0
-    rule = (f">= {policy['threshold']!r}" if group_col is None else
-            f">= its group's threshold, or the global {policy['threshold']!r}")
-    reporter.info(f"{table.path}: queries {total}, accepted {accepted} ({share:.1%}) by "
-                  f"{table.scores[0]} {rule}")
+    counted = f"{table.path}: queries {total}, accepted {accepted} ({share:.1%})"
+    rejecting = wording.is_rejecting_everything(policy["threshold"])
+    if group_col is None or not thresholds:
+        rule = (f": {wording.REJECTS_EVERYTHING}" if rejecting else
+                f" by {table.scores[0]} >= {policy['threshold']!r}")
+    else:
+        rule = (f" by {table.scores[0]} >= its group's threshold, or the global "
+                + ("threshold, which rejects every query (none met the target)" if rejecting
+                   else repr(policy["threshold"])))
+    reporter.info(counted + rule)
     if group_col is not None:
         reporter.info(groups.applied_text(decisions, policy))
     elif thresholds:
@@ -580,8 +627,9 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
             reporter.note(note)
     if plot:
         ax = None
+        title = f"n = {table.counts['labelled']} labelled queries"
         for result in results:
-            ax = plot.plot_risk_coverage(result.curve, ax,
+            ax = plot.plot_risk_coverage(result.curve, ax, title=title,
                                          label=f"{result.score} (AURC {result.aurc:.4f})")
         save_plot(plot, ax, args.plot)
 
@@ -605,9 +653,11 @@ def check_table_source(args: argparse.Namespace) -> None:
     if (args.table is None) == (args.from_scores is None):
         args.parser.error("give a table or --from-scores SHARD [SHARD ...], not both"
                           if args.table is not None else "give a table or --from-scores")
-    if args.from_scores and (args.delimiter is not None or args.column):
-        args.parser.error("--delimiter and --column do not apply to --from-scores: per-query "
-                          "tables are read as `ferolin scores` writes them")
+    if args.from_scores and (args.delimiter is not None or args.column or args.decimal != "."
+                             or args.na_values):
+        args.parser.error("--delimiter, --column, --decimal and --na-values do not apply to "
+                          "--from-scores: per-query tables are read as `ferolin scores` "
+                          "writes them")
     if args.from_scores and getattr(args, "group_col", None) is not None:
         args.parser.error("--group-col needs a candidates table: per-query tables keep no "
                           "group column")
@@ -631,11 +681,26 @@ def check_confidence_options(args: argparse.Namespace) -> None:
         parser.error("give --score (repeatable) or --confidence-col")
 
 
+def check_layout(args: argparse.Namespace) -> None:
+    """Column mappings that read two columns from one name, and a decimal
+    comma that is also the delimiter."""
+    if not hasattr(args, "column"):
+        return
+    try:
+        check_columns(dict(args.column))
+    except ValueError as error:
+        args.parser.error(str(error).replace("the column mapping ", "--column "))
+    table = getattr(args, "table", None) or ""
+    if args.decimal == "," and delimiter_for(table, args.delimiter) == ",":
+        args.parser.error("--decimal , needs another field delimiter, e.g. --delimiter ';'")
+
+
 def check_arguments(args: argparse.Namespace) -> None:
     """The checks argparse cannot make alone; each ends with exit status 2."""
     parser = args.parser
     check_table_source(args)
     check_confidence_options(args)
+    check_layout(args)
     method = getattr(args, "method", None)
     if method == "binomial" and args.confidence_level is None:
         parser.error("--method binomial needs --confidence-level")

@@ -5,7 +5,10 @@ from __future__ import annotations
 
 import difflib
 import re
-from typing import TYPE_CHECKING, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence
+
+from ferolin_tools import cell_errors
+from ferolin_tools.methods import COLUMNS
 
 if TYPE_CHECKING:
     from ferolin_tools.tables import QueryPass, TableLayout
@@ -13,6 +16,8 @@ if TYPE_CHECKING:
 _MISSING_COLUMN = re.compile(r"^Missing required column: (.*)$", re.DOTALL)
 _OTHER_DELIMITERS = {"\t": "tab", ";": ";", ",": ",", "|": "|"}
 _SHOWN_COLUMNS = 12
+# The columns every table must have lead the known columns.
+REQUIRED_COLUMNS = COLUMNS[:4]
 
 
 def _delimiter_hint(delimiter: str, style: str) -> str:
@@ -57,13 +62,6 @@ def _other_delimiter(header: Sequence[str], delimiter: str) -> Optional[str]:
     return None
 
 
-def _known_column(layout: "TableLayout", header_name: str) -> str:
-    for known, name in layout.columns.items():
-        if name == header_name:
-            return known
-    return header_name
-
-
 def missing_group_column(path: str, column: str, header: Sequence[str], style: str,
                          policy: Optional[str] = None) -> str:
     """The group column (asked for; or named by the policy file `policy`, or
@@ -81,30 +79,54 @@ def missing_group_column(path: str, column: str, header: Sequence[str], style: s
     return message
 
 
-def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayout",
-                group_column: Optional[str] = None, policy: Optional[str] = None) -> str:
-    """The message for a table the core could not read: its error, and for
-    a missing column what the header has and what to try."""
-    message = f"{path}: {error}"
-    missing = _MISSING_COLUMN.match(error)
-    if not missing or not header:
-        return message
-    if (group_column is not None and missing.group(1) == group_column
-            and group_column not in layout.columns.values()):
-        return missing_group_column(path, group_column, header, layout.hint_style, policy)
-    message += ". " + header_text(header)
+def _required_names(layout: "TableLayout") -> list[tuple[str, str]]:
+    """(known column, header name) of every column the table must have:
+    the four required ones, and each one renamed by a mapping."""
+    names = [(column, layout.header_name(column)) for column in REQUIRED_COLUMNS]
+    return names + [(column, name) for column, name in layout.columns.items()
+                    if column not in REQUIRED_COLUMNS]
+
+
+def _missing_columns(path: str, header: Sequence[str], layout: "TableLayout") -> str:
+    """Every column the header lacks, each with what to try."""
+    missing = [(column, name) for column, name in _required_names(layout) if name not in header]
     other = _other_delimiter(header, layout.delimiter)
+    if other is not None:
+        # Every column is missing from a header that is not split at all:
+        # the delimiter is the one thing to fix.
+        missing = missing[:1]
+    names = [name + (f" (named by {_column_hint(column, name, layout.hint_style)})"
+                     if column in layout.columns else "") for column, name in missing]
+    noun = "column" if len(missing) == 1 else "columns"
+    message = f"{path}: Missing required {noun}: {', '.join(names)}. {header_text(header)}"
     if other is not None:
         name = _OTHER_DELIMITERS[other]
         return message + (f" It looks {name}-separated: read it with "
                           f"{_delimiter_hint(other, layout.hint_style)}.")
-    wanted = missing.group(1)
-    match = near_match(wanted, header)
-    if match is not None:
-        column = _known_column(layout, wanted)
-        return message + (f" If {match!r} is that column, map it with "
-                          f"{_column_hint(column, match, layout.hint_style)}.")
+    for column, name in missing:
+        match = near_match(name, header)
+        if match is not None:
+            message += (f" If {match!r} is {name}, map it with "
+                        f"{_column_hint(column, match, layout.hint_style)}.")
     return message
+
+
+def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayout",
+                group_column: Optional[str] = None, policy: Optional[str] = None,
+                cell: Optional[Mapping[str, Any]] = None) -> str:
+    """The message for a table the core could not read: for a cell, which
+    one and why; for missing columns, all of them, what the header has and
+    what to try; otherwise the core's error."""
+    if cell is not None:
+        return cell_errors.cell_error(path, cell, header, layout)
+    missing = _MISSING_COLUMN.match(error)
+    if not missing or not header:
+        return f"{path}: {error}"
+    if any(name not in header for _, name in _required_names(layout)):
+        return _missing_columns(path, header, layout)
+    if group_column is not None and missing.group(1) == group_column:
+        return missing_group_column(path, group_column, header, layout.hint_style, policy)
+    return f"{path}: {error}"
 
 
 def no_labels(table: "QueryPass") -> str:
@@ -173,3 +195,14 @@ def nothing_decided(table: "QueryPass") -> str:
     return (f"{table.path}: the policy's method, {score}, scores none of the "
             f"{table.counts['queries']} queries, so it would reject them all: "
             f"{why_unscored(table, score, labelled=False)}.")
+
+
+def tied_tops(table: "QueryPass") -> Optional[str]:
+    """A note on queries whose top candidate the order of rows decides."""
+    tied = table.tied_tops
+    if not tied:
+        return None
+    return (f"{tied} of the {table.counts['queries']} queries hold two or more rows at their "
+            f"smallest rank (a tied top, or two candidate lists under one query id); the first "
+            f"such row in the file is taken as the top candidate, so the label and confidence "
+            f"of these queries depend on the order of the rows")

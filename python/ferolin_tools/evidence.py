@@ -7,25 +7,33 @@ from __future__ import annotations
 from dataclasses import replace
 from typing import Any, Optional
 
-from ferolin_tools import analysis, confidence, groups, intervals
+from ferolin_tools import analysis, confidence, groups, intervals, policies
 from ferolin_tools.analysis import Calibration, CalibrationReport
 from ferolin_tools.tables import QueryPass
 
 
-def _provenance(table: QueryPass, report: CalibrationReport) -> dict[str, Any]:
+def _provenance(table: QueryPass, report: CalibrationReport,
+                policy: dict[str, Any]) -> dict[str, Any]:
     record: dict[str, Any] = {
         "table": table.path, "table_bytes": table.file_bytes, "table_sha256": table.sha256,
         "queries": report.queries, "labelled": report.labelled, "scored": report.scored,
         "accepted": report.accepted, "errors": report.errors,
         "observed_risk": report.observed_risk, "risk_upper_bound": report.risk_upper_bound,
+        "risk_upper_bound_level": report.bound_level,
+        "thin_evidence": report.thin_evidence, "min_accepted": report.min_accepted,
         "risk_wilson_interval": list(report.risk_wilson_interval),
         "aurc": report.aurc, "eaurc": report.eaurc, "augrc": report.augrc}
+    # What was calibrated, to tell a policy edited later from this one.
+    record.update(policies.calibrated_fields(policy))
     if report.intervals is not None:
         record["bootstrap"] = {"replicates": report.intervals.replicates,
                                "seed": report.intervals.seed, "level": report.intervals.level,
                                **report.intervals.keys()}
     if report.groups is not None:
         record.update(report.groups.provenance())
+    if table.tied_tops:
+        # Only a table's rows show ties; merged shards keep one row a query.
+        record["tied_tops"] = table.tied_tops
     if table.shards:
         record["shards"] = list(table.shards)
     return record
@@ -58,4 +66,4 @@ def calibrate(table: QueryPass, index: int, error_rate: float, method: str,
                      augrc=summary["augrc"],
                      risk_wilson_interval=intervals.wilson(report.accepted, report.errors),
                      intervals=bootstrap, groups=grouped)
-    return Calibration(policy, report, base.curve, _provenance(table, report))
+    return Calibration(policy, report, base.curve, _provenance(table, report, policy))

@@ -8,10 +8,10 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Mapping, Optional
 
-from ferolin_tools import _native
+from ferolin_tools import _native, wording
 from ferolin_tools.analysis import _numpy, unpack
 from ferolin_tools.intervals import Interval, wilson
-from ferolin_tools.methods import NO_THRESHOLD, display_name
+from ferolin_tools.methods import NO_THRESHOLD
 from ferolin_tools.tables import QueryPass
 
 DEFAULT_MIN_GROUP: int = _native.DEFAULT_MIN_GROUP
@@ -139,8 +139,10 @@ class GroupedReport:
                      f"{_risk_text(alone)}")
         return lines
 
-    def warnings(self, error_rate: float, min_accepted: int) -> list[str]:
-        """Groups that the policy rejects whole, or whose threshold rests on few queries."""
+    def warnings(self, error_rate: float, min_accepted: int,
+                 bound_level: float = wording.DEFAULT_BOUND_LEVEL) -> list[str]:
+        """Groups that the policy rejects whole, or whose threshold rests on
+        few queries, with the same upper bound as the global report."""
         warnings = []
         for g in self.groups:
             if g.threshold == NO_THRESHOLD:
@@ -149,11 +151,12 @@ class GroupedReport:
                     f"{error_rate:g} on its {g.outcome.labelled} labelled queries: the policy "
                     f"rejects every query of this group")
             elif g.threshold is not None and g.outcome.accepted < min_accepted:
+                bound = wording.upper_bound(g.outcome.accepted, g.outcome.errors, bound_level)
                 warnings.append(
-                    f"group {_label(g.group)}: its threshold rests on only {g.outcome.accepted} "
-                    f"accepted labelled queries (fewer than {min_accepted}); the error rate could "
-                    f"be as high as {g.outcome.risk_interval[1]:.4g} (upper end of the 95% "
-                    f"Wilson interval)")
+                    f"group {_label(g.group)}: its threshold rests on only "
+                    f"{wording.queries(g.outcome.accepted, 'accepted labelled')} (fewer than "
+                    f"{min_accepted}); the risk at this threshold could be as high as its "
+                    f"{wording.level_text(bound_level)} upper bound {bound or 0.0:.4g}")
         return warnings
 
     def provenance(self) -> dict[str, Any]:
@@ -205,7 +208,8 @@ def decisions(table: QueryPass, policy: Mapping[str, Any],
     makes them for a policy without groups: a query whose group has a
     threshold of its own is decided by it, every other query by the global
     threshold. Columns: query_id, candidate_id, confidence (NaN where none),
-    accepted, threshold (the one applied), method, then `group` when the
+    accepted, threshold (the one applied), method (its hyphen spelling,
+    "topk-gap", as in every table and report), then `group` when the
     pass was read with the policy's group column. The pass must have ids and
     the policy's method as column 0."""
     np = _numpy(numpy)
@@ -224,7 +228,7 @@ def decisions(table: QueryPass, policy: Mapping[str, Any],
         "confidence": unpack(packed["confidences"][0], "d", np),
         "accepted": unpack(decided["accepted"], "B", np),
         "threshold": applied,
-        "method": [display_name(table.scores[0])] * count,
+        "method": [table.scores[0]] * count,
     }
     if group_col is not None:
         columns["group"] = _native.pass_groups(table.handle)
@@ -239,8 +243,11 @@ def applied_text(columns: Mapping[str, Any], policy: Mapping[str, Any]) -> str:
     for group in columns.get("group", []):
         if thresholds and group is not None and group in thresholds:
             counts[group] = counts.get(group, 0) + 1
-    applied = ", ".join(f"{_label(group)} >= {thresholds[group]!r} ({count})"
-                        for group, count in sorted(counts.items())) if thresholds else ""
+    applied = ", ".join(
+        f"{_label(group)}: rejects every query, as no threshold met the target ({count})"
+        if wording.is_rejecting_everything(thresholds[group]) else
+        f"{_label(group)} >= {thresholds[group]!r} ({count})"
+        for group, count in sorted(counts.items())) if thresholds else ""
     rest = len(columns["query_id"]) - sum(counts.values())
     return (f"group thresholds by {group_col}: {len(counts)} of {len(thresholds or {})} applied"
             + (f": {applied}" if applied else "") + f"; {rest} queries at the global threshold")

@@ -13,15 +13,18 @@ NO_THRESHOLD: float = _native.NO_THRESHOLD
 #: The known columns of a candidates table, by their standard names.
 COLUMNS: tuple[str, ...] = _native.COLUMNS
 
-# Score-argument spellings and policy names ("top_k_gap") to hyphen spellings.
+# Score-argument spellings, policy names ("top_k_gap") and the display names
+# of decisions ("TopKGap") to hyphen spellings: a name seen anywhere works.
 _BY_SPELLING = dict(_native.SCORE_NAMES)
 _BY_SPELLING.update((policy, score) for score, policy, _ in _native.SCORING_METHODS)
+_BY_SPELLING.update((display, score) for score, _, display in _native.SCORING_METHODS)
 _DISPLAY_NAMES = {score: display for score, _, display in _native.SCORING_METHODS}
 
 
 def score_name(spelling: str) -> str:
-    """Returns the hyphen spelling of a scoring method given by a score
-    argument's spelling or a policy name; ValueError for any other text."""
+    """Returns the hyphen spelling of a scoring method (the one every table
+    and report prints) given by a score argument's spelling, a policy name
+    or a display name; ValueError for any other text."""
     try:
         return _BY_SPELLING[spelling]
     except KeyError:

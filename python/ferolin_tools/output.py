@@ -48,9 +48,11 @@ def tsv_writer(stream: IO[str], quote_all: bool = False) -> Any:
 
 
 def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[Any]],
-                cell: Callable[[Any], str] = number_text) -> None:
-    """Rows as TSV. A row with a CR in a cell is written with every cell
-    quoted: unquoted, the CR would end the record for every reader."""
+                cell: Callable[[Any], str] = present_text) -> None:
+    """Rows as TSV, a missing number (None or NaN) as an empty cell, so that
+    a column of numbers reads as numbers everywhere. A row with a CR in a
+    cell is written with every cell quoted: unquoted, the CR would end the
+    record for every reader."""
     writer = tsv_writer(stream)
     quoted = tsv_writer(stream, quote_all=True)
     writer.writerow(header)
@@ -64,7 +66,7 @@ def _listed(column: Any) -> list[Any]:
 
 
 def write_columns(stream: IO[str], columns: dict[str, Any],
-                  cell: Callable[[Any], str] = number_text) -> None:
+                  cell: Callable[[Any], str] = present_text) -> None:
     """A dict of equal-length columns as TSV, one row per entry."""
     write_table(stream, list(columns), zip(*(_listed(column) for column in columns.values())),
                 cell)

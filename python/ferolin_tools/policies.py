@@ -7,9 +7,12 @@ replaced whole or not at all as ferolin.save_policy replaces it."""
 from __future__ import annotations
 
 import json
+import math
 from typing import Any, Mapping, Optional
 
-from ferolin_tools import _native
+from ferolin_tools import _native, policy_messages
+from ferolin_tools.errors import DataError
+from ferolin_tools.methods import NO_THRESHOLD
 from ferolin_tools.output import json_safe
 
 #: The extra key of a policy file that records what its threshold rests on.
@@ -19,8 +22,15 @@ PROVENANCE_KEY = "calibration"
 def read(path: str) -> dict[str, Any]:
     """The policy dict of a policy file, as ferolin.load_policy returns it,
     with "group_col" and "group_thresholds" (None where absent). Raises
-    RuntimeError as ferolin.load_policy does."""
-    return _native.read_policy(path)
+    RuntimeError as ferolin.load_policy does; DataError (a RuntimeError),
+    worded for people, for a value of the wrong JSON type."""
+    try:
+        return _native.read_policy(path)
+    except RuntimeError as error:
+        better = policy_messages.human_text(path, str(error))
+        if better is None:
+            raise
+        raise DataError(better) from None
 
 
 def _extra(provenance: Optional[Mapping[str, Any]]) -> Optional[dict[str, str]]:
@@ -39,3 +49,46 @@ def write(path: str, policy: Mapping[str, Any],
 def text(policy: Mapping[str, Any], provenance: Optional[Mapping[str, Any]] = None) -> str:
     """The text write() writes, for standard output and pipes."""
     return _native.policy_text(dict(policy), _extra(provenance))
+
+
+#: The policy's fields that its calibration record repeats, so that a file
+#: edited after calibration can be told from the one calibrated.
+CALIBRATED_FIELDS = ("scoring_method", "threshold", "target_error_rate", "calibration_method",
+                     "confidence_level")
+
+
+def calibrated_fields(policy: Mapping[str, Any]) -> dict[str, Any]:
+    """The fields of `policy` that its calibration record keeps."""
+    return {key: policy.get(key) for key in CALIBRATED_FIELDS}
+
+
+def calibration_record(path: str) -> Optional[dict[str, Any]]:
+    """The calibration record of a policy file (read after the core has
+    accepted the file), or None when it has none."""
+    try:
+        with open(path, "rb") as source:
+            record = json.load(source).get(PROVENANCE_KEY)
+    except (OSError, ValueError, AttributeError):
+        return None
+    return record if isinstance(record, dict) else None
+
+
+def _same(a: Any, b: Any) -> bool:
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    return bool(a == b)
+
+
+def edits(policy: Mapping[str, Any], record: Optional[Mapping[str, Any]]) -> list[str]:
+    """'threshold 0.01 (calibrated: 0.9229346)' for each field of the policy
+    that differs from what its calibration record says was calibrated."""
+    if not record:
+        return []
+    def shown(key: str, value: Any) -> str:
+        if key == "threshold" and value == NO_THRESHOLD:
+            return "none (rejects every query)"
+        return repr(value)
+
+    return [f"{key} {shown(key, policy.get(key))} (calibrated: {shown(key, record[key])})"
+            for key in CALIBRATED_FIELDS
+            if key in record and not _same(policy.get(key), record[key])]

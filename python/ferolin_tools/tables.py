@@ -33,13 +33,31 @@ def delimiter_for(path: str, delimiter: Optional[str] = None) -> str:
 
 def check_columns(columns: Optional[Mapping[str, str]]) -> dict[str, str]:
     """Returns the header names of known columns as a dict; ValueError for
-    a name that is not a known column."""
+    a name that is not a known column, or for two columns that would be read
+    from one header name (probability=score: score is read as the score)."""
     columns = dict(columns or {})
     for known in columns:
         if known not in COLUMNS:
             raise ValueError(f"unknown column '{known}' in a column mapping; the known columns "
                              f"are {', '.join(COLUMNS)}")
+    readers: dict[str, str] = {}
+    for known in COLUMNS:
+        name = columns.get(known, known)
+        if name in readers and (known in columns or readers[name] in columns):
+            mapped = known if known in columns else readers[name]
+            raise ValueError(f"the column mapping {mapped}={name} reads {name!r} as {mapped}, "
+                             f"but {name!r} is already read as {readers[name]}; map "
+                             f"{readers[name] if mapped == known else known} to another column "
+                             "too")
+        readers[name] = known
     return columns
+
+
+def check_decimal(decimal: str) -> str:
+    """Returns the decimal separator when it is "." or ","; ValueError otherwise."""
+    if decimal not in (".", ","):
+        raise ValueError(f"the decimal separator must be '.' or ',', not {decimal!r}")
+    return decimal
 
 
 @dataclass(frozen=True)
@@ -50,6 +68,7 @@ class TableLayout:
     columns: dict[str, str]
     # "cli" for option spellings (--delimiter tab), "python" for arguments.
     hint_style: str = "python"
+    decimal: str = "."
 
     def header_name(self, column: str) -> str:
         return self.columns.get(column, column)
@@ -74,6 +93,9 @@ class QueryPass:
         self.file_bytes: int = result["file_bytes"]
         self.sha256: Optional[str] = result["sha256"]
         self.counts: dict[str, int] = _native.pass_counts(self._handle)
+        #: Queries with two or more rows at their smallest rank (None for
+        #: merged shards, which keep one row a query).
+        self.tied_tops: Optional[int] = self.counts.pop("tied_tops", None)
         #: The files merged into this pass (ferolin_tools.shards); empty for one table.
         self.shards: tuple[str, ...] = ()
         self._summaries: dict[int, dict[str, Any]] = {}
@@ -105,7 +127,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                progress: Optional[ProgressCallback] = None,
                hint_style: str = "python", group_column: Optional[str] = None,
                group_policy: Optional[str] = None, fingerprint: bool = False,
-               own: Optional[confidence.OwnConfidence] = None) -> QueryPass:
+               own: Optional[confidence.OwnConfidence] = None,
+               decimal: str = ".", na_values: Optional[Sequence[str]] = None) -> QueryPass:
     """Reads `table` (a path, an object with __arrow_c_stream__, or a
     Parquet or Arrow IPC file) once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
@@ -114,6 +137,9 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     `own`, that column's top-candidate values as one more column after the
     methods' (see confidence.py). Warns (confidence.ProbabilityWarning) when a
     method read a probability column that holds no probabilities.
+    Score and probability cells spelled "NA", "NaN", "nan", "null" or "None",
+    or any of `na_values`, are missing (an empty score too); `decimal` ","
+    reads "0,5" as 0.5.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -132,7 +158,10 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         return QueryPass(result, name, scores, layout)
     path = as_text(table)
     scores = [score_name(score) for score in scores]
-    layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style)
+    layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style,
+                         check_decimal(decimal))
+    if layout.delimiter == layout.decimal:
+        raise ValueError("the decimal separator cannot be the field delimiter too")
     try:
         check_readable(path, "table")
     except PathProblem as problem:
@@ -146,10 +175,11 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
                               fingerprint=fingerprint,
                               confidence_column=own.column if own else None,
-                              lower_is_better=own.lower_is_better if own else False)
+                              lower_is_better=own.lower_is_better if own else False,
+                              decimal=decimal, na_values=list(na_values or ()))
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
-                                                 group_column, group_policy))
+                                                 group_column, group_policy, result["cell"]))
     if own is not None:
         scores = [*scores, own.name(layout.header_name("score"))]
     read = QueryPass(result, path, scores, layout)

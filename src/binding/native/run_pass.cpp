@@ -1,6 +1,6 @@
 // run_pass(table, scores, delimiter=",", columns=None, keep_ids=False,
 // progress=None, group_column=None, fingerprint=False, confidence_column=None,
-// lower_is_better=False): one read of a table,
+// lower_is_better=False, decimal=".", na_values=None): one read of a table,
 // plain or gzip-compressed, for every requested scoring method at once; with
 // each query's group label from a further column, and the SHA-256 of the
 // file's bytes taken as they are read; with confidence_column, the top
@@ -20,15 +20,17 @@
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
+#include "binding/native/table_spelling.h"
 #include "core/table/candidate_columns.h"
 #include "tools/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 10> kParameters = {
-    "table",        "scores",      "delimiter",         "columns",        "keep_ids", "progress",
-    "group_column", "fingerprint", "confidence_column", "lower_is_better"};
+constexpr std::array<const char*, 12> kParameters = {
+    "table",        "scores",      "delimiter",         "columns",         "keep_ids",
+    "progress",     "group_column", "fingerprint",      "confidence_column", "lower_is_better",
+    "decimal",      "na_values"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -110,6 +112,9 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
   if (!convert_own_column(bound[8], bound[9], arguments)) return std::nullopt;
+  std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
+  if (!numbers) return std::nullopt;
+  arguments.request.table.numbers = std::move(*numbers);
   return arguments;
 }
 
@@ -117,17 +122,19 @@ PyRef optional_text(const std::optional<std::string>& value) {
   return value ? text(*value) : PyRef::borrow(Py_None);
 }
 
-// The outcome of a read: the pass, or the table's error; the header either
-// way; the file's fingerprint when asked for and the read succeeded.
-PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
+// The outcome of a read: the pass, or the table's error (and the cell that
+// caused it, if one did); the header either way; the file's fingerprint when
+// asked for and the read succeeded.
+PyObject* outcome(PyRef pass, const FerolinError* error, const tools::TableInput* input,
                   const std::optional<std::string>& sha256 = std::nullopt) {
   static const std::vector<std::string> kNoHeader;
   const bool compressed = input != nullptr && input->compressed();
-  std::optional<DictKeys<6>> keys =
-      DictKeys<6>::make({"pass", "error", "header", "compressed", "sha256", "file_bytes"});
+  std::optional<DictKeys<7>> keys = DictKeys<7>::make(
+      {"pass", "error", "cell", "header", "compressed", "sha256", "file_bytes"});
   if (!keys) return nullptr;
   return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
-                            error ? std::move(error) : PyRef::borrow(Py_None),
+                            error ? text(error->message()) : PyRef::borrow(Py_None),
+                            cell_failure_dict(error ? error->cell : std::nullopt),
                             text_list(input != nullptr ? input->header() : kNoHeader),
                             PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
                             PyRef::steal(PyLong_FromUnsignedLongLong(
@@ -169,18 +176,18 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     // A check-in's exception (KeyboardInterrupt, the callable's own) is raised;
     // the table's error is returned with what was read of the header.
     if (call.raised()) return nullptr;
-    return outcome({}, text(table.error().message()), input ? &*input : nullptr);
+    return outcome({}, &table.error(), input ? &*input : nullptr);
   }
   PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
   if (!pass) return nullptr;
-  return outcome(std::move(pass), {}, &*input, sha256);
+  return outcome(std::move(pass), nullptr, &*input, sha256);
 }
 
 }  // namespace
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 10> bound{};
+    std::array<PyObject*, 12> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

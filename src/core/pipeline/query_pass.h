@@ -54,6 +54,9 @@ struct QueryTable {
   std::uint64_t rows = 0;
   // The check of the probability column, where a method read it.
   std::optional<ProbabilityCounts> probabilities;
+  // Queries with two or more rows at their smallest rank: their top
+  // candidate, and so their label, depends on the order of the rows.
+  std::uint64_t tied_tops = 0;
 
   [[nodiscard]] std::size_t size() const { return top_scores.size(); }
 };

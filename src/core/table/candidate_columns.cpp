@@ -46,6 +46,13 @@ Result<ColumnPlan> plan_columns(std::span<const std::string_view> header,
       return std::unexpected(FerolinError::missing_column(std::string(name)));
     }
   }
+  // A column the caller renamed is one they expect: its absence is a
+  // mistake in the name, not an optional column left out.
+  for (const HeaderName& entry : header_names) {
+    if (std::ranges::find(header, entry.name) == header.end()) {
+      return std::unexpected(FerolinError::missing_column(entry.name));
+    }
+  }
   ColumnPlan plan;
   if (group_column) {
     const auto hit = std::ranges::find(header, *group_column);

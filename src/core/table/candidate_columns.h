@@ -59,8 +59,9 @@ struct ColumnPlan {
 // ignored even when repeated), or `MissingColumn` for the first of
 // query_id, candidate_id, rank and score that the header lacks. A column
 // listed in `header_names` is looked for under its name there instead of its
-// own; `group_column`, where given, must be in the header too (its first
-// field counts), and is reported missing after the required columns;
+// own, and must be in the header even for an optional column (reported
+// after the required columns); `group_column`, where given, must be in the
+// header too (its first field counts), and is reported missing after them;
 // `confidence_column` likewise, after the group column.
 [[nodiscard]] Result<ColumnPlan> plan_columns(
     std::span<const std::string_view> header, std::span<const HeaderName> header_names = {},

@@ -1,9 +1,12 @@
 #include "core/table/candidate_row_source.h"
 
+#include <limits>
+#include <string>
 #include <utility>
 
 #include "core/table/candidate_columns.h"
 #include "core/table/cell_parsing.h"
+#include "core/table/number_spelling.h"
 #include "core/table/table_records.h"
 
 namespace ferolin::table {
@@ -30,8 +33,28 @@ void store_text(std::string_view cell, std::optional<std::string_view>& field) {
   if (!cell.empty()) field = cell;
 }
 
-std::optional<CellError> set_cell(Column column, std::string_view cell, LabelSpelling labels,
-                                  CandidateRow& row) {
+// Reads a score cell as the table spells numbers; a missing score is NaN.
+std::optional<CellError> set_score(std::string_view cell, const NumberSpelling& numbers,
+                                   CandidateRow& row) {
+  if (numbers.is_plain()) return store(parse_float(cell), row.score);
+  std::string buffer;
+  const std::string_view plain = number_cell(cell, numbers, buffer);
+  if (plain.empty() && empty_score_is_missing(numbers)) {
+    row.score = std::numeric_limits<double>::quiet_NaN();
+    return std::nullopt;
+  }
+  return store(parse_float(plain), row.score);
+}
+
+std::optional<CellError> set_probability(std::string_view cell, const NumberSpelling& numbers,
+                                         CandidateRow& row) {
+  std::string buffer;
+  if (!numbers.is_plain()) cell = number_cell(cell, numbers, buffer);
+  return cell.empty() ? std::nullopt : store(parse_float(cell), row.probability);
+}
+
+std::optional<CellError> set_cell(Column column, std::string_view cell,
+                                  const TableRecords& records, CandidateRow& row) {
   switch (column) {
     case Column::QueryId:
       row.query_id = cell;
@@ -42,11 +65,13 @@ std::optional<CellError> set_cell(Column column, std::string_view cell, LabelSpe
     case Column::Rank:
       return store(parse_rank(cell), row.rank);
     case Column::Score:
-      return store(parse_float(cell), row.score);
+      return set_score(cell, records.numbers(), row);
     case Column::Probability:
-      return cell.empty() ? std::nullopt : store(parse_float(cell), row.probability);
+      return set_probability(cell, records.numbers(), row);
     case Column::IsCorrect:
-      return cell.empty() ? std::nullopt : store(parse_label(cell, labels), row.is_correct);
+      return cell.empty() || is_missing_spelling(cell, records.numbers())
+                 ? std::nullopt
+                 : store(parse_label(cell, records.labels()), row.is_correct);
     case Column::Smiles:
       store_text(cell, row.smiles);
       break;
@@ -81,9 +106,9 @@ std::optional<FerolinError> convert_record(const TableRecords& records, Candidat
   const CsvTokenizer& record = records.record();
   const ColumnPlan& plan = records.plan();
   for (const KnownField& known : plan.known) {
-    if (const auto error =
-            set_cell(known.column, record.field(known.field), records.labels(), row)) {
-      return cell_failure(record.position(), known.field, *error);
+    const std::string_view cell = record.field(known.field);
+    if (const auto error = set_cell(known.column, cell, records, row)) {
+      return cell_failure(record.position(), known.field, *error, cell);
     }
   }
   if (plan.duplicate) return duplicate_column_failure(record.position(), *plan.duplicate);

@@ -208,8 +208,9 @@ std::optional<CellError> detail::check_any_float(std::string_view cell) {
 }
 
 std::expected<bool, CellError> parse_lenient_label(std::string_view cell) {
-  if (cell == "1") return true;
-  if (cell == "0") return false;
+  // pandas writes a label column that holds a missing value as floats.
+  if (cell == "1" || cell == "1.0") return true;
+  if (cell == "0" || cell == "0.0") return false;
   if (equals_ignoring_case(cell, "true")) return true;
   if (equals_ignoring_case(cell, "false")) return false;
   return std::unexpected(CellError::InvalidBool);

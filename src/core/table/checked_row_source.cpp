@@ -1,9 +1,11 @@
 #include "core/table/checked_row_source.h"
 
+#include <string>
 #include <utility>
 
 #include "core/table/candidate_row_source.h"
 #include "core/table/cell_parsing.h"
+#include "core/table/number_spelling.h"
 
 namespace ferolin::table {
 
@@ -60,6 +62,10 @@ struct CheckedRowSource::State {
   std::optional<std::size_t> probability_field;
   std::optional<std::size_t> label_field;
   CheckedRow row;
+  // The score and probability cells translated from a table's own spelling
+  // of numbers; the row's cells view them.
+  std::string score_text;
+  std::string probability_text;
 };
 
 namespace {
@@ -71,6 +77,16 @@ FerolinError record_failure(const TableRecords& records) {
   return *convert_record(records, converted);
 }
 
+// Translates the score and probability cells of a table that spells numbers
+// its own way into the cells that parse_float reads; "nan" for a missing score.
+void respell_numbers(CheckedRowSource::State& s) {
+  const NumberSpelling& numbers = s.records.numbers();
+  CheckedRow& row = s.row;
+  row.score_cell = number_cell(row.score_cell, numbers, s.score_text);
+  if (row.score_cell.empty() && empty_score_is_missing(numbers)) row.score_cell = "nan";
+  row.probability_cell = number_cell(row.probability_cell, numbers, s.probability_text);
+}
+
 // Checks and converts the cells in a fixed order; a record that does not
 // pass is converted again in field order for the failure to report.
 bool check_record(CheckedRowSource::State& s) {
@@ -80,9 +96,10 @@ bool check_record(CheckedRowSource::State& s) {
   bool passed = rank.has_value();
   row.rank = rank.value_or(0);
   row.score_cell = record.field(s.score_field);
+  if (s.probability_field) row.probability_cell = record.field(*s.probability_field);
+  if (!s.records.numbers().is_plain()) respell_numbers(s);
   passed &= !check_float(row.score_cell);
   if (s.probability_field) {
-    row.probability_cell = record.field(*s.probability_field);
     if (row.probability_cell.empty()) {
       row.converted_probability.reset();
     } else if (s.needs.every_probability) {
@@ -95,7 +112,7 @@ bool check_record(CheckedRowSource::State& s) {
   }
   if (s.label_field) {
     const std::string_view cell = record.field(*s.label_field);
-    if (cell.empty()) {
+    if (cell.empty() || is_missing_spelling(cell, s.records.numbers())) {
       row.is_correct.reset();
     } else {
       const auto label = parse_label(cell, s.records.labels());

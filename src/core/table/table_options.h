@@ -10,6 +10,7 @@
 #include "core/os/read_monitor.h"
 #include "core/table/candidate_columns.h"
 #include "core/table/cell_parsing.h"
+#include "core/table/number_spelling.h"
 
 namespace ferolin::table {
 
@@ -17,6 +18,9 @@ struct TableOptions {
   char delimiter = ',';
   std::vector<HeaderName> header_names;
   LabelSpelling labels = LabelSpelling::Exact;
+  // How score and probability cells are written; with a missing spelling,
+  // such a score reads as NaN and such a probability as absent.
+  NumberSpelling numbers;
   // A further column whose cell each row carries as its group label (an
   // empty cell gives no label); the table must have it.
   std::optional<std::string> group_column;

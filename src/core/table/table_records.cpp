@@ -106,14 +106,15 @@ Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                            options.confidence_column);
   if (!plan) return std::unexpected(std::move(plan.error()));
   state->plan = std::move(*plan);
-  return TableRecords(std::move(state), options.labels);
+  return TableRecords(std::move(state), options);
 }
 
-TableRecords::TableRecords(std::unique_ptr<State> state, LabelSpelling labels)
+TableRecords::TableRecords(std::unique_ptr<State> state, const TableOptions& options)
     : state_(std::move(state)),
       tokenizer_(&state_->tokenizer),
       plan_(&state_->plan),
-      labels_(labels) {}
+      labels_(options.labels),
+      numbers_(options.numbers) {}
 TableRecords::TableRecords(TableRecords&&) noexcept = default;
 TableRecords& TableRecords::operator=(TableRecords&&) noexcept = default;
 TableRecords::~TableRecords() = default;
@@ -124,9 +125,12 @@ Result<bool> TableRecords::next_after(Result<CsvTokenizer::Step> step) {
 
 std::optional<std::uint64_t> TableRecords::size_hint() const { return state_->size_hint; }
 
-FerolinError cell_failure(const RecordPosition& at, std::size_t field, CellError error) {
-  return deserialize_error(
-      at, "field " + std::to_string(field) + ": " + std::string(cell_error_text(error)));
+FerolinError cell_failure(const RecordPosition& at, std::size_t field, CellError error,
+                          std::string_view cell) {
+  const std::string reason(cell_error_text(error));
+  FerolinError failure = deserialize_error(at, "field " + std::to_string(field) + ": " + reason);
+  failure.cell = CellFailure{at.line, field, std::string(cell), reason};
+  return failure;
 }
 
 FerolinError duplicate_column_failure(const RecordPosition& at, Column column) {

@@ -57,6 +57,7 @@ class TableRecords {
 
   [[nodiscard]] const ColumnPlan& plan() const { return *plan_; }
   [[nodiscard]] LabelSpelling labels() const { return labels_; }
+  [[nodiscard]] const NumberSpelling& numbers() const { return numbers_; }
   // Returns the size of the table in bytes when known (a regular file).
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
 
@@ -64,7 +65,7 @@ class TableRecords {
   struct State;
 
  private:
-  TableRecords(std::unique_ptr<State> state, LabelSpelling labels);
+  TableRecords(std::unique_ptr<State> state, const TableOptions& options);
   // Reads the header of the table that `state` reads and plans its columns;
   // `options` gives what `state` does not hold yet.
   [[nodiscard]] static Result<TableRecords> start(std::unique_ptr<State> state,
@@ -77,12 +78,14 @@ class TableRecords {
   CsvTokenizer* tokenizer_;
   const ColumnPlan* plan_;
   LabelSpelling labels_;
+  NumberSpelling numbers_;
 };
 
 // Returns the failure of a cell that cannot be converted: "CSV deserialize
-// error: record {} (line: {}, byte: {}): field {}: {reason}".
+// error: record {} (line: {}, byte: {}): field {}: {reason}", with the cell's
+// place and text in `CellFailure` for callers that word it themselves.
 [[nodiscard]] FerolinError cell_failure(const RecordPosition& at, std::size_t field,
-                                        CellError error);
+                                        CellError error, std::string_view cell = {});
 
 // Returns the failure of a record of a table that names `column` twice.
 [[nodiscard]] FerolinError duplicate_column_failure(const RecordPosition& at, Column column);
