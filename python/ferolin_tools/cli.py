@@ -76,6 +76,13 @@ def count_argument(text: str) -> int:
     return value
 
 
+def threads_argument(text: str) -> int:
+    value = count_argument(text)
+    if value == 0:
+        raise argparse.ArgumentTypeError("the number of threads must be at least 1")
+    return value
+
+
 def replicates_argument(text: str) -> int:
     try:
         return intervals.check_replicates(int(text))
@@ -142,6 +149,9 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
                        metavar="KNOWN=HEADER",
                        help="read a known column under another header name, e.g. "
                             "is_correct=Is_Correct; repeatable")
+    group.add_argument("--threads", type=threads_argument, metavar="N",
+                       help="threads that read a plain table file (default: the "
+                            "FEROLIN_NUM_THREADS environment variable, else one per processor)")
     group = parser.add_argument_group("diagnostics")
     shown = group.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
@@ -350,7 +360,7 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     try:
         return read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
                           columns=dict(args.column), progress=display, hint_style="cli",
-                          **options)
+                          threads=getattr(args, "threads", None), **options)
     finally:
         if display is not None:
             display.close()

@@ -101,11 +101,14 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
                hint_style: str = "python", group_column: Optional[str] = None,
-               group_policy: Optional[str] = None, fingerprint: bool = False) -> QueryPass:
+               group_policy: Optional[str] = None, fingerprint: bool = False,
+               threads: Optional[int] = None) -> QueryPass:
     """Reads `table` once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
     (which `group_policy`, the name of a policy file, may have named);
     with `fingerprint`, also the SHA-256 of the file's bytes as read.
+    A plain file is read by `threads` threads (None: the FEROLIN_NUM_THREADS
+    environment variable, else one per processor); the result is the same.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -121,7 +124,7 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
         raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
     result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
-                              fingerprint=fingerprint)
+                              fingerprint=fingerprint, threads=threads)
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
                                                  group_column, group_policy))

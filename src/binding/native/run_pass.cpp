@@ -1,10 +1,13 @@
 // run_pass(table, scores, delimiter=",", columns=None, keep_ids=False,
-// progress=None, group_column=None, fingerprint=False): one read of a table,
-// plain or gzip-compressed, for every requested scoring method at once; with
-// each query's group label from a further column, and the SHA-256 of the
-// file's bytes taken as they are read.
+// progress=None, group_column=None, fingerprint=False, threads=None): one
+// read of a table, plain or gzip-compressed, for every requested scoring
+// method at once; with each query's group label from a further column, and
+// the SHA-256 of the file's bytes taken as they are read. A plain regular
+// file is read by `threads` threads (None: FEROLIN_NUM_THREADS or the
+// processors), the rest as one stream.
 #include <array>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "binding/common/args.h"
@@ -15,15 +18,16 @@
 #include "binding/common/method_names.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
+#include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
 #include "tools/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 8> kParameters = {"table",        "scores",     "delimiter",
-                                                    "columns",      "keep_ids",   "progress",
-                                                    "group_column", "fingerprint"};
+constexpr std::array<const char*, 9> kParameters = {
+    "table",    "scores",       "delimiter",   "columns", "keep_ids",
+    "progress", "group_column", "fingerprint", "threads"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -119,6 +123,15 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
+  if (bound[8] != nullptr && bound[8] != Py_None) {
+    const std::optional<std::uint64_t> threads = unsigned_parameter(bound[8], "threads");
+    if (!threads) return std::nullopt;
+    if (*threads == 0) {
+      raise_value_error("threads must be at least 1");
+      return std::nullopt;
+    }
+    arguments.request.threads = static_cast<std::size_t>(*threads);
+  }
   return arguments;
 }
 
@@ -132,6 +145,12 @@ PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
                   const std::optional<std::string>& sha256 = std::nullopt) {
   static const std::vector<std::string> kNoHeader;
   const bool compressed = input != nullptr && input->compressed();
+  // A plain file read whole (perhaps in parts, not through the input) is
+  // all its bytes.
+  const std::uint64_t file_bytes =
+      input == nullptr                         ? 0
+      : pass && input->size_hint().has_value() ? *input->size_hint()
+                                               : input->file_bytes();
   std::optional<DictKeys<6>> keys =
       DictKeys<6>::make({"pass", "error", "header", "compressed", "sha256", "file_bytes"});
   if (!keys) return nullptr;
@@ -139,9 +158,24 @@ PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
                             error ? std::move(error) : PyRef::borrow(Py_None),
                             text_list(input != nullptr ? input->header() : kNoHeader),
                             PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
-                            PyRef::steal(PyLong_FromUnsignedLongLong(
-                                input != nullptr ? input->file_bytes() : 0))})
+                            PyRef::steal(PyLong_FromUnsignedLongLong(file_bytes))})
       .release();
+}
+
+// A plain regular file, read by several threads at its offsets; the
+// fingerprint, which takes the bytes in order, is taken meanwhile on a
+// thread of its own from the input's stream.
+Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools::TableInput& input,
+                                           std::optional<std::string>& sha256) {
+  Result<std::optional<std::string>> digest = std::nullopt;
+  std::jthread hashing;
+  if (arguments.fingerprint) hashing = std::jthread([&] { digest = input.file_sha256(); });
+  Result<pipeline::QueryTable> read = pipeline::run_query_pass(arguments.path, arguments.request);
+  if (hashing.joinable()) hashing.join();
+  if (!read) return read;
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  sha256 = std::move(*digest);
+  return read;
 }
 
 PyObject* run_pass_impl(PassArguments& arguments) {
@@ -150,7 +184,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   // The monitor shows the bytes taken from the file: for a compressed table
   // they tell how far the read has come, its decompressed bytes do not.
   arguments.request.table.monitor = call.monitor([&input](const os::ReadProgress& progress) {
-    return input ? input->file_bytes() : progress.bytes;
+    return input && input->compressed() ? input->file_bytes() : progress.bytes;
   });
   std::optional<std::string> sha256;
   Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
@@ -161,6 +195,9 @@ PyObject* run_pass_impl(PassArguments& arguments) {
                                 arguments.fingerprint, call.interrupt_check());
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
+    if (input->size_hint() && os::thread_count(arguments.request.threads) > 1) {
+      return read_in_parts(arguments, *input, sha256);
+    }
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(
         [&input] { return input->read(); }, input->size_hint(), arguments.request);
     if (!read) return read;
@@ -184,7 +221,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 8> bound{};
+    std::array<PyObject*, 9> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

@@ -30,17 +30,34 @@ class QuerySummaries {
   // Adds the next row of the table. The row is not kept.
   void add(const table::CandidateRow& row) { add(row.query_id, view_of(row)); }
 
-  // Adds the next candidate of the query `query_id`, in file order.
-  // `Candidate` gives what add_to_record() reads and, with TopIds::Keep,
-  // `candidate_id` and `group` (std::optional<std::string_view>).
+  // Adds the next candidate of the query `query_id`, in file order, and
+  // returns the query's number. `Candidate` gives what add_to_record()
+  // reads and, with TopIds::Keep, `candidate_id` and `group`
+  // (std::optional<std::string_view>).
   template <typename Candidate>
-  void add(std::string_view query_id, const Candidate& candidate) {
+  std::size_t add(std::string_view query_id, const Candidate& candidate) {
     const std::size_t number = index_.number_of(query_id);
     if (number == size_) add_query();
     if (add_to_record(layout_, record(number), pool_, candidate) == 0 && ids_ == TopIds::Keep) {
       set_top_texts(number, candidate.candidate_id, candidate.group);
     }
+    return number;
   }
+
+  // Marks a query of absorb()'s argument that was not here before.
+  static constexpr std::size_t kNewQuery = static_cast<std::size_t>(-1);
+
+  // Adds the summaries of the rows that follow in the table, summarised
+  // apart with the same needs and ids: their queries, in order of first
+  // sight, join as add() would number them. Returns, for each of `later`'s
+  // queries, its number here when it was here before, else kNewQuery: the
+  // entropy terms of those rows must then be added with add_entropy_term(),
+  // in file order.
+  [[nodiscard]] std::vector<std::size_t> absorb(const QuerySummaries& later);
+
+  // Adds one entropy term (a candidate's probability, or its absence) to
+  // the sum of query `number`.
+  void add_entropy_term(std::size_t number, std::optional<double> probability);
 
   // Returns the number of distinct queries added so far.
   [[nodiscard]] std::size_t size() const { return size_; }
