@@ -24,8 +24,9 @@ namespace {
 PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
-     "group_column=None, fingerprint=False)\n--\n\n"
-     "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
+     "group_column=None, fingerprint=False, threads=None)\n--\n\n"
+     "Read a table once for several scoring methods (a plain file by `threads` threads). "
+     "Returns a dict: pass (or None), error "
      "(the table's error text, or None), header (the header's fields, as far as read), "
      "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
      "succeeded, else None), file_bytes."},

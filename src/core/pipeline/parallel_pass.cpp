@@ -63,8 +63,14 @@ void merge_part(TableSummaries& table, const PartSummary& part) {
   table.rows += part.rows;
   if (part.terms.empty()) return;
   constexpr std::size_t kNew = scoring::QuerySummaries::kNewQuery;
-  if (std::ranges::all_of(earlier, [](std::size_t number) { return number == kNew; })) return;
-  for (const EntropyTerm& term : part.terms) {
+  // Mostly only the part's first query was seen before (its rows began in
+  // the part before): the walk ends with its last row.
+  std::size_t end = 0;
+  for (std::size_t q = 0; q < earlier.size(); ++q) {
+    if (earlier[q] != kNew) end = std::max<std::size_t>(end, part.terms_end[q]);
+  }
+  for (std::size_t t = 0; t < end; ++t) {
+    const EntropyTerm& term = part.terms[t];
     const std::size_t number = earlier[term.query];
     if (number == kNew) continue;
     table.summaries.add_entropy_term(

@@ -82,6 +82,8 @@ void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const Part
       const std::optional<double> probability = (*row)->probability_value();
       part.terms.push_back({static_cast<std::uint32_t>(query), probability.has_value(),
                             probability.value_or(0.0)});
+      if (query == part.terms_end.size()) part.terms_end.push_back(0);
+      part.terms_end[query] = static_cast<std::uint32_t>(part.terms.size());
     }
   }
 }
@@ -92,6 +94,7 @@ PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::Resu
                            std::optional<std::uint64_t> end) {
   PartSummary part{.summaries = scoring::QuerySummaries(plan.needs, plan.ids),
                    .terms = {},
+                   .terms_end = {},
                    .rows = 0,
                    .line_breaks = 0,
                    .cut = false,

@@ -29,6 +29,9 @@ struct EntropyTerm {
 struct PartSummary {
   scoring::QuerySummaries summaries;
   std::vector<EntropyTerm> terms;  // every row's, when the summaries keep an entropy sum
+  // For each query of the part: the index in `terms` after its last term,
+  // so that a merge stops where the queries it replays end.
+  std::vector<std::uint32_t> terms_end;
   std::uint64_t rows = 0;
   std::uint64_t line_breaks = 0;
   // The part ends inside a record: its start or its end lay in a quoted
