@@ -6,6 +6,8 @@ functions and ferolin_tools, with FEROLIN_NUM_THREADS and threads=.
 """
 import hashlib
 import random
+import subprocess
+import sys
 
 import pytest
 
@@ -77,3 +79,14 @@ def test_a_failure_late_in_the_table_is_named_as_one_thread_names_it(tmp_path, m
 def test_threads_must_be_at_least_one(table):
     with pytest.raises(ValueError, match="at least 1"):
         ferolin_tools.scores(table, ["margin"], threads=0)
+
+
+def test_the_command_takes_threads(table):
+    def curve(*options):
+        return subprocess.run([sys.executable, "-m", "ferolin_tools", "curve", table, "--score",
+                               "entropy", *options], capture_output=True, text=True, timeout=120)
+
+    one, two = curve("--threads", "1"), curve("--threads", "2")
+    assert one.returncode == 0 and one.stdout == two.stdout
+    refused = curve("--threads", "0")
+    assert refused.returncode == 2 and "at least 1" in refused.stderr

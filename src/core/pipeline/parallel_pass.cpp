@@ -21,13 +21,20 @@ class PartReaders {
   PartReaders(PartQueue& queue, const PartPlan& plan, const std::vector<table::PartStart>& starts,
               std::size_t threads)
       : queue_(queue) {
-    for (std::size_t t = 0; t < threads; ++t) {
-      threads_.emplace_back([&queue, &plan, &starts] {
-        while (const std::optional<std::size_t> part = queue.claim()) {
-          queue.deliver(*part, summarize_part(plan, local_start(plan, starts, *part),
-                                              part_end(starts, *part + 1)));
-        }
-      });
+    try {
+      for (std::size_t t = 0; t < threads; ++t) {
+        threads_.emplace_back([&queue, &plan, &starts] {
+          while (const std::optional<std::size_t> part = queue.claim()) {
+            queue.deliver(*part, summarize_part(plan, local_start(plan, starts, *part),
+                                                part_end(starts, *part + 1)));
+          }
+        });
+      }
+    } catch (...) {
+      // A thread that cannot be started: those started must not wait for
+      // a merge that will not come.
+      queue.stop();
+      throw;
     }
   }
   ~PartReaders() { queue_.stop(); }
