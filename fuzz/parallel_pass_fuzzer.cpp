@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ferolin;
   if (size < fuzz::kHeader) return 0;
   const std::size_t threads = 2 + data[0] % 4;
-  const std::uint64_t part_bytes = 1 + (data[1] | (data[2] & 1) << 8);
+  const std::uint64_t part_bytes = 1 + (std::uint64_t{data[1]} | std::uint64_t{data[2] & 1u} << 8);
   const scoring::SummaryNeeds needs = fuzz::needs_from(static_cast<std::uint8_t>(data[2] >> 1));
   const std::string_view csv(reinterpret_cast<const char*>(data) + fuzz::kHeader,
                              size - fuzz::kHeader);

@@ -167,6 +167,11 @@ PyObject* outcome(PyRef pass, PyRef error, const tools::TableInput* input,
 // thread of its own from the input's stream.
 Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools::TableInput& input,
                                            std::optional<std::string>& sha256) {
+  // The input's first chunk gives the header that reports of a failure
+  // show (and starts the fingerprint).
+  if (const Result<std::string_view> first = input.read(); !first) {
+    return std::unexpected(first.error());
+  }
   Result<std::optional<std::string>> digest = std::nullopt;
   std::jthread hashing;
   if (arguments.fingerprint) hashing = std::jthread([&] { digest = input.file_sha256(); });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,22 +22,31 @@ class PartReaders {
   PartReaders(PartQueue& queue, const PartPlan& plan, const std::vector<table::PartStart>& starts,
               std::size_t threads)
       : queue_(queue) {
+    // Short of memory or of threads, the read goes on with those started
+    // (with none, the merging thread reads every part itself).
     try {
+      threads_.reserve(threads);
       for (std::size_t t = 0; t < threads; ++t) {
         threads_.emplace_back([&queue, &plan, &starts] {
+          // The first exception of a thread allocates its C++ runtime's
+          // thread-local data, which the C library cannot fail gracefully
+          // (it aborts): that allocation is made now, before this thread
+          // takes memory, so that running short later throws as it should.
+          static_cast<void>(std::uncaught_exceptions());
           while (const std::optional<std::size_t> part = queue.claim()) {
             queue.deliver(*part, summarize_part(plan, local_start(plan, starts, *part),
                                                 part_end(starts, *part + 1)));
           }
         });
       }
+    } catch (const std::system_error&) {
     } catch (...) {
-      // A thread that cannot be started: those started must not wait for
-      // a merge that will not come.
-      queue.stop();
+      queue.stop();  // those started must not wait for a merge that will not come
       throw;
     }
   }
+
+  [[nodiscard]] bool started() const { return !threads_.empty(); }
   ~PartReaders() { queue_.stop(); }
   PartReaders(const PartReaders&) = delete;
   PartReaders& operator=(const PartReaders&) = delete;
@@ -94,10 +104,13 @@ class PartMerge {
             table::RecordPosition first, std::uint64_t size)
       : plan_(plan), starts_(starts), next_(first), size_(size) {}
 
-  Result<TableSummaries> run(PartQueue& queue) {
+  Result<TableSummaries> run(PartQueue& queue, const PartReaders& readers) {
     TableSummaries table{scoring::QuerySummaries(plan_.needs, plan_.ids)};
     for (std::size_t part = 0; part < starts_.size();) {
-      PartSummary summary = queue.take(part);
+      PartSummary summary =
+          readers.started() ? queue.take(part)
+                            : summarize_part(plan_, PartReaders::local_start(plan_, starts_, part),
+                                             PartReaders::part_end(starts_, part + 1));
       std::size_t after = part + 1;
       while (summary.cut && !summary.thrown) {
         ++after;
@@ -183,7 +196,7 @@ Result<TableSummaries> summarize_in_parts(table::TableRecords header, const tabl
                       needs,    ids,            &queue.stopped()};
   PartMerge merge(plan, *starts, first, size);
   const PartReaders readers(queue, plan, *starts, threads);
-  return merge.run(queue);
+  return merge.run(queue, readers);
 }
 
 Result<TableSummaries> summarize_table(std::string_view path, table::TableOptions options,
