@@ -35,7 +35,7 @@ class PartReaders {
           static_cast<void>(std::uncaught_exceptions());
           while (const std::optional<std::size_t> part = queue.claim()) {
             queue.deliver(*part, summarize_part(plan, local_start(plan, starts, *part),
-                                                part_end(starts, *part + 1)));
+                                                part_end(starts, *part + 1), queue.spare_terms()));
           }
         });
       }
@@ -120,6 +120,7 @@ class PartMerge {
       if (summary.thrown) std::rethrow_exception(summary.thrown);
       if (summary.failure) return std::unexpected(failure_of(part, after, std::move(summary)));
       merge_part(table, summary);
+      queue.recycle(std::move(summary.terms));
       next_.record += summary.rows;
       next_.line += summary.line_breaks;
       const std::optional<std::uint64_t> end = PartReaders::part_end(starts_, after);

@@ -41,6 +41,21 @@ void PartQueue::merged_before(std::size_t part) {
   changed_.notify_all();
 }
 
+void PartQueue::recycle(std::vector<EntropyTerm> terms) {
+  if (terms.capacity() == 0) return;
+  terms.clear();
+  const std::lock_guard lock(mutex_);
+  spare_terms_.push_back(std::move(terms));
+}
+
+std::vector<EntropyTerm> PartQueue::spare_terms() {
+  const std::lock_guard lock(mutex_);
+  if (spare_terms_.empty()) return {};
+  std::vector<EntropyTerm> terms = std::move(spare_terms_.back());
+  spare_terms_.pop_back();
+  return terms;
+}
+
 void PartQueue::stop() {
   {
     const std::lock_guard lock(mutex_);

@@ -38,6 +38,14 @@ class PartQueue {
 
   [[nodiscard]] const std::atomic<bool>& stopped() const { return stopped_; }
 
+  // Keeps the memory of a merged part's entropy terms for a part to come:
+  // it is neither given back to the system by the merging thread nor
+  // faulted in again by a reading one.
+  void recycle(std::vector<EntropyTerm> terms);
+  // Returns an empty list of terms, with the memory of a merged part's
+  // where there is one.
+  [[nodiscard]] std::vector<EntropyTerm> spare_terms();
+
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -46,6 +54,7 @@ class PartQueue {
   std::size_t next_ = 0;
   std::size_t merged_ = 0;
   std::atomic<bool> stopped_ = false;
+  std::vector<std::vector<EntropyTerm>> spare_terms_;
 };
 
 }  // namespace ferolin::pipeline

@@ -91,9 +91,10 @@ void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const Part
 }  // namespace
 
 PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::ResumePoint& at,
-                           std::optional<std::uint64_t> end) {
+                           std::optional<std::uint64_t> end,
+                           std::vector<EntropyTerm> spare_terms) {
   PartSummary part{.summaries = scoring::QuerySummaries(plan.needs, plan.ids),
-                   .terms = {},
+                   .terms = std::move(spare_terms),
                    .terms_end = {},
                    .rows = 0,
                    .line_breaks = 0,

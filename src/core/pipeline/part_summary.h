@@ -57,9 +57,11 @@ struct PartPlan {
 // which must end there between two records unless `end` is absent (the
 // part runs to the end of the file). The positions of a failure count
 // from `at`; a read that `plan.stop` ended gives an empty failure-free
-// summary that must not be used.
+// summary that must not be used. `spare_terms`: an emptied list of terms
+// of an earlier part, whose memory the part's terms take.
 [[nodiscard]] PartSummary summarize_part(const PartPlan& plan,
                                          const table::CsvTokenizer::ResumePoint& at,
-                                         std::optional<std::uint64_t> end);
+                                         std::optional<std::uint64_t> end,
+                                         std::vector<EntropyTerm> spare_terms = {});
 
 }  // namespace ferolin::pipeline
