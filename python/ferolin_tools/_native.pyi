@@ -16,7 +16,8 @@ def run_pass(table: str, scores: list[str], delimiter: str = ...,
              progress: Optional[Callable[[int, int], object]] = ...,
              group_column: Optional[str] = ..., fingerprint: bool = ...,
              confidence_column: Optional[str] = ..., lower_is_better: bool = ...,
-             decimal: str = ..., na_values: Optional[list[str]] = ...) -> dict[str, Any]: ...
+             decimal: str = ..., na_values: Optional[list[str]] = ...,
+             threads: Optional[int] = ...) -> dict[str, Any]: ...
 def run_arrow_pass(stream: object, scores: list[str],
                    columns: Optional[Mapping[str, str]] = ..., keep_ids: bool = ...,
                    progress: Optional[Callable[[int, int], object]] = ...,

@@ -17,6 +17,11 @@ stream interface with the same results as the same table written as CSV;
 and Parquet and Arrow IPC files (.parquet, .arrow, .feather, .ipc) when
 pyarrow is installed (pip install 'ferolin[parquet]').
 
+`threads` sets how many threads read a plain (uncompressed) table file: by
+default the FEROLIN_NUM_THREADS environment variable, else one per
+processor; 1 reads it as one stream. The results are the same, bit for bit,
+for any number.
+
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
 score_shards, merge_shards); the layout options then do not apply.
@@ -95,7 +100,7 @@ def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] 
            columns: Optional[Mapping[str, str]] = None,
            decimal: str = ".", na_values: Optional[Sequence[str]] = None,
            progress: Optional[ProgressCallback] = None,
-           numpy: Optional[bool] = None) -> dict[str, Any]:
+           numpy: Optional[bool] = None, threads: Optional[int] = None) -> dict[str, Any]:
     """Returns the per-query table: one entry per query, in columns that
     pandas.DataFrame(...) and polars.DataFrame(...) take as they are.
 
@@ -107,7 +112,8 @@ def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] 
     order of their ids; the confidences equal ferolin.apply_policy's.
     """
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
-                      decimal=decimal, na_values=na_values, progress=progress)
+                      decimal=decimal, na_values=na_values, progress=progress,
+                      threads=threads)
     return analysis.score_columns(read, numpy)
 
 
@@ -115,7 +121,8 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
           columns: Optional[Mapping[str, str]] = None,
           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
-          lower_is_better: bool = False) -> dict[str, CurveResult]:
+          lower_is_better: bool = False,
+          threads: Optional[int] = None) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
     gives it) with AURC, E-AURC and how many labelled queries it scores;
     with `confidence`, also that column's curve (named "top-score" for the
@@ -126,7 +133,7 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
     """
     own = own_column.own_confidence(confidence, lower_is_better)
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
-                 na_values=na_values, progress=progress, own=own)
+                 na_values=na_values, progress=progress, own=own, threads=threads)
     analysis.require_labels(read)
     results = {}
     indices = [read.scores.index(score_name(score)) for score in methods]
@@ -154,7 +161,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             columns: Optional[Mapping[str, str]] = None,
             decimal: str = ".", na_values: Optional[Sequence[str]] = None,
             progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
-            lower_is_better: bool = False) -> list[MethodComparison]:
+            lower_is_better: bool = False,
+            threads: Optional[int] = None) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first: the
     methods asked for and, with `confidence`, that column ("column:NAME",
     or "top-score" for the score column); with neither given, every method
@@ -186,7 +194,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     elif own is None and methods is SCORE_METHODS:
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
-                 na_values=na_values, progress=progress, own=own)
+                 na_values=na_values, progress=progress, own=own, threads=threads)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
@@ -202,7 +210,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
               decimal: str = ".", na_values: Optional[Sequence[str]] = None,
               progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
-              lower_is_better: bool = False) -> Calibration:
+              lower_is_better: bool = False,
+              threads: Optional[int] = None) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     With `confidence` (and `score` None) the policy is calibrated on that
@@ -242,7 +251,7 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
                          if own is not None else "give a scoring method or a confidence column")
     read = _read(table, [score] if score is not None else [], delimiter=delimiter,
                  columns=columns, decimal=decimal, na_values=na_values, progress=progress,
-                 group_column=group_col, fingerprint=True, own=own)
+                 group_column=group_col, fingerprint=True, own=own, threads=threads)
     index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
     return evidence.calibrate(read, index, error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
@@ -253,7 +262,8 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None,
-          numpy: Optional[bool] = None, confidence: Optional[str] = None) -> dict[str, Any]:
+          numpy: Optional[bool] = None, confidence: Optional[str] = None,
+          threads: Optional[int] = None) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
     policy file), as ferolin.apply_policy does, in columns: query_id,
     candidate_id, confidence (NaN where none), accepted, threshold, method.
@@ -283,6 +293,6 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     read = read_table(table, [score_name(policy["scoring_method"])] if own is None else [],
                       keep_ids=True, delimiter=delimiter, columns=columns, decimal=decimal,
                       na_values=na_values, progress=progress,
-                      group_column=group_col, group_policy=named or "", own=own)
+                      group_column=group_col, group_policy=named or "", own=own, threads=threads)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

@@ -77,6 +77,13 @@ def count_argument(text: str) -> int:
     return value
 
 
+def threads_argument(text: str) -> int:
+    value = count_argument(text)
+    if value == 0:
+        raise argparse.ArgumentTypeError("the number of threads must be at least 1")
+    return value
+
+
 def replicates_argument(text: str) -> int:
     try:
         return intervals.check_replicates(int(text))
@@ -174,6 +181,9 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
     group.add_argument("--na-values", action="append", default=[], metavar="WORD",
                        help="a further spelling of a missing score or probability, beside NA, "
                             "NaN, nan, null, None and an empty cell; repeatable")
+    group.add_argument("--threads", type=threads_argument, metavar="N",
+                       help="threads that read a plain table file (default: the "
+                            "FEROLIN_NUM_THREADS environment variable, else one per processor)")
     group = parser.add_argument_group("diagnostics")
     shown = group.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
@@ -391,7 +401,8 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     try:
         table = read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
                            columns=dict(args.column), progress=display, hint_style="cli",
-                           decimal=args.decimal, na_values=args.na_values, **options)
+                           decimal=args.decimal, na_values=args.na_values,
+                           threads=getattr(args, "threads", None), **options)
     finally:
         if display is not None:
             display.close()

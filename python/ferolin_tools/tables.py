@@ -128,7 +128,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                hint_style: str = "python", group_column: Optional[str] = None,
                group_policy: Optional[str] = None, fingerprint: bool = False,
                own: Optional[confidence.OwnConfidence] = None,
-               decimal: str = ".", na_values: Optional[Sequence[str]] = None) -> QueryPass:
+               decimal: str = ".", na_values: Optional[Sequence[str]] = None,
+               threads: Optional[int] = None) -> QueryPass:
     """Reads `table` (a path, an object with __arrow_c_stream__, or a
     Parquet or Arrow IPC file) once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
@@ -140,6 +141,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     Score and probability cells spelled "NA", "NaN", "nan", "null" or "None",
     or any of `na_values`, are missing (an empty score too); `decimal` ","
     reads "0,5" as 0.5.
+    A plain file is read by `threads` threads (None: the FEROLIN_NUM_THREADS
+    environment variable, else one per processor); the result is the same.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -176,7 +179,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                               fingerprint=fingerprint,
                               confidence_column=own.column if own else None,
                               lower_is_better=own.lower_is_better if own else False,
-                              decimal=decimal, na_values=list(na_values or ()))
+                              decimal=decimal, na_values=list(na_values or ()), threads=threads)
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
                                                  group_column, group_policy, result["cell"]))

@@ -25,8 +25,8 @@ PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
      "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
-     "decimal='.', na_values=None)\n--\n\n"
-     "Read a table once for several scoring methods (and, with confidence_column, the top "
+     "decimal='.', na_values=None, threads=None)\n--\n\n"
+     "Read a table once for several scoring methods (a plain file by `threads` threads; and, with confidence_column, the top "
      "candidate's value in that column as one more column, negated with lower_is_better). "
      "Returns a dict: pass (or None), error "
      "(the table's error text, or None), cell (the line, field, text and reason of the cell "

@@ -6,8 +6,11 @@
 // file's bytes taken as they are read; with confidence_column, the top
 // candidate's value in that column as one more column after the methods'
 // (negated with lower_is_better).
+// A plain regular file is read by `threads` threads (None: FEROLIN_NUM_THREADS
+// or the processors), the rest as one stream.
 #include <array>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "binding/common/args.h"
@@ -21,16 +24,17 @@
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
 #include "binding/native/table_spelling.h"
+#include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
 #include "tools/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 12> kParameters = {
+constexpr std::array<const char*, 13> kParameters = {
     "table",        "scores",      "delimiter",         "columns",         "keep_ids",
     "progress",     "group_column", "fingerprint",      "confidence_column", "lower_is_better",
-    "decimal",      "na_values"};
+    "decimal",      "na_values",    "threads"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -115,6 +119,15 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
   if (!numbers) return std::nullopt;
   arguments.request.table.numbers = std::move(*numbers);
+  if (bound[12] != nullptr && bound[12] != Py_None) {
+    const std::optional<std::uint64_t> threads = unsigned_parameter(bound[12], "threads");
+    if (!threads) return std::nullopt;
+    if (*threads == 0) {
+      raise_value_error("threads must be at least 1");
+      return std::nullopt;
+    }
+    arguments.request.threads = static_cast<std::size_t>(*threads);
+  }
   return arguments;
 }
 
@@ -129,6 +142,12 @@ PyObject* outcome(PyRef pass, const FerolinError* error, const tools::TableInput
                   const std::optional<std::string>& sha256 = std::nullopt) {
   static const std::vector<std::string> kNoHeader;
   const bool compressed = input != nullptr && input->compressed();
+  // A plain file read whole (perhaps in parts, not through the input) is
+  // all its bytes.
+  const std::uint64_t file_bytes =
+      input == nullptr                         ? 0
+      : pass && input->size_hint().has_value() ? *input->size_hint()
+                                               : input->file_bytes();
   std::optional<DictKeys<7>> keys = DictKeys<7>::make(
       {"pass", "error", "cell", "header", "compressed", "sha256", "file_bytes"});
   if (!keys) return nullptr;
@@ -137,9 +156,29 @@ PyObject* outcome(PyRef pass, const FerolinError* error, const tools::TableInput
                             cell_failure_dict(error ? error->cell : std::nullopt),
                             text_list(input != nullptr ? input->header() : kNoHeader),
                             PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
-                            PyRef::steal(PyLong_FromUnsignedLongLong(
-                                input != nullptr ? input->file_bytes() : 0))})
+                            PyRef::steal(PyLong_FromUnsignedLongLong(file_bytes))})
       .release();
+}
+
+// A plain regular file, read by several threads at its offsets; the
+// fingerprint, which takes the bytes in order, is taken meanwhile on a
+// thread of its own from the input's stream.
+Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools::TableInput& input,
+                                           std::optional<std::string>& sha256) {
+  // The input's first chunk gives the header that reports of a failure
+  // show (and starts the fingerprint).
+  if (const Result<std::string_view> first = input.read(); !first) {
+    return std::unexpected(first.error());
+  }
+  Result<std::optional<std::string>> digest = std::nullopt;
+  std::jthread hashing;
+  if (arguments.fingerprint) hashing = std::jthread([&] { digest = input.file_sha256(); });
+  Result<pipeline::QueryTable> read = pipeline::run_query_pass(arguments.path, arguments.request);
+  if (hashing.joinable()) hashing.join();
+  if (!read) return read;
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  sha256 = std::move(*digest);
+  return read;
 }
 
 PyObject* run_pass_impl(PassArguments& arguments) {
@@ -148,7 +187,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   // The monitor shows the bytes taken from the file: for a compressed table
   // they tell how far the read has come, its decompressed bytes do not.
   arguments.request.table.monitor = call.monitor([&input](const os::ReadProgress& progress) {
-    return input ? input->file_bytes() : progress.bytes;
+    return input && input->compressed() ? input->file_bytes() : progress.bytes;
   });
   std::optional<std::string> sha256;
   Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
@@ -159,6 +198,9 @@ PyObject* run_pass_impl(PassArguments& arguments) {
                                 arguments.fingerprint, call.interrupt_check());
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
+    if (input->size_hint() && os::thread_count(arguments.request.threads) > 1) {
+      return read_in_parts(arguments, *input, sha256);
+    }
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(
         [&input] { return input->read(); }, input->size_hint(), arguments.request);
     if (!read) return read;
@@ -187,7 +229,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 12> bound{};
+    std::array<PyObject*, 13> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "core/pipeline/parallel_pass.h"
 #include "core/pipeline/table_summaries.h"
 #include "core/scoring/dispatch.h"
 
@@ -66,9 +67,7 @@ QueryTable build_table(const scoring::QuerySummaries& summaries, const PassReque
   return table;
 }
 
-Result<QueryTable> run(Result<table::CheckedRowSource> source, const PassRequest& request,
-                       const scoring::SummaryNeeds& needs) {
-  Result<TableSummaries> read = summarize_rows(std::move(source), needs, top_ids_of(request));
+Result<QueryTable> table_of(Result<TableSummaries> read, const PassRequest& request) {
   if (!read) return std::unexpected(std::move(read.error()));
   QueryTable table = build_table(read->summaries, request);
   table.rows = read->rows;
@@ -80,18 +79,19 @@ Result<QueryTable> run(Result<table::CheckedRowSource> source, const PassRequest
 
 Result<QueryTable> run_query_pass(std::string_view path, const PassRequest& request) {
   const scoring::SummaryNeeds needs = needs_of(request);
-  return run(
-      table::CheckedRowSource::open(path, request.table, row_needs(needs, top_ids_of(request))),
-      request, needs);
+  return table_of(
+      summarize_table(path, request.table, needs, top_ids_of(request), request.threads), request);
 }
 
 Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
                                   std::optional<std::uint64_t> size_hint,
                                   const PassRequest& request) {
   const scoring::SummaryNeeds needs = needs_of(request);
-  return run(table::CheckedRowSource::from_chunks(std::move(read_chunk), size_hint, request.table,
-                                                  row_needs(needs, top_ids_of(request))),
-             request, needs);
+  return table_of(summarize_rows(table::CheckedRowSource::from_chunks(
+                                     std::move(read_chunk), size_hint, request.table,
+                                     row_needs(needs, top_ids_of(request))),
+                                 needs, top_ids_of(request)),
+                  request);
 }
 
 Result<QueryTable> run_query_pass(const SummaryReader& read, const PassRequest& request) {

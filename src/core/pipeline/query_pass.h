@@ -30,6 +30,9 @@ struct PassRequest {
   // The table's layout, the group column (its top candidate's cell goes to
   // `groups`) and the monitor of the read.
   table::TableOptions table;
+  // Threads that read a regular file (os::thread_count() when absent); the
+  // result is the same for any number.
+  std::optional<std::size_t> threads;
 };
 
 // One entry per query that has candidates, in columns. The top candidate is

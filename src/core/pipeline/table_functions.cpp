@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/metrics/risk_coverage.h"
+#include "core/pipeline/parallel_pass.h"
 #include "core/pipeline/table_summaries.h"
 #include "core/policy/apply_policy.h"
 
@@ -13,8 +14,7 @@ Result<TableSummaries> summarize_file(std::string_view path, const scoring::Summ
                                       scoring::TopIds ids, os::ReadMonitor monitor) {
   table::TableOptions options;
   options.monitor = std::move(monitor);
-  return summarize_rows(table::CheckedRowSource::open(path, std::move(options), row_needs(needs, ids)),
-                        needs, ids);
+  return summarize_table(path, std::move(options), needs, ids, std::nullopt);
 }
 
 }  // namespace

@@ -48,6 +48,21 @@ class QuerySummaries {
     return number;
   }
 
+  // Marks a query of absorb()'s argument that was not here before.
+  static constexpr std::size_t kNewQuery = static_cast<std::size_t>(-1);
+
+  // Adds the summaries of the rows that follow in the table, summarised
+  // apart with the same needs and ids: their queries, in order of first
+  // sight, join as add() would number them. Returns, for each of `later`'s
+  // queries, its number here when it was here before, else kNewQuery: the
+  // entropy terms of those rows must then be added with add_entropy_term(),
+  // in file order.
+  [[nodiscard]] std::vector<std::size_t> absorb(const QuerySummaries& later);
+
+  // Adds one entropy term (a candidate's probability, or its absence) to
+  // the sum of query `number`.
+  void add_entropy_term(std::size_t number, std::optional<double> probability);
+
   // Returns the number of distinct queries added so far.
   [[nodiscard]] std::size_t size() const { return size_; }
 

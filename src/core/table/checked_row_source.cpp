@@ -140,6 +140,10 @@ Result<CheckedRowSource> CheckedRowSource::over(Result<TableRecords> records, Ro
   return CheckedRowSource(std::make_unique<State>(std::move(*records), needs));
 }
 
+CheckedRowSource CheckedRowSource::over_records(TableRecords records, RowNeeds needs) {
+  return CheckedRowSource(std::make_unique<State>(std::move(records), needs));
+}
+
 Result<CheckedRowSource> CheckedRowSource::open(std::string_view path, TableOptions options,
                                                 RowNeeds needs) {
   return over(TableRecords::open(path, std::move(options)), needs);
@@ -156,6 +160,8 @@ CheckedRowSource::CheckedRowSource(std::unique_ptr<State> state) : state_(std::m
 CheckedRowSource::CheckedRowSource(CheckedRowSource&&) noexcept = default;
 CheckedRowSource& CheckedRowSource::operator=(CheckedRowSource&&) noexcept = default;
 CheckedRowSource::~CheckedRowSource() = default;
+
+const TableRecords& CheckedRowSource::records() const { return state_->records; }
 
 Result<const CheckedRow*> CheckedRowSource::next() {
   const auto ready = state_->records.next();

@@ -67,6 +67,9 @@ class CheckedRowSource {
                                                             std::optional<std::uint64_t> size_hint,
                                                             TableOptions options, RowNeeds needs);
 
+  // Returns a source over `records`, whose header has been read.
+  [[nodiscard]] static CheckedRowSource over_records(TableRecords records, RowNeeds needs);
+
   CheckedRowSource(CheckedRowSource&&) noexcept;
   CheckedRowSource& operator=(CheckedRowSource&&) noexcept;
   ~CheckedRowSource();
@@ -74,6 +77,9 @@ class CheckedRowSource {
   // Returns the next row, nullptr at the end of the table, or the first
   // failure; after a failure the source must not be read again.
   [[nodiscard]] Result<const CheckedRow*> next();
+
+  // The records being read.
+  [[nodiscard]] const TableRecords& records() const;
 
   // The reading state, defined where it is used.
   struct State;

@@ -50,6 +50,15 @@ void CsvTokenizer::supply(std::string_view bytes) {
 
 void CsvTokenizer::finish() { finished_ = true; }
 
+void CsvTokenizer::resume(const ResumePoint& at) {
+  bom_pending_ = false;  // a byte-order mark stands only at the start of a file
+  chunk_offset_ = at.next.byte;
+  records_ = at.next.record;
+  line_ = record_line_ = at.next.line;
+  last_chunk_byte_ = at.byte_before;
+  expected_fields_ = at.fields;
+}
+
 Result<CsvTokenizer::Step> CsvTokenizer::next() {
   if (failure_) [[unlikely]]
     return std::unexpected(*failure_);

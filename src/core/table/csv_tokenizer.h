@@ -73,6 +73,26 @@ class CsvTokenizer {
   // Returns the number of records handed out so far.
   [[nodiscard]] std::uint64_t records() const { return records_; }
 
+  // Where a tokenizer takes up an input that another read has begun (a
+  // part of a file read on its own): what the records before it have set.
+  struct ResumePoint {
+    RecordPosition next;    // where the next record starts; `record` counts those before it
+    char byte_before = 0;   // the input's byte before next.byte (a CR makes a LF no new line)
+    std::size_t fields = 0; // the field count that every record must have
+  };
+  // Takes up the input at `at` rather than at its start: the bytes supplied
+  // next start at at.next.byte, and no byte-order mark is looked for. Must
+  // be called before the first supply().
+  void resume(const ResumePoint& at);
+  // Returns where the record after the one handed out starts (after the
+  // header: the first data record's position), as far as the bytes tell.
+  [[nodiscard]] RecordPosition next_position() const { return current_position(); }
+  // Returns true when, after NeedInput, no record is partly read: the bytes
+  // supplied so far end with a whole record or a line end outside quotes.
+  [[nodiscard]] bool between_records() const {
+    return !stitching_ && fields_in_record_ == 0 && record_begin_ == buffer_end_;
+  }
+
  private:
   // What the walk through the bytes does next: go on, hand a step to the
   // caller, or stop at the failure.

@@ -91,6 +91,16 @@ Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
   return start(std::move(state), options);
 }
 
+TableRecords TableRecords::resume(ChunkReader read_chunk, const ColumnPlan& plan,
+                                  const TableOptions& options,
+                                  const CsvTokenizer::ResumePoint& at) {
+  auto state = std::make_unique<State>(options.delimiter);
+  state->read_chunk = std::move(read_chunk);
+  state->tokenizer.resume(at);
+  state->plan = plan;
+  return TableRecords(std::move(state), options.labels);
+}
+
 Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                                          const TableOptions& options) {
   const auto has_header = next_record(*state, state->tokenizer.next());

@@ -38,6 +38,13 @@ class TableRecords {
       ChunkReader read_chunk, std::optional<std::uint64_t> size_hint = std::nullopt,
       TableOptions options = {});
 
+  // Returns the records of a part of a table whose header was read
+  // elsewhere (planned as `plan`): the bytes that `read_chunk` hands out
+  // start at `at`. The options' monitor is not called.
+  [[nodiscard]] static TableRecords resume(ChunkReader read_chunk, const ColumnPlan& plan,
+                                           const TableOptions& options,
+                                           const CsvTokenizer::ResumePoint& at);
+
   TableRecords(TableRecords&&) noexcept;
   TableRecords& operator=(TableRecords&&) noexcept;
   ~TableRecords();
