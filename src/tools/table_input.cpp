@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "core/os/file_reader.h"
-#include "core/os/reading_threads.h"
+#include "core/os/thread_count.h"
 #include "core/table/csv_tokenizer.h"
 #include "tools/gzip_reader.h"
 #include "tools/sha256.h"
@@ -98,7 +98,7 @@ Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool 
   if (state->head.starts_with(kGzipMagic)) {
     // The state lives on the heap: the pointer stays valid when the input moves.
     Result<GzipReader> gzip = GzipReader::open([s = state.get()] { return read_file(*s); },
-                                                 os::reading_threads());
+                                                 static_cast<unsigned>(os::thread_count()));
     if (!gzip) return std::unexpected(std::move(gzip.error()));
     state->gzip.emplace(std::move(*gzip));
   }

@@ -28,7 +28,7 @@ class TableInput {
   // `interrupted` is asked whenever a signal interrupts opening or reading
   // the file (a FIFO waiting for its writer); its error is the failure.
   // A compressed table inflates on a thread of its own when
-  // os::reading_threads() is above 1; the file is read on the caller's.
+  // os::thread_count() is above 1; the file is read on the caller's.
   [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter,
                                                bool fingerprint = false,
                                                os::InterruptCheck interrupted = {});
