@@ -21,7 +21,8 @@ from ferolin_tools import analysis, evidence, groups, intervals, policies
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
-from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
+from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, ProgressCallback, QueryPass,
+                                  read_table)
 
 #: A table to read, or queries already read and merged.
 TableOrPass = Union[PathArg, QueryPass]
@@ -69,7 +70,8 @@ def check_calibration_method(method: str, confidence_level: Optional[float]) -> 
 def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] = None,
            columns: Optional[Mapping[str, str]] = None,
            progress: Optional[ProgressCallback] = None,
-           numpy: Optional[bool] = None) -> dict[str, Any]:
+           numpy: Optional[bool] = None,
+           max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, Any]:
     """Returns the per-query table: one entry per query, in columns that
     pandas.DataFrame(...) and polars.DataFrame(...) take as they are.
 
@@ -81,20 +83,22 @@ def scores(table: PathArg, methods: Sequence[str], *, delimiter: Optional[str] =
     order of their ids; the confidences equal ferolin.apply_policy's.
     """
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
-                      progress=progress)
+                      progress=progress, max_field_bytes=max_field_bytes)
     return analysis.score_columns(read, numpy)
 
 
 def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str] = None,
           columns: Optional[Mapping[str, str]] = None,
-          progress: Optional[ProgressCallback] = None) -> dict[str, CurveResult]:
+          progress: Optional[ProgressCallback] = None,
+          max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
     gives it) with AURC, E-AURC and how many labelled queries it scores.
 
     Raises NoLabelledQueries or NothingScored (naming the cause) rather than
     returning empty curves.
     """
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
+                 max_field_bytes=max_field_bytes)
     analysis.require_labels(read)
     results = {}
     for score in methods:
@@ -119,7 +123,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             at_coverage: Sequence[float] = DEFAULT_COVERAGES, bootstrap: Optional[int] = None,
             seed: int = intervals.DEFAULT_SEED, delimiter: Optional[str] = None,
             columns: Optional[Mapping[str, str]] = None,
-            progress: Optional[ProgressCallback] = None) -> list[MethodComparison]:
+            progress: Optional[ProgressCallback] = None,
+            max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first.
 
     Methods that score every labelled query come first, by AURC; then those
@@ -141,7 +146,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     intervals.check_seed(seed)
     if isinstance(table, QueryPass):
         methods = table.scores
-    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress)
+    read = _read(table, methods, delimiter=delimiter, columns=columns, progress=progress,
+                 max_field_bytes=max_field_bytes)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
@@ -154,7 +160,8 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
               group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
               bootstrap: int = intervals.DEFAULT_REPLICATES, seed: int = intervals.DEFAULT_SEED,
               delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
-              progress: Optional[ProgressCallback] = None) -> Calibration:
+              progress: Optional[ProgressCallback] = None,
+              max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     Returns a Calibration: `policy` (equal to ferolin.calibrate's for the
@@ -182,6 +189,7 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
         raise ValueError("group_col needs a candidates table: queries merged from shards keep "
                          "no group column")
     read = _read(table, [score], delimiter=delimiter, columns=columns, progress=progress,
+                 max_field_bytes=max_field_bytes,
                  group_column=group_col, fingerprint=True)
     return evidence.calibrate(read, read.scores.index(score_name(score)), error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
@@ -191,7 +199,8 @@ def calibrate(table: TableOrPass, score: str, error_rate: float, *, method: str 
 def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
           delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
           progress: Optional[ProgressCallback] = None,
-          numpy: Optional[bool] = None) -> dict[str, Any]:
+          numpy: Optional[bool] = None,
+          max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
     policy file), as ferolin.apply_policy does, in columns: query_id,
     candidate_id, confidence (NaN where none), accepted, threshold, method.
@@ -213,6 +222,7 @@ def apply(table: PathArg, policy: Mapping[str, Any] | PathArg, *,
     group_col, _ = groups.policy_groups(policy)
     read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
                       delimiter=delimiter, columns=columns, progress=progress,
-                      group_column=group_col, group_policy=named or "")
+                      group_column=group_col, group_policy=named or "",
+                      max_field_bytes=max_field_bytes)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

@@ -15,14 +15,17 @@ from importlib import metadata
 from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
-from ferolin_tools import (analysis, diagnostics, evidence, groups, intervals, output, policies,
-                           shards)
+from ferolin_tools import (analysis, batches, diagnostics, evidence, groups, intervals, output,
+                           policies, shards)
 from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
+from ferolin_tools.infinite import infinite_warning
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
+from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
-from ferolin_tools.tables import QueryPass, read_table
+from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_group_column,
+                                  read_table)
 
 STDIN_NAME = "-"
 
@@ -142,6 +145,10 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
                        metavar="KNOWN=HEADER",
                        help="read a known column under another header name, e.g. "
                             "is_correct=Is_Correct; repeatable")
+    group.add_argument("--max-field-size", type=count_argument, metavar="BYTES",
+                       default=DEFAULT_MAX_FIELD_BYTES,
+                       help="the longest cell a table may hold; a longer one is an error "
+                            "(default: 1048576, 1 MiB)")
     group = parser.add_argument_group("diagnostics")
     shown = group.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
@@ -179,6 +186,11 @@ def add_bootstrap_options(parser: argparse.ArgumentParser, default: str) -> None
                                          "intervals everywhere (default: 0)")
 
 
+def add_output_option(parser: argparse.ArgumentParser, metavar: str, what: str) -> None:
+    parser.add_argument("-o", "--output", metavar=metavar,
+                        help=f"{what} file to write (default: standard output)")
+
+
 def add_compare_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "compare", "rank every scoring method on a labelled table",
@@ -200,7 +212,8 @@ def add_compare_parser(subparsers: Any) -> None:
                                   f"queries times the methods exceed "
                                   f"{intervals.COMPARE_BUDGET:,}")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
-    parser.set_defaults(run=run_compare, parser=parser, outputs=[])
+    add_output_option(parser, "FILE", "comparison")
+    parser.set_defaults(run=run_compare, parser=parser, outputs=[("output", "comparison")])
 
 
 def add_calibrate_parser(subparsers: Any) -> None:
@@ -257,7 +270,9 @@ def add_curve_parser(subparsers: Any) -> None:
                         metavar="NAME", help=SCORE_HELP + "; repeat for several curves")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
     parser.add_argument("--plot", metavar="PNG", help="also draw the curves into a PNG file")
-    parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
+    add_output_option(parser, "FILE", "curve")
+    parser.set_defaults(run=run_curve, parser=parser, outputs=[("output", "curve"),
+                                                               ("plot", "plot")])
 
 
 def add_scores_parser(subparsers: Any) -> None:
@@ -350,7 +365,7 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     try:
         return read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
                           columns=dict(args.column), progress=display, hint_style="cli",
-                          **options)
+                          max_field_bytes=args.max_field_size, **options)
     finally:
         if display is not None:
             display.close()
@@ -376,12 +391,13 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     entries = analysis.comparison(
         table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
         replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"))
-    if args.format == "json":
-        output.write_json(sys.stdout, [entry.as_dict() for entry in entries])
-    else:
-        header, rows = output.flat_columns([entry.as_dict() for entry in entries],
-                                           {"risk_at_coverage": "risk_at"})
-        output.write_table(sys.stdout, header, rows)
+    with output.output_stream(args.output) as stream:
+        if args.format == "json":
+            output.write_json(stream, [entry.as_dict() for entry in entries])
+        else:
+            header, rows = output.flat_columns([entry.as_dict() for entry in entries],
+                                               {"risk_at_coverage": "risk_at"})
+            output.write_table(stream, header, rows)
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
                   f"thresholds for a target error rate of {args.error_rate:g} "
                   f"({analysis.rule_text(args.method, args.confidence_level)})")
@@ -396,6 +412,7 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     for entry in entries:
         if entry.scored == 0:
             reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
+    warn_infinite(table, reporter)
     partial = [f"{e.score} ({e.scored})" for e in entries if 0 < e.scored < e.labelled]
     if partial:
         reporter.note(f"some methods score only some of the {counts['labelled']} labelled "
@@ -423,6 +440,7 @@ def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
         reporter.note(note)
     for warning in result.report.warnings():
         reporter.warn(warning)
+    warn_infinite(table, reporter)
     if plot:
         save_plot(plot, draw_calibration(plot, table, result, args, replicates, reporter),
                   args.plot)
@@ -463,12 +481,22 @@ def write_policy(policy: Any, path: Optional[str],
             raise DataError(f"cannot write policy {path}: {error}") from error
         return
     # Standard output and FIFOs get the text as a stream.
-    text = (policies.text(policy, provenance) + "\n").encode()
+    try:
+        text = (policies.text(policy, provenance) + "\n").encode()
+    except ValueError as error:
+        raise DataError(f"cannot write the policy: {error}") from error
     if path is None:
         sys.stdout.buffer.write(text)
     else:
-        with open(path, "wb") as target:
+        with output_file(path, binary=True) as target:
             target.write(text)
+
+
+def warn_infinite(table: QueryPass, reporter: Reporter) -> None:
+    for index in range(len(table.scores)):
+        warning = infinite_warning(table, index)
+        if warning:
+            reporter.warn(warning)
 
 
 def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
@@ -480,14 +508,17 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     except RuntimeError as error:
         raise DataError(f"{args.policy}: {error}") from error
     group_col, thresholds = groups.policy_groups(policy)
+    try:
+        check_group_column(group_col, dict(args.column))
+    except ValueError as error:
+        raise DataError(f"{args.policy}: {error}") from None
     table = read(args, reporter, [score_name(policy["scoring_method"])], keep_ids=True,
                  group_column=group_col, group_policy=args.policy)
     analysis.require_decidable(table)
-    decisions = groups.decisions(table, policy, numpy=False)
     with output.output_stream(args.output) as stream:
-        output.write_columns(stream, decisions)
-    total = len(decisions["query_id"])
-    accepted = sum(decisions["accepted"])
+        totals = batches.write_decisions(stream, table, policy)
+    decisions = totals.as_columns()
+    total, accepted = totals.queries, totals.accepted
     share = accepted / total if total else 0.0
     rule = (f">= {policy['threshold']!r}" if group_col is None else
             f">= its group's threshold, or the global {policy['threshold']!r}")
@@ -498,6 +529,7 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     elif thresholds:
         reporter.note("the policy has group thresholds but no group column: every query gets "
                       "the global threshold")
+    warn_infinite(table, reporter)
     unscored = total - table.summary(0)["scored_all"]
     if unscored:
         reporter.note(f"{table.scores[0]} gives {unscored} of the {total} queries no confidence; "
@@ -512,18 +544,20 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     for index in (table.scores.index(score) for score in args.score):
         analysis.require_scored(table, index)
         results.append(analysis.curve_result(table, index))
-    if args.format == "json":
-        output.write_json(sys.stdout, [
-            {"score": r.score, "aurc": r.aurc, "eaurc": r.eaurc, "labelled": r.labelled,
-             "scored": r.scored, "curve": r.curve} for r in results])
-    else:
-        output.write_curve_tsv(sys.stdout, [(r.score, r.curve) for r in results])
+    with output.output_stream(args.output) as stream:
+        if args.format == "json":
+            output.write_json(stream, [
+                {"score": r.score, "aurc": r.aurc, "eaurc": r.eaurc, "labelled": r.labelled,
+                 "scored": r.scored, "curve": r.curve} for r in results])
+        else:
+            output.write_curve_tsv(stream, [(r.score, r.curve) for r in results])
     for index, result in enumerate(results):
         reporter.info(f"{result.score}: AURC {output.number_text(result.aurc)}  "
                       f"E-AURC {output.number_text(result.eaurc)}")
         note = analysis.unscored_note(table, table.scores.index(result.score))
         if note:
             reporter.note(note)
+    warn_infinite(table, reporter)
     if plot:
         ax = None
         for result in results:
@@ -534,14 +568,14 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
 
 def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, args.score, keep_ids=True)
-    columns = analysis.score_columns(table, numpy=False)
     with output.output_stream(args.output) as stream:
-        output.write_columns(stream, columns, cell=output.present_text)
+        batches.write_scores(stream, table)
     counts = table.counts
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled")
     for index, score in enumerate(table.scores):
         if counts["queries"] and table.summary(index)["scored_all"] == 0:
             reporter.warn(diagnostics.why_unscored(table, score, labelled=False))
+    warn_infinite(table, reporter)
 
 
 def check_table_source(args: argparse.Namespace) -> None:
@@ -557,6 +591,16 @@ def check_table_source(args: argparse.Namespace) -> None:
     if args.from_scores and getattr(args, "group_col", None) is not None:
         args.parser.error("--group-col needs a candidates table: per-query tables keep no "
                           "group column")
+
+
+def input_paths(args: argparse.Namespace) -> list[tuple[str, str]]:
+    """The files a run reads, as (what, path)."""
+    paths = [("table", args.table)] if getattr(args, "table", None) not in (None, STDIN_NAME) \
+        else []
+    paths += [("per-query table", path) for path in getattr(args, "from_scores", None) or []]
+    if getattr(args, "policy", None) is not None:
+        paths.append(("policy", as_text(args.policy)))
+    return paths
 
 
 def check_arguments(args: argparse.Namespace) -> None:
@@ -579,6 +623,15 @@ def check_arguments(args: argparse.Namespace) -> None:
             check_writable(path, what)
         except PathProblem as problem:
             parser.error(str(problem))
+    try:
+        check_group_column(getattr(args, "group_col", None), dict(getattr(args, "column", [])))
+    except ValueError as error:
+        parser.error(str(error))
+    try:
+        check_distinct(input_paths(args), [(what, getattr(args, dest)) for dest, what in
+                                           args.outputs if getattr(args, dest) is not None])
+    except PathProblem as problem:
+        parser.error(str(problem))
     if getattr(args, "plot", None):
         from ferolin_tools import plot
 
@@ -605,4 +658,12 @@ def main(argv: Optional[list[str]] = None) -> int:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         return 0
+    except OSError as error:
+        # A full disk or a lost file system while writing an output.
+        print(f"ferolin: cannot write the output: {error}", file=sys.stderr)
+        return 1
+    except MemoryError:
+        print("ferolin: out of memory; a smaller table, fewer methods or more memory may help",
+              file=sys.stderr)
+        return 1
     return 0

@@ -7,6 +7,8 @@ import difflib
 import re
 from typing import TYPE_CHECKING, Optional, Sequence
 
+from ferolin_tools.field_limit import long_field_message
+
 if TYPE_CHECKING:
     from ferolin_tools.tables import QueryPass, TableLayout
 
@@ -85,7 +87,7 @@ def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayo
                 group_column: Optional[str] = None, policy: Optional[str] = None) -> str:
     """The message for a table the core could not read: its error, and for
     a missing column what the header has and what to try."""
-    message = f"{path}: {error}"
+    message = long_field_message(path, error, header, layout.hint_style) or f"{path}: {error}"
     missing = _MISSING_COLUMN.match(error)
     if not missing or not header:
         return message

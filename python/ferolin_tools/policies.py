@@ -7,6 +7,9 @@ replaced whole or not at all as ferolin.save_policy replaces it."""
 from __future__ import annotations
 
 import json
+import math
+import os
+from collections import Counter
 from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native
@@ -19,8 +22,40 @@ PROVENANCE_KEY = "calibration"
 def read(path: str) -> dict[str, Any]:
     """The policy dict of a policy file, as ferolin.load_policy returns it,
     with "group_col" and "group_thresholds" (None where absent). Raises
-    RuntimeError as ferolin.load_policy does."""
-    return _native.read_policy(path)
+    RuntimeError as ferolin.load_policy does, and for a group label given
+    twice (which would silently keep the later threshold)."""
+    policy = _native.read_policy(path)
+    if policy.get("group_thresholds") and os.path.isfile(path):
+        _refuse_repeated_labels(path)
+    return policy
+
+
+def _refuse_repeated_labels(path: str) -> None:
+    # Every object read as its list of pairs, so that repeats are kept.
+    with open(path, "rb") as stream:
+        top = json.loads(stream.read(), object_pairs_hook=lambda pairs: pairs)
+    for name, value in top if isinstance(top, list) else []:
+        if name != "group_thresholds" or not isinstance(value, list):
+            continue
+        counts = Counter(label for label, _ in value)
+        repeated = sorted(label for label, count in counts.items() if count > 1)
+        if repeated:
+            raise RuntimeError(f"the group label {repeated[0]!r} is given twice in "
+                               f"group_thresholds: which threshold is meant cannot be told; "
+                               f"keep one")
+
+
+def _check_storable(policy: Mapping[str, Any]) -> None:
+    """ValueError for a threshold JSON cannot hold: a file written with it
+    (as null) could not be read back or applied."""
+    thresholds = {"threshold": policy.get("threshold")}
+    thresholds.update({f"group_thresholds[{label!r}]": value
+                       for label, value in (policy.get("group_thresholds") or {}).items()})
+    for name, value in thresholds.items():
+        if isinstance(value, (int, float)) and not math.isfinite(value):
+            raise ValueError(f"the policy's {name} is {value!r}, which a policy file cannot "
+                             f"hold; a policy accepts only finite confidences, so no such "
+                             f"threshold can be applied")
 
 
 def _extra(provenance: Optional[Mapping[str, Any]]) -> Optional[dict[str, str]]:
@@ -32,10 +67,13 @@ def _extra(provenance: Optional[Mapping[str, Any]]) -> Optional[dict[str, str]]:
 def write(path: str, policy: Mapping[str, Any],
           provenance: Optional[Mapping[str, Any]] = None) -> None:
     """Writes the policy (with its group fields, when it has them) and the
-    provenance record, replacing a file whole as ferolin.save_policy does."""
+    provenance record, replacing a file whole as ferolin.save_policy does.
+    ValueError, with nothing written, for an infinite or NaN threshold."""
+    _check_storable(policy)
     _native.write_policy(path, dict(policy), _extra(provenance))
 
 
 def text(policy: Mapping[str, Any], provenance: Optional[Mapping[str, Any]] = None) -> str:
     """The text write() writes, for standard output and pipes."""
+    _check_storable(policy)
     return _native.policy_text(dict(policy), _extra(provenance))

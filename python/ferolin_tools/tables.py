@@ -13,6 +13,10 @@ from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
 #: progress(bytes read from the file, rows read), called every few MiB.
 ProgressCallback = Callable[[int, int], None]
 
+#: The longest cell text a read takes (as careful CSV readers limit it; a
+#: longer one is an error naming its line and column): 1 MiB.
+DEFAULT_MAX_FIELD_BYTES = 1 << 20
+
 _TAB_SPELLINGS = ("tab", "\\t", "\t")
 _TAB_SUFFIXES = (".tsv", ".tab")
 _COMPRESSED_SUFFIXES = (".gz", ".gzip")
@@ -40,6 +44,25 @@ def check_columns(columns: Optional[Mapping[str, str]]) -> dict[str, str]:
             raise ValueError(f"unknown column '{known}' in a column mapping; the known columns "
                              f"are {', '.join(COLUMNS)}")
     return columns
+
+
+#: The columns a read computes with: a group column among them would let the
+#: answer (the label, or the confidence itself) decide the grouping.
+_COMPUTED_COLUMNS = ("query_id", "candidate_id", "rank", "score", "probability", "is_correct")
+
+
+def check_group_column(group_column: Optional[str],
+                       columns: Optional[Mapping[str, str]] = None) -> None:
+    """ValueError for a group column that the read computes with."""
+    if group_column is None:
+        return
+    names = {column: (columns or {}).get(column, column) for column in _COMPUTED_COLUMNS}
+    for column, name in names.items():
+        if name == group_column:
+            raise ValueError(f"the group column {group_column!r} is the {column} column, which "
+                             f"ferolin reads to score and label queries; grouping by it would "
+                             f"let the answer choose the threshold. Group by another column "
+                             f"(e.g. ionisation mode, instrument)")
 
 
 @dataclass(frozen=True)
@@ -88,8 +111,11 @@ class QueryPass:
                   confidence_level: Optional[float]) -> dict[str, Any]:
         return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
 
-    def columns(self) -> dict[str, Any]:
-        return _native.pass_columns(self._handle)
+    def columns(self, rows: Optional[range] = None) -> dict[str, Any]:
+        """The per-query columns, of the queries in `rows` (default: all)."""
+        if rows is None:
+            return _native.pass_columns(self._handle)
+        return _native.pass_columns(self._handle, rows.start, rows.stop)
 
     @property
     def handle(self) -> object:
@@ -101,11 +127,13 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
                hint_style: str = "python", group_column: Optional[str] = None,
-               group_policy: Optional[str] = None, fingerprint: bool = False) -> QueryPass:
+               group_policy: Optional[str] = None, fingerprint: bool = False,
+               max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> QueryPass:
     """Reads `table` once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
     (which `group_policy`, the name of a policy file, may have named);
-    with `fingerprint`, also the SHA-256 of the file's bytes as read.
+    with `fingerprint`, also the SHA-256 of the file's bytes as read. A cell
+    longer than `max_field_bytes` ends the read with an error.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -113,6 +141,7 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
     path = as_text(table)
     scores = [score_name(score) for score in scores]
     layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style)
+    check_group_column(group_column, layout.columns)
     try:
         check_readable(path, "table")
     except PathProblem as problem:
@@ -121,7 +150,7 @@ def read_table(table: PathArg, scores: Sequence[str], *, keep_ids: bool = False,
         raise TableError(f"{path}: Parquet tables cannot be read; write the table as CSV or TSV")
     result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
-                              fingerprint=fingerprint)
+                              fingerprint=fingerprint, max_field_bytes=max_field_bytes)
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
                                                  group_column, group_policy))

@@ -5,6 +5,7 @@
 #include "core/os/file_reader.h"
 #include "core/table/csv_tokenizer.h"
 #include "tools/gzip_reader.h"
+#include "tools/input_formats.h"
 #include "tools/sha256.h"
 
 namespace ferolin::tools {
@@ -58,9 +59,10 @@ Result<std::string_view> read_file(TableInput::State& s) {
   return take_from_file(s);
 }
 
-// Reads until the file holds two bytes or ends: a pipe may deliver fewer.
+// Reads until the file holds the bytes that recognise its format or ends: a
+// pipe may deliver fewer.
 Result<void> read_head(TableInput::State& s) {
-  while (s.head.size() < kGzipMagic.size()) {
+  while (s.head.size() < kFormatMagicBytes) {
     Result<std::string_view> chunk = take_from_file(s);
     if (!chunk) return std::unexpected(std::move(chunk.error()));
     if (chunk->empty()) break;
@@ -94,6 +96,9 @@ Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool 
   auto state = std::make_unique<State>(std::move(*file), delimiter);
   if (fingerprint) state->fingerprint.emplace();
   if (Result<void> head = read_head(*state); !head) return std::unexpected(std::move(head.error()));
+  if (std::optional<std::string> unread = recognise_unread_format(state->head)) {
+    return std::unexpected(FerolinError::invalid_argument(std::move(*unread)));
+  }
   if (state->head.starts_with(kGzipMagic)) {
     // The state lives on the heap: the pointer stays valid when the input moves.
     Result<GzipReader> gzip = GzipReader::open([s = state.get()] { return read_file(*s); });

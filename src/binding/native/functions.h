@@ -47,5 +47,13 @@ PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t 
 PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames);
+PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
+PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames);
+PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
 
 }  // namespace ferolin::binding::native

@@ -24,8 +24,8 @@ namespace {
 PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
-     "group_column=None, fingerprint=False)\n--\n\n"
-     "Read a table once for several scoring methods. Returns a dict: pass (or None), error "
+     "group_column=None, fingerprint=False, max_field_bytes=None)\n--\n\n"
+     "Read a table once for several scoring methods (no cell longer than max_field_bytes). Returns a dict: pass (or None), error "
      "(the table's error text, or None), header (the header's fields, as far as read), "
      "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
      "succeeded, else None), file_bytes."},
@@ -42,13 +42,14 @@ PyMethodDef kFunctions[] = {
      "Calibrate one method column: a dict of policy, threshold (None when no row qualifies) "
      "and the chosen curve row (or None)."},
     {"pass_columns", fastcall<pass_columns>(), kFastcallFlags,
-     "pass_columns(query_pass)\n--\n\nThe per-query columns; numbers packed in bytearrays of "
-     "native float64 and uint64."},
+     "pass_columns(query_pass, start=0, stop=None)\n--\n\nThe per-query columns of the "
+     "queries from start to stop; numbers packed in bytearrays of native float64 and uint64."},
     {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
      "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
      "bound on the error rate, or None without accepted queries."},
     {"pass_groups", fastcall<pass_groups>(), kFastcallFlags,
-     "pass_groups(query_pass)\n--\n\nEach query's group label (None where its cell is empty); "
+     "pass_groups(query_pass, start=0, stop=None)\n--\n\nEach query's group label (None "
+     "where its cell is empty); "
      "ValueError for a pass read without a group column."},
     {"pass_group_curve", fastcall<pass_group_curve>(), kFastcallFlags,
      "pass_group_curve(query_pass, index, group)\n--\n\nThe risk-coverage curve of the "
@@ -97,6 +98,15 @@ PyMethodDef kFunctions[] = {
     {"merge_packed", fastcall<merge_packed>(), kFastcallFlags,
      "merge_packed(names, packed, scores)\n--\n\nMerge packed passes into one set of query "
      "pairs; the same dict as read_score_tables."},
+    {"output_open", fastcall<output_open>(), kFastcallFlags,
+     "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
+     "place by output_commit as policy files are (OSError when it cannot be opened)."},
+    {"output_write", fastcall<output_write>(), kFastcallFlags,
+     "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."},
+    {"output_commit", fastcall<output_commit>(), kFastcallFlags,
+     "output_commit(output)\n--\n\nPut what was written in place of the target."},
+    {"output_abandon", fastcall<output_abandon>(), kFastcallFlags,
+     "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."},
     {nullptr, nullptr, 0, nullptr},
 };
 

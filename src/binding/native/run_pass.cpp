@@ -21,9 +21,9 @@
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 8> kParameters = {"table",        "scores",     "delimiter",
-                                                    "columns",      "keep_ids",   "progress",
-                                                    "group_column", "fingerprint"};
+constexpr std::array<const char*, 9> kParameters = {
+    "table",    "scores",       "delimiter",   "columns",        "keep_ids",
+    "progress", "group_column", "fingerprint", "max_field_bytes"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -119,6 +119,11 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
+  if (bound[8] != nullptr && bound[8] != Py_None) {
+    const std::optional<std::uint64_t> limit = unsigned_parameter(bound[8], "max_field_bytes");
+    if (!limit) return std::nullopt;
+    arguments.request.table.max_field_bytes = *limit;
+  }
   return arguments;
 }
 
@@ -175,7 +180,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     if (call.raised()) return nullptr;
     return outcome({}, text(table.error().message()), input ? &*input : nullptr);
   }
-  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
   return outcome(std::move(pass), {}, &*input, sha256);
 }
@@ -184,7 +189,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 8> bound{};
+    std::array<PyObject*, 9> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

@@ -93,6 +93,7 @@ Result<TableRecords> TableRecords::from_chunks(ChunkReader read_chunk,
 
 Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                                          const TableOptions& options) {
+  state->tokenizer.limit_field_bytes(options.max_field_bytes);
   const auto has_header = next_record(*state, state->tokenizer.next());
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.
