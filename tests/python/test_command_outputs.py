@@ -53,6 +53,8 @@ HOSTILE = {
                                       128), "line 2, column 'notes': a cell longer than"),
     "2GiB-quoted-query-id": (gzip_repeated(HEADER + b'"', b"x" * (16 << 20), 128),
                              "line 2, column 'query_id': a cell longer than"),
+    "endless-header": (gzip_repeated(b"", b"a," * (8 << 20), 128),
+                       "line 1: a row longer than 16,777,216 bytes"),
     "zstd": (zstd_like(HEADER), "zstd-compressed"),
     "bzip2": (b"BZh91AY&SY" + bytes(20), "bzip2-compressed"),
     "xz": (b"\xfd7zXZ\x00" + bytes(20), "xz-compressed"),

@@ -219,6 +219,14 @@ CsvTokenizer::Flow CsvTokenizer::refill(Step& step) {
     position_ = current_position();
     return fail_long_field(fields_in_record_);
   }
+  // A record of endless short fields (a header that never ends) is held
+  // whole too, with a view per field: it gets a bound of its own.
+  if (static_cast<std::uint64_t>(scanned_ - record_begin_) / kRecordFields > max_field_bytes_) {
+    position_ = current_position();
+    return fail(parse_error(position_, fields_in_record_,
+                            "record longer than the limit of " +
+                                std::to_string(max_field_bytes_ * kRecordFields) + " bytes"));
+  }
   if (scanned_ == buffer_end_ && stitching_ && chunk_appended_ < chunk_.size()) append_piece();
   if (scanned_ != buffer_end_) {
     scan_next_window();

@@ -46,7 +46,8 @@ class CsvTokenizer {
   // Limits the text of every field to `bytes` bytes: a longer field fails
   // the read once its record ends or, for a field that runs on, once twice
   // the limit of its bytes are read, so that no field, however long, is
-  // held whole. Unlimited by default.
+  // held whole. A record fails beyond kRecordFields times the limit.
+  // Unlimited by default.
   void limit_field_bytes(std::uint64_t bytes) { max_field_bytes_ = bytes; }
 
   // Hands over the next bytes of the input. They must stay valid until
@@ -114,6 +115,8 @@ class CsvTokenizer {
   const char separator_;
   const ScanVariant variant_;
   std::uint64_t max_field_bytes_ = UINT64_MAX;
+  // A record holds at most this many fields' worth of the field limit.
+  static constexpr std::uint64_t kRecordFields = 16;
 
   // The input: the bytes of the last supply(), where they start in the file,
   // and (while a record is being stitched) how many of them are in stitch_.
