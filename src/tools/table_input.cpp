@@ -12,8 +12,8 @@ namespace ferolin::tools {
 namespace {
 
 constexpr std::string_view kGzipMagic = "\x1f\x8b";
-// A header row longer than this is not split for reports; the read itself
-// is not limited.
+// Without a limit on the read's records, a header row longer than this is
+// not split for reports.
 constexpr std::uint64_t kHeaderSearchLimit = std::uint64_t{1} << 20;
 
 }  // namespace
@@ -35,6 +35,7 @@ struct TableInput::State {
   // Splits the first bytes of the table until the header row is complete.
   std::unique_ptr<table::CsvTokenizer> header_tokenizer;
   std::uint64_t header_searched = 0;
+  std::uint64_t header_search_limit = kHeaderSearchLimit;
   std::vector<std::string> header;
 };
 
@@ -84,7 +85,7 @@ void search_header(TableInput::State& s, std::string_view bytes) {
     }
   }
   const bool waiting = step && *step == table::CsvTokenizer::Step::NeedInput;
-  if (!waiting || s.header_searched >= kHeaderSearchLimit) s.header_tokenizer.reset();
+  if (!waiting || s.header_searched >= s.header_search_limit) s.header_tokenizer.reset();
 }
 
 }  // namespace
@@ -118,6 +119,13 @@ Result<std::string_view> TableInput::read() {
   Result<std::string_view> chunk = s.gzip ? s.gzip->read() : read_file(s);
   if (chunk && !chunk->empty()) search_header(s, *chunk);
   return chunk;
+}
+
+void TableInput::limit_header(std::uint64_t field_bytes) {
+  if (!state_->header_tokenizer) return;
+  // The tokenizer's own limits end the search where they end the read.
+  state_->header_tokenizer->limit_field_bytes(field_bytes);
+  state_->header_search_limit = UINT64_MAX;
 }
 
 std::uint64_t TableInput::file_bytes() const { return state_->file_bytes; }

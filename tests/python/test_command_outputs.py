@@ -273,3 +273,16 @@ def test_a_shard_task_removes_its_old_decisions_first(tmp_path, labelled):
         ferolin_tools.apply_shard(str(tmp_path / "missing.csv"),
                                   policies.read(str(policy)), str(decisions))
     assert not decisions.exists()
+
+
+def test_a_long_header_is_reported_whole(tmp_path):
+    # 2 MiB of header: beyond what was searched for reports before, within
+    # what the read accepts.
+    extra = 250_000
+    table = tmp_path / "wide.csv"
+    table.write_text("query_id,candidate_id,rank,score,is_correct,"
+                     + ",".join(f"x{i:06}" for i in range(extra)) + "\n"
+                     + "q1,c1,1,0.5," + "," * extra + "\n")
+    result = command("curve", table, "--score", "score-gap")
+    assert result.returncode == 1
+    assert "the 'is_correct' cell is empty" in result.stderr

@@ -166,6 +166,9 @@ PyObject* run_pass_impl(PassArguments& arguments) {
                                 arguments.fingerprint, call.interrupt_check());
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
+    if (arguments.request.table.max_field_bytes != UINT64_MAX) {
+      input->limit_header(arguments.request.table.max_field_bytes);
+    }
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(
         [&input] { return input->read(); }, input->size_hint(), arguments.request);
     if (!read) return read;
