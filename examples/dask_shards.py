@@ -64,6 +64,9 @@ def calibrate_on_dask(client: Any, shards: Sequence[str], score: str, error_rate
     outputs = [decisions_path(shard, decisions) for shard in shards]
     if len(set(outputs)) != len(outputs):
         raise ValueError("two shards would write the same decisions file; rename the shards")
+    # Every shard's old decisions go before any new ones are written: a run
+    # whose workers die leaves no earlier run's decisions in their place.
+    client.gather(client.map(ferolin_tools.shards.remove_stale, outputs, pure=False))
     policies = [calibration.policy] * len(shards)
     summaries = client.gather(client.map(ferolin_tools.apply_shard, shards, policies, outputs,
                                          pure=False))

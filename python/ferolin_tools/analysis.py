@@ -37,7 +37,7 @@ def _numpy(wanted: Optional[bool]) -> Any:
     return numpy
 
 
-def unpack(packed: bytearray, typecode: str, numpy: Any) -> Any:
+def unpack(packed: "bytearray | memoryview", typecode: str, numpy: Any) -> Any:
     """A packed column as a numpy array sharing its memory, or as a list."""
     if numpy is not None:
         dtype = {"d": numpy.float64, "Q": numpy.uint64, "B": numpy.bool_}[typecode]
@@ -81,12 +81,14 @@ def unscored_note(table: QueryPass, index: int) -> Optional[str]:
 
 # ---- per-query columns -------------------------------------------------------
 
-def score_columns(table: QueryPass, numpy: Optional[bool] = None) -> dict[str, Any]:
-    """One entry per query: query_id, candidate_id (the top candidate's),
-    score, is_correct (True/False/None), candidates, then one confidence
-    column per method (NaN where the method gives none)."""
+def score_columns(table: QueryPass, numpy: Optional[bool] = None,
+                  rows: Optional[range] = None) -> dict[str, Any]:
+    """One entry per query (of those in `rows`, default all): query_id,
+    candidate_id (the top candidate's), score, is_correct (True/False/None),
+    candidates, then one confidence column per method (NaN where the method
+    gives none)."""
     np = _numpy(numpy)
-    packed = table.columns()
+    packed = table.columns(rows)
     columns = {
         "query_id": packed["query_id"],
         "candidate_id": packed["candidate_id"],

@@ -44,7 +44,8 @@ from ferolin_tools import confidence as own_column
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
-from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
+from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, ProgressCallback, QueryPass,
+                                  read_table)
 
 #: A table to read: a path (CSV or TSV, plain or gzip; Parquet or Arrow IPC
 #: with pyarrow), or an object with __arrow_c_stream__ (a polars or pandas
@@ -100,7 +101,8 @@ def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] 
            columns: Optional[Mapping[str, str]] = None,
            decimal: str = ".", na_values: Optional[Sequence[str]] = None,
            progress: Optional[ProgressCallback] = None,
-           numpy: Optional[bool] = None, threads: Optional[int] = None) -> dict[str, Any]:
+           numpy: Optional[bool] = None, threads: Optional[int] = None,
+           max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, Any]:
     """Returns the per-query table: one entry per query, in columns that
     pandas.DataFrame(...) and polars.DataFrame(...) take as they are.
 
@@ -113,7 +115,8 @@ def scores(table: TableArg, methods: Sequence[str], *, delimiter: Optional[str] 
     """
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns,
                       decimal=decimal, na_values=na_values, progress=progress,
-                      threads=threads)
+                      threads=threads,
+                 max_field_bytes=max_field_bytes)
     return analysis.score_columns(read, numpy)
 
 
@@ -122,7 +125,8 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
           lower_is_better: bool = False,
-          threads: Optional[int] = None) -> dict[str, CurveResult]:
+          threads: Optional[int] = None,
+          max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, CurveResult]:
     """Returns each method's risk-coverage curve (as ferolin.compute_curve
     gives it) with AURC, E-AURC and how many labelled queries it scores;
     with `confidence`, also that column's curve (named "top-score" for the
@@ -133,7 +137,8 @@ def curve(table: TableOrPass, methods: Sequence[str], *, delimiter: Optional[str
     """
     own = own_column.own_confidence(confidence, lower_is_better)
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
-                 na_values=na_values, progress=progress, own=own, threads=threads)
+                 na_values=na_values, progress=progress, own=own, threads=threads,
+                 max_field_bytes=max_field_bytes)
     analysis.require_labels(read)
     results = {}
     indices = [read.scores.index(score_name(score)) for score in methods]
@@ -162,7 +167,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             decimal: str = ".", na_values: Optional[Sequence[str]] = None,
             progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
             lower_is_better: bool = False,
-            threads: Optional[int] = None) -> list[MethodComparison]:
+            threads: Optional[int] = None,
+            max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first: the
     methods asked for and, with `confidence`, that column ("column:NAME",
     or "top-score" for the score column); with neither given, every method
@@ -194,7 +200,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     elif own is None and methods is SCORE_METHODS:
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
-                 na_values=na_values, progress=progress, own=own, threads=threads)
+                 na_values=na_values, progress=progress, own=own, threads=threads,
+                 max_field_bytes=max_field_bytes)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts["labelled"], len(read.scores))
@@ -211,7 +218,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
               decimal: str = ".", na_values: Optional[Sequence[str]] = None,
               progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
               lower_is_better: bool = False,
-              threads: Optional[int] = None) -> Calibration:
+              threads: Optional[int] = None,
+              max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     With `confidence` (and `score` None) the policy is calibrated on that
@@ -251,7 +259,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
                          if own is not None else "give a scoring method or a confidence column")
     read = _read(table, [score] if score is not None else [], delimiter=delimiter,
                  columns=columns, decimal=decimal, na_values=na_values, progress=progress,
-                 group_column=group_col, fingerprint=True, own=own, threads=threads)
+                 group_column=group_col, fingerprint=True, own=own, threads=threads,
+                 max_field_bytes=max_field_bytes)
     index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
     return evidence.calibrate(read, index, error_rate, method,
                               confidence_level, min_accepted, group_col=group_col,
@@ -263,7 +272,8 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
           decimal: str = ".", na_values: Optional[Sequence[str]] = None,
           progress: Optional[ProgressCallback] = None,
           numpy: Optional[bool] = None, confidence: Optional[str] = None,
-          threads: Optional[int] = None) -> dict[str, Any]:
+          threads: Optional[int] = None,
+          max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> dict[str, Any]:
     """Decides every query of a table by a policy (a dict, or the path of a
     policy file), as ferolin.apply_policy does, in columns: query_id,
     candidate_id, confidence (NaN where none), accepted, threshold, method.
@@ -293,6 +303,7 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     read = read_table(table, [score_name(policy["scoring_method"])] if own is None else [],
                       keep_ids=True, delimiter=delimiter, columns=columns, decimal=decimal,
                       na_values=na_values, progress=progress,
-                      group_column=group_col, group_policy=named or "", own=own, threads=threads)
+                      group_column=group_col, group_policy=named or "", own=own, threads=threads,
+                 max_field_bytes=max_field_bytes)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

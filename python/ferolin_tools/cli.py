@@ -15,15 +15,18 @@ from importlib import metadata
 from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
-from ferolin_tools import (analysis, diagnostics, evidence, groups, intervals, output, policies,
-                           shards, wording)
+from ferolin_tools import (analysis, batches, diagnostics, evidence, groups, intervals, output,
+                           policies, shards, wording)
 from ferolin_tools import confidence as own_column
 from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
 from ferolin_tools.errors import DataError
+from ferolin_tools.infinite import infinite_warning
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
+from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
-from ferolin_tools.tables import QueryPass, check_columns, delimiter_for, read_table
+from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_columns,
+                                  check_group_column, delimiter_for, read_table)
 
 STDIN_NAME = "-"
 
@@ -184,6 +187,10 @@ def add_table_options(parser: argparse.ArgumentParser, labels: str,
     group.add_argument("--threads", type=threads_argument, metavar="N",
                        help="threads that read a plain table file (default: the "
                             "FEROLIN_NUM_THREADS environment variable, else one per processor)")
+    group.add_argument("--max-field-size", type=count_argument, metavar="BYTES",
+                       default=DEFAULT_MAX_FIELD_BYTES,
+                       help="the longest cell a table may hold; a longer one is an error "
+                            "(default: 1048576, 1 MiB)")
     group = parser.add_argument_group("diagnostics")
     shown = group.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
@@ -221,6 +228,11 @@ def add_bootstrap_options(parser: argparse.ArgumentParser, default: str) -> None
                                          "intervals everywhere (default: 0)")
 
 
+def add_output_option(parser: argparse.ArgumentParser, metavar: str, what: str) -> None:
+    parser.add_argument("-o", "--output", metavar=metavar,
+                        help=f"{what} file to write (default: standard output)")
+
+
 def add_compare_parser(subparsers: Any) -> None:
     parser = subcommand(
         subparsers, "compare", "rank every scoring method on a labelled table",
@@ -244,7 +256,8 @@ def add_compare_parser(subparsers: Any) -> None:
                                   f"{intervals.COMPARE_BUDGET:,}")
     parser.add_argument("--format", choices=["tsv", "json"], default="tsv")
     add_confidence_options(parser)
-    parser.set_defaults(run=run_compare, parser=parser, outputs=[])
+    add_output_option(parser, "FILE", "comparison")
+    parser.set_defaults(run=run_compare, parser=parser, outputs=[("output", "comparison")])
 
 
 def add_calibrate_parser(subparsers: Any) -> None:
@@ -308,7 +321,9 @@ def add_curve_parser(subparsers: Any) -> None:
     parser.add_argument("--plot", metavar="PNG",
                         help="also draw the curves: a 300 dpi PNG, or a vector drawing for a "
                              "name ending in .pdf or .svg")
-    parser.set_defaults(run=run_curve, parser=parser, outputs=[("plot", "plot")])
+    add_output_option(parser, "FILE", "curve")
+    parser.set_defaults(run=run_curve, parser=parser, outputs=[("output", "curve"),
+                                                               ("plot", "plot")])
 
 
 def add_scores_parser(subparsers: Any) -> None:
@@ -402,7 +417,8 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
         table = read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
                            columns=dict(args.column), progress=display, hint_style="cli",
                            decimal=args.decimal, na_values=args.na_values,
-                           threads=getattr(args, "threads", None), **options)
+                           threads=getattr(args, "threads", None),
+                           max_field_bytes=args.max_field_size, **options)
     finally:
         if display is not None:
             display.close()
@@ -444,12 +460,13 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
         table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
         replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"),
         args.min_accepted)
-    if args.format == "json":
-        output.write_json(sys.stdout, [entry.as_dict() for entry in entries])
-    else:
-        header, rows = output.flat_columns([entry.as_dict() for entry in entries],
-                                           {"risk_at_coverage": "risk_at"})
-        output.write_table(sys.stdout, header, rows)
+    with output.output_stream(args.output) as stream:
+        if args.format == "json":
+            output.write_json(stream, [entry.as_dict() for entry in entries])
+        else:
+            header, rows = output.flat_columns([entry.as_dict() for entry in entries],
+                                               {"risk_at_coverage": "risk_at"})
+            output.write_table(stream, header, rows)
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
                   f"thresholds for a target error rate of {args.error_rate:g} "
                   f"({analysis.rule_text(args.method, args.confidence_level)})")
@@ -464,6 +481,7 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     for entry in entries:
         if entry.scored == 0:
             reporter.note(diagnostics.why_unscored(table, entry.score, labelled=True))
+    warn_infinite(table, reporter)
     partial = [f"{e.score} ({e.scored})" for e in entries if 0 < e.scored < e.labelled]
     if partial:
         reporter.note(f"some methods score only some of the {counts['labelled']} labelled "
@@ -494,6 +512,7 @@ def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
         reporter.note(note)
     for warning in result.report.warnings():
         reporter.warn(warning)
+    warn_infinite(table, reporter)
     if plot:
         save_plot(plot, draw_calibration(plot, table, result, args, replicates, reporter),
                   args.plot)
@@ -543,11 +562,14 @@ def write_policy(policy: Any, path: Optional[str],
             raise DataError(f"cannot write policy {path}: {error}") from error
         return
     # Standard output and FIFOs get the text as a stream.
-    text = (policies.text(policy, provenance) + "\n").encode()
+    try:
+        text = (policies.text(policy, provenance) + "\n").encode()
+    except ValueError as error:
+        raise DataError(f"cannot write the policy: {error}") from error
     if path is None:
         sys.stdout.buffer.write(text)
     else:
-        with open(path, "wb") as target:
+        with output_file(path, binary=True) as target:
             target.write(text)
 
 
@@ -568,6 +590,13 @@ def check_applied_policy(path: str, policy: dict[str, Any], reporter: Reporter) 
                       f"policy; calibrate again rather than edit a policy")
 
 
+def warn_infinite(table: QueryPass, reporter: Reporter) -> None:
+    for index in range(len(table.scores)):
+        warning = infinite_warning(table, index)
+        if warning:
+            reporter.warn(warning)
+
+
 def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     try:
         check_readable(as_text(args.policy), "policy")
@@ -578,6 +607,10 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
         raise DataError(f"{args.policy}: {error}") from error
     check_applied_policy(args.policy, policy, reporter)
     group_col, thresholds = groups.policy_groups(policy)
+    try:
+        check_group_column(group_col, dict(args.column))
+    except ValueError as error:
+        raise DataError(f"{args.policy}: {error}") from None
     own = own_column.of_policy(policy)
     if args.confidence_col is not None:
         if own is None:
@@ -587,11 +620,10 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, [score_name(policy["scoring_method"])] if own is None else [],
                  keep_ids=True, group_column=group_col, group_policy=args.policy, own=own)
     analysis.require_decidable(table)
-    decisions = groups.decisions(table, policy, numpy=False)
     with output.output_stream(args.output) as stream:
-        output.write_columns(stream, decisions)
-    total = len(decisions["query_id"])
-    accepted = sum(decisions["accepted"])
+        totals = batches.write_decisions(stream, table, policy)
+    decisions = totals.as_columns()
+    total, accepted = totals.queries, totals.accepted
     share = accepted / total if total else 0.0
     counted = f"{table.path}: queries {total}, accepted {accepted} ({share:.1%})"
     rejecting = wording.is_rejecting_everything(policy["threshold"])
@@ -608,6 +640,7 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
     elif thresholds:
         reporter.note("the policy has group thresholds but no group column: every query gets "
                       "the global threshold")
+    warn_infinite(table, reporter)
     unscored = total - table.summary(0)["scored_all"]
     if unscored:
         reporter.note(f"{table.scores[0]} gives {unscored} of the {total} queries no confidence; "
@@ -624,18 +657,20 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     for index in [table.scores.index(score) for score in args.score] + own_index:
         analysis.require_scored(table, index)
         results.append(analysis.curve_result(table, index))
-    if args.format == "json":
-        output.write_json(sys.stdout, [
-            {"score": r.score, "aurc": r.aurc, "eaurc": r.eaurc, "labelled": r.labelled,
-             "scored": r.scored, "curve": r.curve} for r in results])
-    else:
-        output.write_curve_tsv(sys.stdout, [(r.score, r.curve) for r in results])
+    with output.output_stream(args.output) as stream:
+        if args.format == "json":
+            output.write_json(stream, [
+                {"score": r.score, "aurc": r.aurc, "eaurc": r.eaurc, "labelled": r.labelled,
+                 "scored": r.scored, "curve": r.curve} for r in results])
+        else:
+            output.write_curve_tsv(stream, [(r.score, r.curve) for r in results])
     for index, result in enumerate(results):
         reporter.info(f"{result.score}: AURC {output.number_text(result.aurc)}  "
                       f"E-AURC {output.number_text(result.eaurc)}")
         note = analysis.unscored_note(table, table.scores.index(result.score))
         if note:
             reporter.note(note)
+    warn_infinite(table, reporter)
     if plot:
         ax = None
         title = f"n = {table.counts['labelled']} labelled queries"
@@ -647,14 +682,14 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
 
 def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
     table = read(args, reporter, args.score, keep_ids=True)
-    columns = analysis.score_columns(table, numpy=False)
     with output.output_stream(args.output) as stream:
-        output.write_columns(stream, columns, cell=output.present_text)
+        batches.write_scores(stream, table)
     counts = table.counts
     reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled")
     for index, score in enumerate(table.scores):
         if counts["queries"] and table.summary(index)["scored_all"] == 0:
             reporter.warn(diagnostics.why_unscored(table, score, labelled=False))
+    warn_infinite(table, reporter)
 
 
 def check_table_source(args: argparse.Namespace) -> None:
@@ -706,6 +741,16 @@ def check_layout(args: argparse.Namespace) -> None:
         args.parser.error("--decimal , needs another field delimiter, e.g. --delimiter ';'")
 
 
+def input_paths(args: argparse.Namespace) -> list[tuple[str, str]]:
+    """The files a run reads, as (what, path)."""
+    paths = [("table", args.table)] if getattr(args, "table", None) not in (None, STDIN_NAME) \
+        else []
+    paths += [("per-query table", path) for path in getattr(args, "from_scores", None) or []]
+    if getattr(args, "policy", None) is not None:
+        paths.append(("policy", as_text(args.policy)))
+    return paths
+
+
 def check_arguments(args: argparse.Namespace) -> None:
     """The checks argparse cannot make alone; each ends with exit status 2."""
     parser = args.parser
@@ -728,6 +773,15 @@ def check_arguments(args: argparse.Namespace) -> None:
             check_writable(path, what)
         except PathProblem as problem:
             parser.error(str(problem))
+    try:
+        check_group_column(getattr(args, "group_col", None), dict(getattr(args, "column", [])))
+    except ValueError as error:
+        parser.error(str(error))
+    try:
+        check_distinct(input_paths(args), [(what, getattr(args, dest)) for dest, what in
+                                           args.outputs if getattr(args, dest) is not None])
+    except PathProblem as problem:
+        parser.error(str(problem))
     if getattr(args, "plot", None):
         from ferolin_tools import plot
 
@@ -754,4 +808,12 @@ def main(argv: Optional[list[str]] = None) -> int:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         return 0
+    except OSError as error:
+        # A full disk or a lost file system while writing an output.
+        print(f"ferolin: cannot write the output: {error}", file=sys.stderr)
+        return 1
+    except MemoryError:
+        print("ferolin: out of memory; a smaller table, fewer methods or more memory may help",
+              file=sys.stderr)
+        return 1
     return 0

@@ -8,6 +8,7 @@ import re
 from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence
 
 from ferolin_tools import cell_errors
+from ferolin_tools.field_limit import long_field_message
 from ferolin_tools.methods import COLUMNS
 
 if TYPE_CHECKING:
@@ -119,6 +120,9 @@ def table_error(path: str, error: str, header: Sequence[str], layout: "TableLayo
     what to try; otherwise the core's error."""
     if cell is not None:
         return cell_errors.cell_error(path, cell, header, layout)
+    long_field = long_field_message(path, error, header, layout.hint_style)
+    if long_field is not None:
+        return long_field
     missing = _MISSING_COLUMN.match(error)
     if not missing or not header:
         return f"{path}: {error}"

@@ -203,7 +203,8 @@ def policy_groups(policy: Mapping[str, Any]) -> tuple[Optional[str], Optional[di
 
 
 def decisions(table: QueryPass, policy: Mapping[str, Any],
-              numpy: Optional[bool] = None) -> dict[str, Any]:
+              numpy: Optional[bool] = None, rows: Optional[range] = None,
+              decided: Optional[dict[str, bytearray]] = None) -> dict[str, Any]:
     """One decision per query by the policy's rule, as ferolin.apply_policy
     makes them for a policy without groups: a query whose group has a
     threshold of its own is decided by it, every other query by the global
@@ -211,27 +212,32 @@ def decisions(table: QueryPass, policy: Mapping[str, Any],
     accepted, threshold (the one applied), method (its hyphen spelling,
     "topk-gap", as in every table and report), then `group` when the
     pass was read with the policy's group column. The pass must have ids and
-    the policy's method as column 0."""
+    the policy's method as column 0. `rows` limits the columns to those
+    queries; `decided` (pass_decide's result for the whole pass) saves
+    deciding again for each slice."""
     np = _numpy(numpy)
-    packed = table.columns()
+    packed = table.columns(rows)
     group_col, thresholds = policy_groups(policy)
     threshold = policy["threshold"]
-    decided = _native.pass_decide(table.handle, 0, threshold, thresholds)
+    if decided is None:
+        decided = _native.pass_decide(table.handle, 0, threshold, thresholds)
     count = len(packed["query_id"])
+    first = rows.start if rows is not None else 0
+    accepted = memoryview(decided["accepted"])[first:first + count]
     if group_col is not None or thresholds:
-        applied = unpack(decided["threshold"], "d", np)
+        applied = unpack(memoryview(decided["threshold"])[first * 8:(first + count) * 8], "d", np)
     else:  # the policy's threshold as given
         applied = np.full(count, threshold) if np is not None else [threshold] * count
     columns = {
         "query_id": packed["query_id"],
         "candidate_id": packed["candidate_id"],
         "confidence": unpack(packed["confidences"][0], "d", np),
-        "accepted": unpack(decided["accepted"], "B", np),
+        "accepted": unpack(accepted, "B", np),
         "threshold": applied,
         "method": [table.scores[0]] * count,
     }
     if group_col is not None:
-        columns["group"] = _native.pass_groups(table.handle)
+        columns["group"] = _native.pass_groups(table.handle, first, first + count)
     return columns
 
 

@@ -6,12 +6,10 @@ import contextlib
 import csv
 import json
 import math
-import os
 import sys
-import tempfile
 from typing import IO, Any, Callable, Iterable, Iterator, Mapping, Optional, Sequence
 
-from ferolin_tools.paths import is_special
+from ferolin_tools.output_files import output_file
 
 CURVE_COLUMNS = ["threshold", "accepted", "total", "coverage", "errors", "risk"]
 DECISION_COLUMNS = ["query_id", "candidate_id", "confidence", "accepted", "threshold", "method"]
@@ -53,9 +51,15 @@ def write_table(stream: IO[str], header: Sequence[str], rows: Iterable[Sequence[
     a column of numbers reads as numbers everywhere. A row with a CR in a
     cell is written with every cell quoted: unquoted, the CR would end the
     record for every reader."""
+    tsv_writer(stream).writerow(header)
+    write_rows(stream, rows, cell)
+
+
+def write_rows(stream: IO[str], rows: Iterable[Sequence[Any]],
+               cell: Callable[[Any], str] = present_text) -> None:
+    """Rows as write_table writes them, without the header."""
     writer = tsv_writer(stream)
     quoted = tsv_writer(stream, quote_all=True)
-    writer.writerow(header)
     for row in rows:
         cells = [cell(value) for value in row]
         (quoted if any("\r" in text for text in cells) else writer).writerow(cells)
@@ -65,11 +69,15 @@ def _listed(column: Any) -> list[Any]:
     return list(column.tolist() if hasattr(column, "tolist") else column)
 
 
+def column_rows(columns: dict[str, Any]) -> Iterator[tuple[Any, ...]]:
+    """The rows of a dict of equal-length columns."""
+    return zip(*(_listed(column) for column in columns.values()))
+
+
 def write_columns(stream: IO[str], columns: dict[str, Any],
                   cell: Callable[[Any], str] = present_text) -> None:
     """A dict of equal-length columns as TSV, one row per entry."""
-    write_table(stream, list(columns), zip(*(_listed(column) for column in columns.values())),
-                cell)
+    write_table(stream, list(columns), column_rows(columns), cell)
 
 
 def write_curve_tsv(stream: IO[str], curves: list[tuple[str, list[dict[str, Any]]]]) -> None:
@@ -123,23 +131,11 @@ def write_json(stream: IO[str], value: Any) -> None:
 
 @contextlib.contextmanager
 def output_stream(path: Optional[str]) -> Iterator[IO[str]]:
-    """Yields standard output, or a text stream to `path`. A regular file is
-    written beside its target and renamed over it only once complete, so a
-    failed run never leaves half a file or destroys an older one."""
+    """Yields standard output, or a text stream to `path` written by the
+    core's writer (output_files): a failed run never leaves half a file or
+    destroys an older one."""
     if path is None:
         yield sys.stdout
         return
-    if is_special(path):
-        with open(path, "w", newline="", encoding="utf-8") as stream:
-            yield stream
-        return
-    folder = os.path.dirname(path) or "."
-    handle, temporary = tempfile.mkstemp(dir=folder, prefix=".ferolin-", suffix=".tmp")
-    try:
-        with os.fdopen(handle, "w", newline="", encoding="utf-8") as stream:
-            yield stream
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
+    with output_file(path) as stream:
+        yield stream

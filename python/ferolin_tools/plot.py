@@ -4,6 +4,8 @@ from __future__ import annotations
 import math
 from typing import Any, Optional, Sequence
 
+from ferolin_tools.output_files import output_file
+
 EXTRA_HINT = "plotting needs matplotlib: install it with  pip install 'ferolin[plot]'"
 
 
@@ -132,7 +134,11 @@ def save_figure(ax: Any, path: str) -> None:
     the legends beside the axes included."""
     figure = ax.get_figure()
     figure.tight_layout()
-    figure.savefig(path, dpi=DPI, bbox_inches="tight")
+    # Drawn whole before the core's writer puts it in place: a full disk
+    # leaves the old plot, not a cut one.
+    with output_file(path, binary=True) as stream:
+        figure.savefig(stream, format=path.rpartition(".")[2].lower(), dpi=DPI,
+                       bbox_inches="tight")
     pyplot().close(figure)
 
 

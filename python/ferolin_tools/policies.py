@@ -8,6 +8,8 @@ from __future__ import annotations
 
 import json
 import math
+import os
+from collections import Counter
 from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native, policy_messages
@@ -22,15 +24,47 @@ PROVENANCE_KEY = "calibration"
 def read(path: str) -> dict[str, Any]:
     """The policy dict of a policy file, as ferolin.load_policy returns it,
     with "group_col" and "group_thresholds" (None where absent). Raises
-    RuntimeError as ferolin.load_policy does; DataError (a RuntimeError),
-    worded for people, for a value of the wrong JSON type."""
+    RuntimeError as ferolin.load_policy does, and for a group label given
+    twice (which would silently keep the later threshold); DataError (a
+    RuntimeError), worded for people, for a value of the wrong JSON type."""
     try:
-        return _native.read_policy(path)
+        policy = _native.read_policy(path)
     except RuntimeError as error:
         better = policy_messages.human_text(path, str(error))
         if better is None:
             raise
         raise DataError(better) from None
+    if policy.get("group_thresholds") and os.path.isfile(path):
+        _refuse_repeated_labels(path)
+    return policy
+
+
+def _refuse_repeated_labels(path: str) -> None:
+    # Every object read as its list of pairs, so that repeats are kept.
+    with open(path, "rb") as stream:
+        top = json.loads(stream.read(), object_pairs_hook=lambda pairs: pairs)
+    for name, value in top if isinstance(top, list) else []:
+        if name != "group_thresholds" or not isinstance(value, list):
+            continue
+        counts = Counter(label for label, _ in value)
+        repeated = sorted(label for label, count in counts.items() if count > 1)
+        if repeated:
+            raise RuntimeError(f"the group label {repeated[0]!r} is given twice in "
+                               f"group_thresholds: which threshold is meant cannot be told; "
+                               f"keep one")
+
+
+def _check_storable(policy: Mapping[str, Any]) -> None:
+    """ValueError for a threshold JSON cannot hold: a file written with it
+    (as null) could not be read back or applied."""
+    thresholds = {"threshold": policy.get("threshold")}
+    thresholds.update({f"group_thresholds[{label!r}]": value
+                       for label, value in (policy.get("group_thresholds") or {}).items()})
+    for name, value in thresholds.items():
+        if isinstance(value, (int, float)) and not math.isfinite(value):
+            raise ValueError(f"the policy's {name} is {value!r}, which a policy file cannot "
+                             f"hold; a policy accepts only finite confidences, so no such "
+                             f"threshold can be applied")
 
 
 def _extra(provenance: Optional[Mapping[str, Any]]) -> Optional[dict[str, str]]:
@@ -42,12 +76,15 @@ def _extra(provenance: Optional[Mapping[str, Any]]) -> Optional[dict[str, str]]:
 def write(path: str, policy: Mapping[str, Any],
           provenance: Optional[Mapping[str, Any]] = None) -> None:
     """Writes the policy (with its group fields, when it has them) and the
-    provenance record, replacing a file whole as ferolin.save_policy does."""
+    provenance record, replacing a file whole as ferolin.save_policy does.
+    ValueError, with nothing written, for an infinite or NaN threshold."""
+    _check_storable(policy)
     _native.write_policy(path, dict(policy), _extra(provenance))
 
 
 def text(policy: Mapping[str, Any], provenance: Optional[Mapping[str, Any]] = None) -> str:
     """The text write() writes, for standard output and pipes."""
+    _check_storable(policy)
     return _native.policy_text(dict(policy), _extra(provenance))
 
 

@@ -18,6 +18,7 @@ two shards is an error that names it and both files.
 """
 from __future__ import annotations
 
+import contextlib
 import os
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
@@ -155,13 +156,30 @@ def apply_shard(table: PathArg, policy: Mapping[str, Any], decisions: PathArg, *
                 delimiter: Optional[str] = None,
                 columns: Optional[Mapping[str, str]] = None) -> dict[str, Any]:
     """Decides every query of one shard by `policy` and writes the decisions
-    as TSV to `decisions` (written whole, then renamed into place). Returns
-    the shard's path, the file written, and its queries and acceptances."""
-    from ferolin_tools import api
+    as TSV to `decisions` (written as they are made, put in place once
+    complete). A decisions file of an earlier run is removed first, so that
+    a task that dies never leaves old decisions looking like new ones.
+    Returns the shard's path, the file written, and its queries and
+    acceptances."""
+    from ferolin_tools import analysis, batches, groups
 
-    columns_out = api.apply(table, policy, delimiter=delimiter, columns=columns, numpy=False)
     target = as_text(decisions)
+    remove_stale(target)
+    group_col, _ = groups.policy_groups(policy)
+    read = read_table(table, [score_name(policy["scoring_method"])], keep_ids=True,
+                      delimiter=delimiter, columns=columns, group_column=group_col,
+                      group_policy="")
+    analysis.require_decidable(read)
     with output.output_stream(target) as stream:
-        output.write_columns(stream, columns_out)
+        totals = batches.write_decisions(stream, read, dict(policy))
     return {"table": as_text(table), "decisions": target,
-            "queries": len(columns_out["query_id"]), "accepted": sum(columns_out["accepted"])}
+            "queries": totals.queries, "accepted": totals.accepted}
+
+
+def remove_stale(decisions: PathArg) -> None:
+    """Removes the regular file `decisions` (an earlier run's output), if
+    any; a link or a stream is left alone."""
+    target = as_text(decisions)
+    if os.path.isfile(target) and not os.path.islink(target):
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(target)

@@ -13,6 +13,10 @@ from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
 #: progress(bytes read from the file, rows read), called every few MiB.
 ProgressCallback = Callable[[int, int], None]
 
+#: The longest cell text a read takes (as careful CSV readers limit it; a
+#: longer one is an error naming its line and column): 1 MiB.
+DEFAULT_MAX_FIELD_BYTES = 1 << 20
+
 _TAB_SPELLINGS = ("tab", "\\t", "\t")
 _TAB_SUFFIXES = (".tsv", ".tab")
 _COMPRESSED_SUFFIXES = (".gz", ".gzip")
@@ -58,6 +62,25 @@ def check_decimal(decimal: str) -> str:
     if decimal not in (".", ","):
         raise ValueError(f"the decimal separator must be '.' or ',', not {decimal!r}")
     return decimal
+
+
+#: The columns a read computes with: a group column among them would let the
+#: answer (the label, or the confidence itself) decide the grouping.
+_COMPUTED_COLUMNS = ("query_id", "candidate_id", "rank", "score", "probability", "is_correct")
+
+
+def check_group_column(group_column: Optional[str],
+                       columns: Optional[Mapping[str, str]] = None) -> None:
+    """ValueError for a group column that the read computes with."""
+    if group_column is None:
+        return
+    names = {column: (columns or {}).get(column, column) for column in _COMPUTED_COLUMNS}
+    for column, name in names.items():
+        if name == group_column:
+            raise ValueError(f"the group column {group_column!r} is the {column} column, which "
+                             f"ferolin reads to score and label queries; grouping by it would "
+                             f"let the answer choose the threshold. Group by another column "
+                             f"(e.g. ionisation mode, instrument)")
 
 
 @dataclass(frozen=True)
@@ -113,8 +136,11 @@ class QueryPass:
                   confidence_level: Optional[float]) -> dict[str, Any]:
         return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
 
-    def columns(self) -> dict[str, Any]:
-        return _native.pass_columns(self._handle)
+    def columns(self, rows: Optional[range] = None) -> dict[str, Any]:
+        """The per-query columns, of the queries in `rows` (default: all)."""
+        if rows is None:
+            return _native.pass_columns(self._handle)
+        return _native.pass_columns(self._handle, rows.start, rows.stop)
 
     @property
     def handle(self) -> object:
@@ -129,7 +155,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                group_policy: Optional[str] = None, fingerprint: bool = False,
                own: Optional[confidence.OwnConfidence] = None,
                decimal: str = ".", na_values: Optional[Sequence[str]] = None,
-               threads: Optional[int] = None) -> QueryPass:
+               threads: Optional[int] = None,
+               max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> QueryPass:
     """Reads `table` (a path, an object with __arrow_c_stream__, or a
     Parquet or Arrow IPC file) once and scores every query by each of `scores`;
     with `group_column`, also each query's group label from that column
@@ -143,6 +170,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     reads "0,5" as 0.5.
     A plain file is read by `threads` threads (None: the FEROLIN_NUM_THREADS
     environment variable, else one per processor); the result is the same.
+    A cell longer than `max_field_bytes` ends the read with an error.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
@@ -165,6 +193,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                          check_decimal(decimal))
     if layout.delimiter == layout.decimal:
         raise ValueError("the decimal separator cannot be the field delimiter too")
+    check_group_column(group_column, layout.columns)
     try:
         check_readable(path, "table")
     except PathProblem as problem:
@@ -179,7 +208,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                               fingerprint=fingerprint,
                               confidence_column=own.column if own else None,
                               lower_is_better=own.lower_is_better if own else False,
-                              decimal=decimal, na_values=list(na_values or ()), threads=threads)
+                              decimal=decimal, na_values=list(na_values or ()), threads=threads,
+                              max_field_bytes=max_field_bytes)
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
                                                  group_column, group_policy, result["cell"]))

@@ -6,14 +6,15 @@
 #include "core/os/thread_count.h"
 #include "core/table/csv_tokenizer.h"
 #include "tools/gzip_reader.h"
+#include "tools/input_formats.h"
 #include "tools/sha256.h"
 
 namespace ferolin::tools {
 namespace {
 
 constexpr std::string_view kGzipMagic = "\x1f\x8b";
-// A header row longer than this is not split for reports; the read itself
-// is not limited.
+// Without a limit on the read's records, a header row longer than this is
+// not split for reports.
 constexpr std::uint64_t kHeaderSearchLimit = std::uint64_t{1} << 20;
 
 }  // namespace
@@ -35,6 +36,7 @@ struct TableInput::State {
   // Splits the first bytes of the table until the header row is complete.
   std::unique_ptr<table::CsvTokenizer> header_tokenizer;
   std::uint64_t header_searched = 0;
+  std::uint64_t header_search_limit = kHeaderSearchLimit;
   std::vector<std::string> header;
 };
 
@@ -59,9 +61,10 @@ Result<std::string_view> read_file(TableInput::State& s) {
   return take_from_file(s);
 }
 
-// Reads until the file holds two bytes or ends: a pipe may deliver fewer.
+// Reads until the file holds the bytes that recognise its format or ends: a
+// pipe may deliver fewer.
 Result<void> read_head(TableInput::State& s) {
-  while (s.head.size() < kGzipMagic.size()) {
+  while (s.head.size() < kFormatMagicBytes) {
     Result<std::string_view> chunk = take_from_file(s);
     if (!chunk) return std::unexpected(std::move(chunk.error()));
     if (chunk->empty()) break;
@@ -83,7 +86,7 @@ void search_header(TableInput::State& s, std::string_view bytes) {
     }
   }
   const bool waiting = step && *step == table::CsvTokenizer::Step::NeedInput;
-  if (!waiting || s.header_searched >= kHeaderSearchLimit) s.header_tokenizer.reset();
+  if (!waiting || s.header_searched >= s.header_search_limit) s.header_tokenizer.reset();
 }
 
 }  // namespace
@@ -95,6 +98,9 @@ Result<TableInput> TableInput::open(std::string_view path, char delimiter, bool 
   auto state = std::make_unique<State>(std::move(*file), delimiter);
   if (fingerprint) state->fingerprint.emplace();
   if (Result<void> head = read_head(*state); !head) return std::unexpected(std::move(head.error()));
+  if (std::optional<std::string> unread = recognise_unread_format(state->head)) {
+    return std::unexpected(FerolinError::invalid_argument(std::move(*unread)));
+  }
   if (state->head.starts_with(kGzipMagic)) {
     // The state lives on the heap: the pointer stays valid when the input moves.
     Result<GzipReader> gzip = GzipReader::open([s = state.get()] { return read_file(*s); },
@@ -115,6 +121,13 @@ Result<std::string_view> TableInput::read() {
   Result<std::string_view> chunk = s.gzip ? s.gzip->read() : read_file(s);
   if (chunk && !chunk->empty()) search_header(s, *chunk);
   return chunk;
+}
+
+void TableInput::limit_header(std::uint64_t field_bytes) {
+  if (!state_->header_tokenizer) return;
+  // The tokenizer's own limits end the search where they end the read.
+  state_->header_tokenizer->limit_field_bytes(field_bytes);
+  state_->header_search_limit = UINT64_MAX;
 }
 
 std::uint64_t TableInput::file_bytes() const { return state_->file_bytes; }

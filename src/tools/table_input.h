@@ -37,6 +37,12 @@ class TableInput {
   TableInput& operator=(TableInput&&) noexcept;
   ~TableInput();
 
+  // Limits the header row as the table's read limits its records
+  // (CsvTokenizer::limit_field_bytes): then the header is searched as far
+  // as the read goes, so that a header the read accepts is reported whole
+  // however long it is. Call before the first read().
+  void limit_header(std::uint64_t field_bytes);
+
   // Returns the next bytes of the table, decompressed (valid until the next
   // call), an empty view at the end, or a failure.
   [[nodiscard]] Result<std::string_view> read();

@@ -167,5 +167,36 @@ TEST(CsvTokenizerTest, ResultsDoNotDependOnChunkSize) {
   }
 }
 
+// A field over the limit fails wherever the chunks cut it, and one that
+// never ends fails once twice the limit is read, not at the end; so does a
+// record of short fields that never ends.
+TEST(CsvTokenizerTest, FieldLimitRefusesLongFieldsWhateverTheChunks) {
+  const std::string endless = "a,b\nc," + std::string(200000, 'x');
+  std::string short_fields;
+  for (int i = 0; i < 100; ++i) short_fields += "a,";
+  const struct {
+    std::string input;
+    std::string_view error;  // empty: read whole
+  } cases[] = {
+      {"a,b\nc,12345678\n", ""},
+      {"a,b\nc,123456789\n", "record 1 (line 2, field: 1, byte: 4): field longer than the limit"},
+      {"a,b\nc,\"12345\"\"67\"\n", ""},  // 8 bytes once unescaped
+      {"123456789,b\n", "record 0 (line 1, field: 0, byte: 0): field longer than the limit"},
+      {endless, "record 1 (line 2, field: 1, byte: 4): field longer than the limit of 8 bytes"},
+      {short_fields, "): record longer than the limit of 128"},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t chunk : {0, 1, 3, 4096}) {
+      CsvTokenizer tokenizer;
+      tokenizer.limit_field_bytes(8);
+      const Tokenized result = reference::tokenize(
+          tokenizer, c.input,
+          chunk == 0 ? std::vector<std::size_t>{} : reference::cuts_every(chunk, c.input.size()));
+      EXPECT_EQ(result.error.empty(), c.error.empty()) << c.input << " " << chunk;
+      EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ferolin::table

@@ -85,4 +85,16 @@ template <typename Texts>
   return list;
 }
 
+// The items of a column of texts from `start` to `stop`, as text_list takes
+// them: a slice of a long column for output written piece by piece.
+template <typename Texts>
+struct TextSlice {
+  const Texts& items;
+  std::size_t start;
+  std::size_t stop;
+
+  [[nodiscard]] std::size_t size() const { return items.size() == 0 ? 0 : stop - start; }
+  [[nodiscard]] decltype(auto) operator[](std::size_t i) const { return items[start + i]; }
+};
+
 }  // namespace ferolin::binding

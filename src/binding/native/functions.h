@@ -51,5 +51,13 @@ PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                        PyObject* kwnames);
 PyObject* pass_probability_check(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames);
+PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                      PyObject* kwnames);
+PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames);
+PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames);
+PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames);
 
 }  // namespace ferolin::binding::native

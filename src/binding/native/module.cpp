@@ -25,9 +25,10 @@ PyMethodDef kFunctions[] = {
     {"run_pass", fastcall<run_pass>(), kFastcallFlags,
      "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
      "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
-     "decimal='.', na_values=None, threads=None)\n--\n\n"
-     "Read a table once for several scoring methods (a plain file by `threads` threads; and, with confidence_column, the top "
-     "candidate's value in that column as one more column, negated with lower_is_better). "
+     "decimal='.', na_values=None, threads=None, max_field_bytes=None)\n--\n\n"
+     "Read a table once for several scoring methods (a plain file by `threads` threads; no "
+     "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
+     "that column as one more column, negated with lower_is_better). "
      "Returns a dict: pass (or None), error "
      "(the table's error text, or None), cell (the line, field, text and reason of the cell "
      "that stopped the read, or None), header (the header's fields, as far as read), "
@@ -52,13 +53,14 @@ PyMethodDef kFunctions[] = {
      "Calibrate one method column: a dict of policy, threshold (None when no row qualifies) "
      "and the chosen curve row (or None)."},
     {"pass_columns", fastcall<pass_columns>(), kFastcallFlags,
-     "pass_columns(query_pass)\n--\n\nThe per-query columns; numbers packed in bytearrays of "
-     "native float64 and uint64."},
+     "pass_columns(query_pass, start=0, stop=None)\n--\n\nThe per-query columns of the "
+     "queries from start to stop; numbers packed in bytearrays of native float64 and uint64."},
     {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
      "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
      "bound on the error rate, or None without accepted queries."},
     {"pass_groups", fastcall<pass_groups>(), kFastcallFlags,
-     "pass_groups(query_pass)\n--\n\nEach query's group label (None where its cell is empty); "
+     "pass_groups(query_pass, start=0, stop=None)\n--\n\nEach query's group label (None "
+     "where its cell is empty); "
      "ValueError for a pass read without a group column."},
     {"pass_group_curve", fastcall<pass_group_curve>(), kFastcallFlags,
      "pass_group_curve(query_pass, index, group)\n--\n\nThe risk-coverage curve of the "
@@ -111,6 +113,15 @@ PyMethodDef kFunctions[] = {
      "pass_probability_check(query_pass)\n--\n\nNone, or for a pass whose methods read "
      "probabilities: outside (rows outside [0, 1]) and above_one (queries whose "
      "probabilities sum above 1 by more than rounding)."},
+    {"output_open", fastcall<output_open>(), kFastcallFlags,
+     "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
+     "place by output_commit as policy files are (OSError when it cannot be opened)."},
+    {"output_write", fastcall<output_write>(), kFastcallFlags,
+     "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."},
+    {"output_commit", fastcall<output_commit>(), kFastcallFlags,
+     "output_commit(output)\n--\n\nPut what was written in place of the target."},
+    {"output_abandon", fastcall<output_abandon>(), kFastcallFlags,
+     "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."},
     {nullptr, nullptr, 0, nullptr},
 };
 

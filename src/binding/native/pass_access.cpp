@@ -1,5 +1,6 @@
 #include "binding/native/pass_access.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "binding/common/convert.h"
@@ -113,6 +114,17 @@ PyObject* native_error(FerolinError error, const GilFreeCall* call) {
   if (call != nullptr && call->raised() && PyErr_Occurred()) return nullptr;
   if (error.kind == ErrorKind::InvalidArgument) return raise_value_error(error.message());
   return map_err(std::move(error));
+}
+
+std::optional<QueryRange> range_parameters(PyObject* start, PyObject* stop, std::size_t size) {
+  std::optional<std::uint64_t> first = 0;
+  std::optional<std::uint64_t> last = size;
+  if (start != nullptr && !(first = unsigned_parameter(start, "start"))) return std::nullopt;
+  if (stop != nullptr && stop != Py_None && !(last = unsigned_parameter(stop, "stop"))) {
+    return std::nullopt;
+  }
+  const std::size_t end = std::min<std::uint64_t>(*last, size);
+  return QueryRange{std::min<std::uint64_t>(*first, end), end};
 }
 
 }  // namespace ferolin::binding::native

@@ -40,6 +40,24 @@ struct MethodColumn {
                                                        std::span<PyObject*> bound,
                                                        PassKinds kinds = PassKinds::TableOnly);
 
+// The queries from `start` to `stop` (both cut to the table's size).
+struct QueryRange {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+
+  [[nodiscard]] std::size_t size() const { return end - begin; }
+  template <typename T>
+  [[nodiscard]] std::span<const T> of(const std::vector<T>& column) const {
+    return std::span<const T>(column).subspan(begin, size());
+  }
+};
+
+// Returns the queries from the optional parameters `start` (default 0) to
+// `stop` (default and None: the end), cut to `size`; nullopt with an
+// exception set.
+[[nodiscard]] std::optional<QueryRange> range_parameters(PyObject* start, PyObject* stop,
+                                                         std::size_t size);
+
 // Returns a progress callable (borrowed), nullptr for an omitted one or None,
 // or nullopt with TypeError set for anything that cannot be called.
 [[nodiscard]] std::optional<PyObject*> progress_parameter(PyObject* object);

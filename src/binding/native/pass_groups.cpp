@@ -54,20 +54,22 @@ PyRef group_reports(const std::vector<calibration::GroupReport>& groups) {
 
 PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"query_pass"};
+  static constexpr std::array<const char*, 3> kParameters = {"query_pass", "start", "stop"};
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
+    std::array<PyObject*, 3> bound{};
     QueryPassResult* pass =
         bound_pass({"pass_groups", kParameters, 1}, args, nargsf, kwnames, bound);
     if (pass == nullptr) return nullptr;
     const auto* labels = pass_group_labels(*pass);
     if (labels == nullptr) return nullptr;
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(labels->size())));
+    const std::optional<QueryRange> range = range_parameters(bound[1], bound[2], labels->size());
+    if (!range) return nullptr;
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(range->size())));
     if (!list) return nullptr;
-    for (std::size_t q = 0; q < labels->size(); ++q) {
+    for (std::size_t q = range->begin; q < range->end; ++q) {
       PyObject* item = ((*labels)[q] ? text(*(*labels)[q]) : PyRef::borrow(Py_None)).release();
       if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(q), item);
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(q - range->begin), item);
     }
     return list.release();
   });

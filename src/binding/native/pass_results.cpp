@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <span>
 
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
@@ -21,13 +23,13 @@
 namespace ferolin::binding::native {
 namespace {
 
-PyRef packed_confidences(const std::vector<std::optional<double>>& confidences) {
+PyRef packed_confidences(std::span<const std::optional<double>> confidences) {
   return packed<double>(confidences.size(), [&](std::size_t q) {
     return confidences[q].value_or(std::numeric_limits<double>::quiet_NaN());
   });
 }
 
-PyRef label_column(const std::vector<std::optional<bool>>& labels) {
+PyRef label_column(std::span<const std::optional<bool>> labels) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(labels.size())));
   if (!list) return {};
   for (std::size_t i = 0; i < labels.size(); ++i) {
@@ -36,6 +38,7 @@ PyRef label_column(const std::vector<std::optional<bool>>& labels) {
   }
   return list;
 }
+
 
 shards::PairCounts count_queries(const pipeline::QueryTable& table) {
   shards::PairCounts counts{.queries = table.size(), .rows = table.rows};
@@ -98,14 +101,16 @@ PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     // The last row accepts every labelled query that has a confidence.
     const std::uint64_t scored = curve.empty() ? 0 : curve.back().accepted;
     const std::uint64_t scored_all = scored_queries(*column->pass, column->m);
-    std::optional<DictKeys<6>> keys =
-        DictKeys<6>::make({"scored", "scored_all", "aurc", "eaurc", "augrc", "rows"});
+    std::optional<DictKeys<7>> keys = DictKeys<7>::make(
+        {"scored", "scored_all", "aurc", "eaurc", "augrc", "rows", "infinite"});
     if (!keys) return nullptr;
+    const std::vector<std::uint64_t>& infinite = column->pass->infinite;
     return build_dict(*keys, {unsigned_value(scored), unsigned_value(scored_all),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_aurc(curve))),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_eaurc(curve))),
                               PyRef::steal(PyFloat_FromDouble(metrics::compute_augrc(curve))),
-                              unsigned_value(curve.size())})
+                              unsigned_value(curve.size()),
+                              unsigned_value(column->m < infinite.size() ? infinite[column->m] : 0)})
         .release();
   });
 }
@@ -153,29 +158,36 @@ PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nar
 
 PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames) {
+  static constexpr std::array<const char*, 3> kParameters = {"query_pass", "start", "stop"};
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
+    std::array<PyObject*, 3> bound{};
     QueryPassResult* pass =
-        bound_pass({"pass_columns", kPassParameter, 1}, args, nargsf, kwnames, bound);
+        bound_pass({"pass_columns", kParameters, 1}, args, nargsf, kwnames, bound);
     if (pass == nullptr) return nullptr;
     const pipeline::QueryTable& table = pass->table;
+    const std::optional<QueryRange> range = range_parameters(bound[1], bound[2], table.size());
+    if (!range) return nullptr;
+    const std::size_t first = range->begin;
     PyRef confidences = PyRef::steal(PyList_New(0));
     if (!confidences) return nullptr;
     for (const auto& column : table.confidences) {
-      PyRef packed_column = packed_confidences(column);
+      PyRef packed_column = packed_confidences(range->of(column));
       if (!packed_column || PyList_Append(confidences.get(), packed_column.get()) < 0)
         return nullptr;
     }
     std::optional<DictKeys<6>> keys = DictKeys<6>::make(
         {"query_id", "candidate_id", "score", "is_correct", "candidates", "confidences"});
     if (!keys) return nullptr;
-    return build_dict(*keys, {text_list(table.query_ids), text_list(table.top_candidate_ids),
-                              packed<double>(table.size(),
-                                             [&](std::size_t q) { return table.top_scores[q]; }),
-                              label_column(table.top_labels),
-                              packed<std::uint64_t>(
-                                  table.size(), [&](std::size_t q) { return table.candidates[q]; }),
-                              std::move(confidences)})
+    return build_dict(
+               *keys,
+               {text_list(TextSlice{table.query_ids, first, range->end}),
+                text_list(TextSlice{table.top_candidate_ids, first, range->end}),
+                packed<double>(range->size(),
+                               [&](std::size_t q) { return table.top_scores[first + q]; }),
+                label_column(range->of(table.top_labels)),
+                packed<std::uint64_t>(range->size(),
+                                      [&](std::size_t q) { return table.candidates[first + q]; }),
+                std::move(confidences)})
         .release();
   });
 }

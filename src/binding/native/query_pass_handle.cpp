@@ -3,6 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "binding/native/infinite_confidences.h"
+
 namespace ferolin::binding::native {
 namespace {
 
@@ -21,6 +23,7 @@ void destroy(PyObject* capsule) {
 PyRef wrap_pass(QueryPassResult result) {
   auto owned = std::make_unique<QueryPassResult>(std::move(result));
   owned->curves.resize(methods_of(*owned).size());
+  set_aside_infinite(*owned);
   const char* name = owned->pairs ? kPairsCapsuleName : kCapsuleName;
   PyRef capsule = PyRef::steal(PyCapsule_New(owned.get(), name, destroy));
   if (capsule) static_cast<void>(owned.release());  // the capsule owns it now

@@ -23,6 +23,9 @@ struct QueryPassResult {
   // Set, with `table` left empty, for queries merged from shards: the
   // labelled pairs and the counts, no per-query columns.
   std::optional<shards::QueryPairs> pairs;
+  // infinite[m]: the infinite confidences of method m, held as none
+  // (infinite_confidences.h).
+  std::vector<std::uint64_t> infinite;
 };
 
 // Returns the scoring methods of the result's columns.

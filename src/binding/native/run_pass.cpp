@@ -31,10 +31,10 @@
 namespace ferolin::binding::native {
 namespace {
 
-constexpr std::array<const char*, 13> kParameters = {
+constexpr std::array<const char*, 14> kParameters = {
     "table",        "scores",      "delimiter",         "columns",         "keep_ids",
     "progress",     "group_column", "fingerprint",      "confidence_column", "lower_is_better",
-    "decimal",      "na_values",    "threads"};
+    "decimal",      "na_values",    "threads",          "max_field_bytes"};
 constexpr Signature kSignature{"run_pass", kParameters, 2};
 
 struct PassArguments {
@@ -128,6 +128,11 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
     }
     arguments.request.threads = static_cast<std::size_t>(*threads);
   }
+  if (bound[13] != nullptr && bound[13] != Py_None) {
+    const std::optional<std::uint64_t> limit = unsigned_parameter(bound[13], "max_field_bytes");
+    if (!limit) return std::nullopt;
+    arguments.request.table.max_field_bytes = *limit;
+  }
   return arguments;
 }
 
@@ -181,6 +186,22 @@ Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools
   return read;
 }
 
+// Reads the opened table: a plain file of several parts by several threads,
+// anything else as one stream; the fingerprint, where asked for, either way.
+Result<pipeline::QueryTable> read_whole(const PassArguments& arguments, tools::TableInput& input,
+                                        std::optional<std::string>& sha256) {
+  if (input.size_hint() && os::thread_count(arguments.request.threads) > 1) {
+    return read_in_parts(arguments, input, sha256);
+  }
+  Result<pipeline::QueryTable> read = pipeline::run_query_pass(
+      [&input] { return input.read(); }, input.size_hint(), arguments.request);
+  if (!read) return read;
+  Result<std::optional<std::string>> digest = input.file_sha256();
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  sha256 = std::move(*digest);
+  return read;
+}
+
 PyObject* run_pass_impl(PassArguments& arguments) {
   GilFreeCall call(arguments.progress);
   std::optional<tools::TableInput> input;
@@ -198,20 +219,16 @@ PyObject* run_pass_impl(PassArguments& arguments) {
                                 arguments.fingerprint, call.interrupt_check());
     if (!opened) return std::unexpected(std::move(opened.error()));
     input.emplace(std::move(*opened));
-    if (input->size_hint() && os::thread_count(arguments.request.threads) > 1) {
-      return read_in_parts(arguments, *input, sha256);
+    if (arguments.request.table.max_field_bytes != UINT64_MAX) {
+      input->limit_header(arguments.request.table.max_field_bytes);
     }
-    Result<pipeline::QueryTable> read = pipeline::run_query_pass(
-        [&input] { return input->read(); }, input->size_hint(), arguments.request);
+    Result<pipeline::QueryTable> read = read_whole(arguments, *input, sha256);
     if (!read) return read;
     if (arguments.own) {
       if (Result<void> added = add_own_column(*arguments.own, *read); !added) {
         return std::unexpected(std::move(added.error()));
       }
     }
-    Result<std::optional<std::string>> digest = input->file_sha256();
-    if (!digest) return std::unexpected(std::move(digest.error()));
-    sha256 = std::move(*digest);
     return read;
   });
   if (!table) {
@@ -220,7 +237,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     if (call.raised()) return nullptr;
     return outcome({}, &table.error(), input ? &*input : nullptr);
   }
-  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
   return outcome(std::move(pass), nullptr, &*input, sha256);
 }
@@ -229,7 +246,7 @@ PyObject* run_pass_impl(PassArguments& arguments) {
 
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 13> bound{};
+    std::array<PyObject*, 14> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

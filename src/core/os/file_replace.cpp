@@ -38,17 +38,14 @@ Outcome done_or_failed(int error) {
   return error == 0 ? Outcome{Outcome::Kind::Done} : Outcome{Outcome::Kind::Failed, error};
 }
 
-// Returns true when the path leads to nothing. stat() follows links with
-// the same checks as open(), so a link it may not follow gives EACCES here.
-bool target_is_missing(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
-}
-
-// Writes `text` into `temp` in `directory`, unless it already holds it.
+// Writes `text` into `temp` in `directory`, unless it already holds it. A
+// new file (mode 0666) must have been made with that mode: one made for a
+// replacement (0600) gets its attributes from the file it replaces.
 Outcome fill(TempFile& temp, int directory, const std::string& name, mode_t mode,
-             std::string_view text) {
-  if (temp.is_in(directory)) return {Outcome::Kind::Done};
+             const FileContent& text) {
+  if (temp.is_in(directory) && (mode != 0666 || temp.mode() == mode)) {
+    return {Outcome::Kind::Done};
+  }
   if (const int error = temp.create(directory, name, mode); error != 0) {
     return {Outcome::Kind::InPlace, error};
   }
@@ -59,10 +56,9 @@ Outcome fill(TempFile& temp, int directory, const std::string& name, mode_t mode
 // in where open() would create it, so that no reader ever sees it empty or
 // partial. Moved: the name was taken meanwhile, or cannot be made this way;
 // open() then decides.
-Outcome create_new(const std::string& path, std::string_view text, TempFile& temp) {
+Outcome create_new(const std::string& path, const FileContent& text, TempFile& temp) {
   const TargetEntry entry = locate_entry(path, nullptr);
   if (entry.kind != EntryKind::Missing) return {Outcome::Kind::Moved};
-  temp.discard();
   const Outcome filled = fill(temp, entry.directory.get(), entry.name, 0666, text);
   if (filled.kind != Outcome::Kind::Done) {
     return filled.kind == Outcome::Kind::Failed ? filled : Outcome{Outcome::Kind::Moved};
@@ -76,7 +72,7 @@ Outcome create_new(const std::string& path, std::string_view text, TempFile& tem
 // Renames a new file with the old one's attributes over the entry that
 // names the reached file, checked again just before the rename.
 Outcome replace_entry(const TargetEntry& entry, int reached, const struct stat& status,
-                      std::string_view text, TempFile& temp) {
+                      const FileContent& text, TempFile& temp) {
   const int directory = entry.directory.get();
   // A directory that admits no new file (no write permission, no inode
   // left) leaves the old file to be written in place.
@@ -108,18 +104,9 @@ Outcome replace_entry(const TargetEntry& entry, int reached, const struct stat& 
   return {Outcome::Kind::Failed, error};
 }
 
-// Returns true when the caller's own descriptor `own` is open for writing
-// on the file of `status`.
-bool writes_to(int own, const struct stat& status) {
-  const int flags = ::fcntl(own, F_GETFL);
-  struct stat info{};
-  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && ::fstat(own, &info) == 0 &&
-         same_file(info, status);
-}
-
 // Puts `text` into the regular file `reached` that opening `path` gave.
 Outcome place(const std::string& path, int reached, const struct stat& status,
-              std::string_view text, TempFile& temp, Interruption& interruption) {
+              const FileContent& text, TempFile& temp, Interruption& interruption) {
   const TargetEntry entry = locate_entry(path, &status);
   switch (entry.kind) {
     case EntryKind::OwnDescriptor:
@@ -145,12 +132,17 @@ Outcome place(const std::string& path, int reached, const struct stat& status,
 
 Result<void> replace_file_text(const std::string& path, std::string_view text,
                                InterruptCheck interrupted) {
+  TempFile temp;
+  return replace_file_content(path, text, temp, std::move(interrupted));
+}
+
+Result<void> replace_file_content(const std::string& path, const FileContent& text,
+                                  TempFile& temp, InterruptCheck interrupted) {
   Interruption interruption(std::move(interrupted));
   // A call that the check stopped fails with the check's error.
   const auto failed = [&interruption](FerolinError error) {
     return std::unexpected(interruption.stop() ? *interruption.stop() : std::move(error));
   };
-  TempFile temp;
   for (int attempt = 1;; ++attempt) {
     if (target_is_missing(path)) {
       const Outcome created = create_new(path, text, temp);

@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "core/os/file_content.h"
 #include "core/os/interruption.h"
+#include "core/os/temp_file.h"
 
 namespace ferolin::os {
 
@@ -42,5 +44,12 @@ namespace ferolin::os {
 // into the stream stays there; a file is left as it was).
 [[nodiscard]] Result<void> replace_file_text(const std::string& path, std::string_view text,
                                              InterruptCheck interrupted = {});
+
+// The same for content of any size. `temp` may already hold the content,
+// written as a new file in the target's directory (OutputFile's spool): it
+// then takes the target's place without being copied.
+[[nodiscard]] Result<void> replace_file_content(const std::string& path,
+                                                const FileContent& content, TempFile& temp,
+                                                InterruptCheck interrupted = {});
 
 }  // namespace ferolin::os

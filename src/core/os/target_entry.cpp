@@ -69,6 +69,18 @@ bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool target_is_missing(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
+}
+
+bool writes_to(int own, const struct stat& status) {
+  const int flags = ::fcntl(own, F_GETFL);
+  struct stat info{};
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && ::fstat(own, &info) == 0 &&
+         same_file(info, status);
+}
+
 TargetEntry locate_entry(const std::string& path, const struct stat* reached) {
   UniqueFd base;  // the directory a relative link text starts from
   std::string rest = path;

@@ -41,6 +41,14 @@ struct TargetEntry {
 // Returns true when `a` and `b` describe the same file.
 [[nodiscard]] bool same_file(const struct stat& a, const struct stat& b);
 
+// Returns true when `path` leads to nothing. stat() follows links with the
+// same checks as open(), so a link it may not follow is not "nothing".
+[[nodiscard]] bool target_is_missing(const std::string& path);
+
+// Returns true when this process's descriptor `own` is open for writing on
+// the file of `status`.
+[[nodiscard]] bool writes_to(int own, const struct stat& status);
+
 // Returns where the file `reached` (the status of what opening `path` gave)
 // lives, or with `reached` null where the missing file would be created.
 // Symbolic links on the way are followed to the entry they name, so that a

@@ -52,7 +52,8 @@ int TempFile::start(int directory, const std::string& target_name) {
 
 int TempFile::create(int directory, const std::string& target_name, mode_t mode) {
   if (const int error = start(directory, target_name); error != 0) return error;
-  fd_.reset(::openat(directory_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  mode_ = mode;
+  fd_.reset(::openat(directory_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
   // Any failure (no O_TMPFILE in this kernel or file system, or a directory
   // that admits no file) is left to the named way to confirm.
   return fd_.valid() ? 0 : open_named(mode);
@@ -64,10 +65,11 @@ int TempFile::create_named(int directory, const std::string& target_name, mode_t
 }
 
 int TempFile::open_named(mode_t mode) {
+  mode_ = mode;
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::string name = prefix_ + unique_suffix();
     fd_.reset(::openat(directory_.get(), name.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (fd_.valid()) {
       hidden_name_ = std::move(name);
       return 0;

@@ -25,6 +25,7 @@ class TempFile {
 
   // Returns 0 once a new, empty file with permission bits `mode` (less the
   // umask, or as the directory's default ACL gives) exists in `directory`,
+  // open for reading and writing (an output spooled into it is read back),
   // or the errno of the failure. `target_name` gives the hidden name.
   [[nodiscard]] int create(int directory, const std::string& target_name, mode_t mode);
   // The same, always with a hidden name: the way where O_TMPFILE fails.
@@ -32,6 +33,8 @@ class TempFile {
 
   [[nodiscard]] bool exists() const { return fd_.valid(); }
   [[nodiscard]] int fd() const { return fd_.get(); }
+  // Returns the permission bits the file was created with (before the umask).
+  [[nodiscard]] mode_t mode() const { return mode_; }
   // Returns true when the file was created in the directory `directory`.
   [[nodiscard]] bool is_in(int directory) const;
 
@@ -57,6 +60,7 @@ class TempFile {
   UniqueFd directory_;
   struct stat directory_status_{};
   UniqueFd fd_;
+  mode_t mode_ = 0;
   std::string prefix_;       // of hidden names: ".<target name>."
   std::string hidden_name_;  // empty while the file is unnamed
 };

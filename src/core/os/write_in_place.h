@@ -6,17 +6,18 @@
 
 #include <string_view>
 
+#include "core/os/file_content.h"
 #include "core/os/interruption.h"
 
 namespace ferolin::os {
 
-// Returns 0 once all of `text` is written to `fd` from its current position,
-// or the errno of the failure: EINTR when `interruption` stopped a write
-// that a signal interrupted (a full pipe whose reader does not read).
-[[nodiscard]] int write_stream(int fd, std::string_view text, Interruption& interruption);
+// Returns 0 once all of `content` is written to `fd` from its current
+// position, or the errno of the failure: EINTR when `interruption` stopped a
+// write that a signal interrupted (a full pipe whose reader does not read).
+[[nodiscard]] int write_stream(int fd, const FileContent& content, Interruption& interruption);
 
 // The same, retrying every interrupted write.
-[[nodiscard]] inline int write_stream(int fd, std::string_view text) {
+[[nodiscard]] inline int write_stream(int fd, const FileContent& text) {
   Interruption retry_always;
   return write_stream(fd, text, retry_always);
 }
@@ -30,7 +31,9 @@ namespace ferolin::os {
 // two steps leaves the new text followed by spaces, which a JSON reader
 // reads as the new text. A write is cut only at a page boundary, so a kill
 // leaves a text of up to one page (4 KiB) whole.
-[[nodiscard]] int overwrite_in_place(int fd, std::string_view text);
+// Content spooled in a file is copied first and padded after, so a kill
+// between the two leaves the new text followed by part of the old.
+[[nodiscard]] int overwrite_in_place(int fd, const FileContent& text);
 
 // Returns 0 once the data and metadata of `fd` are on disk, or the errno.
 // A file that cannot be flushed at all (EINVAL, ENOTSUP) counts as flushed:

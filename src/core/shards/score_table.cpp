@@ -35,11 +35,23 @@ Result<bool> next_record(ScoreTableReader::State& s) {
   }
 }
 
-std::optional<std::size_t> field_of(const std::vector<std::string>& header, std::string_view name) {
+// Returns the position of the column `name`: MissingColumn when the header
+// lacks it, and an error when it has it twice (which one is meant cannot be
+// told).
+Result<std::size_t> field_of(const std::vector<std::string>& header, std::string_view name) {
+  std::optional<std::size_t> found;
   for (std::size_t i = 0; i < header.size(); ++i) {
-    if (header[i] == name) return i;
+    if (header[i] != name) continue;
+    if (found) {
+      return std::unexpected(FerolinError::invalid_argument(
+          "the header has two columns named '" + std::string(name) + "' (columns " +
+          std::to_string(*found + 1) + " and " + std::to_string(i + 1) +
+          "): which one to read cannot be told"));
+    }
+    found = i;
   }
-  return std::nullopt;
+  if (!found) return std::unexpected(FerolinError::missing_column(std::string(name)));
+  return *found;
 }
 
 // The fields a merge reads, by position in the record.
@@ -56,14 +68,13 @@ Result<FieldPlan> plan_fields(const std::vector<std::string>& header,
   for (auto [name, field] : {std::pair<std::string_view, std::size_t*>{"query_id", &plan.query_id},
                              {"is_correct", &plan.is_correct},
                              {"candidates", &plan.candidates}}) {
-    const std::optional<std::size_t> found = field_of(header, name);
-    if (!found) return std::unexpected(FerolinError::missing_column(std::string(name)));
+    const Result<std::size_t> found = field_of(header, name);
+    if (!found) return std::unexpected(found.error());
     *field = *found;
   }
   for (const ScoringMethod method : methods) {
-    const std::optional<std::size_t> found = field_of(header, argument_name(method));
-    if (!found)
-      return std::unexpected(FerolinError::missing_column(std::string(argument_name(method))));
+    const Result<std::size_t> found = field_of(header, argument_name(method));
+    if (!found) return std::unexpected(found.error());
     plan.confidences.push_back(*found);
   }
   return plan;

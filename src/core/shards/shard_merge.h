@@ -33,7 +33,13 @@ class ShardMerge {
   void reserve(std::uint64_t queries, std::uint64_t id_bytes);
 
   // Counts `rows` candidate rows of the current shard.
-  void add_rows(std::uint64_t rows) { pairs_.counts.rows += rows; }
+  // Counts `rows` more candidate rows; a count beyond 2^64 - 1 (forged
+  // tables) stays at that.
+  void add_rows(std::uint64_t rows) {
+    if (__builtin_add_overflow(pairs_.counts.rows, rows, &pairs_.counts.rows)) {
+      pairs_.counts.rows = UINT64_MAX;
+    }
+  }
 
   // Returns the merged pairs; the ids are dropped.
   [[nodiscard]] QueryPairs finish() &&;

@@ -200,6 +200,9 @@ CsvTokenizer::Flow CsvTokenizer::complete_record(std::size_t count, const char* 
       [[unlikely]] {
     if (auto error = utf8_error(position_, fields_.get(), count)) return fail(std::move(*error));
   }
+  if (static_cast<std::uint64_t>(end - record_begin_) > max_field_bytes_) [[unlikely]] {
+    if (const auto field = long_field(count)) return fail_long_field(*field);
+  }
   if (!expected_fields_) expected_fields_ = count;
   ++records_;
   record_begin_ = field_begin_ = next_begin;
@@ -218,6 +221,21 @@ CsvTokenizer::Flow CsvTokenizer::refill(Step& step) {
                             "unexpected character after closing quote"));
   }
   take_quoted_marks(scanned_);  // the rest of the window's marks lie in the field being walked
+  // The field being walked is checked window by window, before it grows
+  // further: beyond twice the limit and its quotes as read, its text (each
+  // doubled quote one) must be longer than the limit.
+  if (static_cast<std::uint64_t>(scanned_ - field_begin_) / 2 > max_field_bytes_) {
+    position_ = current_position();
+    return fail_long_field(fields_in_record_);
+  }
+  // A record of endless short fields (a header that never ends) is held
+  // whole too, with a view per field: it gets a bound of its own.
+  if (static_cast<std::uint64_t>(scanned_ - record_begin_) / kRecordFields > max_field_bytes_) {
+    position_ = current_position();
+    return fail(parse_error(position_, fields_in_record_,
+                            "record longer than the limit of " +
+                                std::to_string(max_field_bytes_ * kRecordFields) + " bytes"));
+  }
   if (scanned_ == buffer_end_ && stitching_ && chunk_appended_ < chunk_.size()) append_piece();
   if (scanned_ != buffer_end_) {
     scan_next_window();
@@ -396,6 +414,21 @@ void CsvTokenizer::clear_window() {
 RecordPosition CsvTokenizer::current_position() const {
   return {records_, record_line_,
           buffer_offset_ + static_cast<std::uint64_t>(record_begin_ - buffer_)};
+}
+
+// Returns the first of the record's `count` fields whose text is longer
+// than the limit.
+std::optional<std::size_t> CsvTokenizer::long_field(std::size_t count) const {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (fields_[i].size() > max_field_bytes_) return i;
+  }
+  return std::nullopt;
+}
+
+CsvTokenizer::Flow CsvTokenizer::fail_long_field(std::size_t field) {
+  return fail(parse_error(position_, field,
+                          "field longer than the limit of " + std::to_string(max_field_bytes_) +
+                              " bytes"));
 }
 
 CsvTokenizer::Flow CsvTokenizer::fail(FerolinError error) {

@@ -43,6 +43,13 @@ class CsvTokenizer {
   CsvTokenizer(const CsvTokenizer&) = delete;
   CsvTokenizer& operator=(const CsvTokenizer&) = delete;
 
+  // Limits the text of every field to `bytes` bytes: a longer field fails
+  // the read once its record ends or, for a field that runs on, once twice
+  // the limit of its bytes are read, so that no field, however long, is
+  // held whole. A record fails beyond kRecordFields times the limit.
+  // Unlimited by default.
+  void limit_field_bytes(std::uint64_t bytes) { max_field_bytes_ = bytes; }
+
   // Hands over the next bytes of the input. They must stay valid until
   // next() returns NeedInput again; an empty view is ignored.
   void supply(std::string_view bytes);
@@ -122,9 +129,14 @@ class CsvTokenizer {
     return at != buffer_ ? at[-1] : byte_before_buffer_;
   }
   Flow fail(FerolinError error);
+  Flow fail_long_field(std::size_t field);
+  [[nodiscard]] std::optional<std::size_t> long_field(std::size_t count) const;
 
   const char separator_;
   const ScanVariant variant_;
+  std::uint64_t max_field_bytes_ = UINT64_MAX;
+  // A record holds at most this many fields' worth of the field limit.
+  static constexpr std::uint64_t kRecordFields = 16;
 
   // The input: the bytes of the last supply(), where they start in the file,
   // and (while a record is being stitched) how many of them are in stitch_.

@@ -3,6 +3,7 @@
 // read takes from it beyond the known columns.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct TableOptions {
   // A further column whose cell each row carries as its own confidence
   // (an empty cell gives none), read as the group column is.
   std::optional<std::string> confidence_column;
+  // The longest field text a read accepts (CsvTokenizer::limit_field_bytes);
+  // the module's functions read without a limit.
+  std::uint64_t max_field_bytes = UINT64_MAX;
   os::ReadMonitor monitor;
 };
 

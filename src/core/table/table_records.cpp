@@ -98,11 +98,12 @@ TableRecords TableRecords::resume(ChunkReader read_chunk, const ColumnPlan& plan
   state->read_chunk = std::move(read_chunk);
   state->tokenizer.resume(at);
   state->plan = plan;
-  return TableRecords(std::move(state), options.labels);
+  return TableRecords(std::move(state), options);
 }
 
 Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                                          const TableOptions& options) {
+  state->tokenizer.limit_field_bytes(options.max_field_bytes);
   const auto has_header = next_record(*state, state->tokenizer.next());
   if (!has_header) return std::unexpected(has_header.error());
   // An empty file has a header row without columns.
