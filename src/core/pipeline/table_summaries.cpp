@@ -16,6 +16,7 @@ Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
     Result<const table::CheckedRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));
     if (*row == nullptr) return table;
+    if (table.summaries.prefetch_pays()) table.summaries.prefetch(source->query_id_ahead());
     table.summaries.add((*row)->query_id, **row);
     ++table.rows;
   }
