@@ -7,6 +7,12 @@ namespace {
 
 std::uintptr_t address(const char* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
+// Returns the first `byte` in [begin, end), or `end`.
+const char* find(const char* begin, const char* end, char byte) {
+  const void* const found = std::memchr(begin, byte, static_cast<std::size_t>(end - begin));
+  return found != nullptr ? static_cast<const char*>(found) : end;
+}
+
 }  // namespace
 
 std::string_view IdLookahead::next(std::string_view ahead, std::uint64_t record) {
@@ -33,9 +39,8 @@ std::string_view IdLookahead::next(std::string_view ahead, std::uint64_t record)
 }
 
 bool IdLookahead::skip_line(const char* end) {
-  const auto* line_end =
-      static_cast<const char*>(std::memchr(cursor_, '\n', static_cast<std::size_t>(end - cursor_)));
-  if (line_end == nullptr) return false;
+  const char* const line_end = find(cursor_, end, '\n');
+  if (line_end == end) return false;
   cursor_ = line_end + 1;
   return true;
 }
@@ -43,13 +48,14 @@ bool IdLookahead::skip_line(const char* end) {
 std::string_view IdLookahead::id_at(const char* end) const {
   const char* begin = cursor_;
   for (std::size_t skipped = 0; skipped < field_; ++skipped) {
-    const auto* separator = static_cast<const char*>(
-        std::memchr(begin, separator_, static_cast<std::size_t>(end - begin)));
-    if (separator == nullptr) return {};
+    const char* const separator = find(begin, end, separator_);
+    if (separator == end) return {};
     begin = separator + 1;
   }
-  const char* stop = begin;
-  while (stop != end && *stop != separator_ && *stop != '\n' && *stop != '\r') ++stop;
+  // The last field of a line runs to the line end, not the next separator.
+  const char* stop = find(begin, end, separator_);
+  stop = find(begin, stop, '\n');
+  if (stop != begin && stop[-1] == '\r') --stop;
   return {begin, static_cast<std::size_t>(stop - begin)};
 }
 
