@@ -23,7 +23,11 @@ on a shared machine, quote ratios from one run only.
 Usage: python bench_shapes.py [--dir DIR] [--rows N] [--one-rows N] [--runs N]
                               [--operation calibrate|curve] [--method max-prob]
                               [--only ferolin,pandas,polars,duckdb] [--threads N]
-                              [--shapes plain,gzip,ascending,shuffled]
+                              [--shapes plain,gzip,ascending,shuffled] [--baseline PYTHON]
+
+--baseline PYTHON adds a row per shape for the ferolin that another
+interpreter imports (an installed release, a build of the main branch),
+timed in the same rounds: before and after a change under the same load.
 """
 import argparse
 import gzip
@@ -104,6 +108,14 @@ def measurements(args, paths, directory):
                 if threads is not None:
                     command = ["env", f"FEROLIN_NUM_THREADS={threads}", *command]
                 plan.append(((shape, name, threads), command, args.runs))
+        if args.baseline:
+            # Another build of ferolin, in the interpreter given, on the same
+            # table: before and after a change in one run.
+            out = curve_file(directory, shape, "baseline-None", args.operation, args.method)
+            command = [str(args.baseline), str(HERE / "bench_curve.py"), str(path), "--child",
+                       "ferolin", args.operation, args.method, "--threads", str(args.threads),
+                       "--curve-out", str(out)]
+            plan.append(((shape, "baseline", None), command, args.runs))
     return plan
 
 
@@ -128,9 +140,15 @@ def report(seconds, paths, args):
     print("|---|---:|---:|" + "---:|---:|" * sum(name in PEERS for name in args.only))
     for shape, path in paths.items():
         mb = path.stat().st_size / 1e6
-        for threads in FEROLIN_THREADS[shape]:
-            ours = seconds[(shape, "ferolin", threads)]
+        rows = [("ferolin", threads) for threads in FEROLIN_THREADS[shape]]
+        if args.baseline:
+            rows.append(("baseline", None))
+        for name, threads in rows:
+            ours = seconds[(shape, name, threads)]
             label = shape if threads is None else f"{shape}, {threads} thread{'s' * (threads != '1')}"
+            if name == "baseline":
+                reference = seconds[(shape, "ferolin", FEROLIN_THREADS[shape][0])]
+                label += f", baseline ({ours / reference:.2f} x ferolin's time)"
             cells = []
             for name in args.only:
                 if name in PEERS:
@@ -153,6 +171,8 @@ def main():
     parser.add_argument("--only", type=lambda text: text.split(","),
                         default=["ferolin", *PEERS])
     parser.add_argument("--threads", type=int, default=os.cpu_count())
+    parser.add_argument("--baseline", type=pathlib.Path,
+                        help="also time the ferolin that this Python interpreter imports")
     parser.add_argument("--shapes", type=lambda text: text.split(","),
                         default=list(FEROLIN_THREADS))
     args = parser.parse_args()
