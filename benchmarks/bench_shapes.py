@@ -145,7 +145,9 @@ def report(seconds, paths, args):
             rows.append(("baseline", None))
         for name, threads in rows:
             ours = seconds[(shape, name, threads)]
-            label = shape if threads is None else f"{shape}, {threads} thread{'s' * (threads != '1')}"
+            label = shape
+            if threads is not None:
+                label += f", {threads} thread{'s' * (threads != '1')}"
             if name == "baseline":
                 reference = seconds[(shape, "ferolin", FEROLIN_THREADS[shape][0])]
                 label += f", baseline ({ours / reference:.2f} x ferolin's time)"
