@@ -60,7 +60,18 @@ def zero_threshold(has_positive_zero):
 
 # ---- ferolin -----------------------------------------------------------------
 
+def compressed(path):
+    """Whether the table is gzip-compressed: the module functions read plain
+    CSV only, ferolin_tools reads both."""
+    return str(path).endswith(".gz")
+
+
 def ferolin_curve(path, method):
+    if compressed(path):
+        import ferolin_tools
+
+        (result,) = ferolin_tools.curve(path, [method]).values()
+        return result.curve
     import ferolin
 
     return ferolin.compute_curve(path, method)
@@ -72,6 +83,11 @@ def ferolin_rows(curve):
 
 
 def ferolin_threshold(path, method):
+    if compressed(path):
+        import ferolin_tools
+
+        calibration = ferolin_tools.calibrate(path, method, ERROR_RATE, bootstrap=0)
+        return calibration.policy["threshold"]
     import ferolin
 
     return ferolin.calibrate(path, method, ERROR_RATE, "empirical")["threshold"]
@@ -324,6 +340,8 @@ def child(name, operation, method, path, threads, curve_out):
     start = time.perf_counter()
     if package:
         importlib.import_module(package)
+    if name == "ferolin" and compressed(path):
+        importlib.import_module("ferolin_tools")
     import_seconds = time.perf_counter() - start
     base_kib = status_kib("VmRSS")
     start = time.perf_counter()

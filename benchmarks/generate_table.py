@@ -8,10 +8,14 @@ the seed. Standard library only.
 
 --max-candidates 1 --narrow writes a table of one-candidate queries with
 only the columns the curve reads (2 million rows take about 90 MB), where
-the memory kept per query, not per row, dominates.
+the memory kept per query, not per row, dominates. Query ids are "spec_"
+and the query's number in --id-digits digits (6 by default): 7 keep 2
+million ids in ascending order. --shuffle writes the same rows in a random
+order (a query's rows scattered, the ids in no order).
 
 Usage: python3 generate_table.py OUT.csv [--rows N] [--seed S]
                                  [--max-candidates N] [--narrow]
+                                 [--id-digits N] [--shuffle]
 """
 import argparse
 import random
@@ -52,8 +56,7 @@ def structure(rng):
     return f"{cid},", f",{smiles},{inchikey(rng)},{formula(rng)},"
 
 
-def query_rows(rng, query_number, count, pool, narrow):
-    query_id = f"spec_{query_number:06d}"
+def query_rows(rng, query_id, count, pool, narrow):
     target = inchikey(rng)
     labelled = rng.random() < 0.9
     correct = rng.randint(1, count)
@@ -85,6 +88,10 @@ def main():
                         help="candidates of a query: 1 to this many (default 100)")
     parser.add_argument("--narrow", action="store_true",
                         help="only query_id, candidate_id, rank, score, probability, is_correct")
+    parser.add_argument("--id-digits", type=int, default=6,
+                        help="digits of the query numbers in the ids (default 6)")
+    parser.add_argument("--shuffle", action="store_true",
+                        help="write the rows in a random order")
     args = parser.parse_args()
     rng = random.Random(args.seed)
     pool = [structure(rng) for _ in range(min(POOL_SIZE, max(args.rows, 1)))]
@@ -92,11 +99,20 @@ def main():
     query_number = 0
     with open(args.out, "w", encoding="utf-8", newline="") as out:
         out.write(NARROW_HEADER if args.narrow else HEADER)
+        # Shuffled rows are all held, then written at once.
+        held = []
         while written < args.rows:
             count = min(rng.randint(1, args.max_candidates), args.rows - written)
-            out.writelines(query_rows(rng, query_number, count, pool, args.narrow))
+            query_id = f"spec_{query_number:0{args.id_digits}d}"
+            rows = query_rows(rng, query_id, count, pool, args.narrow)
+            if args.shuffle:
+                held.extend(rows)
+            else:
+                out.writelines(rows)
             written += count
             query_number += 1
+        rng.shuffle(held)
+        out.writelines(held)
     print(f"{args.out}: {written} rows, {query_number} queries")
 
 

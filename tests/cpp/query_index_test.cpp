@@ -49,10 +49,11 @@ TEST(QueryIndexTest, AscendingIdsThenOneOutOfOrder) {
   EXPECT_EQ(index.numbers_by_id(), (std::vector<std::size_t>{0, 1, 2, 6, 3, 4, 5, 7}));
 }
 
+// Enough ids for a table of 2 MiB of slots, which is mapped on huge pages.
 TEST(QueryIndexTest, ManyIdsOfAnyLengthFoundAgain) {
   QueryIndex index;
   std::vector<std::string> ids;
-  for (int i = 0; i < 50'000; ++i) {
+  for (int i = 0; i < 200'000; ++i) {
     ids.push_back(std::to_string(i) + std::string(static_cast<std::size_t>(i % 97), 'x'));
   }
   ids.push_back(std::string(200'000, 'L'));  // longer than a block of the id store

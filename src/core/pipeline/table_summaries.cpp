@@ -18,6 +18,7 @@ Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
     Result<const table::CheckedRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));
     if (*row == nullptr) break;
+    if (table.summaries.prefetch_pays()) table.summaries.prefetch(source->query_id_ahead());
     const std::size_t query = table.summaries.add((*row)->query_id, **row);
     if (check) check->add_cell(query, (*row)->probability_cell);
     ++table.rows;

@@ -63,6 +63,14 @@ class QuerySummaries {
   // the sum of query `number`.
   void add_entropy_term(std::size_t number, std::optional<double> probability);
 
+  // Returns whether prefetch() pays: lookups go through the index's table
+  // and the rows' ids keep changing.
+  [[nodiscard]] bool prefetch_pays() const { return index_.prefetch_pays(); }
+
+  // Starts fetching what adding a row of the query `query_id` reads first,
+  // a few rows before it is added. Changes nothing.
+  void prefetch(std::string_view query_id) const { index_.prefetch(query_id); }
+
   // Returns the number of distinct queries added so far.
   [[nodiscard]] std::size_t size() const { return size_; }
 

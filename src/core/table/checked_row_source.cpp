@@ -6,6 +6,7 @@
 #include "core/table/candidate_row_source.h"
 #include "core/table/cell_parsing.h"
 #include "core/table/number_spelling.h"
+#include "core/table/id_lookahead.h"
 
 namespace ferolin::table {
 
@@ -15,13 +16,27 @@ std::optional<double> CheckedRow::convert_probability() const {
   return *parse_float(probability_cell);
 }
 
+namespace {
+
+// Returns the field of a known column (the first field when it is not
+// known, as after a column named twice, where every record fails).
+std::size_t field_of(const ColumnPlan& plan, Column column) {
+  for (const KnownField& known : plan.known) {
+    if (known.column == column) return known.field;
+  }
+  return 0;
+}
+
+}  // namespace
+
 struct CheckedRowSource::State {
   State(TableRecords table, RowNeeds row_needs)
       : records(std::move(table)),
         needs(row_needs),
         group_field(records.plan().group_field),
         confidence_field(records.plan().confidence_field),
-        duplicate(records.plan().duplicate.has_value()) {
+        duplicate(records.plan().duplicate.has_value()),
+        lookahead(field_of(records.plan(), Column::QueryId), records.record().separator()) {
     for (const KnownField& known : records.plan().known) {
       switch (known.column) {
         case Column::QueryId:
@@ -66,6 +81,7 @@ struct CheckedRowSource::State {
   // of numbers; the row's cells view them.
   std::string score_text;
   std::string probability_text;
+  IdLookahead lookahead;
 };
 
 namespace {
@@ -169,6 +185,11 @@ Result<const CheckedRow*> CheckedRowSource::next() {
   if (!*ready) return nullptr;
   if (!check_record(*state_)) return std::unexpected(record_failure(state_->records));
   return &state_->row;
+}
+
+std::string_view CheckedRowSource::query_id_ahead() {
+  const CsvTokenizer& record = state_->records.record();
+  return state_->lookahead.next(record.bytes_ahead(), record.records());
 }
 
 }  // namespace ferolin::table

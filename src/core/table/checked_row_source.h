@@ -81,6 +81,11 @@ class CheckedRowSource {
   // The records being read.
   [[nodiscard]] const TableRecords& records() const;
 
+  // Returns the query id cell of a record a few lines after the current
+  // row, for a lookup to be started early (IdLookahead); a hint that may be
+  // empty or name another record.
+  [[nodiscard]] std::string_view query_id_ahead();
+
   // The reading state, defined where it is used.
   struct State;
 

@@ -79,6 +79,14 @@ class CsvTokenizer {
   [[nodiscard]] const RecordPosition& position() const { return position_; }
   // Returns the number of records handed out so far.
   [[nodiscard]] std::uint64_t records() const { return records_; }
+  // Returns the bytes at hand after the current record, not yet tokenized:
+  // the start of the next records, for a reader that wants to look ahead.
+  // Valid as the current record's fields are.
+  [[nodiscard]] std::string_view bytes_ahead() const {
+    return {record_begin_, static_cast<std::size_t>(buffer_end_ - record_begin_)};
+  }
+  // Returns the separator of the fields.
+  [[nodiscard]] char separator() const { return separator_; }
 
   // Where a tokenizer takes up an input that another read has begun (a
   // part of a file read on its own): what the records before it have set.

@@ -10,20 +10,14 @@ namespace {
 constexpr int kFirstSlotBits = 10;
 constexpr std::uint64_t kNumberMask = 0xffffffff;
 
-std::size_t home_of(std::uint64_t slot, int slot_bits) {
-  return static_cast<std::size_t>((slot >> 32) >> (32 - slot_bits));
-}
+}  // namespace
 
-// Puts `slot` into the first empty slot from its home on, in a table of
-// 2^slot_bits slots that has one.
-void place(std::vector<std::uint64_t>& slots, int slot_bits, std::uint64_t slot) {
+void QueryIndex::place(os::ZeroedWords& slots, int slot_bits, std::uint64_t slot) {
   const std::size_t mask = slots.size() - 1;
   std::size_t at = home_of(slot, slot_bits);
   while (slots[at] != 0) at = (at + 1) & mask;
   slots[at] = slot;
 }
-
-}  // namespace
 
 std::uint64_t QueryIndex::hash_bits(std::string_view id) const {
   return sip_hash_1_3(key_, id) >> 32 << 32;
@@ -36,6 +30,7 @@ std::size_t QueryIndex::look_up(std::string_view id) {
     ascending_ = false;
     hash_every_id();
   }
+  changed_ = true;
   const std::uint64_t id_hash = hash_bits(id);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = home_of(id_hash, slot_bits_);; at = (at + 1) & mask) {
@@ -86,7 +81,7 @@ void QueryIndex::grow() {
   // A home takes at most the 32 hash bits that a slot holds.
   if (slot_bits_ == 32) throw std::bad_alloc();
   slot_bits_ = slots_.empty() ? kFirstSlotBits : slot_bits_ + 1;
-  std::vector<std::uint64_t> grown(std::size_t{1} << slot_bits_, 0);
+  os::ZeroedWords grown(std::size_t{1} << slot_bits_);
   for (const std::uint64_t slot : slots_) {
     if (slot != 0) place(grown, slot_bits_, slot);
   }
