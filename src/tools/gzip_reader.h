@@ -5,11 +5,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string_view>
 
 #include "core/error.h"
+#include "core/move_only_function.h"
 
 struct z_stream_s;
 
@@ -17,7 +17,7 @@ namespace ferolin::tools {
 
 // Hands out the next compressed bytes (valid until the next call), an empty
 // view at the end, or a failure.
-using ByteReader = std::move_only_function<Result<std::string_view>()>;
+using ByteReader = MoveOnlyFunction<Result<std::string_view>()>;
 
 class GzipReader {
  public:
