@@ -2,7 +2,7 @@
 # FUZZ_SECONDS sets how long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 60
 
-.PHONY: test docs sanitize asan-pytest fuzz stress robustness
+.PHONY: test docs wheel sanitize asan-pytest fuzz stress robustness
 
 # Every test suite, as the README says: GoogleTest through ctest, then pytest.
 test:
@@ -11,6 +11,11 @@ test:
 # The documentation site, built into build/docs and checked (scripts/docs.sh).
 docs:
 	bash scripts/docs.sh
+
+# dist/ferolin-<version>-cp310-abi3-manylinux_2_17_x86_64.whl: one wheel for
+# every x86-64 Linux (glibc 2.17+) and CPython 3.10+, built with zig, checked.
+wheel:
+	bash scripts/wheel.sh
 
 # The GoogleTest suite built with AddressSanitizer and UBSan (build/asan).
 sanitize:

@@ -1,11 +1,12 @@
 #include "core/keyed_hash.h"
 
-#include <sys/random.h>
 #include <time.h>
 
 #include <atomic>
 #include <bit>
 #include <cerrno>
+
+#include "core/os/syscalls.h"
 
 namespace ferolin {
 namespace {
@@ -63,7 +64,7 @@ SipKey draw_sip_key() {
   auto* bytes = reinterpret_cast<unsigned char*>(words);
   std::size_t filled = 0;
   while (filled < sizeof words) {
-    const ssize_t got = ::getrandom(bytes + filled, sizeof words - filled, 0);
+    const ssize_t got = os::kernel_random_bytes(bytes + filled, sizeof words - filled);
     if (got > 0) {
       filled += static_cast<std::size_t>(got);
     } else if (got == 0 || errno != EINTR) {

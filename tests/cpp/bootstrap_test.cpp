@@ -401,6 +401,20 @@ TEST(PercentileTest, OrderStatisticsAndNaN) {
   EXPECT_EQ(min_values_for(level(0.80)), 9u);
 }
 
+TEST(PercentileTest, LowerRankEqualsTheWideProductForEveryCount) {
+  const std::uint64_t counts[] = {0, 1, 38, 39, 998, 999, 1000, 1999, 2000, 4'000'000'000,
+                                  std::uint64_t{1} << 63, ~std::uint64_t{0} - 2000,
+                                  ~std::uint64_t{0} - 1};
+  for (const double l : {0.80, 0.90, 0.95, 0.98, 0.99}) {
+    const IntervalLevel level = interval_level(l).value();
+    for (const std::uint64_t m : counts) {
+      const unsigned __int128 wide = static_cast<unsigned __int128>(m + 1) *
+                                     (1000 - level.per_mille) / 2000;
+      EXPECT_EQ(lower_rank(m, level), static_cast<std::uint64_t>(wide)) << m << " at " << l;
+    }
+  }
+}
+
 TEST(WilsonIntervalTest, Ends) {
   const struct {
     std::uint64_t accepted;

@@ -17,6 +17,7 @@ import math
 import pathlib
 import re
 import subprocess
+import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -86,6 +87,9 @@ def check_record(record, cells, keep_details):
 # ---- random tables -------------------------------------------------------
 
 text = st.text(max_size=12)
+if sys.version_info < (3, 11):
+    # The csv module writes NUL characters only from 3.11 ("need to escape").
+    text = text.filter(lambda cell: "\x00" not in cell)
 rank_cells = st.integers(0, 2**64 - 1).flatmap(lambda n: st.sampled_from([
     str(n), "+" + str(n), "0x" + format(n, "x"), "0x" + format(n, "X"), "00" + str(n)]))
 finite_floats = st.floats(allow_nan=False, allow_infinity=False)

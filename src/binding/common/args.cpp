@@ -67,17 +67,17 @@ Py_ssize_t parameter_index(const Signature& signature, PyObject* keyword) {
 
 }  // namespace
 
-bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, std::span<PyObject*> bound) {
-  const Py_ssize_t positional = PyVectorcall_NARGS(nargsf);
+  const Py_ssize_t positional = nargs;
   const auto parameter_count = static_cast<Py_ssize_t>(signature.parameters.size());
   for (PyObject*& slot : bound) slot = nullptr;
   if (positional > parameter_count) return raise_too_many_positional(signature, positional);
   for (Py_ssize_t i = 0; i < positional; ++i) bound[static_cast<std::size_t>(i)] = args[i];
 
-  const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  const Py_ssize_t keyword_count = kwnames == nullptr ? 0 : PyTuple_Size(kwnames);
   for (Py_ssize_t k = 0; k < keyword_count; ++k) {
-    PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+    PyObject* keyword = PyTuple_GetItem(kwnames, k);
     const Py_ssize_t index = parameter_index(signature, keyword);
     if (index < 0) {
       PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", signature.name,

@@ -30,8 +30,10 @@ PyCFunction fastcall() {
 // Binds a METH_FASTCALL | METH_KEYWORDS call to the parameters of
 // `signature`. On success fills `bound` (one slot per parameter, borrowed
 // references, nullptr for an omitted parameter with a default) and returns
-// true; otherwise sets TypeError and returns false.
+// true; otherwise sets TypeError and returns false. `nargs` is the plain
+// count of positional arguments that METH_FASTCALL passes (no vectorcall
+// flag bits).
 [[nodiscard]] bool bind_arguments(const Signature& signature, PyObject* const* args,
-                                  Py_ssize_t nargsf, PyObject* kwnames, std::span<PyObject*> bound);
+                                  Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> bound);
 
 }  // namespace ferolin::binding

@@ -53,7 +53,7 @@ bool dict_parameter(PyObject* object, const char* parameter) {
 }
 
 std::optional<double> to_double(PyObject* object) {
-  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+  if (PyFloat_CheckExact(object)) return PyFloat_AsDouble(object);
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
   return value;

@@ -55,8 +55,8 @@ std::optional<RiskCoverageRow> dict_to_row(PyObject* dict) {
 std::optional<std::vector<RiskCoverageRow>> py_list_to_curve(PyObject* list) {
   std::vector<RiskCoverageRow> curve;
   // The size is read on every step: a key's __eq__ may change the list.
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    PyRef element = PyRef::borrow(PyList_GET_ITEM(list, i));
+  for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
+    PyRef element = PyRef::borrow(PyList_GetItem(list, i));
     if (!PyDict_Check(element.get())) {
       raise_not_instance(element.get(), "dict");
       return std::nullopt;

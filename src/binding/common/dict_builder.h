@@ -80,7 +80,7 @@ template <typename Texts>
   for (std::size_t i = 0; i < items.size(); ++i) {
     PyObject* item = text(items[i]).release();
     if (item == nullptr) return {};
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
   }
   return list;
 }

@@ -14,11 +14,18 @@ PyObject* raise_with_text(PyObject* type, std::string_view message) {
   return nullptr;
 }
 
-// The type's __name__: tp_name without the module prefix of static types.
-std::string_view type_name(PyObject* object) {
-  std::string_view name = Py_TYPE(object)->tp_name;
-  const std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? name : name.substr(dot + 1);
+// The type's __name__ (tp_name without the module prefix of static types);
+// tp_name itself is not part of the stable ABI.
+std::string type_name(PyObject* object) {
+  PyRef name = PyRef::steal(PyObject_GetAttrString(
+      reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  Py_ssize_t size = 0;
+  const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return {text, static_cast<std::size_t>(size)};
 }
 
 // Calls exception.add_note(note) and ignores any failure of the call. The
@@ -29,8 +36,8 @@ void try_add_note(PyObject* exception, const char* parameter) {
   PyRef note = PyRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
   PyRef method = PyRef::steal(PyUnicode_InternFromString("add_note"));
   if (note && method) {
-    PyObject* call_args[] = {exception, note.get()};
-    PyRef result = PyRef::steal(PyObject_VectorcallMethod(method.get(), call_args, 2, nullptr));
+    PyRef result = PyRef::steal(
+        PyObject_CallMethodObjArgs(exception, method.get(), note.get(), nullptr));
   }
   PyErr_Clear();
 }
@@ -60,7 +67,7 @@ PyObject* raise_missing_key(const char* key) {
 PyObject* raise_not_instance(PyObject* object, const char* expected) {
   std::string message =
       object == Py_None ? std::string("'None' is not an instance of '")
-                        : "'" + std::string(type_name(object)) + "' object is not an instance of '";
+                        : "'" + type_name(object) + "' object is not an instance of '";
   message += expected;
   message += "'";
   return raise_with_text(PyExc_TypeError, message);
@@ -68,7 +75,8 @@ PyObject* raise_not_instance(PyObject* object, const char* expected) {
 
 void add_processing_note(const char* parameter) {
   if (!PyErr_Occurred()) return;
-#if PY_VERSION_HEX >= 0x030C0000
+  // The stable ABI of our floor (3.10) has only the older pair of calls.
+#if PY_VERSION_HEX >= 0x030C0000 && (!defined(Py_LIMITED_API) || Py_LIMITED_API >= 0x030C0000)
   PyRef exception = PyRef::steal(PyErr_GetRaisedException());
   try_add_note(exception.get(), parameter);
   PyErr_SetRaisedException(exception.release());

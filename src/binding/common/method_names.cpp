@@ -16,8 +16,8 @@ std::optional<ScoringMethod> parse_score(std::string_view name) {
 
 std::optional<std::vector<ScoringMethod>> parse_score_list(PyObject* list) {
   std::vector<ScoringMethod> methods;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    const std::optional<std::string_view> name = to_text(PyList_GET_ITEM(list, i));
+  for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
+    const std::optional<std::string_view> name = to_text(PyList_GetItem(list, i));
     if (!name) return std::nullopt;
     const std::optional<ScoringMethod> method = parse_score(*name);
     if (!method) return std::nullopt;

@@ -131,7 +131,7 @@ PyRef text_tuple(std::span<const std::string_view> names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     PyObject* item = text(names[i]).release();
     if (item == nullptr) return {};
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);
   }
   return tuple;
 }
@@ -149,7 +149,7 @@ PyRef scoring_methods() {
   PyRef tuple = PyRef::steal(PyTuple_New(kScoringMethodCount));
   if (!tuple) return {};
   for (int i = 0; i < kScoringMethodCount; ++i) {
-    PyTuple_SET_ITEM(tuple.get(), i, entries[static_cast<std::size_t>(i)].release());
+    PyTuple_SetItem(tuple.get(), i, entries[static_cast<std::size_t>(i)].release());
   }
   return tuple;
 }
@@ -164,7 +164,7 @@ PyRef score_name_pairs() {
     const std::array<std::string_view, 2> pair = {entry.name, argument_name(entry.method)};
     PyObject* item = text_tuple(pair).release();
     if (item == nullptr) return {};
-    PyTuple_SET_ITEM(tuple.get(), i++, item);
+    PyTuple_SetItem(tuple.get(), i++, item);
   }
   return tuple;
 }

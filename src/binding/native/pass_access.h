@@ -114,7 +114,7 @@ template <typename T, typename ValueAt>
   PyRef bytes = PyRef::steal(
       PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
   if (!bytes) return {};
-  char* out = PyByteArray_AS_STRING(bytes.get());
+  char* out = PyByteArray_AsString(bytes.get());
   for (std::size_t i = 0; i < count; ++i) {
     const T value = value_at(i);
     std::memcpy(out + i * sizeof(T), &value, sizeof(T));

@@ -69,7 +69,7 @@ PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
     for (std::size_t q = range->begin; q < range->end; ++q) {
       PyObject* item = ((*labels)[q] ? text(*(*labels)[q]) : PyRef::borrow(Py_None)).release();
       if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(q - range->begin), item);
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(q - range->begin), item);
     }
     return list.release();
   });

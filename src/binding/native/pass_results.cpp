@@ -34,7 +34,7 @@ PyRef label_column(std::span<const std::optional<bool>> labels) {
   if (!list) return {};
   for (std::size_t i = 0; i < labels.size(); ++i) {
     PyObject* item = !labels[i] ? Py_None : (*labels[i] ? Py_True : Py_False);
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), PyRef::borrow(item).release());
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), PyRef::borrow(item).release());
   }
   return list;
 }

@@ -26,8 +26,8 @@ constexpr std::uint64_t kDrawsPerCheckIn = std::uint64_t{1} << 21;
 std::optional<std::vector<double>> float_list(PyObject* object, const char* parameter) {
   if (!list_parameter(object, parameter)) return std::nullopt;
   std::vector<double> values;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(object); ++i) {
-    const std::optional<double> value = to_double(PyList_GET_ITEM(object, i));
+  for (Py_ssize_t i = 0; i < PyList_Size(object); ++i) {
+    const std::optional<double> value = to_double(PyList_GetItem(object, i));
     if (!value) {
       add_processing_note(parameter);
       return std::nullopt;

@@ -137,8 +137,8 @@ PyObject* outcome_dict(MergeOutcome outcome) {
 std::optional<std::vector<std::string>> text_items(PyObject* list, const char* parameter) {
   if (!list_parameter(list, parameter)) return std::nullopt;
   std::vector<std::string> items;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    const std::optional<std::string_view> item = to_text(PyList_GET_ITEM(list, i));
+  for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
+    const std::optional<std::string_view> item = to_text(PyList_GetItem(list, i));
     if (!item) return std::nullopt;
     items.emplace_back(*item);
   }
@@ -188,7 +188,7 @@ PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, 
     PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size)));
     if (!bytes) return nullptr;
     // Nothing else can see the new bytes object yet.
-    const std::span<char> out(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(*size));
+    const std::span<char> out(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(*size));
     GilFreeCall call;
     call.run([&] { shards::pack(pass->table, out); });
     return bytes.release();
@@ -208,19 +208,19 @@ PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     if (!list_parameter(bound[1], "packed")) return nullptr;
     std::optional<std::vector<ScoringMethod>> methods = score_parameter(bound[2]);
     if (!methods) return nullptr;
-    if (static_cast<std::size_t>(PyList_GET_SIZE(bound[1])) != names->size()) {
+    if (static_cast<std::size_t>(PyList_Size(bound[1])) != names->size()) {
       return raise_value_error("names and packed must be of equal length");
     }
     // The list may change while the lock is released: its bytes objects are
     // held here until the merge is done.
     std::vector<PyRef> held;
     std::vector<std::string_view> packed;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(bound[1]); ++i) {
-      PyObject* item = PyList_GET_ITEM(bound[1], i);
+    for (Py_ssize_t i = 0; i < PyList_Size(bound[1]); ++i) {
+      PyObject* item = PyList_GetItem(bound[1], i);
       if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
       held.push_back(PyRef::borrow(item));
-      packed.emplace_back(PyBytes_AS_STRING(item),
-                          static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+      packed.emplace_back(PyBytes_AsString(item),
+                          static_cast<std::size_t>(PyBytes_Size(item)));
     }
     GilFreeCall call;
     return outcome_dict(call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));

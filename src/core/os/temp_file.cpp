@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "core/os/syscalls.h"
 #include "core/os/target_entry.h"
 
 namespace ferolin::os {
@@ -113,8 +114,8 @@ int TempFile::link_as_new(const std::string& name) {
   }
   // Neither way replaces a file that appeared meanwhile; a hard link is the
   // way for file systems that cannot rename so.
-  if (::renameat2(directory_.get(), hidden_name_.c_str(), directory_.get(), name.c_str(),
-                  RENAME_NOREPLACE) == 0) {
+  if (rename_without_replacing(directory_.get(), hidden_name_.c_str(), directory_.get(),
+                               name.c_str()) == 0) {
     hidden_name_.clear();
     fd_.reset();
     return 0;

@@ -16,10 +16,11 @@ constexpr std::uint64_t kTwoThousand = 2000;
 }  // namespace
 
 std::uint64_t lower_rank(std::uint64_t m, const IntervalLevel& level) {
-  // 128 bits, so that no count of values can overflow the product.
-  const unsigned __int128 scaled =
-      static_cast<unsigned __int128>(m + 1) * outside_per_mille(level) / kTwoThousand;
-  return static_cast<std::uint64_t>(scaled);
+  // (m + 1) * outside / 2000, taken apart so that no product overflows 64
+  // bits: a 128-bit quotient would need the compiler's runtime library.
+  const std::uint64_t count = m + 1;
+  const std::uint64_t outside = outside_per_mille(level);
+  return count / kTwoThousand * outside + count % kTwoThousand * outside / kTwoThousand;
 }
 
 std::uint64_t min_values_for(const IntervalLevel& level) {

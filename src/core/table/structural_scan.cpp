@@ -2,20 +2,16 @@
 
 #include <algorithm>
 
+#include "core/os/cpu_features.h"
 #include "core/table/structural_scan_blocks.h"
 
 namespace ferolin::table {
 namespace {
 
+// The AVX2 kernel's target attribute names all of these.
 bool has_avx2() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") &&
-         __builtin_cpu_supports("pclmul");
-#else
-  return false;
-#endif
+  const os::CpuFeatures cpu = os::read_cpu_features();
+  return cpu.avx2 && cpu.bmi1 && cpu.bmi2 && cpu.popcnt && cpu.pclmulqdq;
 }
 
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }

@@ -6,12 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
 
 #include "core/error.h"
+#include "core/move_only_function.h"
 #include "core/table/candidate_columns.h"
 #include "core/table/cell_parsing.h"
 #include "core/table/csv_tokenizer.h"
@@ -23,7 +23,7 @@ class TableRecords {
  public:
   // Hands out the bytes of a table in order: the next chunk (valid until
   // the next call), an empty view at the end, or a failure.
-  using ChunkReader = std::move_only_function<Result<std::string_view>()>;
+  using ChunkReader = MoveOnlyFunction<Result<std::string_view>()>;
 
   // Returns the records of the table at `path` with its header read and its
   // required columns checked. A file name with the extension "parquet" is
