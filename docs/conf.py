@@ -36,7 +36,7 @@ nitpick_ignore_regex = [
     ("py:class", r"(Any|Optional|Union|Sequence|Mapping|Iterable|Iterator|Callable|PathLike|"
                  r"ndarray|array|StrPath|Path|Table|Axes|Future|Client|DataFrame)"),
     # The package's own type aliases, spelt out where they are used.
-    ("py:class", r"(ferolin_tools\.[a-z_]+\.)?(PathArg|ProgressCallback|TableOrPass|TableLayout|"
+    ("py:class", r"(ferolin_tools\.[a-z_]+\.)?(PathArg|ProgressCallback|TableOrPass|TableArg|TableLayout|OwnConfidence|"
                  r"Interval|Intervals|Band|TableSource)"),
     ("py:class", r"(str|int|float|bool|bytes|dict|list|tuple|None|object|type)"),
     ("py:class", r".*\.\.\..*|'.*'|\".*\""),
