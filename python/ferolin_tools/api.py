@@ -265,7 +265,9 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     A policy on a confidence column reads that column's top-candidate
     values (`confidence`: the column's name in this table, when it differs). Raises NothingScored when the policy's method scores no query at all
     (every query would be rejected for want of a confidence), TableError
-    when the table lacks the policy's group column.
+    when the table lacks the policy's group column. Warns
+    (EditedPolicyWarning) when the policy is not the one its calibration
+    record describes (a threshold, method or target edited by hand).
     """
     named = None
     if not isinstance(policy, Mapping):
@@ -273,6 +275,7 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
 
         named = as_text(policy)
         policy = policies.read(named)
+    policies.warn_if_edited(named, policy)
     group_col, _ = groups.policy_groups(policy)
     own = own_column.of_policy(policy)
     if confidence is not None:

@@ -547,14 +547,9 @@ def check_applied_policy(path: str, policy: dict[str, Any], reporter: Reporter) 
         check_rate(policy["target_error_rate"], "its target_error_rate")
     except ValueError as error:
         raise DataError(f"{path}: {error}") from None
-    record = policies.calibration_record(path)
-    changed = policies.edits(policy, record)
-    if changed and record is not None:
-        reporter.warn(f"{path} is not the policy its calibration record describes: "
-                      f"{', '.join(changed)}. The record's figures "
-                      f"({wording.queries(record.get('accepted', 0), 'accepted labelled')}, "
-                      f"observed risk {record.get('observed_risk')}) do not hold for this "
-                      f"policy; calibrate again rather than edit a policy")
+    edited = policies.edited_text(path, policy, policies.calibration_record(path))
+    if edited is not None:
+        reporter.warn(edited)
 
 
 def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:

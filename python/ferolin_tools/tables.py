@@ -69,6 +69,9 @@ class TableLayout:
     # "cli" for option spellings (--delimiter tab), "python" for arguments.
     hint_style: str = "python"
     decimal: str = "."
+    # Whether the read takes decimal= and na_values= (--decimal, --na-values),
+    # so that a cell's message may suggest them.
+    number_options: bool = True
 
     def header_name(self, column: str) -> str:
         return self.columns.get(column, column)
