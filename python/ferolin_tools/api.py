@@ -39,7 +39,7 @@ from ferolin_tools import confidence as own_column
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
-from ferolin_tools.tables import ProgressCallback, QueryPass, read_table
+from ferolin_tools.tables import ProgressCallback, QueryPass, read_table, takes_own_column
 
 #: A table to read: a path (CSV or TSV, plain or gzip; Parquet or Arrow IPC
 #: with pyarrow), or an object with __arrow_c_stream__ (a polars or pandas
@@ -158,7 +158,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     """Compares scoring methods on one labelled table, best first: the
     methods asked for and, with `confidence`, that column ("column:NAME",
     or "top-score" for the score column); with neither given, every method
-    and the top candidate's own score ("top-score").
+    and, for a CSV or TSV table, the top candidate's own score ("top-score").
 
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
@@ -183,7 +183,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
         methods = table.scores
-    elif own is None and methods is SCORE_METHODS:
+    elif own is None and methods is SCORE_METHODS and takes_own_column(table):
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
                  na_values=na_values, progress=progress, own=own)

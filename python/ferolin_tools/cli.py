@@ -23,7 +23,8 @@ from ferolin_tools.errors import DataError
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
-from ferolin_tools.tables import QueryPass, check_columns, delimiter_for, read_table
+from ferolin_tools.tables import (QueryPass, check_columns, delimiter_for, read_table,
+                                  takes_own_column)
 
 STDIN_NAME = "-"
 
@@ -421,7 +422,7 @@ def load_plot() -> ModuleType:
 
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     own = own_option(args)
-    if own is None and not args.from_scores:
+    if own is None and not args.from_scores and takes_own_column(table_path(args)):
         own = own_column.OwnConfidence(dict(args.column).get("score", "score"))
     table = read(args, reporter, SCORE_METHODS, own=own)
     analysis.require_labels(table)
