@@ -29,6 +29,7 @@ from ferolin_tools.api import apply, calibrate, compare, curve, scores
 from ferolin_tools.errors import DataError, NoLabelledQueries, NothingScored, TableError
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS
 from ferolin_tools.plot import plot_risk_coverage
+from ferolin_tools.policies import EditedPolicyWarning
 from ferolin_tools.shards import (ShardPairs, apply_shard, merge_shards, read_scores,
                                   score_shard, score_shards)
 from ferolin_tools.tables import QueryPass
@@ -38,6 +39,6 @@ __all__ = [
     "read_scores", "score_shards", "score_shard", "merge_shards", "apply_shard",
     "ShardPairs", "QueryPass",
     "Calibration", "CalibrationReport", "CurveResult", "MethodComparison",
-    "DataError", "TableError", "NoLabelledQueries", "NothingScored",
+    "DataError", "TableError", "NoLabelledQueries", "NothingScored", "EditedPolicyWarning",
     "SCORE_METHODS", "CALIBRATION_METHODS",
 ]

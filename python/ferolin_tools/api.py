@@ -45,7 +45,7 @@ from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, 
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, ProgressCallback, QueryPass,
-                                  read_table)
+                                  read_table, takes_own_column)
 
 #: A table to read: a path (CSV or TSV, plain or gzip; Parquet or Arrow IPC
 #: with pyarrow), or an object with __arrow_c_stream__ (a polars or pandas
@@ -172,7 +172,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     """Compares scoring methods on one labelled table, best first: the
     methods asked for and, with `confidence`, that column ("column:NAME",
     or "top-score" for the score column); with neither given, every method
-    and the top candidate's own score ("top-score").
+    and, for a CSV or TSV table, the top candidate's own score ("top-score").
 
     Methods that score every labelled query come first, by AURC; then those
     that score only some (their AURC covers those alone); then those that
@@ -197,7 +197,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
         methods = table.scores
-    elif own is None and methods is SCORE_METHODS:
+    elif own is None and methods is SCORE_METHODS and takes_own_column(table):
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
                  na_values=na_values, progress=progress, own=own, threads=threads,
@@ -285,7 +285,9 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     A policy on a confidence column reads that column's top-candidate
     values (`confidence`: the column's name in this table, when it differs). Raises NothingScored when the policy's method scores no query at all
     (every query would be rejected for want of a confidence), TableError
-    when the table lacks the policy's group column.
+    when the table lacks the policy's group column. Warns
+    (EditedPolicyWarning) when the policy is not the one its calibration
+    record describes (a threshold, method or target edited by hand).
     """
     named = None
     if not isinstance(policy, Mapping):
@@ -293,6 +295,7 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
 
         named = as_text(policy)
         policy = policies.read(named)
+    policies.warn_if_edited(named, policy)
     group_col, _ = groups.policy_groups(policy)
     own = own_column.of_policy(policy)
     if confidence is not None:

@@ -34,6 +34,8 @@ def _option(layout: "TableLayout", cli: str, python: str) -> str:
 
 
 def _number_hint(cell: str, layout: "TableLayout") -> str:
+    if not layout.number_options:
+        return ""
     if layout.decimal == "." and _DECIMAL_COMMA.match(cell):
         return (" It looks like a number with a decimal comma: read the table with "
                 + _option(layout, "--decimal ,", "decimal=','") + ".")
@@ -46,19 +48,19 @@ def _number_hint(cell: str, layout: "TableLayout") -> str:
     return ""
 
 
-def _what_is_wrong(cell: str, reason: str, layout: "TableLayout") -> str:
+def _what_is_wrong(cell: str, reason: str, layout: "TableLayout", whole: str = "rank") -> str:
     if reason == _NOT_A_NUMBER:
         return f"{shown_value(cell)} is not a number.{_number_hint(cell, layout)}"
     if reason == _EMPTY_NUMBER:
         return "the cell is empty, and a score is required."
     if reason == _EMPTY_RANK:
-        return "the cell is empty, and a rank is required."
+        return f"the cell is empty, and a {whole} is required."
     if reason == _NOT_A_RANK:
-        hint = (" Ranks are whole numbers (pandas writes 1.0 for a column that holds a "
-                "missing value)." if re.match(r"^\d+\.0*$", cell) else "")
-        return f"{shown_value(cell)} is not a rank (a whole number, 0 or more).{hint}"
+        hint = (f" {whole.capitalize()}s are whole numbers (pandas writes 1.0 for a column "
+                "that holds a missing value)." if re.match(r"^\d+\.0*$", cell) else "")
+        return f"{shown_value(cell)} is not a {whole} (a whole number, 0 or more).{hint}"
     if reason == _RANK_TOO_LARGE:
-        return f"{shown_value(cell)} is too large for a rank."
+        return f"{shown_value(cell)} is too large for a {whole}."
     if reason == _NOT_A_LABEL:
         return (f"{shown_value(cell)} is not a label: write true or false (or 1 and 0), "
                 "and leave the cell empty where the answer is unknown.")
@@ -67,8 +69,13 @@ def _what_is_wrong(cell: str, reason: str, layout: "TableLayout") -> str:
 
 def cell_error(path: str, cell: Mapping[str, Any], header: Sequence[str],
                layout: "TableLayout") -> str:
-    """The message for the cell the reader stopped at, as run_pass reports it."""
+    """The message for the cell the reader stopped at, as run_pass and
+    read_score_tables report it."""
     field = cell["field"]
     name = repr(header[field]) if field < len(header) else f"number {field + 1}"
+    # The one whole-number column besides the rank: a per-query table's
+    # count of candidates.
+    counted = field < len(header) and header[field] != layout.header_name("rank")
+    whole = "count" if counted else "rank"
     return (f"{path}, line {cell['line']}, column {name}: "
-            f"{_what_is_wrong(cell['cell'], cell['reason'], layout)}")
+            f"{_what_is_wrong(cell['cell'], cell['reason'], layout, whole)}")

@@ -26,7 +26,8 @@ from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_columns,
-                                  check_group_column, delimiter_for, read_table)
+                                  check_group_column, delimiter_for, read_table,
+                                  takes_own_column)
 
 STDIN_NAME = "-"
 
@@ -448,7 +449,7 @@ def load_plot() -> ModuleType:
 
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     own = own_option(args)
-    if own is None and not args.from_scores:
+    if own is None and not args.from_scores and takes_own_column(table_path(args)):
         own = own_column.OwnConfidence(dict(args.column).get("score", "score"))
     table = read(args, reporter, SCORE_METHODS, own=own)
     analysis.require_labels(table)
@@ -580,14 +581,9 @@ def check_applied_policy(path: str, policy: dict[str, Any], reporter: Reporter) 
         check_rate(policy["target_error_rate"], "its target_error_rate")
     except ValueError as error:
         raise DataError(f"{path}: {error}") from None
-    record = policies.calibration_record(path)
-    changed = policies.edits(policy, record)
-    if changed and record is not None:
-        reporter.warn(f"{path} is not the policy its calibration record describes: "
-                      f"{', '.join(changed)}. The record's figures "
-                      f"({wording.queries(record.get('accepted', 0), 'accepted labelled')}, "
-                      f"observed risk {record.get('observed_risk')}) do not hold for this "
-                      f"policy; calibrate again rather than edit a policy")
+    edited = policies.edited_text(path, policy, policies.calibration_record(path))
+    if edited is not None:
+        reporter.warn(edited)
 
 
 def warn_infinite(table: QueryPass, reporter: Reporter) -> None:

@@ -10,9 +10,10 @@ import json
 import math
 import os
 from collections import Counter
+import warnings
 from typing import Any, Mapping, Optional
 
-from ferolin_tools import _native, policy_messages
+from ferolin_tools import _native, policy_messages, wording
 from ferolin_tools.errors import DataError
 from ferolin_tools.methods import NO_THRESHOLD
 from ferolin_tools.output import json_safe
@@ -30,10 +31,10 @@ def read(path: str) -> dict[str, Any]:
     try:
         policy = _native.read_policy(path)
     except RuntimeError as error:
-        better = policy_messages.human_text(path, str(error))
-        if better is None:
+        wrong_type = getattr(error, "wrong_type", None)
+        if wrong_type is None:
             raise
-        raise DataError(better) from None
+        raise DataError(policy_messages.wrong_type_text(wrong_type)) from None
     if policy.get("group_thresholds") and os.path.isfile(path):
         _refuse_repeated_labels(path)
     return policy
@@ -129,3 +130,32 @@ def edits(policy: Mapping[str, Any], record: Optional[Mapping[str, Any]]) -> lis
     return [f"{key} {shown(key, policy.get(key))} (calibrated: {shown(key, record[key])})"
             for key in CALIBRATED_FIELDS
             if key in record and not _same(policy.get(key), record[key])]
+
+
+class EditedPolicyWarning(UserWarning):
+    """The policy applied is not the one its calibration record describes:
+    its threshold, method or target was changed after calibration."""
+
+
+def edited_text(name: str, policy: Mapping[str, Any],
+                record: Optional[Mapping[str, Any]]) -> Optional[str]:
+    """What makes the policy `name` differ from its calibration record, and
+    why that matters; None when it has no record or matches it."""
+    changed = edits(policy, record)
+    if not changed or record is None:
+        return None
+    return (f"{name} is not the policy its calibration record describes: "
+            f"{', '.join(changed)}. The record's figures "
+            f"({wording.queries(record.get('accepted', 0), 'accepted labelled')}, "
+            f"observed risk {record.get('observed_risk')}) do not hold for this "
+            f"policy; calibrate again rather than edit a policy")
+
+
+def warn_if_edited(path: Optional[str], policy: Mapping[str, Any]) -> None:
+    """Warns (EditedPolicyWarning) when a policy to apply differs from its
+    calibration record: the record of the file at `path`, or for a policy
+    given as a dict (path None) the one it holds under PROVENANCE_KEY."""
+    record = calibration_record(path) if path is not None else policy.get(PROVENANCE_KEY)
+    text = edited_text(path or "the policy", policy, record if isinstance(record, dict) else None)
+    if text is not None:
+        warnings.warn(text, EditedPolicyWarning, stacklevel=3)

@@ -24,7 +24,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics, frames, output
+from ferolin_tools import _native, cell_errors, diagnostics, frames, output
 from ferolin_tools.errors import TableError
 from ferolin_tools.methods import score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
@@ -69,11 +69,14 @@ def _merged(result: dict[str, Any], names: Sequence[str], hint_style: str,
             size: int) -> QueryPass:
     """The QueryPass of a merge (`size`: the bytes of its shards), or
     TableError naming the file at fault."""
-    layout = TableLayout("\t", {}, hint_style)
+    layout = TableLayout("\t", {}, hint_style, number_options=False)
     if result["error"] is not None:
         source = result["source"]
         if source is None:  # the merge's own error names its files
             raise TableError(result["error"])
+        if result.get("cell") is not None:
+            raise TableError(cell_errors.cell_error(names[source], result["cell"],
+                                                    result["header"], layout))
         raise TableError(_table_error(names[source], result["error"], result["header"]))
     merged = QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False,
                         "file_bytes": size, "sha256": None},

@@ -92,6 +92,9 @@ class TableLayout:
     # "cli" for option spellings (--delimiter tab), "python" for arguments.
     hint_style: str = "python"
     decimal: str = "."
+    # Whether the read takes decimal= and na_values= (--decimal, --na-values),
+    # so that a cell's message may suggest them.
+    number_options: bool = True
 
     def header_name(self, column: str) -> str:
         return self.columns.get(column, column)
@@ -148,6 +151,12 @@ class QueryPass:
         return self._handle
 
 
+def takes_own_column(table: Any) -> bool:
+    """True for a table that read_table reads a confidence column from: a
+    CSV or TSV file, not a frame, Parquet or Arrow IPC (not yet)."""
+    return not (frames.is_frame(table) or frames.file_format(as_text(table)) is not None)
+
+
 def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
@@ -175,8 +184,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
     """
-    if own is not None and (frames.is_frame(table)
-                            or frames.file_format(as_text(table)) is not None):
+    if own is not None and not takes_own_column(table):
         raise ValueError("a confidence column is read from CSV and TSV tables only")
     if frames.is_frame(table):  # a DataFrame, an Arrow table, a DuckDB relation
         name = frames.frame_name(table)

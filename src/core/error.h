@@ -33,6 +33,19 @@ struct CellFailure {
   std::string reason;      // e.g. "invalid float literal"
 };
 
+// A JSON value of the wrong type, for callers that word the failure in their
+// own terms (the key, what it takes, what it holds) instead of the text.
+struct JsonTypeFailure {
+  std::string key;       // the key the value stands under; empty for the document
+  std::string expected;  // as the message says it: "f64", "a string", "enum ScoringMethod"
+  std::string found;     // the value's JSON kind: "string", "number", "boolean", "null",
+                         // "array" or "object"
+  std::string value;     // as the message shows it ("\"0.05\"", "-3", "true"); empty for
+                         // null, arrays and objects
+  std::uint64_t line = 0;    // 1-based, as the message says it
+  std::uint64_t column = 0;  // as the message says it
+};
+
 struct FerolinError {
   ErrorKind kind = ErrorKind::Csv;
   // Csv, Io and Json: the underlying description; MissingColumn: the column;
@@ -42,6 +55,9 @@ struct FerolinError {
   // Csv: where a cell failed to convert, when that was the failure. It is
   // not part of the message.
   std::optional<CellFailure> cell;
+  // Json: the value of the wrong type, when that was the failure. It is not
+  // part of the message either.
+  std::optional<JsonTypeFailure> json_type;
 
   // Returns the whole message: no kind name, no trailing newline.
   [[nodiscard]] std::string message() const;

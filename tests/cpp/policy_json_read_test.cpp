@@ -181,6 +181,43 @@ TEST(PolicyJsonReadTest, ConversionErrorsNameTheFaultAndItsPosition) {
   }
 }
 
+TEST(PolicyJsonReadTest, WrongTypesCarryTheKeyWhatItTakesAndThePosition) {
+  const struct {
+    std::string document;
+    PolicyMethods methods;
+    JsonTypeFailure failure;
+  } cases[] = {
+      {seven_keys("\"0.05\""), PolicyMethods::Eight,
+       {"threshold", "f64", "string", "\"0.05\"", 4, 21}},
+      {R"(["0.1.0", "margin", true])", PolicyMethods::Eight,
+       {"threshold", "f64", "boolean", "true", 1, 24}},
+      {R"({"group_thresholds": {"a": [1]}})", PolicyMethods::Eight,
+       {"a", "f64", "array", "", 1, 28}},
+      {R"({"calibration_method": {"crc": 0}})", PolicyMethods::Eight,
+       {"crc", "unit", "number", "0", 1, 32}},
+      {"5", PolicyMethods::Eight, {"", "struct PolicyFile", "number", "5", 1, 1}},
+      // The numbers of these keys are skipped unread: the kind alone is known.
+      {R"({"confidence_col": 37, "scoring_method": "confidence_column"})",
+       PolicyMethods::WithConfidenceColumn, {"confidence_col", "a string", "number", "", 1, 21}},
+  };
+  for (const auto& c : cases) {
+    const Result<PolicyFile> result = parse_policy(c.document, c.methods);
+    ASSERT_FALSE(result.has_value()) << c.document;
+    ASSERT_TRUE(result.error().json_type.has_value()) << result.error().message();
+    const JsonTypeFailure& found = *result.error().json_type;
+    EXPECT_EQ(found.key, c.failure.key) << c.document;
+    EXPECT_EQ(found.expected, c.failure.expected) << c.document;
+    EXPECT_EQ(found.found, c.failure.found) << c.document;
+    EXPECT_EQ(found.value, c.failure.value) << c.document;
+    EXPECT_EQ(found.line, c.failure.line) << c.document;
+    EXPECT_EQ(found.column, c.failure.column) << c.document;
+  }
+  EXPECT_EQ(parse_policy(cases[5].document, cases[5].methods).error().message(),
+            "JSON error: invalid type: number, expected a string at line 1 column 21");
+  // Other failures carry none.
+  EXPECT_FALSE(parse_policy(R"({"scoring_method": "maxprob"})").error().json_type.has_value());
+}
+
 TEST(PolicyJsonReadTest, VersionIsCheckedAfterConversion) {
   const struct {
     std::string version;

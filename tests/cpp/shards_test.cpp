@@ -155,13 +155,14 @@ TEST(ScoreTable, RefusesWhatTheWriterNeverWrites) {
   const struct {
     std::string text;
     std::string message;
+    std::string cell = {};  // the cell handed back for callers to word, if one is
   } cases[] = {
       {"query_id\tis_correct\tmargin\nq\ttrue\t0.5\n", "Missing required column: candidates"},
       {"query_id\tis_correct\tcandidates\nq\ttrue\t1\n", "Missing required column: margin"},
       {kHeader + "q\tc\t1\ttrue\t-1\t0.5\n",
-       "CSV error: CSV deserialize error: record 1 (line: 2, byte: 57): field 4: "},
-      {kHeader + "q\tc\t1\ttrue\t1\t0,5\n", "record 1 (line: 2, byte: 57): field 5: "},
-      {kHeader + "q\tc\t1\tyes\t1\t0.5\n", "field 3: "},
+       "CSV error: CSV deserialize error: record 1 (line: 2, byte: 57): field 4: ", "-1"},
+      {kHeader + "q\tc\t1\ttrue\t1\t0,5\n", "record 1 (line: 2, byte: 57): field 5: ", "0,5"},
+      {kHeader + "q\tc\t1\tyes\t1\t0.5\n", "field 3: ", "yes"},
       {kHeader + "q\tc\t1\ttrue\t1\n", "CSV error: "},
       {kHeader + "q\tc\t1\ttrue\t1\t0.5\nq\tc\t1\ttrue\t1\t0.5\n",
        "query id 'q' appears twice in t.tsv"},
@@ -172,6 +173,10 @@ TEST(ScoreTable, RefusesWhatTheWriterNeverWrites) {
     ASSERT_FALSE(pairs.has_value()) << c.text;
     EXPECT_NE(pairs.error().message().find(c.message), std::string::npos)
         << c.text << " -> " << pairs.error().message();
+    if (c.cell.empty()) continue;
+    ASSERT_TRUE(pairs.error().cell.has_value()) << c.text;
+    EXPECT_EQ(pairs.error().cell->cell, c.cell) << c.text;
+    EXPECT_EQ(pairs.error().cell->line, 2u) << c.text;
   }
 }
 

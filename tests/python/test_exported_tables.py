@@ -17,7 +17,8 @@ def queries():
     for q in range(40):
         for rank in (1, 2, 3):
             missing = q % 7 == 3 and rank == 2
-            probability = None if missing else round(0.9 - 0.25 * rank + q / 200, 4)
+            # Each query's probabilities sum below 1, as probabilities do.
+            probability = None if missing else round(0.5 - 0.15 * rank + q / 400, 4)
             label = None if q % 9 == 4 else (rank == 1 and q % 4 != 1)
             rows.append({"query_id": f"q{q:02}", "candidate_id": f"c{q}-{rank}", "rank": rank,
                          "score": round(10.5 - rank * (1 + q / 40), 3),

@@ -2,9 +2,11 @@
 calibration's own level, one bound everywhere, thin evidence in the files,
 policies that reject everything or were edited, and tables whose top rank
 is tied."""
+import contextlib
 import csv
 import io
 import json
+import re
 import subprocess
 import sys
 
@@ -111,8 +113,11 @@ def test_thin_evidence_reaches_the_machine_outputs(tmp_path):
                                   "and 1 (exclusive), not 5; for 5% write 0.05"),
     ({"threshold": "0.05"}, 1, "p.json: 'threshold' must be a number, found the string "
                                "\"0.05\" (line 1, column "),
+    ({"scoring_method": "confidence_column", "confidence_col": 37}, 1,
+     "p.json: 'confidence_col' must be a string, found a number (line 1, column "),
     ({}, 0, None),
-], ids=["edited-threshold", "edited-method", "target-outside", "json-type", "untouched"])
+], ids=["edited-threshold", "edited-method", "target-outside", "json-type", "json-type-own",
+        "untouched"])
 def test_a_policy_applied_is_the_policy_calibrated(tmp_path, changes, status, expected):
     (tmp_path / "t.csv").write_text(thin_table())
     policy_file(tmp_path, **changes)
@@ -120,8 +125,13 @@ def test_a_policy_applied_is_the_policy_calibrated(tmp_path, changes, status, ex
     assert result.returncode == status, result.stderr
     if expected is not None:
         assert expected in result.stderr
-    elif status == 0:
-        assert "calibration record" not in result.stderr
+    if status == 0:  # the API warns where the command does, which says it once
+        assert result.stderr.count("calibration record") == (expected is not None)
+        edited = expected is not None
+        with (pytest.warns(ferolin_tools.EditedPolicyWarning,
+                                  match=re.escape(expected[len("p.json "):])) if edited
+              else contextlib.nullcontext()):
+            ferolin_tools.apply(str(tmp_path / "t.csv"), str(tmp_path / "p.json"))
 
 
 @pytest.mark.parametrize("spelling", ["topk-gap", "topk_gap", "top_k_gap", "TopKGap"])

@@ -89,7 +89,9 @@ PyMethodDef kFunctions[] = {
      "an error rate (NaN ends without accepted queries)."},
     {"read_policy", fastcall<read_policy>(), kFastcallFlags,
      "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
-     "group_thresholds (None where absent)."},
+     "group_thresholds (None where absent). RuntimeError for a file that cannot be read; for "
+     "a value of the wrong type it has wrong_type: key, expected, found, value, line, "
+     "column."},
     {"write_policy", fastcall<write_policy>(), kFastcallFlags,
      "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
      "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
@@ -101,8 +103,9 @@ PyMethodDef kFunctions[] = {
     {"read_score_tables", fastcall<read_score_tables>(), kFastcallFlags,
      "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
      "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
-     "columns of the first table). Returns a dict: pass (or None), error (or None), source "
-     "(the index of the table the error concerns, or None), header, scores."},
+     "columns of the first table). Returns a dict: pass (or None), error (or None), cell "
+     "(the cell that stopped the read, as run_pass gives it, or None), source (the index of "
+     "the table the error concerns, or None), header, scores."},
     {"pack_pass", fastcall<pack_pass>(), kFastcallFlags,
      "pack_pass(query_pass)\n--\n\nThe queries of a pass run with keep_ids, as bytes for "
      "merge_packed."},

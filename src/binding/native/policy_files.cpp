@@ -122,6 +122,30 @@ std::optional<PolicyArguments> policy_arguments(PyObject* policy, PyObject* extr
   return PolicyArguments{std::move(*converted), std::move(*keys)};
 }
 
+// Raises RuntimeError with the error's text, as ferolin.load_policy does; a
+// value of the wrong JSON type also rides on the exception as `wrong_type`
+// ({"key", "expected", "found", "value", "line", "column"}), so that the
+// package words it from these facts rather than from the text.
+PyObject* policy_read_error(FerolinError error, const GilFreeCall& call) {
+  if (call.raised() || !error.json_type) return call.fail(std::move(error));
+  const JsonTypeFailure& wrong = *error.json_type;
+  std::optional<DictKeys<6>> keys =
+      DictKeys<6>::make({"key", "expected", "found", "value", "line", "column"});
+  if (!keys) return nullptr;
+  PyRef fields = build_dict(*keys, {text(wrong.key), text(wrong.expected), text(wrong.found),
+                                    text(wrong.value), unsigned_value(wrong.line),
+                                    unsigned_value(wrong.column)});
+  PyRef message = text(error.message());
+  if (!fields || !message) return nullptr;
+  PyRef exception =
+      PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_RuntimeError, message.get(), nullptr));
+  if (!exception || PyObject_SetAttrString(exception.get(), "wrong_type", fields.get()) < 0) {
+    return nullptr;
+  }
+  PyErr_SetObject(PyExc_RuntimeError, exception.get());
+  return nullptr;
+}
+
 }  // namespace
 
 PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
@@ -140,7 +164,7 @@ PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf
           return policy_file::read_policy(*path, call.interrupt_check(),
                                           policy_file::PolicyMethods::WithConfidenceColumn);
         });
-    if (!policy) return call.fail(std::move(policy.error()));
+    if (!policy) return policy_read_error(std::move(policy.error()), call);
     return grouped_policy_to_dict(*policy).release();
   });
 }

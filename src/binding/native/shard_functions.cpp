@@ -17,6 +17,7 @@
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
 #include "binding/native/query_pass_handle.h"
+#include "binding/native/table_spelling.h"
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
 #include "core/shards/score_table.h"
@@ -122,11 +123,12 @@ PyObject* outcome_dict(MergeOutcome outcome) {
     pass = wrap_pass(std::move(result));
     if (!pass) return nullptr;
   }
-  std::optional<DictKeys<5>> keys =
-      DictKeys<5>::make({"pass", "error", "source", "header", "scores"});
+  std::optional<DictKeys<6>> keys =
+      DictKeys<6>::make({"pass", "error", "cell", "source", "header", "scores"});
   if (!keys) return nullptr;
   return build_dict(*keys, {std::move(pass),
                             outcome.error ? text(outcome.error->message()) : PyRef::borrow(Py_None),
+                            cell_failure_dict(outcome.error ? outcome.error->cell : std::nullopt),
                             outcome.source ? PyRef::steal(PyLong_FromSize_t(*outcome.source))
                                            : PyRef::borrow(Py_None),
                             text_list(outcome.header), score_names(outcome.methods)})

@@ -84,21 +84,62 @@ std::string invalid_type(std::string_view unexpected, std::string_view expected)
   return text;
 }
 
+std::string_view json_kind(const JsonValue& value) {
+  using Kind = JsonValue::Kind;
+  switch (value.kind) {
+    case Kind::Null:
+      return "null";
+    case Kind::Boolean:
+      return "boolean";
+    case Kind::Integer:
+    case Kind::Unsigned:
+    case Kind::Float:
+      return "number";
+    case Kind::String:
+      return "string";
+    case Kind::Array:
+      return "array";
+    case Kind::Object:
+      return "object";
+  }
+  return "value";
+}
+
+std::string shown_value(const JsonValue& value) {
+  using Kind = JsonValue::Kind;
+  switch (value.kind) {
+    case Kind::Boolean:
+      return value.boolean ? "true" : "false";
+    case Kind::Integer:
+      return std::to_string(value.integer);
+    case Kind::Unsigned:
+      return std::to_string(value.unsigned_integer);
+    case Kind::Float:
+      return format_json_number(value.real);
+    case Kind::String:
+      return quoted_for_message(*value.text);
+    case Kind::Null:
+    case Kind::Array:
+    case Kind::Object:
+      break;
+  }
+  return {};
+}
+
 std::string unexpected_words(const JsonValue& value) {
   using Kind = JsonValue::Kind;
   switch (value.kind) {
     case Kind::Null:
       return "null";
     case Kind::Boolean:
-      return value.boolean ? "boolean `true`" : "boolean `false`";
+      return "boolean `" + shown_value(value) + "`";
     case Kind::Integer:
-      return "integer `" + std::to_string(value.integer) + "`";
     case Kind::Unsigned:
-      return "integer `" + std::to_string(value.unsigned_integer) + "`";
+      return "integer `" + shown_value(value) + "`";
     case Kind::Float:
-      return "floating point `" + format_json_number(value.real) + "`";
+      return "floating point `" + shown_value(value) + "`";
     case Kind::String:
-      return "string " + quoted_for_message(*value.text);
+      return "string " + shown_value(value);
     case Kind::Array:
       return "sequence";
     case Kind::Object:

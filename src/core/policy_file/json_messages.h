@@ -29,6 +29,15 @@ namespace ferolin::policy_file {
 // Returns "invalid type: {unexpected}, expected {expected}".
 [[nodiscard]] std::string invalid_type(std::string_view unexpected, std::string_view expected);
 
+// Returns the JSON kind of `value`: "string", "number", "boolean", "null",
+// "array" or "object".
+[[nodiscard]] std::string_view json_kind(const JsonValue& value);
+
+// Returns `value` as an "invalid type" message shows it: a string quoted,
+// with escapes; a number as written back; true or false; empty for null,
+// arrays and objects.
+[[nodiscard]] std::string shown_value(const JsonValue& value);
+
 // Returns the words that name `value` in an "invalid type" message:
 // "boolean `true`", "integer `-5`", "floating point `1.5`", "string \"x\""
 // (quoted, with escapes), "null", "sequence" or "map".

@@ -14,18 +14,18 @@ constexpr std::array<std::string_view, kPolicyFieldCount> kFieldNames = {
     "version",          "scoring_method", "threshold", "target_error_rate", "calibration_method",
     "confidence_level", "created_by",     "group_col", "group_thresholds"};
 
-std::string mismatch(const JsonValue& value, PolicyField field) {
-  return invalid_type(unexpected_words(value), expected_words(field));
+FieldProblem mismatch(const JsonValue& value, PolicyField field) {
+  return {invalid_type(unexpected_words(value), expected_words(field)), true};
 }
 
-std::optional<std::string> store_string(const JsonValue& value, PolicyField field,
-                                        std::string& out) {
+std::optional<FieldProblem> store_string(const JsonValue& value, PolicyField field,
+                                         std::string& out) {
   if (value.kind != Kind::String) return mismatch(value, field);
   out = std::move(*value.text);
   return std::nullopt;
 }
 
-std::optional<std::string> store_number(const JsonValue& value, PolicyField field, double& out) {
+std::optional<FieldProblem> store_number(const JsonValue& value, PolicyField field, double& out) {
   if (!value.is_number()) return mismatch(value, field);
   out = value.as_double();
   return std::nullopt;
@@ -34,13 +34,13 @@ std::optional<std::string> store_number(const JsonValue& value, PolicyField fiel
 // Null makes the optional field absent; any other value is stored as the
 // plain field would store it, and leaves the field absent when it does not fit.
 template <typename T, typename Store>
-std::optional<std::string> store_optional(const JsonValue& value, PolicyField field,
-                                          std::optional<T>& out, Store store) {
+std::optional<FieldProblem> store_optional(const JsonValue& value, PolicyField field,
+                                           std::optional<T>& out, Store store) {
   if (value.kind == Kind::Null) {
     out.reset();
     return std::nullopt;
   }
-  std::optional<std::string> problem = store(value, field, out.emplace());
+  std::optional<FieldProblem> problem = store(value, field, out.emplace());
   if (problem) out.reset();
   return problem;
 }
@@ -103,8 +103,8 @@ std::optional<std::string> store_variant(PolicyFile& policy, PolicyField field,
   return unknown_calibration_variant(spelling);
 }
 
-std::optional<std::string> store_scalar(PolicyFile& policy, PolicyField field,
-                                        const JsonValue& value) {
+std::optional<FieldProblem> store_scalar(PolicyFile& policy, PolicyField field,
+                                         const JsonValue& value) {
   switch (field) {
     case PolicyField::Version:
       return store_string(value, field, policy.version);
@@ -121,7 +121,10 @@ std::optional<std::string> store_scalar(PolicyFile& policy, PolicyField field,
     case PolicyField::ScoringMethod:
     case PolicyField::CalibrationMethod:
       if (value.kind != Kind::String) return mismatch(value, field);
-      return store_variant(policy, field, *value.text);
+      if (std::optional<std::string> unknown = store_variant(policy, field, *value.text)) {
+        return FieldProblem{std::move(*unknown)};
+      }
+      return std::nullopt;
     case PolicyField::GroupThresholds:
       if (value.kind != Kind::Null) return mismatch(value, field);
       policy.group_thresholds.reset();

@@ -46,10 +46,16 @@ inline constexpr std::size_t kArrayFormMinimum = 7;
 [[nodiscard]] std::optional<std::string> store_variant(PolicyFile& policy, PolicyField field,
                                                        std::string_view spelling);
 
+// Why a value does not fit its field.
+struct FieldProblem {
+  std::string description;  // "invalid type: ..." or "unknown variant ..."
+  bool wrong_type = false;  // the value's JSON type is not the field's
+};
+
 // Stores the scalar `value` (a string may be moved from) in `field` of
 // `policy`; null makes an optional field absent. Returns the "invalid type"
-// or "unknown variant" description when the value does not fit.
-[[nodiscard]] std::optional<std::string> store_scalar(PolicyFile& policy, PolicyField field,
+// or "unknown variant" problem when the value does not fit.
+[[nodiscard]] std::optional<FieldProblem> store_scalar(PolicyFile& policy, PolicyField field,
                                                       const JsonValue& value);
 
 }  // namespace ferolin::policy_file

@@ -71,6 +71,7 @@ bool PolicySaxHandler::key(std::string& name) {
       if (auto problem = store_variant(policy_, field_, name)) {
         return fail(std::move(*problem), source_.position());
       }
+      enum_spelling_ = std::move(name);
       expect_ = Expect::EnumUnit;
       return true;
     case Expect::EnumClose:
@@ -163,7 +164,7 @@ bool PolicySaxHandler::open_document(const JsonValue& value) {
     expect_ = Expect::FieldValue;
     return true;
   }
-  return fail(invalid_type(unexpected_words(value), "struct PolicyFile"), value_position(value));
+  return fail_type(value, "", "struct PolicyFile");
 }
 
 bool PolicySaxHandler::field_value(const JsonValue& value) {
@@ -182,7 +183,8 @@ bool PolicySaxHandler::field_value(const JsonValue& value) {
     return true;
   }
   if (auto problem = store_scalar(policy_, field_, value)) {
-    return fail(std::move(*problem), value_position(value));
+    if (problem->wrong_type) return fail_type(value, field_name(field_), expected_words(field_));
+    return fail(std::move(problem->description), value_position(value));
   }
   back_to_parent();
   return true;
@@ -204,7 +206,7 @@ bool PolicySaxHandler::next_element(const JsonValue& value) {
 
 bool PolicySaxHandler::enum_unit(const JsonValue& value) {
   if (value.kind != Kind::Null) {
-    return fail(invalid_type(unexpected_words(value), "unit"), value_position(value));
+    return fail_type(value, enum_spelling_, "unit");
   }
   expect_ = Expect::EnumClose;
   return true;
@@ -212,7 +214,7 @@ bool PolicySaxHandler::enum_unit(const JsonValue& value) {
 
 bool PolicySaxHandler::group_value(const JsonValue& value) {
   if (!value.is_number()) {
-    return fail(invalid_type(unexpected_words(value), "f64"), value_position(value));
+    return fail_type(value, group_label_, "f64");
   }
   // A label given twice keeps its later threshold.
   (*policy_.group_thresholds)[std::move(group_label_)] = value.as_double();
@@ -252,7 +254,10 @@ bool PolicySaxHandler::close_object() {
 
 bool PolicySaxHandler::close_document() {
   if (policy_.confidence_column) {
-    if (own_problem_) return fail(std::move(own_problem_->first), own_problem_->second);
+    if (own_problem_) {
+      error_ = std::move(*own_problem_);
+      return false;
+    }
     if (!own_column_) return fail("missing field `confidence_col`", source_.position());
     policy_.confidence_column->column = std::move(*own_column_);
     policy_.confidence_column->lower_is_better = own_lower_is_better_;
@@ -295,6 +300,30 @@ bool PolicySaxHandler::fail(std::string description, TextPosition position) {
   return false;
 }
 
+// The failure of a value of the wrong type for `key`, which takes
+// `expected`: the message, and the same facts as fields for callers that
+// word it themselves. Without `value_known` the value is named by its kind
+// alone: it is not the file's (a stand-in for a skipped number).
+FerolinError PolicySaxHandler::type_failure(const JsonValue& value, std::string_view key,
+                                            std::string_view expected, bool value_known) const {
+  const TextPosition position = value_position(value);
+  const std::string words = value_known ? unexpected_words(value) : std::string(json_kind(value));
+  FerolinError error = FerolinError::json(at_position(invalid_type(words, expected), position));
+  error.json_type = JsonTypeFailure{.key = std::string(key),
+                                    .expected = std::string(expected),
+                                    .found = std::string(json_kind(value)),
+                                    .value = value_known ? shown_value(value) : std::string(),
+                                    .line = position.line,
+                                    .column = position.column};
+  return error;
+}
+
+bool PolicySaxHandler::fail_type(const JsonValue& value, std::string_view key,
+                                 std::string_view expected) {
+  error_ = type_failure(value, key, expected);
+  return false;
+}
+
 }  // namespace ferolin::policy_file
 
 namespace ferolin::policy_file {
@@ -315,8 +344,9 @@ bool PolicySaxHandler::own_value(const JsonValue& value) {
   const JsonValue::Kind wanted = column ? JsonValue::Kind::String : JsonValue::Kind::Boolean;
   if (value.kind != wanted) {
     if (!own_problem_) {
-      own_problem_.emplace(invalid_type(unexpected_words(value), column ? "a string" : "a boolean"),
-                           value_position(value));
+      // The source hands these keys' numbers over as stand-ins (skips_value).
+      own_problem_ =
+          type_failure(value, own_key_, column ? "a string" : "a boolean", !value.is_number());
     }
     // A value that opens is skipped whole, as under an unknown key.
     if (value.opens()) skip_depth_ = 1;

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "core/error.h"
@@ -88,6 +89,9 @@ class PolicySaxHandler {
   TextPosition value_position(const JsonValue& value) const;
   TextPosition number_position() const;
   bool fail(std::string description, TextPosition position);
+  FerolinError type_failure(const JsonValue& value, std::string_view key,
+                            std::string_view expected, bool value_known = true) const;
+  bool fail_type(const JsonValue& value, std::string_view key, std::string_view expected);
 
   TextSource& source_;
   PolicyFile policy_;
@@ -101,6 +105,7 @@ class PolicySaxHandler {
   bool skip_next_ = false;
   std::uint64_t skip_depth_ = 0;
   std::string group_label_;
+  std::string enum_spelling_;  // the key of {"spelling": null}
   bool confidence_column_ = false;
   std::string own_key_;
   std::optional<std::string> own_column_;
@@ -108,7 +113,7 @@ class PolicySaxHandler {
   // The first of those two values that did not fit, reported only when the
   // policy turns out to be on a confidence column: any other policy skips
   // them as unknown keys, as it always has.
-  std::optional<std::pair<std::string, TextPosition>> own_problem_;
+  std::optional<FerolinError> own_problem_;
   std::optional<FerolinError> error_;
 };
 

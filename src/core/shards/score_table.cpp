@@ -90,11 +90,16 @@ std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const 
   query.top_is_correct.reset();
   if (!label.empty()) {
     const auto parsed = table::parse_label(label, table::LabelSpelling::Lenient);
-    if (!parsed) return table::cell_failure(tokenizer.position(), plan.is_correct, parsed.error());
+    if (!parsed) {
+      return table::cell_failure(tokenizer.position(), plan.is_correct, parsed.error(), label);
+    }
     query.top_is_correct = *parsed;
   }
-  const auto count = table::parse_rank(tokenizer.field(plan.candidates));
-  if (!count) return table::cell_failure(tokenizer.position(), plan.candidates, count.error());
+  const std::string_view count_cell = tokenizer.field(plan.candidates);
+  const auto count = table::parse_rank(count_cell);
+  if (!count) {
+    return table::cell_failure(tokenizer.position(), plan.candidates, count.error(), count_cell);
+  }
   candidates = *count;
   query.single_candidate = candidates == 1;
   for (std::size_t m = 0; m < plan.confidences.size(); ++m) {
@@ -103,7 +108,7 @@ std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const 
     if (cell.empty()) continue;
     const auto parsed = table::parse_float(cell);
     if (!parsed)
-      return table::cell_failure(tokenizer.position(), plan.confidences[m], parsed.error());
+      return table::cell_failure(tokenizer.position(), plan.confidences[m], parsed.error(), cell);
     values[m] = *parsed;
   }
   return std::nullopt;
