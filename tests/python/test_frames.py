@@ -17,7 +17,8 @@ pa = pytest.importorskip("pyarrow")
 
 def rows(seed=7, queries=60):
     """Candidates of queries in scattered order: ties of rank (the first row
-    wins), missing probabilities and labels, a null query id, 'q10' < 'q2'."""
+    wins), missing probabilities and labels, a null query id, 'q10' < 'q2';
+    an e-value of the search tool's, as a confidence column of its own."""
     rng = random.Random(seed)
     out = []
     for q in range(queries):
@@ -32,6 +33,7 @@ def rows(seed=7, queries=60):
                 "probability": None if rng.random() < 0.1 else rng.random() / count,
                 "is_correct": None if correct is None else (c == correct),
                 "formula": "C6H6",
+                "evalue": None if rng.random() < 0.1 else rng.random() * 10.0**-rng.randint(0, 40),
             })
     rng.shuffle(out)
     return out
@@ -92,6 +94,9 @@ POLICY = {"version": "0.1.0", "scoring_method": "margin", "threshold": 0.2,
           "target_error_rate": 0.1, "calibration_method": "empirical",
           "confidence_level": None, "created_by": "ferolin"}
 
+COLUMN_POLICY = {**POLICY, "scoring_method": "confidence_column", "confidence_col": "rank",
+                 "lower_is_better": False, "threshold": 2.0}
+
 CALLS = {
     "scores": lambda t: ft.scores(t, ["margin", "entropy", "topk-gap"], numpy=False),
     "curve": lambda t: ft.curve(t, ["max-prob", "score-gap"]),
@@ -104,6 +109,11 @@ CALLS = {
     "apply": lambda t: ft.apply(t, POLICY, numpy=False),
     "score_shard": lambda t: ft.score_shard(t, ["margin", "entropy"]).packed,
     "score_shards": lambda t: ft.curve(ft.score_shards([t], ["effective-k"]), ["effective-k"]),
+    # Own confidence columns: floats with nulls, lower better; the integer
+    # ranks, higher better, in a policy on that column.
+    "confidence": lambda t: (lambda c: (c.policy, c.curve))(
+        ft.calibrate(t, None, 0.4, confidence="evalue", lower_is_better=True, bootstrap=0)),
+    "confidence-apply": lambda t: ft.apply(t, COLUMN_POLICY, numpy=False),
 }
 
 
@@ -209,7 +219,7 @@ def test_files_equal_csv(frame, csv_path, tmp_path, suffix):
         frame.write_parquet(path, row_group_size=50)
     else:
         frame.write_ipc(path)
-    for call in ("compare", "calibrate", "apply"):
+    for call in ("compare", "calibrate", "apply", "confidence", "confidence-apply"):
         assert same(CALLS[call](path), CALLS[call](csv_path)), call
     calibration = ft.calibrate(path, "margin", 0.2)
     assert calibration.provenance["table"] == path

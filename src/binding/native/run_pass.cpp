@@ -62,22 +62,6 @@ std::optional<char> parse_delimiter(PyObject* object) {
   return (*text)[0];
 }
 
-// The own-confidence column and its direction; false with an exception set.
-bool convert_own_column(PyObject* column, PyObject* lower_is_better, PassArguments& arguments) {
-  const std::optional<bool> lower = flag(lower_is_better);
-  if (!lower) return false;
-  if (column == nullptr || column == Py_None) return true;
-  const std::optional<std::string_view> name = text_parameter(column, "confidence_column");
-  if (!name) return false;
-  std::string_view score_header = table::column_name(table::Column::Score);
-  for (const table::HeaderName& renamed : arguments.request.table.header_names) {
-    if (renamed.column == table::Column::Score) score_header = renamed.name;
-  }
-  arguments.own = OwnColumnRequest{std::string(*name), *lower, *name == score_header};
-  request_own_column(*arguments.own, arguments.request);
-  return true;
-}
-
 std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound) {
   PassArguments arguments;
   const std::optional<std::string_view> path = text_parameter(bound[0], "table");
@@ -109,7 +93,10 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
-  if (!convert_own_column(bound[8], bound[9], arguments)) return std::nullopt;
+  std::optional<std::optional<OwnColumnRequest>> own =
+      parse_own_column(bound[8], bound[9], arguments.request);
+  if (!own) return std::nullopt;
+  arguments.own = std::move(*own);
   return arguments;
 }
 
@@ -155,10 +142,8 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     Result<pipeline::QueryTable> read = pipeline::run_query_pass(
         [&input] { return input->read(); }, input->size_hint(), arguments.request);
     if (!read) return read;
-    if (arguments.own) {
-      if (Result<void> added = add_own_column(*arguments.own, *read); !added) {
-        return std::unexpected(std::move(added.error()));
-      }
+    if (Result<void> added = add_own_column(arguments.own, *read); !added) {
+      return std::unexpected(std::move(added.error()));
     }
     Result<std::optional<std::string>> digest = input->file_sha256();
     if (!digest) return std::unexpected(std::move(digest.error()));

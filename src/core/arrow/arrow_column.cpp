@@ -255,10 +255,20 @@ std::string_view ColumnView::text(std::int64_t row) const {
     case Storage::Dictionary:
       return dictionary_->text(integer(at));
     default: {
+      // Numbers as a CSV writer writes them: the shortest text that reads
+      // back as the same value, so that converting it later gives the cell's
+      // own number.
       char* const first = scratch_.data();
-      const auto written =
-          is_signed() ? std::to_chars(first, first + scratch_.size(), integer(at))
-                      : std::to_chars(first, first + scratch_.size(), unsigned_integer(at));
+      char* const last = first + scratch_.size();
+      std::to_chars_result written{};
+      if (storage_ == Storage::Float64) {
+        written = std::to_chars(first, last, load<double>(values_, at));
+      } else if (storage_ == Storage::Float32) {
+        written = std::to_chars(first, last, load<float>(values_, at));
+      } else {
+        written = is_signed() ? std::to_chars(first, last, integer(at))
+                              : std::to_chars(first, last, unsigned_integer(at));
+      }
       return {first, static_cast<std::size_t>(written.ptr - first)};
     }
   }

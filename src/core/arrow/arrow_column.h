@@ -80,7 +80,8 @@ class ColumnView {
 
   [[nodiscard]] bool is_null(std::int64_t row) const;
 
-  // The cell as text: "" for a null. Integers are written in decimal.
+  // The cell as text: "" for a null. Integers are written in decimal,
+  // floats as their shortest decimal text that reads back as the same value.
   [[nodiscard]] std::string_view text(std::int64_t row) const;
   // A rank: an error for a null or a negative value.
   [[nodiscard]] std::expected<std::uint64_t, CellProblem> rank(std::int64_t row) const;
@@ -106,7 +107,7 @@ class ColumnView {
   const void* const* variadic_ = nullptr;   // string views: the data buffers
   std::int64_t offset_ = 0;                 // of the first row in the buffers
   std::unique_ptr<ColumnView> dictionary_;  // Dictionary: the values
-  mutable std::array<char, 24> scratch_{};  // an integer's decimal text
+  mutable std::array<char, 32> scratch_{};  // a number's decimal text
 };
 
 }  // namespace ferolin::arrow
