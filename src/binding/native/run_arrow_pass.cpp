@@ -68,11 +68,7 @@ std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> b
   const std::optional<PyObject*> progress = progress_parameter(bound[4]);
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (bound[5] != nullptr && bound[5] != Py_None) {
-    const std::optional<std::string_view> group = text_parameter(bound[5], "group_column");
-    if (!group) return std::nullopt;
-    arguments.request.table.group_column = std::string(*group);
-  }
+  if (!parse_group_column(bound[5], arguments.request.table)) return std::nullopt;
   std::optional<std::optional<OwnColumnRequest>> own =
       parse_own_column(bound[6], bound[7], arguments.request);
   if (!own) return std::nullopt;

@@ -85,11 +85,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<PyObject*> progress = progress_parameter(bound[5]);
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (bound[6] != nullptr && bound[6] != Py_None) {
-    const std::optional<std::string_view> group = text_parameter(bound[6], "group_column");
-    if (!group) return std::nullopt;
-    arguments.request.table.group_column = std::string(*group);
-  }
+  if (!parse_group_column(bound[6], arguments.request.table)) return std::nullopt;
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
