@@ -125,7 +125,8 @@ def test_frame_equals_csv(frame, csv_path, kind, call):
 
 def test_column_kinds_equal_csv(frame, csv_path):
     """Dictionaries, string views, narrow ranks, float32 scores, 0/1 and
-    spelled labels; the columns in another order among others."""
+    spelled labels, an own confidence column of strings; the columns in
+    another order among others."""
     table = frame.to_arrow()
     labels = table["is_correct"].to_pylist()
     columns = {
@@ -137,12 +138,13 @@ def test_column_kinds_equal_csv(frame, csv_path):
         "query_id": table["query_id"].dictionary_encode(),
         "probability": table["probability"],
         "formula": table["formula"].cast(pa.large_string()),
+        "evalue": table["evalue"].cast(pa.string()),
     }
     other = pa.table(columns)
     # The CSV that a writer gives for the float32 scores.
     expected_csv = csv_path.replace(".csv", "-f32.csv")
     pl.from_arrow(other).write_csv(expected_csv)
-    for call in ("scores", "calibrate", "calibrate-grouped"):
+    for call in ("scores", "calibrate", "calibrate-grouped", "confidence"):
         assert same(CALLS[call](other), CALLS[call](expected_csv)), call
     columns["is_correct"] = pa.array([None if v is None else int(v) for v in labels], pa.int16())
     assert same(CALLS["scores"](pa.table(columns)), CALLS["scores"](expected_csv))

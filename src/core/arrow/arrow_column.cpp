@@ -92,6 +92,8 @@ bool takes(ColumnUse use, const ColumnType& type) {
       return is_float(s) || is_integer(s);
     case ColumnUse::Label:
       return s == Storage::Bool || is_integer(s) || is_string(s) || s == Storage::Dictionary;
+    case ColumnUse::Confidence:
+      return is_float(s) || is_integer(s) || is_string(s) || s == Storage::Dictionary;
   }
   return false;
 }
@@ -106,6 +108,8 @@ std::string_view use_text(ColumnUse use) {
       return "float32 or float64 numbers (or integers)";
     case ColumnUse::Label:
       return "booleans, integers 0 and 1, or strings true/false";
+    case ColumnUse::Confidence:
+      return "numbers, or strings that hold them";
   }
   return "";
 }

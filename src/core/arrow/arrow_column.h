@@ -26,6 +26,8 @@ enum class ColumnUse {
   Number,  // float32 or float64 (or integers); a float32 is read as the double
            // of its shortest decimal text, as a CSV writer writes it
   Label,   // boolean, integers 0 and 1, or strings spelled as in a CSV table
+  Confidence,  // an own confidence: numbers, or strings that hold them (such
+               // a cell is converted later, as the cell of a CSV table is)
 };
 
 // How a column's values are stored.

@@ -152,7 +152,7 @@ Result<Columns> plan(const ArrowSchema& schema, const table::TableOptions& optio
     columns.group = std::move(*column);
   }
   if (planned->confidence_field) {
-    Result<UsedColumn> column = used(schema, *planned->confidence_field, ColumnUse::Number);
+    Result<UsedColumn> column = used(schema, *planned->confidence_field, ColumnUse::Confidence);
     if (!column) return std::unexpected(std::move(column.error()));
     columns.confidence = std::move(*column);
   }
