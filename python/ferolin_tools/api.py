@@ -45,7 +45,7 @@ from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, 
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, ProgressCallback, QueryPass,
-                                  read_table, takes_own_column)
+                                  read_table)
 
 #: A table to read: a path (CSV or TSV, plain or gzip; Parquet or Arrow IPC
 #: with pyarrow), or an object with __arrow_c_stream__ (a polars or pandas
@@ -197,7 +197,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
         methods = table.scores
-    elif own is None and methods is SCORE_METHODS and takes_own_column(table):
+    elif own is None and methods is SCORE_METHODS:
         own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
                  na_values=na_values, progress=progress, own=own, threads=threads,

@@ -26,8 +26,7 @@ from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_columns,
-                                  check_group_column, delimiter_for, read_table,
-                                  takes_own_column)
+                                  check_group_column, delimiter_for, read_table)
 
 STDIN_NAME = "-"
 
@@ -449,7 +448,7 @@ def load_plot() -> ModuleType:
 
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     own = own_option(args)
-    if own is None and not args.from_scores and takes_own_column(table_path(args)):
+    if own is None and not args.from_scores:
         own = own_column.OwnConfidence(dict(args.column).get("score", "score"))
     table = read(args, reporter, SCORE_METHODS, own=own)
     analysis.require_labels(table)

@@ -41,6 +41,14 @@ class OwnConfidence:
         return f"column:{'-' if self.lower_is_better else ''}{self.column}"
 
 
+def pass_arguments(own: Optional[OwnConfidence]) -> dict[str, Any]:
+    """The arguments that ask a pass (_native.run_pass or run_arrow_pass)
+    for the own column, or for none."""
+    if own is None:
+        return {"confidence_column": None, "lower_is_better": False}
+    return {"confidence_column": own.column, "lower_is_better": own.lower_is_better}
+
+
 def own_confidence(confidence: Optional[str], lower_is_better: bool) -> Optional[OwnConfidence]:
     """The own confidence asked for, or None; ValueError for lower_is_better
     without a column or a column that is not a non-empty string."""

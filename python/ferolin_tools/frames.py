@@ -15,9 +15,10 @@ import hashlib
 import importlib
 import os
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, Mapping, Optional, Sequence
+from typing import Any, Iterable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics
+from ferolin_tools import _native, confidence, diagnostics
+from ferolin_tools.confidence import OwnConfidence
 from ferolin_tools.errors import TableError
 
 #: File suffixes read through pyarrow, and the pyarrow.dataset format of each.
@@ -55,12 +56,18 @@ def file_format(path: str) -> Optional[str]:
     return None
 
 
+def further_columns(group_column: Optional[str], own: Optional[OwnConfidence]) -> set[str]:
+    """The columns a call reads besides the known ones: its group column
+    and its own-confidence column, where it has them."""
+    return {name for name in (group_column, own.column if own else None) if name is not None}
+
+
 def wanted_columns(header: Sequence[str], columns: Mapping[str, str],
-                   group_column: Optional[str]) -> list[str]:
-    """The names of `header` that the pass reads, in header order, once each."""
+                   further: Iterable[str]) -> list[str]:
+    """The names of `header` that the pass reads, in header order, once each:
+    the known columns it reads and the `further` ones (further_columns)."""
     wanted = {columns.get(column, column) for column in _READ_COLUMNS}
-    if group_column is not None:
-        wanted.add(group_column)
+    wanted.update(further)
     seen: set[str] = set()
     names = []
     for name in header:
@@ -74,7 +81,7 @@ def _quoted(name: str) -> str:
     return '"' + name.replace('"', '""') + '"'
 
 
-def narrowed(table: Any, columns: Mapping[str, str], group_column: Optional[str]
+def narrowed(table: Any, columns: Mapping[str, str], further: Iterable[str]
              ) -> tuple[Any, Optional[list[str]]]:
     """The table reduced to the columns the pass reads, where its library
     can select columns without copying them (polars, pyarrow, pandas,
@@ -85,16 +92,16 @@ def narrowed(table: Any, columns: Mapping[str, str], group_column: Optional[str]
     try:
         if library == "polars" and hasattr(table, "select"):
             header = list(table.columns)
-            return table.select(wanted_columns(header, columns, group_column)), header
+            return table.select(wanted_columns(header, columns, further)), header
         if library == "pyarrow" and hasattr(table, "select"):
             header = list(table.column_names)
-            return table.select(wanted_columns(header, columns, group_column)), header
+            return table.select(wanted_columns(header, columns, further)), header
         if library == "pandas" and all(isinstance(name, str) for name in table.columns):
             header = list(table.columns)
-            return table[wanted_columns(header, columns, group_column)], header
+            return table[wanted_columns(header, columns, further)], header
         if library == "duckdb" and hasattr(table, "project"):
             header = list(table.columns)
-            names = wanted_columns(header, columns, group_column)
+            names = wanted_columns(header, columns, further)
             return table.project(", ".join(_quoted(name) for name in names)), header
     except Exception:  # an unusual table of a known library: read it whole
         pass
@@ -103,9 +110,10 @@ def narrowed(table: Any, columns: Mapping[str, str], group_column: Optional[str]
 
 def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any, *,
                keep_ids: bool, progress: Any, group_column: Optional[str],
-               group_policy: Optional[str], header: Optional[Sequence[str]] = None
-               ) -> dict[str, Any]:
-    """Runs the per-query pass over the Arrow C stream of `stream_owner`;
+               group_policy: Optional[str], header: Optional[Sequence[str]] = None,
+               own: Optional[OwnConfidence] = None) -> dict[str, Any]:
+    """Runs the per-query pass over the Arrow C stream of `stream_owner`
+    (with `own`, that column's top values as one more column, as run_pass);
     returns run_pass's result, or raises TableError naming `name`. `header`:
     the columns of the whole file, for messages, when the stream holds fewer."""
     try:
@@ -114,7 +122,8 @@ def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any,
         raise TableError(f"{name}: cannot read it as an Arrow stream: {error}") from error
     result = _native.run_arrow_pass(capsule, list(scores), columns=layout.columns,
                                     keep_ids=keep_ids, progress=progress,
-                                    group_column=group_column)
+                                    group_column=group_column,
+                                    **confidence.pass_arguments(own))
     shown = list(header) if header is not None else result["header"]
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(name, result["error"], shown, layout,
@@ -133,11 +142,13 @@ def _pyarrow_dataset(path: str) -> Any:
     return dataset
 
 
-def open_file(path: str, columns: Mapping[str, str], group_column: Optional[str],
+def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
               keep_ids: bool = True) -> tuple[Any, list[str], int]:
     """Opens a Parquet or Arrow IPC file as a reader of record batches of the
-    columns the pass reads. Without `keep_ids` the candidate ids are not
-    decoded: the column is checked to be there and read as nulls. Returns
+    columns the pass reads (the `further` ones too, see further_columns).
+    Without `keep_ids` the candidate ids are not decoded, unless one of the
+    `further` columns is theirs: the column is checked to be there and read
+    as nulls. Returns
     the reader, the file's column names and its number of rows; TableError
     for a file pyarrow cannot read."""
     dataset = _pyarrow_dataset(path)
@@ -148,9 +159,10 @@ def open_file(path: str, columns: Mapping[str, str], group_column: Optional[str]
         table = dataset.dataset(path, format=file_format(path))
         header = list(table.schema.names)
         skipped = None if keep_ids else columns.get("candidate_id", "candidate_id")
+        further = set(further)
         projection = {name: (compute.scalar(None) if name == skipped
-                             and name != group_column else dataset.field(name))
-                      for name in wanted_columns(header, columns, group_column)}
+                             and name not in further else dataset.field(name))
+                      for name in wanted_columns(header, columns, further)}
         scanner = table.scanner(columns=projection,
                                 batch_size=_BATCH_ROWS, batch_readahead=_BATCH_READAHEAD,
                                 fragment_readahead=1)
@@ -170,9 +182,9 @@ def file_sha256(path: str) -> str:
 
 def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, progress: Any,
               group_column: Optional[str], group_policy: Optional[str],
-              fingerprint: bool) -> dict[str, Any]:
+              fingerprint: bool, own: Optional[OwnConfidence] = None) -> dict[str, Any]:
     """run_pass's result for a Parquet or Arrow IPC file; TableError as run_stream."""
-    reader, header, rows = open_file(path, layout.columns, group_column,
+    reader, header, rows = open_file(path, layout.columns, further_columns(group_column, own),
                                      keep_ids or group_column is not None)
     size = os.path.getsize(path) if os.path.isfile(path) else 0
     shown = progress
@@ -186,6 +198,6 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
         digest = pool.submit(file_sha256, path) if fingerprint else None
         result = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
                             group_column=group_column, group_policy=group_policy,
-                            header=header)
+                            header=header, own=own)
         result.update(file_bytes=size, sha256=digest.result() if digest else None)
     return result

@@ -151,12 +151,6 @@ class QueryPass:
         return self._handle
 
 
-def takes_own_column(table: Any) -> bool:
-    """True for a table that read_table reads a confidence column from: a
-    CSV or TSV file, not a frame, Parquet or Arrow IPC (not yet)."""
-    return not (frames.is_frame(table) or frames.file_format(as_text(table)) is not None)
-
-
 def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                delimiter: Optional[str] = None, columns: Optional[Mapping[str, str]] = None,
                progress: Optional[ProgressCallback] = None,
@@ -184,47 +178,51 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.
     """
-    if own is not None and not takes_own_column(table):
-        raise ValueError("a confidence column is read from CSV and TSV tables only")
+    scores = [score_name(score) for score in scores]
     if frames.is_frame(table):  # a DataFrame, an Arrow table, a DuckDB relation
         name = frames.frame_name(table)
-        scores = [score_name(score) for score in scores]
         layout = TableLayout(",", check_columns(columns), hint_style)
-        selected, header = frames.narrowed(table, layout.columns, group_column)
+        selected, header = frames.narrowed(table, layout.columns,
+                                           frames.further_columns(group_column, own))
         result = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
                                    progress=progress, group_column=group_column,
-                                   group_policy=group_policy, header=header)
-        return QueryPass(result, name, scores, layout)
-    path = as_text(table)
-    scores = [score_name(score) for score in scores]
-    layout = TableLayout(delimiter_for(path, delimiter), check_columns(columns), hint_style,
+                                   group_policy=group_policy, header=header, own=own)
+        return _checked_pass(result, name, scores, layout, own)
+    name = as_text(table)
+    layout = TableLayout(delimiter_for(name, delimiter), check_columns(columns), hint_style,
                          check_decimal(decimal))
     if layout.delimiter == layout.decimal:
         raise ValueError("the decimal separator cannot be the field delimiter too")
     check_group_column(group_column, layout.columns)
     try:
-        check_readable(path, "table")
+        check_readable(name, "table")
     except PathProblem as problem:
         raise TableError(str(problem)) from None
-    if frames.file_format(path) is not None:  # Parquet and Arrow IPC, through pyarrow
-        result = frames.read_file(path, scores, layout, keep_ids=keep_ids, progress=progress,
+    if frames.file_format(name) is not None:  # Parquet and Arrow IPC, through pyarrow
+        result = frames.read_file(name, scores, layout, keep_ids=keep_ids, progress=progress,
                                   group_column=group_column, group_policy=group_policy,
-                                  fingerprint=fingerprint)
-        return QueryPass(result, path, scores, layout)
-    result = _native.run_pass(path, scores, delimiter=layout.delimiter, columns=layout.columns,
+                                  fingerprint=fingerprint, own=own)
+        return _checked_pass(result, name, scores, layout, own)
+    result = _native.run_pass(name, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
-                              fingerprint=fingerprint,
-                              confidence_column=own.column if own else None,
-                              lower_is_better=own.lower_is_better if own else False,
+                              fingerprint=fingerprint, **confidence.pass_arguments(own),
                               decimal=decimal, na_values=list(na_values or ()), threads=threads,
                               max_field_bytes=max_field_bytes)
     if result["error"] is not None:
-        raise TableError(diagnostics.table_error(path, result["error"], result["header"], layout,
+        raise TableError(diagnostics.table_error(name, result["error"], result["header"], layout,
                                                  group_column, group_policy, result["cell"]))
+    return _checked_pass(result, name, scores, layout, own)
+
+
+def _checked_pass(result: dict[str, Any], name: str, scores: Sequence[str],
+                  layout: TableLayout, own: Optional[confidence.OwnConfidence]) -> QueryPass:
+    """The pass of a read's result, whose last column is the own confidence
+    where one was read; warns, for the API (the command says it its own way),
+    when the probabilities that a method read are none."""
     if own is not None:
         scores = [*scores, own.name(layout.header_name("score"))]
-    read = QueryPass(result, path, scores, layout)
+    read = QueryPass(result, name, scores, layout)
     read.own = own
-    if hint_style == "python":
+    if layout.hint_style == "python":
         confidence.warn_probabilities(read)
     return read

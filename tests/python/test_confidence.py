@@ -154,3 +154,9 @@ def test_probabilities_that_are_none_warn_once_per_table(write_file):
     result = run("curve", path, "--score", "margin")
     assert result.returncode == 0
     assert result.stderr.count("warning: ") == 1 and "2 values outside [0, 1]" in result.stderr
+    # A frame of the same table is checked as the file is.
+    frame = pytest.importorskip("polars").read_csv(path)
+    with pytest.warns(ProbabilityWarning) as caught:
+        ferolin_tools.curve(frame, ["entropy"])
+    assert len(caught) == 1 and str(caught[0].message).startswith(
+        "<polars DataFrame>: column 'probability' holds 2 values outside [0, 1] and 2 queries")

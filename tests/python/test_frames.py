@@ -17,7 +17,8 @@ pa = pytest.importorskip("pyarrow")
 
 def rows(seed=7, queries=60):
     """Candidates of queries in scattered order: ties of rank (the first row
-    wins), missing probabilities and labels, a null query id, 'q10' < 'q2'."""
+    wins), missing probabilities and labels, a null query id, 'q10' < 'q2';
+    an e-value of the search tool's, as a confidence column of its own."""
     rng = random.Random(seed)
     out = []
     for q in range(queries):
@@ -32,6 +33,7 @@ def rows(seed=7, queries=60):
                 "probability": None if rng.random() < 0.1 else rng.random() / count,
                 "is_correct": None if correct is None else (c == correct),
                 "formula": "C6H6",
+                "evalue": None if rng.random() < 0.1 else rng.random() * 10.0**-rng.randint(0, 40),
             })
     rng.shuffle(out)
     return out
@@ -92,10 +94,13 @@ POLICY = {"version": "0.1.0", "scoring_method": "margin", "threshold": 0.2,
           "target_error_rate": 0.1, "calibration_method": "empirical",
           "confidence_level": None, "created_by": "ferolin"}
 
+COLUMN_POLICY = {**POLICY, "scoring_method": "confidence_column", "confidence_col": "rank",
+                 "lower_is_better": False, "threshold": 2.0}
+
 CALLS = {
     "scores": lambda t: ft.scores(t, ["margin", "entropy", "topk-gap"], numpy=False),
     "curve": lambda t: ft.curve(t, ["max-prob", "score-gap"]),
-    # The eight methods: the own top-score joins them from CSV and TSV only.
+    # The eight methods alone (the top score is compared below).
     "compare": lambda t: ft.compare(t, bootstrap=40, methods=list(ft.SCORE_METHODS)),
     "calibrate": lambda t: (lambda c: (c.policy, c.curve, {  # all but the table's name
         k: v for k, v in vars(c.report).items() if k != "table"}))(
@@ -105,6 +110,11 @@ CALLS = {
     "apply": lambda t: ft.apply(t, POLICY, numpy=False),
     "score_shard": lambda t: ft.score_shard(t, ["margin", "entropy"]).packed,
     "score_shards": lambda t: ft.curve(ft.score_shards([t], ["effective-k"]), ["effective-k"]),
+    # Own confidence columns: floats with nulls, lower better; the integer
+    # ranks, higher better, in a policy on that column.
+    "confidence": lambda t: (lambda c: (c.policy, c.curve))(
+        ft.calibrate(t, None, 0.4, confidence="evalue", lower_is_better=True, bootstrap=0)),
+    "confidence-apply": lambda t: ft.apply(t, COLUMN_POLICY, numpy=False),
 }
 
 
@@ -114,15 +124,16 @@ def test_frame_equals_csv(frame, csv_path, kind, call):
     assert same(CALLS[call](as_kind(frame, kind)), CALLS[call](csv_path))
 
 
-def test_compare_of_a_frame_leaves_out_the_own_score(frame, csv_path):
+def test_compare_of_a_frame_lists_the_top_score_too(frame, csv_path):
     compared = {entry.score for entry in ft.compare(frame, bootstrap=0)}
-    assert compared == {entry.score for entry in ft.compare(csv_path, bootstrap=0)} - {
-        "top-score"}
+    assert "top-score" in compared
+    assert compared == {entry.score for entry in ft.compare(csv_path, bootstrap=0)}
 
 
 def test_column_kinds_equal_csv(frame, csv_path):
     """Dictionaries, string views, narrow ranks, float32 scores, 0/1 and
-    spelled labels; the columns in another order among others."""
+    spelled labels, an own confidence column of strings; the columns in
+    another order among others."""
     table = frame.to_arrow()
     labels = table["is_correct"].to_pylist()
     columns = {
@@ -134,12 +145,13 @@ def test_column_kinds_equal_csv(frame, csv_path):
         "query_id": table["query_id"].dictionary_encode(),
         "probability": table["probability"],
         "formula": table["formula"].cast(pa.large_string()),
+        "evalue": table["evalue"].cast(pa.string()),
     }
     other = pa.table(columns)
     # The CSV that a writer gives for the float32 scores.
     expected_csv = csv_path.replace(".csv", "-f32.csv")
     pl.from_arrow(other).write_csv(expected_csv)
-    for call in ("scores", "calibrate", "calibrate-grouped"):
+    for call in ("scores", "calibrate", "calibrate-grouped", "confidence"):
         assert same(CALLS[call](other), CALLS[call](expected_csv)), call
     columns["is_correct"] = pa.array([None if v is None else int(v) for v in labels], pa.int16())
     assert same(CALLS["scores"](pa.table(columns)), CALLS["scores"](expected_csv))
@@ -216,7 +228,7 @@ def test_files_equal_csv(frame, csv_path, tmp_path, suffix):
         frame.write_parquet(path, row_group_size=50)
     else:
         frame.write_ipc(path)
-    for call in ("compare", "calibrate", "apply"):
+    for call in ("compare", "calibrate", "apply", "confidence", "confidence-apply"):
         assert same(CALLS[call](path), CALLS[call](csv_path)), call
     calibration = ft.calibrate(path, "margin", 0.2)
     assert calibration.provenance["table"] == path

@@ -42,4 +42,12 @@ std::optional<std::vector<table::HeaderName>> parse_columns(PyObject* object) {
   return names;
 }
 
+bool parse_group_column(PyObject* object, table::TableOptions& options) {
+  if (object == nullptr || object == Py_None) return true;
+  const std::optional<std::string_view> group = text_parameter(object, "group_column");
+  if (!group) return false;
+  options.group_column = std::string(*group);
+  return true;
+}
+
 }  // namespace ferolin::binding::native

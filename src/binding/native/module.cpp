@@ -36,7 +36,7 @@ PyMethodDef kFunctions[] = {
      "succeeded, else None), file_bytes."},
     {"run_arrow_pass", fastcall<run_arrow_pass>(), kFastcallFlags,
      "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
-     "group_column=None)\n--\n\n"
+     "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
      "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
      "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a dict: pass (or None), "
      "error (or None), header (the stream's column names)."},

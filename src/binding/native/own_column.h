@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "binding/common/py_ref.h"
 #include "core/error.h"
 #include "core/pipeline/query_pass.h"
 
@@ -25,12 +26,19 @@ struct OwnColumnRequest {
   bool is_score = false;
 };
 
-// Asks the read for the request's column where it is not the score column.
-void request_own_column(const OwnColumnRequest& own, pipeline::PassRequest& request);
+// Returns the own column that the arguments `confidence_column` (None or
+// omitted: none) and `lower_is_better` ask for, having asked `request`'s
+// read for it where it is not the score column (under the name `request`'s
+// header names give it); nothing with a Python exception set for an
+// argument of the wrong type. Both passes, over a file and over an Arrow
+// stream, take the same two arguments.
+[[nodiscard]] std::optional<std::optional<OwnColumnRequest>> parse_own_column(
+    PyObject* column, PyObject* lower_is_better, pipeline::PassRequest& request);
 
-// Appends the own column to `table` (read with request_own_column), or
-// returns the failure of a cell that is not a number.
-[[nodiscard]] Result<void> add_own_column(const OwnColumnRequest& own,
+// Appends the own column, where one was asked for, to `table` (read with
+// the request parse_own_column made), or returns the failure of a cell that
+// is not a number.
+[[nodiscard]] Result<void> add_own_column(const std::optional<OwnColumnRequest>& own,
                                           pipeline::QueryTable& table);
 
 }  // namespace ferolin::binding::native

@@ -1,5 +1,6 @@
 // run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None,
-// group_column=None): the per-query pass of run_pass over an Arrow C stream,
+// group_column=None, confidence_column=None, lower_is_better=False): the
+// per-query pass of run_pass over an Arrow C stream,
 // given as the PyCapsule named "arrow_array_stream" that an object's
 // __arrow_c_stream__() returns. The stream is moved out of the capsule (its
 // release left null, as the capsule protocol asks) and read without the GIL.
@@ -17,6 +18,7 @@
 #include "binding/common/method_names.h"
 #include "binding/native/column_mapping.h"
 #include "binding/native/functions.h"
+#include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
 #include "core/arrow/arrow_stream_pass.h"
 #include "core/table/candidate_columns.h"
@@ -25,14 +27,16 @@ namespace ferolin::binding::native {
 namespace {
 
 constexpr const char* kCapsuleName = "arrow_array_stream";
-constexpr std::array<const char*, 6> kParameters = {"stream",   "scores",   "columns",
-                                                    "keep_ids", "progress", "group_column"};
+constexpr std::array<const char*, 8> kParameters = {
+    "stream",       "scores",           "columns",        "keep_ids", "progress",
+    "group_column", "confidence_column", "lower_is_better"};
 constexpr Signature kSignature{"run_arrow_pass", kParameters, 2};
 
 struct ArrowPassArguments {
   ArrowArrayStream* stream = nullptr;  // inside the capsule, until the core takes it
   pipeline::PassRequest request;
   PyObject* progress = nullptr;  // borrowed; nullptr for none
+  std::optional<OwnColumnRequest> own;
 };
 
 std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> bound) {
@@ -64,11 +68,11 @@ std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> b
   const std::optional<PyObject*> progress = progress_parameter(bound[4]);
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (bound[5] != nullptr && bound[5] != Py_None) {
-    const std::optional<std::string_view> group = text_parameter(bound[5], "group_column");
-    if (!group) return std::nullopt;
-    arguments.request.table.group_column = std::string(*group);
-  }
+  if (!parse_group_column(bound[5], arguments.request.table)) return std::nullopt;
+  std::optional<std::optional<OwnColumnRequest>> own =
+      parse_own_column(bound[6], bound[7], arguments.request);
+  if (!own) return std::nullopt;
+  arguments.own = std::move(*own);
   return arguments;
 }
 
@@ -86,8 +90,14 @@ PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
   GilFreeCall call(arguments.progress);
   arguments.request.table.monitor = call.monitor();
   std::vector<std::string> header;
-  Result<pipeline::QueryTable> table = call.run([&] {
-    return arrow::run_arrow_query_pass(arguments.stream, arguments.request, header);
+  Result<pipeline::QueryTable> table = call.run([&]() -> Result<pipeline::QueryTable> {
+    Result<pipeline::QueryTable> read =
+        arrow::run_arrow_query_pass(arguments.stream, arguments.request, header);
+    if (!read) return read;
+    if (Result<void> added = add_own_column(arguments.own, *read); !added) {
+      return std::unexpected(std::move(added.error()));
+    }
+    return read;
   });
   if (!table) {
     if (call.raised()) return nullptr;
@@ -103,7 +113,7 @@ PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
 PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* kwnames) {
   return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 6> bound{};
+    std::array<PyObject*, 8> bound{};
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;

@@ -68,22 +68,6 @@ std::optional<char> parse_delimiter(PyObject* object) {
   return (*text)[0];
 }
 
-// The own-confidence column and its direction; false with an exception set.
-bool convert_own_column(PyObject* column, PyObject* lower_is_better, PassArguments& arguments) {
-  const std::optional<bool> lower = flag(lower_is_better);
-  if (!lower) return false;
-  if (column == nullptr || column == Py_None) return true;
-  const std::optional<std::string_view> name = text_parameter(column, "confidence_column");
-  if (!name) return false;
-  std::string_view score_header = table::column_name(table::Column::Score);
-  for (const table::HeaderName& renamed : arguments.request.table.header_names) {
-    if (renamed.column == table::Column::Score) score_header = renamed.name;
-  }
-  arguments.own = OwnColumnRequest{std::string(*name), *lower, *name == score_header};
-  request_own_column(*arguments.own, arguments.request);
-  return true;
-}
-
 std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound) {
   PassArguments arguments;
   const std::optional<std::string_view> path = text_parameter(bound[0], "table");
@@ -107,15 +91,14 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   const std::optional<PyObject*> progress = progress_parameter(bound[5]);
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (bound[6] != nullptr && bound[6] != Py_None) {
-    const std::optional<std::string_view> group = text_parameter(bound[6], "group_column");
-    if (!group) return std::nullopt;
-    arguments.request.table.group_column = std::string(*group);
-  }
+  if (!parse_group_column(bound[6], arguments.request.table)) return std::nullopt;
   const std::optional<bool> fingerprint = flag(bound[7]);
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
-  if (!convert_own_column(bound[8], bound[9], arguments)) return std::nullopt;
+  std::optional<std::optional<OwnColumnRequest>> own =
+      parse_own_column(bound[8], bound[9], arguments.request);
+  if (!own) return std::nullopt;
+  arguments.own = std::move(*own);
   std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
   if (!numbers) return std::nullopt;
   arguments.request.table.numbers = std::move(*numbers);
@@ -224,10 +207,8 @@ PyObject* run_pass_impl(PassArguments& arguments) {
     }
     Result<pipeline::QueryTable> read = read_whole(arguments, *input, sha256);
     if (!read) return read;
-    if (arguments.own) {
-      if (Result<void> added = add_own_column(*arguments.own, *read); !added) {
-        return std::unexpected(std::move(added.error()));
-      }
+    if (Result<void> added = add_own_column(arguments.own, *read); !added) {
+      return std::unexpected(std::move(added.error()));
     }
     return read;
   });

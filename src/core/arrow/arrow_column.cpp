@@ -92,6 +92,8 @@ bool takes(ColumnUse use, const ColumnType& type) {
       return is_float(s) || is_integer(s);
     case ColumnUse::Label:
       return s == Storage::Bool || is_integer(s) || is_string(s) || s == Storage::Dictionary;
+    case ColumnUse::Confidence:
+      return is_float(s) || is_integer(s) || is_string(s) || s == Storage::Dictionary;
   }
   return false;
 }
@@ -106,6 +108,8 @@ std::string_view use_text(ColumnUse use) {
       return "float32 or float64 numbers (or integers)";
     case ColumnUse::Label:
       return "booleans, integers 0 and 1, or strings true/false";
+    case ColumnUse::Confidence:
+      return "numbers, or strings that hold them";
   }
   return "";
 }
@@ -255,10 +259,20 @@ std::string_view ColumnView::text(std::int64_t row) const {
     case Storage::Dictionary:
       return dictionary_->text(integer(at));
     default: {
+      // Numbers as a CSV writer writes them: the shortest text that reads
+      // back as the same value, so that converting it later gives the cell's
+      // own number.
       char* const first = scratch_.data();
-      const auto written =
-          is_signed() ? std::to_chars(first, first + scratch_.size(), integer(at))
-                      : std::to_chars(first, first + scratch_.size(), unsigned_integer(at));
+      char* const last = first + scratch_.size();
+      std::to_chars_result written{};
+      if (storage_ == Storage::Float64) {
+        written = std::to_chars(first, last, load<double>(values_, at));
+      } else if (storage_ == Storage::Float32) {
+        written = std::to_chars(first, last, load<float>(values_, at));
+      } else {
+        written = is_signed() ? std::to_chars(first, last, integer(at))
+                              : std::to_chars(first, last, unsigned_integer(at));
+      }
       return {first, static_cast<std::size_t>(written.ptr - first)};
     }
   }

@@ -26,6 +26,8 @@ enum class ColumnUse {
   Number,  // float32 or float64 (or integers); a float32 is read as the double
            // of its shortest decimal text, as a CSV writer writes it
   Label,   // boolean, integers 0 and 1, or strings spelled as in a CSV table
+  Confidence,  // an own confidence: numbers, or strings that hold them (such
+               // a cell is converted later, as the cell of a CSV table is)
 };
 
 // How a column's values are stored.
@@ -80,7 +82,8 @@ class ColumnView {
 
   [[nodiscard]] bool is_null(std::int64_t row) const;
 
-  // The cell as text: "" for a null. Integers are written in decimal.
+  // The cell as text: "" for a null. Integers are written in decimal,
+  // floats as their shortest decimal text that reads back as the same value.
   [[nodiscard]] std::string_view text(std::int64_t row) const;
   // A rank: an error for a null or a negative value.
   [[nodiscard]] std::expected<std::uint64_t, CellProblem> rank(std::int64_t row) const;
@@ -106,7 +109,7 @@ class ColumnView {
   const void* const* variadic_ = nullptr;   // string views: the data buffers
   std::int64_t offset_ = 0;                 // of the first row in the buffers
   std::unique_ptr<ColumnView> dictionary_;  // Dictionary: the values
-  mutable std::array<char, 24> scratch_{};  // an integer's decimal text
+  mutable std::array<char, 32> scratch_{};  // a number's decimal text
 };
 
 }  // namespace ferolin::arrow

@@ -60,9 +60,8 @@ struct UsedColumn {
   ColumnType type;
 };
 
-// The columns the pass reads, from the table's column plan. Another column
-// that the pass reads the way the CSV path does is one more UsedColumn here
-// and one more field of the candidate below.
+// The columns the pass reads, from the table's column plan, each read the
+// way the CSV path reads it.
 struct Columns {
   UsedColumn query;
   UsedColumn candidate;
@@ -71,6 +70,7 @@ struct Columns {
   std::optional<UsedColumn> probability;
   std::optional<UsedColumn> label;
   std::optional<UsedColumn> group;
+  std::optional<UsedColumn> confidence;  // the own-confidence column
   std::optional<table::Column> duplicate;
 };
 
@@ -96,7 +96,8 @@ Result<Columns> plan(const ArrowSchema& schema, const table::TableOptions& optio
   }
   const std::vector<std::string_view> names(header.begin(), header.end());
   Result<table::ColumnPlan> planned =
-      table::plan_columns(names, options.header_names, options.group_column);
+      table::plan_columns(names, options.header_names, options.group_column,
+                          options.confidence_column);
   if (!planned) return std::unexpected(std::move(planned.error()));
   Columns columns;
   columns.duplicate = planned->duplicate;
@@ -150,6 +151,11 @@ Result<Columns> plan(const ArrowSchema& schema, const table::TableOptions& optio
     if (!column) return std::unexpected(std::move(column.error()));
     columns.group = std::move(*column);
   }
+  if (planned->confidence_field) {
+    Result<UsedColumn> column = used(schema, *planned->confidence_field, ColumnUse::Confidence);
+    if (!column) return std::unexpected(std::move(column.error()));
+    columns.confidence = std::move(*column);
+  }
   return columns;
 }
 
@@ -162,11 +168,19 @@ struct Candidate {
   std::optional<std::string_view> group;
   const ColumnView* score = nullptr;
   const ColumnView* probability = nullptr;
+  const ColumnView* confidence = nullptr;  // the own-confidence column, if read
   std::int64_t row = 0;
 
   [[nodiscard]] double score_value() const { return *score->number(row); }
   [[nodiscard]] std::optional<double> probability_value() const {
     return probability != nullptr ? probability->number(row) : std::nullopt;
+  }
+  // The own-confidence cell as the CSV path keeps it (absent when empty),
+  // written out only for a row that becomes its query's top.
+  [[nodiscard]] std::optional<std::string_view> confidence_cell() const {
+    if (confidence == nullptr) return std::nullopt;
+    const std::string_view cell = confidence->text(row);
+    return cell.empty() ? std::nullopt : std::optional(cell);
   }
 };
 
@@ -207,6 +221,7 @@ struct BatchViews {
     if (columns.probability) probability.emplace(view(*columns.probability, batch));
     if (columns.label) label.emplace(view(*columns.label, batch));
     if (columns.group) group.emplace(view(*columns.group, batch));
+    if (columns.confidence) confidence.emplace(view(*columns.confidence, batch));
   }
 
   static ColumnView view(const UsedColumn& column, const ArrowArray& batch) {
@@ -220,6 +235,7 @@ struct BatchViews {
   std::optional<ColumnView> probability;
   std::optional<ColumnView> label;
   std::optional<ColumnView> group;
+  std::optional<ColumnView> confidence;
 };
 
 // Checks that a batch holds the schema's columns, each as long as the batch.
@@ -233,14 +249,17 @@ std::optional<FerolinError> check_batch(const ArrowArray& batch, const ArrowSche
       "Arrow stream error: a record batch does not match the stream's schema");
 }
 
-// Adds the rows of one batch; `first_row` is the 1-based number of its first row.
+// Adds the rows of one batch, and their probabilities to `check` where
+// given; `first_row` is the 1-based number of its first row.
 std::optional<FerolinError> add_batch(const Columns& columns, const ArrowArray& batch,
                                       std::uint64_t first_row, table::LabelSpelling labels,
-                                      scoring::QuerySummaries& summaries) {
+                                      scoring::QuerySummaries& summaries,
+                                      pipeline::ProbabilityCheck* check) {
   const BatchViews views(columns, batch);
   Candidate candidate;
   candidate.score = &views.score;
   candidate.probability = views.probability ? &*views.probability : nullptr;
+  candidate.confidence = views.confidence ? &*views.confidence : nullptr;
   for (std::int64_t row = 0; row < batch.length; ++row) {
     // Cells are checked in field order: the error names the leftmost.
     const auto rank = views.rank.rank(row);
@@ -277,7 +296,8 @@ std::optional<FerolinError> add_batch(const Columns& columns, const ArrowArray& 
       const std::string_view group = views.group->text(row);
       candidate.group = group.empty() ? std::nullopt : std::optional(group);
     }
-    summaries.add(views.query.text(row), candidate);
+    const std::size_t query = summaries.add(views.query.text(row), candidate);
+    if (check != nullptr) check->add(query, candidate.probability_value());
   }
   return std::nullopt;
 }
@@ -300,6 +320,10 @@ Result<pipeline::TableSummaries> summarize_arrow_stream(ArrowArrayStream* source
   Result<Columns> columns = plan(*schema, options, header);
   if (!columns) return std::unexpected(std::move(columns.error()));
   pipeline::TableSummaries table{scoring::QuerySummaries(needs, ids)};
+  // The probabilities are checked as the CSV path checks them, for the
+  // methods that read them.
+  std::optional<pipeline::ProbabilityCheck> check;
+  if (needs.probabilities || needs.entropy) check.emplace();
   std::uint64_t checked = 0;
   while (true) {
     Owned<ArrowArray> batch;
@@ -308,7 +332,8 @@ Result<pipeline::TableSummaries> summarize_arrow_stream(ArrowArrayStream* source
     }
     if (batch.released()) break;  // the end of the stream
     if (auto error = check_batch(*batch, *schema)) return std::unexpected(std::move(*error));
-    if (auto error = add_batch(*columns, *batch, table.rows + 1, options.labels, table.summaries)) {
+    if (auto error = add_batch(*columns, *batch, table.rows + 1, options.labels, table.summaries,
+                               check ? &*check : nullptr)) {
       return std::unexpected(std::move(*error));
     }
     table.rows += static_cast<std::uint64_t>((*batch).length);
@@ -324,6 +349,7 @@ Result<pipeline::TableSummaries> summarize_arrow_stream(ArrowArrayStream* source
       return std::unexpected(std::move(go_on.error()));
     }
   }
+  if (check) table.probabilities = check->counts();
   return table;
 }
 

@@ -24,8 +24,9 @@ namespace ferolin::arrow {
 // stream: it is moved out of `*stream` (whose release is then null) and
 // released exactly once, with the schema and every batch, whatever happens.
 // `header` receives the names of the stream's columns once its schema is read.
-// The options' delimiter is not used; header names, the group column and
-// the label spelling are.
+// The options' delimiter is not used; header names, the group column, the
+// own-confidence column (numbers, kept as their shortest text as a CSV
+// table would hold them, or strings) and the label spelling are.
 [[nodiscard]] Result<pipeline::TableSummaries> summarize_arrow_stream(
     ArrowArrayStream* stream, const table::TableOptions& options,
     const scoring::SummaryNeeds& needs, scoring::TopIds ids, std::vector<std::string>& header);

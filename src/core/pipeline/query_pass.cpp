@@ -99,6 +99,7 @@ Result<QueryTable> run_query_pass(const SummaryReader& read, const PassRequest& 
   if (!summaries) return std::unexpected(std::move(summaries.error()));
   QueryTable table = build_table(summaries->summaries, request);
   table.rows = summaries->rows;
+  table.probabilities = summaries->probabilities;
   return table;
 }
 

@@ -34,14 +34,18 @@ class QuerySummaries {
   // Adds the next candidate of the query `query_id`, in file order, and
   // returns the query's number. `Candidate` gives what add_to_record()
   // reads and, with TopIds::Keep, `candidate_id` and `group`
-  // (std::optional<std::string_view>).
+  // (std::optional<std::string_view>), and where the table has an
+  // own-confidence column, its cell as `confidence` or, for a reader that
+  // makes the text only when the row becomes the top, `confidence_cell()`.
   template <typename Candidate>
   std::size_t add(std::string_view query_id, const Candidate& candidate) {
     const std::size_t number = index_.number_of(query_id);
     if (number == size_) add_query();
     if (add_to_record(layout_, record(number), pool_, candidate) == 0 && ids_ == TopIds::Keep) {
       set_top_texts(number, candidate.candidate_id, candidate.group);
-      if constexpr (requires { candidate.confidence; }) {
+      if constexpr (requires { candidate.confidence_cell(); }) {
+        set_top_confidence(number, candidate.confidence_cell());
+      } else if constexpr (requires { candidate.confidence; }) {
         set_top_confidence(number, candidate.confidence);
       }
     }
