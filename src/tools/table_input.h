@@ -62,6 +62,9 @@ class TableInput {
   // Returns the fields of the header row once it has been read; empty
   // before, and when it could not be split (the read reports why).
   [[nodiscard]] const std::vector<std::string>& header() const;
+  // True while read() has not yet given the whole header row, nor found
+  // that it cannot be split or is too long to search.
+  [[nodiscard]] bool header_pending() const;
 
   // The reading state, defined where it is used.
   struct State;

@@ -1,13 +1,13 @@
 #include "core/os/output_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <utility>
 
 #include "core/os/file_replace.h"
+#include "core/os/syscalls.h"
 #include "core/os/target_entry.h"
 #include "core/os/write_in_place.h"
 
@@ -41,7 +41,7 @@ int OutputFile::spool_beside(int directory, const std::string& name, mode_t mode
   }
   // A directory that admits no new file leaves the target to be rewritten
   // in place at commit; the pieces wait in memory meanwhile.
-  spool_fd_.reset(::memfd_create("ferolin-output", MFD_CLOEXEC));
+  spool_fd_.reset(memory_file("ferolin-output"));
   return spool_fd_.valid() ? 0 : errno;
 }
 

@@ -8,6 +8,8 @@ namespace {
 
 // RENAME_NOREPLACE of <linux/fs.h>, which old C library headers lack.
 constexpr unsigned kRenameNoReplace = 1;
+// MFD_CLOEXEC of <linux/memfd.h>, likewise.
+constexpr unsigned kMemoryFileCloseOnExec = 1;
 
 }  // namespace
 
@@ -19,6 +21,10 @@ int rename_without_replacing(int from_directory, const char* from, int to_direct
                              const char* to) {
   return static_cast<int>(
       ::syscall(SYS_renameat2, from_directory, from, to_directory, to, kRenameNoReplace));
+}
+
+int memory_file(const char* name) {
+  return static_cast<int>(::syscall(SYS_memfd_create, name, kMemoryFileCloseOnExec));
 }
 
 }  // namespace ferolin::os
