@@ -151,4 +151,6 @@ bool TableInput::compressed() const { return state_->gzip.has_value(); }
 
 const std::vector<std::string>& TableInput::header() const { return state_->header; }
 
+bool TableInput::header_done() const { return state_->header_tokenizer == nullptr; }
+
 }  // namespace ferolin::tools

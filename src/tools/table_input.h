@@ -62,6 +62,9 @@ class TableInput {
   // Returns the fields of the header row once it has been read; empty
   // before, and when it could not be split (the read reports why).
   [[nodiscard]] const std::vector<std::string>& header() const;
+  // Returns true once the header row needs no more bytes: it was split,
+  // could not be, or outgrew its search.
+  [[nodiscard]] bool header_done() const;
 
   // The reading state, defined where it is used.
   struct State;

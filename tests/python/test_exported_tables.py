@@ -12,12 +12,13 @@ METHODS = ["margin", "max-prob", "score-gap", "entropy"]
 
 
 def queries():
-    """40 queries of three candidates; some probabilities and labels missing."""
+    """40 queries of three candidates; some probabilities and labels missing;
+    each query's probabilities sum to less than 1."""
     rows = []
     for q in range(40):
         for rank in (1, 2, 3):
             missing = q % 7 == 3 and rank == 2
-            probability = None if missing else round(0.9 - 0.25 * rank + q / 200, 4)
+            probability = None if missing else round((0.9 - 0.25 * rank + q / 200) / 2, 4)
             label = None if q % 9 == 4 else (rank == 1 and q % 4 != 1)
             rows.append({"query_id": f"q{q:02}", "candidate_id": f"c{q}-{rank}", "rank": rank,
                          "score": round(10.5 - rank * (1 + q / 40), 3),

@@ -93,7 +93,7 @@ PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
     if (call.raised()) return nullptr;
     return outcome({}, text(table.error().message()), header);
   }
-  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt});
+  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
   return outcome(std::move(pass), {}, header);
 }

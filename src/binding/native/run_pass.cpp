@@ -170,10 +170,13 @@ PyObject* outcome(PyRef pass, const FerolinError* error, const tools::TableInput
 // thread of its own from the input's stream.
 Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools::TableInput& input,
                                            std::optional<std::string>& sha256) {
-  // The input's first chunk gives the header that reports of a failure
-  // show (and starts the fingerprint).
-  if (const Result<std::string_view> first = input.read(); !first) {
-    return std::unexpected(first.error());
+  // The input's first chunks give the header that reports of a failure
+  // show (and start the fingerprint); a header longer than one chunk takes
+  // several.
+  for (;;) {
+    const Result<std::string_view> chunk = input.read();
+    if (!chunk) return std::unexpected(chunk.error());
+    if (chunk->empty() || input.header_done()) break;
   }
   Result<std::optional<std::string>> digest = std::nullopt;
   std::jthread hashing;
