@@ -16,7 +16,8 @@ Result<void> add_own_column(const OwnColumnRequest& own, pipeline::QueryTable& t
     confidences = pipeline::top_score_confidences(table.top_scores, own.lower_is_better);
   } else {
     Result<std::vector<std::optional<double>>> read =
-        pipeline::own_confidences(table.confidence_cells, own.column, own.lower_is_better);
+        pipeline::own_confidences(table.confidence_cells, own.column, own.lower_is_better,
+                                  own.numbers);
     if (!read) return std::unexpected(std::move(read.error()));
     confidences = std::move(*read);
     // The cells are not needed once converted.

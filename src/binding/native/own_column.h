@@ -8,6 +8,7 @@
 
 #include "core/error.h"
 #include "core/pipeline/query_pass.h"
+#include "core/table/number_spelling.h"
 
 namespace ferolin::binding::native {
 
@@ -23,6 +24,8 @@ struct OwnColumnRequest {
   // The column is the one read as `score`: its top values are the pass's
   // top scores, and no further column is read.
   bool is_score = false;
+  // How the table spells numbers: the column's cells are read so.
+  table::NumberSpelling numbers;
 };
 
 // Asks the read for the request's column where it is not the score column.

@@ -79,7 +79,7 @@ bool convert_own_column(PyObject* column, PyObject* lower_is_better, PassArgumen
   for (const table::HeaderName& renamed : arguments.request.table.header_names) {
     if (renamed.column == table::Column::Score) score_header = renamed.name;
   }
-  arguments.own = OwnColumnRequest{std::string(*name), *lower, *name == score_header};
+  arguments.own = OwnColumnRequest{std::string(*name), *lower, *name == score_header, {}};
   request_own_column(*arguments.own, arguments.request);
   return true;
 }
@@ -119,6 +119,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
   if (!numbers) return std::nullopt;
   arguments.request.table.numbers = std::move(*numbers);
+  if (arguments.own) arguments.own->numbers = arguments.request.table.numbers;
   if (bound[12] != nullptr && bound[12] != Py_None) {
     const std::optional<std::uint64_t> threads = unsigned_parameter(bound[12], "threads");
     if (!threads) return std::nullopt;
