@@ -12,7 +12,8 @@ METHODS = ["margin", "max-prob", "score-gap", "entropy"]
 
 
 def queries():
-    """40 queries of three candidates; some probabilities and labels missing."""
+    """40 queries of three candidates; some probabilities and labels missing;
+    each query's probabilities sum to less than 1."""
     rows = []
     for q in range(40):
         for rank in (1, 2, 3):

@@ -213,7 +213,7 @@ def test_dask_recipe_on_a_local_cluster_equals_one_machine(tmp_path, shards):
     decisions = tmp_path / "decisions"
     decisions.mkdir()
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, \
+                                  dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         calibration, summaries = recipe.calibrate_on_dask(
             client, shards, "topk-gap", 0.05, str(decisions), "binomial", 0.95)
@@ -248,7 +248,7 @@ def test_dask_dataframe_partitions_on_a_local_cluster_equal_one_machine():
     whole = dd.from_pandas(by_query, npartitions=3)
     cut_rows = dd.from_pandas(frame, npartitions=3, sort=False)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, \
+                                  dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         calibration = recipe.calibrate_dask_frame(client, whole, "topk-gap", 0.05, "binomial",
                                                   0.95)

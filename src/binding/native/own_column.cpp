@@ -20,7 +20,7 @@ std::optional<std::optional<OwnColumnRequest>> parse_own_column(PyObject* column
   for (const table::HeaderName& renamed : request.table.header_names) {
     if (renamed.column == table::Column::Score) score_header = renamed.name;
   }
-  OwnColumnRequest own{std::string(*name), lower == 1, *name == score_header};
+  OwnColumnRequest own{std::string(*name), lower == 1, *name == score_header, {}};
   // The score column's top values are kept anyway: nothing more to read.
   if (!own.is_score) request.table.confidence_column = own.column;
   return own;
@@ -34,7 +34,8 @@ Result<void> add_own_column(const std::optional<OwnColumnRequest>& own,
     confidences = pipeline::top_score_confidences(table.top_scores, own->lower_is_better);
   } else {
     Result<std::vector<std::optional<double>>> read =
-        pipeline::own_confidences(table.confidence_cells, own->column, own->lower_is_better);
+        pipeline::own_confidences(table.confidence_cells, own->column, own->lower_is_better,
+                                  own->numbers);
     if (!read) return std::unexpected(std::move(read.error()));
     confidences = std::move(*read);
     // The cells are not needed once converted.

@@ -9,6 +9,7 @@
 #include "binding/common/py_ref.h"
 #include "core/error.h"
 #include "core/pipeline/query_pass.h"
+#include "core/table/number_spelling.h"
 
 namespace ferolin::binding::native {
 
@@ -24,6 +25,8 @@ struct OwnColumnRequest {
   // The column is the one read as `score`: its top values are the pass's
   // top scores, and no further column is read.
   bool is_score = false;
+  // How the table spells numbers: the column's cells are read so.
+  table::NumberSpelling numbers;
 };
 
 // Returns the own column that the arguments `confidence_column` (None or

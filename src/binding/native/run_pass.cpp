@@ -102,6 +102,7 @@ std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound)
   std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
   if (!numbers) return std::nullopt;
   arguments.request.table.numbers = std::move(*numbers);
+  if (arguments.own) arguments.own->numbers = arguments.request.table.numbers;
   if (bound[12] != nullptr && bound[12] != Py_None) {
     const std::optional<std::uint64_t> threads = unsigned_parameter(bound[12], "threads");
     if (!threads) return std::nullopt;

@@ -6,15 +6,18 @@ namespace ferolin::pipeline {
 
 Result<std::vector<std::optional<double>>> own_confidences(
     std::span<const std::optional<std::string>> cells, std::string_view column,
-    bool lower_is_better) {
+    bool lower_is_better, const table::NumberSpelling& numbers) {
   std::vector<std::optional<double>> confidences;
   confidences.reserve(cells.size());
+  std::string buffer;
   for (std::size_t q = 0; q < cells.size(); ++q) {
-    if (!cells[q]) {
+    const std::string_view cell =
+        cells[q] ? table::number_cell(*cells[q], numbers, buffer) : std::string_view();
+    if (cell.empty()) {
       confidences.emplace_back();
       continue;
     }
-    const auto value = table::parse_float(*cells[q]);
+    const auto value = table::parse_float(cell);
     if (!value) {
       return std::unexpected(FerolinError::csv(
           "column '" + std::string(column) + "': the top candidate of query " +

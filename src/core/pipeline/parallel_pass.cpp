@@ -1,6 +1,9 @@
 #include "core/pipeline/parallel_pass.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -73,10 +76,27 @@ class PartReaders {
   std::vector<std::jthread> threads_;
 };
 
-// Adds a part's summaries to those of the parts before it; the entropy
-// terms of its queries seen before are added again, in file order.
-void merge_part(TableSummaries& table, const PartSummary& part) {
+// Adds the part's checked probabilities to `check`, each under its query's
+// number in the merged summaries (`earlier`, or the next new number in the
+// part's order, as absorb() numbers them): the sums are then added in file
+// order, as one read adds them.
+void check_part(ProbabilityCheck& check, const PartSummary& part,
+                const std::vector<std::size_t>& earlier, std::size_t first_new) {
+  std::vector<std::size_t> numbers(earlier.size());
+  for (std::size_t q = 0; q < earlier.size(); ++q) {
+    numbers[q] = earlier[q] != scoring::QuerySummaries::kNewQuery ? earlier[q] : first_new++;
+  }
+  for (const CheckedProbability& row : part.checked) check.add(numbers[row.query], row.value);
+}
+
+// Adds a part's summaries to those of the parts before it (and its checked
+// probabilities to `check`, where there is one); the entropy terms of its
+// queries seen before are added again, in file order.
+void merge_part(TableSummaries& table, std::optional<ProbabilityCheck>& check,
+                const PartSummary& part) {
+  const std::size_t first_new = table.summaries.size();
   const std::vector<std::size_t> earlier = table.summaries.absorb(part.summaries);
+  if (check) check_part(*check, part, earlier, first_new);
   table.rows += part.rows;
   if (part.terms.empty()) return;
   constexpr std::size_t kNew = scoring::QuerySummaries::kNewQuery;
@@ -106,6 +126,8 @@ class PartMerge {
 
   Result<TableSummaries> run(PartQueue& queue, const PartReaders& readers) {
     TableSummaries table{scoring::QuerySummaries(plan_.needs, plan_.ids)};
+    std::optional<ProbabilityCheck> probabilities;
+    if (checks_probabilities(plan_.needs)) probabilities.emplace();
     for (std::size_t part = 0; part < starts_.size();) {
       PartSummary summary =
           readers.started() ? queue.take(part)
@@ -119,7 +141,7 @@ class PartMerge {
       queue.merged_before(after);
       if (summary.thrown) std::rethrow_exception(summary.thrown);
       if (summary.failure) return std::unexpected(failure_of(part, after, std::move(summary)));
-      merge_part(table, summary);
+      merge_part(table, probabilities, summary);
       queue.recycle(std::move(summary.terms));
       next_.record += summary.rows;
       next_.line += summary.line_breaks;
@@ -129,6 +151,7 @@ class PartMerge {
       }
       part = after;
     }
+    if (probabilities) table.probabilities = probabilities->counts();
     return table;
   }
 
@@ -157,6 +180,18 @@ class PartMerge {
   table::RecordPosition next_;  // the records and lines before the part being merged
   std::uint64_t size_;          // of the file
 };
+
+// The size of the parts: kPartBytes, unless FEROLIN_TEST_PART_BYTES gives
+// another (a positive decimal), with which the tests read small tables in
+// many parts.
+std::uint64_t part_bytes() {
+  const char* text = std::getenv("FEROLIN_TEST_PART_BYTES");
+  if (text == nullptr) return kPartBytes;
+  std::uint64_t bytes = 0;
+  const char* end = text + std::strlen(text);
+  const auto [stop, error] = std::from_chars(text, end, bytes);
+  return error == std::errc() && stop == end && bytes > 0 ? bytes : kPartBytes;
+}
 
 Result<char> byte_at(const table::ReadAt& read_at, std::uint64_t offset) {
   char byte = 0;
@@ -214,7 +249,8 @@ Result<TableSummaries> summarize_table(std::string_view path, table::TableOption
   // A pipe or a FIFO (no size) is one stream, and so is a table of one part.
   const std::optional<std::uint64_t> size = header->size_hint();
   Result<os::PositionalFile> file = std::unexpected(FerolinError::csv("one stream"));
-  if (size && *size > kPartBytes) file = os::PositionalFile::open(path);
+  const std::uint64_t part = part_bytes();
+  if (size && *size > part) file = os::PositionalFile::open(path);
   if (!file) {
     return summarize_rows(
         table::CheckedRowSource::over_records(std::move(*header), row_needs_of_table), needs, ids);
@@ -223,7 +259,7 @@ Result<TableSummaries> summarize_table(std::string_view path, table::TableOption
     return file->read_at(offset, into);
   };
   return summarize_in_parts(std::move(*header), read_at, *size, options, needs, ids,
-                            {.threads = count});
+                            {.threads = count, .part_bytes = part});
 }
 
 }  // namespace ferolin::pipeline

@@ -1,11 +1,13 @@
 #include "core/pipeline/part_summary.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string_view>
 #include <utility>
 
 #include "core/os/file_reader.h"
+#include "core/pipeline/probability_check.h"
 #include "core/pipeline/table_summaries.h"
 
 namespace ferolin::pipeline {
@@ -63,6 +65,7 @@ class PartBytes {
 void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const PartBytes& bytes,
                PartSummary& part) {
   const bool log_terms = plan.needs.entropy;
+  const bool check = checks_probabilities(plan.needs);
   while (true) {
     const Result<const table::CheckedRow*> row = source.next();
     if (!row) {
@@ -77,6 +80,12 @@ void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const Part
     }
     if (*row == nullptr) return;
     const std::size_t query = part.summaries.add((*row)->query_id, **row);
+    if (check) {
+      const std::optional<double> value = ProbabilityCheck::cell_value((*row)->probability_cell);
+      if (value && !std::isnan(*value)) {
+        part.checked.push_back({static_cast<std::uint32_t>(query), *value});
+      }
+    }
     if (log_terms) {
       // With an entropy sum every probability is converted already.
       const std::optional<double> probability = (*row)->probability_value();
@@ -96,6 +105,7 @@ PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::Resu
   PartSummary part{.summaries = scoring::QuerySummaries(plan.needs, plan.ids),
                    .terms = std::move(spare_terms),
                    .terms_end = {},
+                   .checked = {},
                    .rows = 0,
                    .line_breaks = 0,
                    .cut = false,

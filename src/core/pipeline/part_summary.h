@@ -26,12 +26,23 @@ struct EntropyTerm {
   double probability = 0.0;
 };
 
+// A row's probability as the probability check adds it, kept so that the
+// sums of a query whose rows are spread over several parts are added in
+// file order.
+struct CheckedProbability {
+  std::uint32_t query = 0;  // the query's number in the part's summaries
+  double value = 0.0;
+};
+
 struct PartSummary {
   scoring::QuerySummaries summaries;
   std::vector<EntropyTerm> terms;  // every row's, when the summaries keep an entropy sum
   // For each query of the part: the index in `terms` after its last term,
   // so that a merge stops where the queries it replays end.
   std::vector<std::uint32_t> terms_end;
+  // Every row's probability, when the read checks them (a row without one
+  // adds nothing to the check).
+  std::vector<CheckedProbability> checked;
   std::uint64_t rows = 0;
   std::uint64_t line_breaks = 0;
   // The part ends inside a record: its start or its end lay in a quoted

@@ -36,16 +36,14 @@ std::optional<double> plain_unit_decimal(std::string_view cell) {
 
 }  // namespace
 
+std::optional<double> ProbabilityCheck::cell_value(std::string_view cell) {
+  if (cell.empty()) return std::nullopt;
+  if (const std::optional<double> plain = plain_unit_decimal(cell)) return plain;
+  return table::parse_float(cell).value_or(std::nan(""));
+}
+
 void ProbabilityCheck::add_cell(std::size_t query, std::string_view cell) {
-  if (cell.empty()) {
-    add(query, std::nullopt);
-    return;
-  }
-  if (const std::optional<double> plain = plain_unit_decimal(cell)) {
-    add(query, plain);
-    return;
-  }
-  add(query, table::parse_float(cell).value_or(std::nan("")));
+  add(query, cell_value(cell));
 }
 
 ProbabilityCounts ProbabilityCheck::counts() const {

@@ -32,6 +32,9 @@ class ProbabilityCheck {
   // which are read here far faster than a full conversion: the sums need
   // no more than three decimals, and such a cell is within [0, 1] anyway.
   void add_cell(std::size_t query, std::string_view cell);
+  // Returns the value that add_cell() adds for `cell`: absent for an empty
+  // cell, NaN for one that is no number.
+  [[nodiscard]] static std::optional<double> cell_value(std::string_view cell);
 
   // Returns the counts over everything added.
   [[nodiscard]] ProbabilityCounts counts() const;

@@ -8,12 +8,16 @@ table::RowNeeds row_needs(const scoring::SummaryNeeds& needs, scoring::TopIds id
   return {.candidate_id = ids == scoring::TopIds::Keep, .every_probability = needs.entropy};
 }
 
+bool checks_probabilities(const scoring::SummaryNeeds& needs) {
+  return needs.probabilities || needs.entropy;
+}
+
 Result<TableSummaries> summarize_rows(Result<table::CheckedRowSource> source,
                                       const scoring::SummaryNeeds& needs, scoring::TopIds ids) {
   if (!source) return std::unexpected(std::move(source.error()));
   TableSummaries table{scoring::QuerySummaries(needs, ids)};
   std::optional<ProbabilityCheck> check;
-  if (needs.probabilities || needs.entropy) check.emplace();
+  if (checks_probabilities(needs)) check.emplace();
   while (true) {
     Result<const table::CheckedRow*> row = source->next();
     if (!row) return std::unexpected(std::move(row.error()));

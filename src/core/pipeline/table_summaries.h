@@ -24,6 +24,10 @@ struct TableSummaries {
 // with TopIds::Keep, their top candidate's id.
 [[nodiscard]] table::RowNeeds row_needs(const scoring::SummaryNeeds& needs, scoring::TopIds ids);
 
+// Returns true when summaries that keep `needs` read the probability
+// column, which is then checked (ProbabilityCheck).
+[[nodiscard]] bool checks_probabilities(const scoring::SummaryNeeds& needs);
+
 // Returns the summaries of every query of the table that `source` reads
 // (opened with row_needs(needs, ids)), or the source's failure or the
 // table's first failure: a failure anywhere means no summaries at all.

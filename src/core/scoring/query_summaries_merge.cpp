@@ -16,6 +16,8 @@ std::vector<std::size_t> QuerySummaries::absorb(const QuerySummaries& later) {
     }
     if (merge_record(layout_, record(number), pool_, later.summary(q)) && ids_ == TopIds::Keep) {
       set_top_texts(number, later.top_candidate_id(q), later.top_group(q));
+      // Rows of a table with an own-confidence column carry its cell.
+      if (q < later.top_confidences_.size()) set_top_confidence(number, later.top_confidence(q));
     }
   }
   return earlier_numbers;

@@ -97,6 +97,8 @@ TableRecords TableRecords::resume(ChunkReader read_chunk, const ColumnPlan& plan
   auto state = std::make_unique<State>(options.delimiter);
   state->read_chunk = std::move(read_chunk);
   state->tokenizer.resume(at);
+  // A part's records are bounded as the whole table's are.
+  state->tokenizer.limit_field_bytes(options.max_field_bytes);
   state->plan = plan;
   return TableRecords(std::move(state), options);
 }
