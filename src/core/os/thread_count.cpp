@@ -1,6 +1,7 @@
 #include "core/os/thread_count.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <charconv>
 #include <cstdlib>
@@ -32,11 +33,22 @@ std::size_t processors() {
   return count > 0 ? count : 1;
 }
 
+// Whether the process runs under a limit of its address space (ulimit -v,
+// a job scheduler's memory cap). Each thread then costs its stack out of
+// that limit, and a thread whose thread-local memory cannot be had aborts
+// the whole process instead of failing one call: by default such a process
+// reads on one thread, where running out of memory is a MemoryError.
+bool address_space_limited() {
+  rlimit limit{};
+  return getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+}
+
 }  // namespace
 
 std::size_t thread_count(std::optional<std::size_t> requested) {
   if (requested && *requested > 0) return *requested;
   if (const auto configured = from_environment()) return *configured;
+  if (address_space_limited()) return 1;
   return processors();
 }
 

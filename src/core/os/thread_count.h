@@ -10,8 +10,8 @@ namespace ferolin::os {
 
 // Returns the number of threads to use, at least 1: `requested` where given
 // and above 0; else FEROLIN_NUM_THREADS where it holds a whole number above
-// 0 (anything else there is ignored); else the number of processors this
-// process may run on.
+// 0 (anything else there is ignored); else 1 under a limit of the address
+// space (RLIMIT_AS); else the number of processors this process may run on.
 [[nodiscard]] std::size_t thread_count(std::optional<std::size_t> requested = std::nullopt);
 
 }  // namespace ferolin::os
