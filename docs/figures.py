@@ -55,7 +55,7 @@ def draw_benchmarks(output: pathlib.Path) -> None:
     results = json.loads(BENCHMARK_RESULTS.read_text())
     shapes = results["shapes"]
     peers = results["peers"]
-    figure, ax = pyplot.subplots(figsize=(7, 0.55 * len(shapes) + 1.4), layout="constrained")
+    figure, ax = pyplot.subplots(figsize=(9, 0.6 * len(shapes) + 1.6), layout="constrained")
     height = 0.8 / len(peers)
     for index, peer in enumerate(peers):
         positions = [row + index * height for row in range(len(shapes))]
@@ -65,11 +65,12 @@ def draw_benchmarks(output: pathlib.Path) -> None:
     ax.set_yticks([row + 0.4 - height / 2 for row in range(len(shapes))],
                   [shape["name"] for shape in shapes])
     ax.invert_yaxis()
-    ax.axvline(1.0, color="black", linewidth=0.8)
-    ax.set_xlabel("peer's time / ferolin's time (higher: ferolin is faster)")
-    ax.set_title(f"Medians of {results['runs']} runs, {results['machine']}", fontsize=9)
+    ax.axvline(1.0, color="black", linewidth=0.8, linestyle=":")
+    ax.set_xlim(0, max(max(shape["ratios"].values()) for shape in shapes) * 1.12)
+    ax.set_xlabel("peer's time / ferolin's time (above 1: ferolin is faster)")
+    ax.set_title(f"medians of {results['runs']} runs; {results['machine']}", fontsize=9)
     ax.legend(loc="lower right", fontsize=8)
-    figure.savefig(output / "benchmarks.png", dpi=150)
+    figure.savefig(output / "benchmarks.png", dpi=150, bbox_inches="tight")
     pyplot.close(figure)
 
 
