@@ -38,7 +38,10 @@ void check_form(const FerolinError& error) {
               "packed bytes are refused as such", text);
       return;
     case ErrorKind::InvalidArgument:
-      require(text.starts_with("query id '"), "a merge error names the query id", text);
+      // A merge names the query id; a header that names one column twice
+      // says which.
+      require(text.starts_with("query id '") || text.starts_with("the header has two columns "),
+              "a merge error names the query id, a header error the column", text);
       return;
     default:
       require(false, "no other kind of error", text);
