@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "bench_util.h"
-#include "tools/gzip_reader.h"
+#include "input/gzip_reader.h"
 
 #ifdef FEROLIN_BENCH_LIBDEFLATE
 #include <libdeflate.h>

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "tools/gzip_reader.h"
+#include "input/gzip_reader.h"
 
 namespace ferolin::fuzz {
 namespace {

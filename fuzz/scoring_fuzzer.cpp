@@ -27,8 +27,8 @@
 #include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 #include "fuzz_check.h"
-#include "plain_reading.h"
-#include "query_builders.h"
+#include "support/plain_reading.h"
+#include "support/query_builders.h"
 
 namespace ferolin::fuzz {
 namespace {

@@ -68,7 +68,7 @@ run_asan_pytest() {
     export LD_PRELOAD="$runtime" PYTHONMALLOC=malloc
     export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"
     export PYTHONPATH="$PWD/build/asan:$PWD/python${PYTHONPATH:+:$PYTHONPATH}"
-    export FEROLIN_TOOLS_DIR="$PWD/build/asan" FEROLIN_SANITIZED=1
+    export FEROLIN_PROGRAMS_DIR="$PWD/build/asan" FEROLIN_SANITIZED=1
     "$PYTHON" -c "import ferolin, ferolin_tools._native as n, sys; sys.exit(not all(
       m.__file__.startswith('$PWD/build/asan') for m in (ferolin, n)))" \
       || { echo "robustness: the sanitized modules are not the ones imported" >&2; exit 1; }

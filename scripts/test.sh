@@ -13,4 +13,4 @@ cmake --build "$BUILD_DIR"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j2
 
 # The Python tests use small test-only programs built beside the GoogleTest suite.
-FEROLIN_TOOLS_DIR="$PWD/$BUILD_DIR" "$PYTHON" -m pytest -q tests/python "$@"
+FEROLIN_PROGRAMS_DIR="$PWD/$BUILD_DIR" "$PYTHON" -m pytest -q tests/python "$@"

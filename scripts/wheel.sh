@@ -157,10 +157,10 @@ test_installed() {
       || { echo "wheel: the modules imported are not the installed ones" >&2; exit 1; }
   )
   if [ "$scope" = smoke ]; then tests=("${SMOKE_TESTS[@]/#/tests/python/}"); fi
-  # Without FEROLIN_TOOLS_DIR the tests of the core's reader against the
+  # Without FEROLIN_PROGRAMS_DIR the tests of the core's reader against the
   # GoogleTest build's own programs skip: they check that build, not the
   # wheel, and the test command runs them.
-  env -u FEROLIN_TOOLS_DIR "$venv/bin/pytest" -q -p no:cacheprovider "${tests[@]}"
+  env -u FEROLIN_PROGRAMS_DIR "$venv/bin/pytest" -q -p no:cacheprovider "${tests[@]}"
   "$venv/bin/python" examples/demo.py >/dev/null
   "$venv/bin/ferolin" --help >/dev/null
 }

@@ -21,11 +21,11 @@ def write_file(tmp_path):
 
 
 @pytest.fixture
-def tools_dir():
+def programs_dir():
     """The folder of the test-only programs built beside the GoogleTest suite."""
-    folder = os.environ.get("FEROLIN_TOOLS_DIR")
+    folder = os.environ.get("FEROLIN_PROGRAMS_DIR")
     if not folder or not pathlib.Path(folder).is_dir():
-        pytest.skip("FEROLIN_TOOLS_DIR is not set: run through scripts/test.sh")
+        pytest.skip("FEROLIN_PROGRAMS_DIR is not set: run through scripts/test.sh")
     return pathlib.Path(folder)
 
 

@@ -44,9 +44,9 @@ MODULE_METHODS = ["max_prob", "score_gap", "entropy"]
 REAL_TABLE = pathlib.Path("/work/shared/data/real/impact_iokr/impact_iokr_top100.csv")
 
 
-def dump(tools_dir, path, *options):
+def dump(programs_dir, path, *options):
     """Returns the records (or the error text) that read_candidates gives for path."""
-    program = tools_dir / "dump_candidates"
+    program = programs_dir / "dump_candidates"
     result = subprocess.run([str(program), str(path), *options], capture_output=True, check=False)
     text = result.stdout.decode("utf-8")
     # Split at LF only: splitlines() would also split at U+0085 and U+2028 in cells.
@@ -202,14 +202,14 @@ def check_module(path, table, error):
 @settings(max_examples=300, deadline=None,
           suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(table=tables())
-def test_tables_written_by_csv_module_read_back_cell_for_cell(tools_dir, tmp_path, table):
+def test_tables_written_by_csv_module_read_back_cell_for_cell(programs_dir, tmp_path, table):
     data, starts = write_table(table)
     path = tmp_path / "table.csv"
     path.write_bytes(data)
     error = expected_error(table, data, starts) if table["bad"] is not None else None
     check_module(path, table, error)
     for keep_details, options in ((True, ()), (False, ("--no-details",))):
-        result = dump(tools_dir, path, *options)
+        result = dump(programs_dir, path, *options)
         if error is not None:
             assert result == error
             continue
@@ -220,10 +220,10 @@ def test_tables_written_by_csv_module_read_back_cell_for_cell(tools_dir, tmp_pat
 
 
 @pytest.mark.skipif(not REAL_TABLE.is_file(), reason="real data not present")
-def test_real_table_reads_like_python_csv(tools_dir):
+def test_real_table_reads_like_python_csv(programs_dir):
     with REAL_TABLE.open(newline="", encoding="utf-8") as handle:
         rows = list(csv.DictReader(handle))
-    result = dump(tools_dir, REAL_TABLE)
+    result = dump(programs_dir, REAL_TABLE)
     assert len(result) == len(rows) > 0
     for record, cells in zip(result, rows):
         check_record(record, cells, keep_details=True)

@@ -26,7 +26,7 @@
 #include "binding/native/table_spelling.h"
 #include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
-#include "tools/table_input.h"
+#include "input/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {

@@ -21,7 +21,7 @@
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
 #include "core/shards/score_table.h"
-#include "tools/table_input.h"
+#include "input/table_input.h"
 
 namespace ferolin::binding::native {
 namespace {
