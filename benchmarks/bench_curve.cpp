@@ -19,6 +19,8 @@
 //              builds them: the lookup of each row's query and its summary
 //   curve      curve_from_table, what compute_curve runs: all of the above,
 //              then scoring and the curve
+//   pass       run_query_pass with METHOD, what ferolin_tools reads a table
+//              with: the threads of FEROLIN_NUM_THREADS (else every core)
 //
 // Usage: bench_curve MODE PATH [METHOD]   (METHOD as in policies: margin, max_prob, ...)
 #include <cstdint>
@@ -28,6 +30,7 @@
 
 #include "bench_util.h"
 #include "core/os/file_reader.h"
+#include "core/pipeline/query_pass.h"
 #include "core/pipeline/table_functions.h"
 #include "core/pipeline/table_summaries.h"
 #include "core/scoring/query_summaries.h"
@@ -101,6 +104,15 @@ std::uint64_t run_curve(const std::string& path, ferolin::ScoringMethod method) 
   return curve->size();
 }
 
+// Returns the number of queries.
+std::uint64_t run_pass(const std::string& path, ferolin::ScoringMethod method) {
+  ferolin::pipeline::PassRequest request;
+  request.methods = {method};
+  const auto table = ferolin::pipeline::run_query_pass(path, request);
+  if (!table) die(table.error().message());
+  return table->size();
+}
+
 std::uint64_t run_mode(const std::string& mode, const std::string& path,
                        ferolin::ScoringMethod method) {
   if (mode == "floor") return bench::run_floor(path, kReadChunkSize);
@@ -110,6 +122,7 @@ std::uint64_t run_mode(const std::string& mode, const std::string& path,
   if (mode == "checked") return run_checked(path, method);
   if (mode == "summaries") return run_summaries(path, method);
   if (mode == "curve") return run_curve(path, method);
+  if (mode == "pass") return run_pass(path, method);
   die("unknown mode " + mode);
 }
 

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "chunked_input.h"
 #include "core/pipeline/parallel_pass.h"
@@ -29,7 +30,8 @@ std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 
 bool same_summary(const scoring::QuerySummary& a, const scoring::QuerySummary& b) {
   if (a.count != b.count || a.leading_size != b.leading_size ||
-      a.probability_missing != b.probability_missing || a.top_is_correct != b.top_is_correct) {
+      a.probability_missing != b.probability_missing || a.top_is_correct != b.top_is_correct ||
+      a.top_tied != b.top_tied) {
     return false;
   }
   // The sum no longer counts once a probability is missing.
@@ -51,6 +53,12 @@ std::string difference(const pipeline::TableSummaries& one, const pipeline::Tabl
     return "rows " + std::to_string(one.rows) + " vs " + std::to_string(many.rows);
   }
   if (one.summaries.size() != many.summaries.size()) return "number of queries";
+  const auto counts = [](const pipeline::TableSummaries& table) {
+    if (!table.probabilities) return std::pair<std::uint64_t, std::uint64_t>(~0ULL, ~0ULL);
+    return std::pair(table.probabilities->outside_unit_interval,
+                     table.probabilities->queries_above_one);
+  };
+  if (counts(one) != counts(many)) return "probability check";
   for (std::size_t q = 0; q < one.summaries.size(); ++q) {
     const std::string at = "query " + std::to_string(q) + ": ";
     if (one.summaries.query_id(q) != many.summaries.query_id(q)) return at + "id";

@@ -76,17 +76,27 @@ class PartReaders {
   std::vector<std::jthread> threads_;
 };
 
-// Adds the part's checked probabilities to `check`, each under its query's
-// number in the merged summaries (`earlier`, or the next new number in the
-// part's order, as absorb() numbers them): the sums are then added in file
-// order, as one read adds them.
+// Adds the part's check to `check`: a query first seen in the part (the
+// next new number in the part's order, as absorb() numbers them) takes the
+// part's sum, and the rows of a query seen before (`earlier`) are added
+// again under its number: the sums are then added in file order, as one
+// read adds them.
 void check_part(ProbabilityCheck& check, const PartSummary& part,
                 const std::vector<std::size_t>& earlier, std::size_t first_new) {
-  std::vector<std::size_t> numbers(earlier.size());
+  constexpr std::size_t kNew = scoring::QuerySummaries::kNewQuery;
+  check.add_outside_of(*part.check);
+  std::size_t end = 0;  // the walk ends with the last row of a query seen before
   for (std::size_t q = 0; q < earlier.size(); ++q) {
-    numbers[q] = earlier[q] != scoring::QuerySummaries::kNewQuery ? earlier[q] : first_new++;
+    if (earlier[q] == kNew) {
+      check.take_sum(first_new++, *part.check, q);
+    } else if (q < part.checked_end.size()) {
+      end = std::max<std::size_t>(end, part.checked_end[q]);
+    }
   }
-  for (const CheckedProbability& row : part.checked) check.add(numbers[row.query], row.value);
+  for (std::size_t r = 0; r < end; ++r) {
+    const CheckedProbability& row = part.checked[r];
+    if (earlier[row.query] != kNew) check.add_to_sum(earlier[row.query], row.value);
+  }
 }
 
 // Adds a part's summaries to those of the parts before it (and its checked

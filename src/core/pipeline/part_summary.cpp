@@ -65,7 +65,6 @@ class PartBytes {
 void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const PartBytes& bytes,
                PartSummary& part) {
   const bool log_terms = plan.needs.entropy;
-  const bool check = checks_probabilities(plan.needs);
   while (true) {
     const Result<const table::CheckedRow*> row = source.next();
     if (!row) {
@@ -79,11 +78,15 @@ void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const Part
       return;
     }
     if (*row == nullptr) return;
+    if (part.summaries.prefetch_pays()) part.summaries.prefetch(source.query_id_ahead());
     const std::size_t query = part.summaries.add((*row)->query_id, **row);
-    if (check) {
+    if (part.check) {
       const std::optional<double> value = ProbabilityCheck::cell_value((*row)->probability_cell);
       if (value && !std::isnan(*value)) {
+        part.check->add(query, value);
         part.checked.push_back({static_cast<std::uint32_t>(query), *value});
+        if (query >= part.checked_end.size()) part.checked_end.resize(query + 1, 0);
+        part.checked_end[query] = static_cast<std::uint32_t>(part.checked.size());
       }
     }
     if (log_terms) {
@@ -105,13 +108,16 @@ PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::Resu
   PartSummary part{.summaries = scoring::QuerySummaries(plan.needs, plan.ids),
                    .terms = std::move(spare_terms),
                    .terms_end = {},
+                   .check = {},
                    .checked = {},
+                   .checked_end = {},
                    .rows = 0,
                    .line_breaks = 0,
                    .cut = false,
                    .failure = {},
                    .thrown = {}};
   try {
+    if (checks_probabilities(plan.needs)) part.check.emplace();
     PartBytes bytes(plan, at.next.byte, end);
     table::CheckedRowSource source = table::CheckedRowSource::over_records(
         table::TableRecords::resume([&bytes] { return bytes.next(); }, *plan.columns,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/pipeline/probability_check.h"
 #include "core/scoring/query_summaries.h"
 #include "core/table/candidate_columns.h"
 #include "core/table/checked_row_source.h"
@@ -40,9 +41,13 @@ struct PartSummary {
   // For each query of the part: the index in `terms` after its last term,
   // so that a merge stops where the queries it replays end.
   std::vector<std::uint32_t> terms_end;
-  // Every row's probability, when the read checks them (a row without one
-  // adds nothing to the check).
+  // The check of the part's probabilities, when the read checks them, and
+  // every row's probability (a row without one adds nothing to the check)
+  // for the queries that turn out to have been seen in parts before.
+  std::optional<ProbabilityCheck> check;
   std::vector<CheckedProbability> checked;
+  // For each query of the part: the index in `checked` after its last row.
+  std::vector<std::uint32_t> checked_end;
   std::uint64_t rows = 0;
   std::uint64_t line_breaks = 0;
   // The part ends inside a record: its start or its end lay in a quoted

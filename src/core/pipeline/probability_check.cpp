@@ -11,7 +11,7 @@ void ProbabilityCheck::add(std::size_t query, std::optional<double> probability)
   if (query >= sums_.size()) sums_.resize(query + 1, 0.0);
   if (!probability || std::isnan(*probability)) return;
   if (*probability < 0.0 || *probability > 1.0) ++outside_;
-  sums_[query] += *probability;
+  add_to_sum(query, *probability);
 }
 
 namespace {
@@ -44,6 +44,12 @@ std::optional<double> ProbabilityCheck::cell_value(std::string_view cell) {
 
 void ProbabilityCheck::add_cell(std::size_t query, std::string_view cell) {
   add(query, cell_value(cell));
+}
+
+void ProbabilityCheck::take_sum(std::size_t query, const ProbabilityCheck& part,
+                                std::size_t from) {
+  if (query >= sums_.size()) sums_.resize(query + 1, 0.0);
+  if (from < part.sums_.size()) sums_[query] = part.sums_[from];
 }
 
 ProbabilityCounts ProbabilityCheck::counts() const {

@@ -39,6 +39,20 @@ class ProbabilityCheck {
   // Returns the counts over everything added.
   [[nodiscard]] ProbabilityCounts counts() const;
 
+  // Adds what `part`, the check of a later part of the table read apart,
+  // counted outside [0, 1], and takes its query `from`'s sum as the sum of
+  // query `query`, a query first seen in that part: the same terms, added
+  // in the same order from the same start. The rows of the part's queries
+  // seen before must be added with add_to_sum(), in file order.
+  void add_outside_of(const ProbabilityCheck& part) { outside_ += part.outside_; }
+  void take_sum(std::size_t query, const ProbabilityCheck& part, std::size_t from);
+  // Adds a probability (neither absent nor NaN) to the sum of query
+  // `query` only: its row is counted by add_outside_of().
+  void add_to_sum(std::size_t query, double probability) {
+    if (query >= sums_.size()) sums_.resize(query + 1, 0.0);
+    sums_[query] += probability;
+  }
+
  private:
   std::vector<double> sums_;
   std::uint64_t outside_ = 0;

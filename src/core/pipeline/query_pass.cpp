@@ -10,10 +10,10 @@
 namespace ferolin::pipeline {
 namespace {
 
-// Every pass keeps each query's count and top score beside what its methods read.
+// Every pass keeps each query's count and top score beside what its methods
+// read (every summary tells whether its top is tied).
 scoring::SummaryNeeds needs_of(const PassRequest& request) {
-  // Two leading candidates show whether the top rank is tied.
-  scoring::SummaryNeeds needs{.depth = 2, .scores = true, .count = true};
+  scoring::SummaryNeeds needs{.scores = true, .count = true};
   for (const ScoringMethod method : request.methods) needs = needs | scoring::needs_of(method);
   return needs;
 }
@@ -43,9 +43,7 @@ void add_query(QueryTable& table, const scoring::QuerySummaries& summaries, std:
   table.top_scores.push_back(summary.leading[0].score);
   table.top_labels.push_back(summary.top_is_correct);
   table.candidates.push_back(summary.count);
-  if (summary.leading_size >= 2 && summary.leading[1].rank == summary.leading[0].rank) {
-    ++table.tied_tops;
-  }
+  if (summary.top_tied) ++table.tied_tops;
   for (std::size_t m = 0; m < table.methods.size(); ++m) {
     table.confidences[m].push_back(scoring::score(summary, table.methods[m]));
   }

@@ -57,6 +57,9 @@ struct QuerySummary {
   std::array<LeadingCandidate, kLeadingSize> leading{};
   // The top candidate's label.
   std::optional<bool> top_is_correct;
+  // Another candidate has the top candidate's rank: which of them is the
+  // top, and so its label, depends on the order of the rows.
+  bool top_tied = false;
 };
 
 // Returns the view of a table row.

@@ -29,12 +29,25 @@ bool ranks_out(const RecordLayout& layout, const std::byte* record, const EntryP
              rank;
 }
 
+// Returns whether the merged top is tied: the earlier top when it ranks
+// above the later one, the later top when it ranks above, both when equal.
+bool top_tied_after(const RecordLayout& layout, const std::byte* record, const EntryPool& pool,
+                    std::uint8_t state, const QuerySummary& later) {
+  if (later.leading_size == 0) return (state & kTopTied) != 0;
+  if ((state & kSizeMask) == 0) return later.top_tied;
+  const auto earlier_top = load<std::uint64_t>(entries_of(layout, record, pool));
+  const std::uint64_t later_top = later.leading[0].rank;
+  if (later_top == earlier_top) return true;
+  return later_top < earlier_top ? later.top_tied : (state & kTopTied) != 0;
+}
+
 }  // namespace
 
 bool merge_record(const RecordLayout& layout, std::byte* record, EntryPool& pool,
                   const QuerySummary& later) {
   auto state = load<std::uint8_t>(record + layout.state_at);
   const bool started = (state & kSizeMask) == 0;
+  const bool tied = top_tied_after(layout, record, pool, state, later);
   if (layout.needs.count) {
     store(record + layout.count_at, load<std::uint64_t>(record + layout.count_at) + later.count);
   }
@@ -54,6 +67,9 @@ bool merge_record(const RecordLayout& layout, std::byte* record, EntryPool& pool
                                  entry.score, entry.probability};
     top |= take_entry(layout, record, pool, state, candidate) == 0;
   }
+  state = load<std::uint8_t>(record + layout.state_at);
+  state = static_cast<std::uint8_t>(tied ? state | kTopTied : state & ~kTopTied);
+  store(record + layout.state_at, state);
   return top;
 }
 

@@ -14,7 +14,8 @@ namespace ferolin::scoring {
 // Adds to `record` what `later`, the summary of the query's candidates in
 // a later part of the table, holds: its count, its leading entries (after
 // every kept entry of equal rank, as they come later in the list), its top
-// label where its top candidate becomes the top, and a missing probability.
+// label where its top candidate becomes the top, whether the top is tied,
+// and a missing probability.
 // A record without candidates (just started) takes `later`'s entropy sum
 // as it is; otherwise the sum is left for add_entropy_term(). Returns true
 // when `later`'s top candidate is now the record's top candidate.

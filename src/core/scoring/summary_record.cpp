@@ -66,6 +66,17 @@ std::uint32_t EntryPool::add() {
   return static_cast<std::uint32_t>(++size_);
 }
 
+void copy_record(const RecordLayout& layout, const std::byte* from, const EntryPool& from_pool,
+                 std::byte* record, EntryPool& pool) {
+  std::memcpy(record, from, layout.size);
+  if (!layout.pooled) return;
+  const auto slot = load<std::uint32_t>(from + layout.pool_slot_at);
+  if (slot == 0) return;
+  const std::uint32_t added = pool.add();
+  std::memcpy(pool[added], from_pool[slot], layout.needs.depth * layout.entry_size);
+  store(record + layout.pool_slot_at, added);
+}
+
 QuerySummary read_record(const RecordLayout& layout, const std::byte* record,
                          const EntryPool& pool) {
   const auto state = load<std::uint8_t>(record + layout.state_at);
@@ -84,6 +95,7 @@ QuerySummary read_record(const RecordLayout& layout, const std::byte* record,
       layout.needs.count ? load<std::uint64_t>(record + layout.count_at) : summary.leading_size;
   if (layout.needs.entropy) summary.entropy_sum = load<double>(record + layout.entropy_at);
   summary.probability_missing = (state & kProbabilityMissing) != 0;
+  summary.top_tied = (state & kTopTied) != 0;
   const int label = (state & kLabelMask) >> kLabelShift;
   if (label != 0) summary.top_is_correct = label == 2;
   return summary;

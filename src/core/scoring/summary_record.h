@@ -41,7 +41,8 @@ inline constexpr SummaryNeeds kEveryNeed{kLeadingSize, true, true, true, true};
 // Where each part of a record lies. A record holds its leading entries (a
 // rank, then a score and a probability where kept), the count and the
 // entropy sum where kept, and one byte of state: the number of leading
-// entries, the top candidate's label and whether a probability is missing.
+// entries, the top candidate's label, whether a probability is missing and
+// whether another candidate shares the top candidate's rank.
 // A pooled layout holds one entry in the record and a reference to a slot
 // of an EntryPool, where all `depth` entries move once a query has a second
 // candidate: a table of one-candidate queries then needs no room for
@@ -95,6 +96,11 @@ class EntryPool {
 // Sets up the record of a query without candidates.
 void start_record(const RecordLayout& layout, std::byte* record);
 
+// Sets up `record` as a copy of `from`, a record of the same layout whose
+// entries lie in `from_pool`: what adding the same candidates gives.
+void copy_record(const RecordLayout& layout, const std::byte* from, const EntryPool& from_pool,
+                 std::byte* record, EntryPool& pool);
+
 // Returns the query's summary. Parts that the record does not keep hold
 // their initial values; `count` then holds the number of leading entries,
 // which is all that methods without a need for the count read of it.
@@ -108,6 +114,9 @@ inline constexpr std::uint8_t kSizeMask = 0x07;
 inline constexpr std::uint8_t kLabelShift = 3;  // 2 bits: 0 absent, 1 false, 2 true
 inline constexpr std::uint8_t kLabelMask = 0x18;
 inline constexpr std::uint8_t kProbabilityMissing = 0x20;
+// Another candidate has the top candidate's rank: kept as one bit rather
+// than a second leading entry, which most passes would not need otherwise.
+inline constexpr std::uint8_t kTopTied = 0x40;
 
 template <typename T>
 T load(const std::byte* at) {
@@ -163,8 +172,11 @@ template <typename Candidate>
   }
   if (size < layout.needs.depth) ++state;
   if (at == 0) {
+    // A new top ranks strictly above every earlier candidate: it is not tied.
     const std::uint8_t label = !candidate.is_correct ? 0 : *candidate.is_correct ? 2 : 1;
-    state = static_cast<std::uint8_t>((state & ~kLabelMask) | (label << kLabelShift));
+    state = static_cast<std::uint8_t>((state & ~(kLabelMask | kTopTied)) | (label << kLabelShift));
+  } else if (load<std::uint64_t>(entries) == candidate.rank) {
+    state |= kTopTied;
   }
   store(record + layout.state_at, state);
   return at;
@@ -193,11 +205,16 @@ std::size_t add_to_record(const RecordLayout& layout, std::byte* record, EntryPo
   // Most rows rank below every kept entry: a table lists each query's
   // candidates in rank order.
   const std::size_t depth = layout.needs.depth;
-  if ((state & kSizeMask) == depth &&
-      load<std::uint64_t>(entries_of(layout, record, pool) + (depth - 1) * layout.entry_size) <=
-          candidate.rank) {
-    store(record + layout.state_at, state);
-    return depth;
+  if ((state & kSizeMask) == depth) {
+    const std::byte* const entries = entries_of(layout, record, pool);
+    const auto last_rank = load<std::uint64_t>(entries + (depth - 1) * layout.entry_size);
+    if (last_rank <= candidate.rank) {
+      if (last_rank == candidate.rank && load<std::uint64_t>(entries) == candidate.rank) {
+        state |= kTopTied;
+      }
+      store(record + layout.state_at, state);
+      return depth;
+    }
   }
   return take_entry(layout, record, pool, state, candidate);
 }

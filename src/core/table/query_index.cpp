@@ -23,7 +23,7 @@ std::uint64_t QueryIndex::hash_bits(std::string_view id) const {
   return sip_hash_1_3(key_, id) >> 32 << 32;
 }
 
-std::size_t QueryIndex::look_up(std::string_view id) {
+std::size_t QueryIndex::look_up(std::string_view id, std::uint64_t id_hash) {
   if (ascending_) {
     // The previous id is the largest so far: one above it is new.
     if (last_ == kNone || id > last_id_) return add(id, 0);
@@ -31,7 +31,7 @@ std::size_t QueryIndex::look_up(std::string_view id) {
     hash_every_id();
   }
   changed_ = true;
-  const std::uint64_t id_hash = hash_bits(id);
+  if (id_hash == kUnhashed) id_hash = hash_bits(id);
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = home_of(id_hash, slot_bits_);; at = (at + 1) & mask) {
     const std::uint64_t slot = slots_[at];

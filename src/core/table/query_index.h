@@ -30,13 +30,18 @@ class QueryIndex {
   QueryIndex() : QueryIndex(draw_sip_key()) {}
   explicit QueryIndex(const SipKey& key) : key_(key) {}
 
+  // Marks a lookup whose hash is not known yet (hash bits end in 32 zeros).
+  static constexpr std::uint64_t kUnhashed = 1;
+
   // Returns the number of the query `id`, numbering it when it is new.
-  [[nodiscard]] std::size_t number_of(std::string_view id) {
+  // `id_hash`: what prefetch_hashed(id) returned, so that the id is not
+  // hashed again, or kUnhashed.
+  [[nodiscard]] std::size_t number_of(std::string_view id, std::uint64_t id_hash = kUnhashed) {
     if (last_ != kNone && same_bytes(id, last_id_)) {
       changed_ = false;
       return last_;
     }
-    return look_up(id);
+    return look_up(id, id_hash);
   }
 
   // Returns whether lookups go through the table and the last id differed
@@ -50,6 +55,15 @@ class QueryIndex {
   void prefetch(std::string_view id) const {
     if (id.empty() || slots_.empty()) return;
     __builtin_prefetch(&slots_[home_of(hash_bits(id), slot_bits_)]);
+  }
+
+  // The same for a lookup of `id` that is certain to come: returns the hash
+  // for number_of(), or kUnhashed while lookups need none.
+  [[nodiscard]] std::uint64_t prefetch_hashed(std::string_view id) const {
+    if (slots_.empty()) return kUnhashed;
+    const std::uint64_t id_hash = hash_bits(id);
+    __builtin_prefetch(&slots_[home_of(id_hash, slot_bits_)]);
+    return id_hash;
   }
 
   // Returns the number of distinct ids.
@@ -97,7 +111,7 @@ class QueryIndex {
   // Puts `slot` into the first empty slot from its home on, in a table of
   // 2^slot_bits slots that has one.
   static void place(os::ZeroedWords& slots, int slot_bits, std::uint64_t slot);
-  std::size_t look_up(std::string_view id);
+  std::size_t look_up(std::string_view id, std::uint64_t id_hash);
   std::size_t add(std::string_view id, std::uint64_t id_hash);
   void hash_every_id();
   void grow();

@@ -189,6 +189,28 @@ TEST(QuerySummaryPropertyTest, TableRowsGiveThePlainDecisionsAndCurves) {
   }
 }
 
+// Whether another candidate shares the top's rank, kept as a flag whatever
+// the depth: from records, and from rows interleaved at random.
+TEST(QuerySummaryPropertyTest, TopTiedMatchesThePlainReading) {
+  for (const std::uint64_t seed : kSeeds) {
+    const std::vector<QueryRanking> queries = random_queries(seed, 400);
+    std::map<std::string, bool> tied;
+    for (const QueryRanking& q : queries) {
+      if (q.candidates.empty()) continue;
+      const std::uint64_t top_rank = std::ranges::min(q.candidates, {}, &Candidate::rank).rank;
+      tied[q.query_id] = std::ranges::count(q.candidates, top_rank, &Candidate::rank) >= 2;
+      ASSERT_EQ(summarize(q).top_tied, tied[q.query_id]) << "seed " << seed << " " << q.query_id;
+    }
+    for (const SummaryNeeds& needs : {needs_of(ScoringMethod::CandidateCount), kEveryNeed}) {
+      const QuerySummaries summaries = summaries_from_rows(queries, seed, needs);
+      for (std::size_t n = 0; n < summaries.size(); ++n) {
+        const std::string id(summaries.query_id(n));
+        ASSERT_EQ(summaries.summary(n).top_tied, tied.at(id)) << "seed " << seed << " " << id;
+      }
+    }
+  }
+}
+
 TEST(QuerySummaryPropertyTest, RecordsGiveThePlainDecisionsAndCurves) {
   for (const std::uint64_t seed : kSeeds) {
     const std::vector<QueryRanking> queries = random_queries(seed, 400);
