@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,20 @@ TEST(TableInput, FingerprintsTheFileAsRead) {
   Result<TableInput> unhashed = TableInput::open(dir.path() + "/plain.csv", ',');
   ASSERT_TRUE(unhashed.has_value());
   EXPECT_EQ(unhashed->file_sha256().value(), std::nullopt);
+}
+
+// A fingerprint asked to stop (the read failed) ends without reading the
+// rest of the file.
+TEST(TableInput, FingerprintStopsWhenAsked) {
+  test::ScratchDir dir;
+  const std::string path = dir.path() + "/large.csv";
+  test::write_file(path, table_text(200000));  // several chunks
+  Result<TableInput> input = TableInput::open(path, ',', true);
+  ASSERT_TRUE(input.has_value());
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_EQ(input->file_sha256(stop.get_token()).value(), std::nullopt);
+  EXPECT_LT(input->file_bytes(), test::read_file(path).size());
 }
 
 }  // namespace
