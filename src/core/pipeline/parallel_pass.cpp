@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -125,6 +126,10 @@ void merge_part(TableSummaries& table, std::optional<ProbabilityCheck>& check,
   }
 }
 
+// How often the merging thread checks in with the monitor while it waits
+// for a part.
+constexpr std::chrono::milliseconds kCheckWhileWaiting{20};
+
 // The merge, on the calling thread: parts in file order, each checked to
 // have ended between two records (read again with the parts after it as
 // one where it did not), failures named from the table's start.
@@ -139,10 +144,12 @@ class PartMerge {
     std::optional<ProbabilityCheck> probabilities;
     if (checks_probabilities(plan_.needs)) probabilities.emplace();
     for (std::size_t part = 0; part < starts_.size();) {
-      PartSummary summary =
-          readers.started() ? queue.take(part)
+      Result<PartSummary> taken =
+          readers.started() ? wait_for(queue, part)
                             : summarize_part(plan_, PartReaders::local_start(plan_, starts_, part),
                                              PartReaders::part_end(starts_, part + 1));
+      if (!taken) return std::unexpected(std::move(taken.error()));
+      PartSummary summary = std::move(*taken);
       std::size_t after = part + 1;
       while (summary.cut && !summary.thrown) {
         ++after;
@@ -166,6 +173,18 @@ class PartMerge {
   }
 
  private:
+  // Waits for part `part`'s summary, checking in with the monitor
+  // meanwhile: a Ctrl-C stops the read while a part is still being read.
+  Result<PartSummary> wait_for(PartQueue& queue, std::size_t part) const {
+    while (true) {
+      std::optional<PartSummary> summary = queue.take(part, kCheckWhileWaiting);
+      if (summary) return std::move(*summary);
+      if (auto checked = check(starts_[part].byte); !checked) {
+        return std::unexpected(std::move(checked.error()));
+      }
+    }
+  }
+
   table::CsvTokenizer::ResumePoint start_of(std::size_t part) const {
     return {{.record = next_.record, .line = next_.line, .byte = starts_[part].byte},
             starts_[part].byte_before, plan_.fields};

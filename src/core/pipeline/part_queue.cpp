@@ -22,9 +22,9 @@ void PartQueue::deliver(std::size_t part, PartSummary summary) {
   changed_.notify_all();
 }
 
-PartSummary PartQueue::take(std::size_t part) {
+std::optional<PartSummary> PartQueue::take(std::size_t part, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return done_[part].has_value(); });
+  if (!changed_.wait_for(lock, wait, [&] { return done_[part].has_value(); })) return std::nullopt;
   PartSummary summary = std::move(*done_[part]);
   done_[part].reset();
   return summary;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -25,8 +26,9 @@ class PartQueue {
   // Hands over the summary of part `part`.
   void deliver(std::size_t part, PartSummary summary);
 
-  // Returns the summary of part `part`, waiting for it.
-  [[nodiscard]] PartSummary take(std::size_t part);
+  // Returns the summary of part `part`, waiting for it at most `wait`;
+  // nothing when it has not come by then.
+  [[nodiscard]] std::optional<PartSummary> take(std::size_t part, std::chrono::milliseconds wait);
 
   // Parts before `part` are merged (or read again as part of another): the
   // window moves on, and their summaries, delivered or to come, are dropped.
