@@ -159,6 +159,8 @@ class PartMerge {
       if (summary.thrown) std::rethrow_exception(summary.thrown);
       if (summary.failure) return std::unexpected(failure_of(part, after, std::move(summary)));
       merge_part(table, probabilities, summary);
+      // The parts merged so far tell about how many queries the table holds.
+      if (part == 0) table.summaries.reserve(table.summaries.size() * starts_.size() / after);
       queue.recycle(std::move(summary.terms));
       next_.record += summary.rows;
       next_.line += summary.line_breaks;

@@ -75,6 +75,10 @@ class QuerySummaries {
   // a few rows before it is added. Changes nothing.
   void prefetch(std::string_view query_id) const { index_.prefetch(query_id); }
 
+  // Makes room for about `count` queries in all in the lookup of their ids
+  // (QueryIndex::reserve).
+  void reserve(std::size_t count) { index_.reserve(count); }
+
   // Returns the number of distinct queries added so far.
   [[nodiscard]] std::size_t size() const { return size_; }
 

@@ -1,5 +1,6 @@
 #include "core/table/query_index.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/byte_sort.h"
@@ -9,6 +10,14 @@ namespace {
 
 constexpr int kFirstSlotBits = 10;
 constexpr std::uint64_t kNumberMask = 0xffffffff;
+
+// Returns the number of slot bits that keep `count` ids at most three
+// quarters full.
+int slot_bits_for(std::size_t count) {
+  int bits = kFirstSlotBits;
+  while (bits < 32 && 4 * count > 3 * (std::size_t{1} << bits)) ++bits;
+  return bits;
+}
 
 }  // namespace
 
@@ -64,12 +73,15 @@ std::size_t QueryIndex::add(std::string_view id, std::uint64_t id_hash) {
   return number;
 }
 
+void QueryIndex::reserve(std::size_t count) {
+  reserved_ = std::max(reserved_, count);
+  if (!slots_.empty() && slot_bits_for(reserved_) > slot_bits_) resize(slot_bits_for(reserved_));
+}
+
 // Builds the table of the ids numbered so far, the first time an id does
 // not sort after the previous one.
 void QueryIndex::hash_every_id() {
-  do {
-    grow();
-  } while (4 * size() > 3 * slots_.size());
+  resize(slot_bits_for(std::max(size(), reserved_)));
   for (std::size_t number = 0; number < size(); ++number) {
     place(slots_, slot_bits_, hash_bits(id(number)) | (number + 1));
   }
@@ -77,10 +89,14 @@ void QueryIndex::hash_every_id() {
 
 // Doubles the table. A slot's home in the larger table takes one more bit
 // of the hash, which the slot holds.
-void QueryIndex::grow() {
+void QueryIndex::grow() { resize(slots_.empty() ? kFirstSlotBits : slot_bits_ + 1); }
+
+// Moves the slots to a table of 2^slot_bits slots; a slot's home there
+// takes that many bits of the hash, which the slot holds.
+void QueryIndex::resize(int slot_bits) {
   // A home takes at most the 32 hash bits that a slot holds.
-  if (slot_bits_ == 32) throw std::bad_alloc();
-  slot_bits_ = slots_.empty() ? kFirstSlotBits : slot_bits_ + 1;
+  if (slot_bits > 32) throw std::bad_alloc();
+  slot_bits_ = slot_bits;
   os::ZeroedWords grown(std::size_t{1} << slot_bits_);
   for (const std::uint64_t slot : slots_) {
     if (slot != 0) place(grown, slot_bits_, slot);

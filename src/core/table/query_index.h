@@ -66,6 +66,11 @@ class QueryIndex {
     return id_hash;
   }
 
+  // Makes room in the lookup table, now or once there is one, for `count`
+  // ids in all at once rather than by doubling step after step (each step
+  // places every id again). An estimate: ids beyond it are taken as ever.
+  void reserve(std::size_t count);
+
   // Returns the number of distinct ids.
   [[nodiscard]] std::size_t size() const { return refs_.size(); }
 
@@ -115,6 +120,7 @@ class QueryIndex {
   std::size_t add(std::string_view id, std::uint64_t id_hash);
   void hash_every_id();
   void grow();
+  void resize(int slot_bits);
 
   SipKey key_;
   TextArena ids_;
@@ -124,6 +130,7 @@ class QueryIndex {
   // given by the top bits of the hash, so growing needs no hashing.
   os::ZeroedWords slots_;
   int slot_bits_ = 0;  // slots_.size() == 2^slot_bits_ once allocated
+  std::size_t reserved_ = 0;  // see reserve()
   // Every id so far sorted after the one before; `slots_` is then empty.
   bool ascending_ = true;
   std::string_view last_id_;

@@ -50,17 +50,24 @@ TEST(QueryIndexTest, AscendingIdsThenOneOutOfOrder) {
 }
 
 // Enough ids for a table of 2 MiB of slots, which is mapped on huge pages.
+// Also with room reserved before the lookup table exists, while it grows,
+// and for fewer ids than come.
 TEST(QueryIndexTest, ManyIdsOfAnyLengthFoundAgain) {
-  QueryIndex index;
   std::vector<std::string> ids;
   for (int i = 0; i < 200'000; ++i) {
     ids.push_back(std::to_string(i) + std::string(static_cast<std::size_t>(i % 97), 'x'));
   }
   ids.push_back(std::string(200'000, 'L'));  // longer than a block of the id store
-  for (std::size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(index.number_of(ids[i]), i);
-  for (std::size_t i = ids.size(); i-- > 0;) {
-    ASSERT_EQ(index.number_of(ids[i]), i);
-    ASSERT_EQ(index.id(i), ids[i]);
+  for (const std::size_t reserve_at : {std::size_t{0}, std::size_t{5000}, ids.size()}) {
+    QueryIndex index;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      if (i == reserve_at) index.reserve(i == 0 ? 300'000 : 20'000);
+      ASSERT_EQ(index.number_of(ids[i]), i);
+    }
+    for (std::size_t i = ids.size(); i-- > 0;) {
+      ASSERT_EQ(index.number_of(ids[i]), i);
+      ASSERT_EQ(index.id(i), ids[i]);
+    }
   }
 }
 
