@@ -27,7 +27,7 @@ def write_sliced(stream: IO[str], table: QueryPass,
     """Writes as TSV the columns that columns_of gives for each slice; the
     header once, also for a table without queries."""
     first = True
-    for rows in slices(table.counts["queries"]) if table.counts["queries"] else [range(0)]:
+    for rows in slices(table.counts.queries) if table.counts.queries else [range(0)]:
         columns = columns_of(rows)
         if first:
             output.write_table(stream, list(columns), [])
@@ -59,7 +59,7 @@ def write_decisions(stream: IO[str], table: QueryPass,
                     policy: Mapping[str, Any]) -> DecisionTotals:
     """The decisions of `ferolin apply`, written as they are made."""
     _, thresholds = groups.policy_groups(policy)
-    decided = _native.pass_decide(table.handle, 0, policy["threshold"], thresholds)
+    decided = table.native.decide(0, policy["threshold"], thresholds)
     totals = DecisionTotals()
 
     def columns_of(rows: range) -> dict[str, Any]:

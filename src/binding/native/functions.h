@@ -9,31 +9,8 @@ namespace ferolin::binding::native {
 PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* kwnames);
-PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
 PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                              PyObject* kwnames);
-PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_group_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                           PyObject* kwnames);
-PyObject* pass_calibrate_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames);
-PyObject* pass_decide(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_operating_points(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames);
-PyObject* pass_bootstrap(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* pass_risk_band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
 PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                           PyObject* kwnames);
 PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
@@ -46,11 +23,8 @@ PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py
                                      PyObject* kwnames);
 PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames);
-PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames);
-PyObject* pass_probability_check(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                 PyObject* kwnames);
 PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                       PyObject* kwnames);
 PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
