@@ -188,7 +188,7 @@ def calibrate_groups(table: QueryPass, index: int, error_rate: float, method: st
     return policy, report
 
 
-def group_curve(table: QueryPass, index: int, group: str) -> list[_native.CurveRow]:
+def group_curve(table: QueryPass, index: int, group: str) -> list[dict[str, Any]]:
     """The risk-coverage curve of one group's labelled queries."""
     return table.native.group_curve(index, group)
 

@@ -144,7 +144,7 @@ class QueryPass:
             self._summaries[index] = self.native.summary(index)
         return self._summaries[index]
 
-    def curve(self, index: int) -> list[_native.CurveRow]:
+    def curve(self, index: int) -> list[dict[str, Any]]:
         return self.native.curve(index)
 
     def calibrate(self, index: int, error_rate: float, method: str,

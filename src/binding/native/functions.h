@@ -1,37 +1,24 @@
-// The functions of the private module ferolin_tools._native, in the
-// METH_FASTCALL | METH_KEYWORDS form.
+// The functions of the private module ferolin_tools._native, each defined
+// beside what it does; module.cpp lists them with their documentation.
 #pragma once
 
-#include "binding/common/py_ref.h"
+#include "binding/native/native_function.h"
 
 namespace ferolin::binding::native {
 
-PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames);
-PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                          PyObject* kwnames);
-PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* write_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* policy_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                     PyObject* kwnames);
-PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames);
-PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames);
-PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
+extern const NativeFunction kRunPass;
+extern const NativeFunction kRunArrowPass;
+extern const NativeFunction kWilsonUpperBound;
+extern const NativeFunction kWilsonInterval;
+extern const NativeFunction kReadPolicy;
+extern const NativeFunction kWritePolicy;
+extern const NativeFunction kPolicyText;
+extern const NativeFunction kSupportedConfidenceLevel;
+extern const NativeFunction kReadScoreTables;
+extern const NativeFunction kMergePacked;
+extern const NativeFunction kOutputOpen;
+extern const NativeFunction kOutputWrite;
+extern const NativeFunction kOutputCommit;
+extern const NativeFunction kOutputAbandon;
 
 }  // namespace ferolin::binding::native

@@ -23,61 +23,61 @@ namespace ferolin::binding::native {
 namespace {
 
 PyMethodDef kFunctions[] = {
-    {"run_pass", fastcall<run_pass>(), kFastcallFlags,
-     "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
-     "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
-     "decimal='.', na_values=None, threads=None, max_field_bytes=None)\n--\n\n"
-     "Read a table once for several scoring methods (a plain file by `threads` threads; no "
-     "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
-     "that column as one more column, negated with lower_is_better). "
-     "Returns a ReadOutcome: query_pass (a Pass, or None), error "
-     "(the table's error text, or None), cell (the line, field, text and reason of the cell "
-     "that stopped the read, or None), header (the header's fields, as far as read), "
-     "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
-     "succeeded, else None), file_bytes."},
-    {"run_arrow_pass", fastcall<run_arrow_pass>(), kFastcallFlags,
-     "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
-     "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
-     "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
-     "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a ReadOutcome: "
-     "query_pass (or None), error (or None), header (the stream's column names)."},
-    {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
-     "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
-     "bound on the error rate, or None without accepted queries."},
-    {"wilson_interval", fastcall<wilson_interval>(), kFastcallFlags,
-     "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
-     "an error rate (NaN ends without accepted queries)."},
-    {"read_policy", fastcall<read_policy>(), kFastcallFlags,
-     "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
-     "group_thresholds (None where absent). RuntimeError for a file that cannot be read; for "
-     "a value of the wrong type it has wrong_type: key, expected, found, value, line, "
-     "column."},
-    {"write_policy", fastcall<write_policy>(), kFastcallFlags,
-     "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
-     "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
-    {"policy_text", fastcall<policy_text>(), kFastcallFlags,
-     "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."},
-    {"supported_confidence_level", fastcall<supported_confidence_level>(), kFastcallFlags,
-     "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
-     "the level."},
-    {"read_score_tables", fastcall<read_score_tables>(), kFastcallFlags,
-     "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
-     "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
-     "columns of the first table). Returns a ReadOutcome: query_pass (or None), error (or "
-     "None), cell (the cell that stopped the read, as run_pass gives it, or None), source "
-     "(the index of the table the error concerns, or None), header, scores."},
-    {"merge_packed", fastcall<merge_packed>(), kFastcallFlags,
-     "merge_packed(names, packed, scores)\n--\n\nMerge packed passes (Pass.pack()) into one "
-     "set of query pairs; the same record as read_score_tables."},
-    {"output_open", fastcall<output_open>(), kFastcallFlags,
-     "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
-     "place by output_commit as policy files are (OSError when it cannot be opened)."},
-    {"output_write", fastcall<output_write>(), kFastcallFlags,
-     "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."},
-    {"output_commit", fastcall<output_commit>(), kFastcallFlags,
-     "output_commit(output)\n--\n\nPut what was written in place of the target."},
-    {"output_abandon", fastcall<output_abandon>(), kFastcallFlags,
-     "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."},
+    function_def<kRunPass>(
+        "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
+        "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
+        "decimal='.', na_values=None, threads=None, max_field_bytes=None)\n--\n\n"
+        "Read a table once for several scoring methods (a plain file by `threads` threads; no "
+        "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
+        "that column as one more column, negated with lower_is_better). "
+        "Returns a ReadOutcome: query_pass (a Pass, or None), error "
+        "(the table's error text, or None), cell (the line, field, text and reason of the cell "
+        "that stopped the read, or None), header (the header's fields, as far as read), "
+        "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
+        "succeeded, else None), file_bytes."),
+    function_def<kRunArrowPass>(
+        "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
+        "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
+        "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
+        "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a ReadOutcome: "
+        "query_pass (or None), error (or None), header (the stream's column names)."),
+    function_def<kWilsonUpperBound>(
+        "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
+        "bound on the error rate, or None without accepted queries."),
+    function_def<kWilsonInterval>(
+        "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
+        "an error rate (NaN ends without accepted queries)."),
+    function_def<kReadPolicy>(
+        "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
+        "group_thresholds (None where absent). RuntimeError for a file that cannot be read; for "
+        "a value of the wrong type it has wrong_type: key, expected, found, value, line, "
+        "column."),
+    function_def<kWritePolicy>(
+        "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
+        "as ferolin.save_policy does, then the extra keys ({key: JSON text})."),
+    function_def<kPolicyText>(
+        "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."),
+    function_def<kSupportedConfidenceLevel>(
+        "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
+        "the level."),
+    function_def<kReadScoreTables>(
+        "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
+        "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
+        "columns of the first table). Returns a ReadOutcome: query_pass (or None), error (or "
+        "None), cell (the cell that stopped the read, as run_pass gives it, or None), source "
+        "(the index of the table the error concerns, or None), header, scores."),
+    function_def<kMergePacked>(
+        "merge_packed(names, packed, scores)\n--\n\nMerge packed passes (Pass.pack()) into one "
+        "set of query pairs; the same record as read_score_tables."),
+    function_def<kOutputOpen>(
+        "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
+        "place by output_commit as policy files are (OSError when it cannot be opened)."),
+    function_def<kOutputWrite>(
+        "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."),
+    function_def<kOutputCommit>(
+        "output_commit(output)\n--\n\nPut what was written in place of the target."),
+    function_def<kOutputAbandon>(
+        "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -39,83 +39,58 @@ PyObject* raise_os_error(const GilFreeCall& call, const FerolinError& error) {
   return nullptr;
 }
 
-// Binds the single `output` argument of `name`.
-os::OutputFile* bound_output(const char* name, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"output"};
-  std::array<PyObject*, 1> bound{};
-  if (!bind_arguments({name, kParameters, 1}, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_output(bound[0]);
+PyObject* output_open(PyObject*, BoundArguments& arguments) {
+  const std::optional<std::string_view> path = text_parameter(arguments.next());
+  if (!path) return nullptr;
+  if (path->find('\0') != std::string_view::npos) return raise_value_error("embedded null byte");
+  GilFreeCall call;
+  Result<std::unique_ptr<os::OutputFile>> opened =
+      call.run([&] { return os::OutputFile::open(std::string(*path), call.interrupt_check()); });
+  if (!opened) return raise_os_error(call, opened.error());
+  PyRef capsule = PyRef::steal(PyCapsule_New(opened->get(), kCapsuleName, destroy));
+  if (capsule) static_cast<void>(opened->release());  // the capsule owns it now
+  return capsule.release();
 }
+
+PyObject* output_write(PyObject*, BoundArguments& arguments) {
+  os::OutputFile* output = unwrap_output(arguments.next().object);
+  if (output == nullptr) return nullptr;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(arguments.next().object, &data, &size) < 0) return nullptr;
+  GilFreeCall call;
+  // The bytes object is held by the caller's arguments while the lock is free.
+  Result<void> written = call.run(
+      [&] { return output->write(std::string_view(data, static_cast<std::size_t>(size))); });
+  if (!written) return raise_os_error(call, written.error());
+  return PyLong_FromSsize_t(size);
+}
+
+PyObject* output_commit(PyObject*, BoundArguments& arguments) {
+  os::OutputFile* output = unwrap_output(arguments.next().object);
+  if (output == nullptr) return nullptr;
+  GilFreeCall call;
+  Result<void> committed = call.run([&] { return output->commit(); });
+  if (!committed) return raise_os_error(call, committed.error());
+  Py_RETURN_NONE;
+}
+
+PyObject* output_abandon(PyObject*, BoundArguments& arguments) {
+  os::OutputFile* output = unwrap_output(arguments.next().object);
+  if (output == nullptr) return nullptr;
+  output->abandon();
+  Py_RETURN_NONE;
+}
+
+constexpr std::array<const char*, 1> kPathParameter = {"path"};
+constexpr std::array<const char*, 1> kOutputParameter = {"output"};
+constexpr std::array<const char*, 2> kWriteParameters = {"output", "data"};
 
 }  // namespace
 
-PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"path"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
-    if (!bind_arguments({"output_open", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
-    if (!path) return nullptr;
-    if (path->find('\0') != std::string_view::npos) {
-      return raise_value_error("embedded null byte");
-    }
-    GilFreeCall call;
-    Result<std::unique_ptr<os::OutputFile>> opened =
-        call.run([&] { return os::OutputFile::open(std::string(*path), call.interrupt_check()); });
-    if (!opened) return raise_os_error(call, opened.error());
-    PyRef capsule = PyRef::steal(PyCapsule_New(opened->get(), kCapsuleName, destroy));
-    if (capsule) static_cast<void>(opened->release());  // the capsule owns it now
-    return capsule.release();
-  });
-}
-
-PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 2> kParameters = {"output", "data"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
-    if (!bind_arguments({"output_write", kParameters, 2}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    os::OutputFile* output = unwrap_output(bound[0]);
-    if (output == nullptr) return nullptr;
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bound[1], &data, &size) < 0) return nullptr;
-    GilFreeCall call;
-    // The bytes object is held by the caller's arguments while the lock is free.
-    Result<void> written = call.run([&] {
-      return output->write(std::string_view(data, static_cast<std::size_t>(size)));
-    });
-    if (!written) return raise_os_error(call, written.error());
-    return PyLong_FromSsize_t(size);
-  });
-}
-
-PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    os::OutputFile* output = bound_output("output_commit", args, nargsf, kwnames);
-    if (output == nullptr) return nullptr;
-    GilFreeCall call;
-    Result<void> committed = call.run([&] { return output->commit(); });
-    if (!committed) return raise_os_error(call, committed.error());
-    Py_RETURN_NONE;
-  });
-}
-
-PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    os::OutputFile* output = bound_output("output_abandon", args, nargsf, kwnames);
-    if (output == nullptr) return nullptr;
-    output->abandon();
-    Py_RETURN_NONE;
-  });
-}
+const NativeFunction kOutputOpen{{"output_open", kPathParameter, 1}, output_open};
+const NativeFunction kOutputWrite{{"output_write", kWriteParameters, 2}, output_write};
+const NativeFunction kOutputCommit{{"output_commit", kOutputParameter, 1}, output_commit};
+const NativeFunction kOutputAbandon{{"output_abandon", kOutputParameter, 1}, output_abandon};
 
 }  // namespace ferolin::binding::native

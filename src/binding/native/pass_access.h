@@ -1,5 +1,6 @@
-// What the methods of a pass share: a method column, each column's curve computed once, calibration requests, packed
-// number columns and the module's mapping of core errors.
+// What the methods of a pass share: a method column, each column's curve
+// computed once, calibration requests, packed number columns and the
+// module's mapping of core errors.
 #pragma once
 
 #include <cstdint>

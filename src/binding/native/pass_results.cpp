@@ -173,42 +173,37 @@ const PassMethod kColumnsMethod{
     "columns($self, start=0, stop=None)\n--\n\nThe per-query columns of the queries from start "
     "to stop; numbers packed in bytearrays of native float64 and uint64."};
 
-PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"accepted", "errors",
-                                                             "confidence_level"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"wilson_upper_bound", kParameters, 3}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::uint64_t> accepted = to_unsigned(bound[0]);
-    if (!accepted) return nullptr;
-    const std::optional<std::uint64_t> errors = to_unsigned(bound[1]);
-    if (!errors) return nullptr;
-    const std::optional<double> level = float_parameter(bound[2], "confidence_level");
-    if (!level) return nullptr;
-    const std::optional<double> z = calibration::binomial::z_value(*level);
-    if (!z) return map_err(FerolinError::unsupported_confidence_level(*level));
-    // No bound without an accepted query.
-    if (*accepted == 0) return PyRef::borrow(Py_None).release();
-    return PyFloat_FromDouble(calibration::binomial::wilson_upper_bound(*accepted, *errors, *z));
-  });
+namespace {
+
+PyObject* wilson_upper_bound(PyObject*, BoundArguments& arguments) {
+  const std::optional<std::uint64_t> accepted = to_unsigned(arguments.next().object);
+  if (!accepted) return nullptr;
+  const std::optional<std::uint64_t> errors = to_unsigned(arguments.next().object);
+  if (!errors) return nullptr;
+  const std::optional<double> level = float_parameter(arguments.next());
+  if (!level) return nullptr;
+  const std::optional<double> z = calibration::binomial::z_value(*level);
+  if (!z) return map_err(FerolinError::unsupported_confidence_level(*level));
+  // No bound without an accepted query.
+  if (*accepted == 0) return PyRef::borrow(Py_None).release();
+  return PyFloat_FromDouble(calibration::binomial::wilson_upper_bound(*accepted, *errors, *z));
 }
 
-PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                     PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"confidence_level"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
-    if (!bind_arguments({"supported_confidence_level", kParameters, 1}, args, nargsf, kwnames,
-                        bound)) {
-      return nullptr;
-    }
-    const std::optional<double> level = float_parameter(bound[0], "confidence_level");
-    if (!level) return nullptr;
-    return PyBool_FromLong(calibration::binomial::z_value(*level).has_value());
-  });
+PyObject* supported_confidence_level(PyObject*, BoundArguments& arguments) {
+  const std::optional<double> level = float_parameter(arguments.next());
+  if (!level) return nullptr;
+  return PyBool_FromLong(calibration::binomial::z_value(*level).has_value());
 }
+
+constexpr std::array<const char*, 3> kWilsonParameters = {"accepted", "errors",
+                                                          "confidence_level"};
+constexpr std::array<const char*, 1> kLevelParameter = {"confidence_level"};
+
+}  // namespace
+
+const NativeFunction kWilsonUpperBound{{"wilson_upper_bound", kWilsonParameters, 3},
+                                       wilson_upper_bound};
+const NativeFunction kSupportedConfidenceLevel{
+    {"supported_confidence_level", kLevelParameter, 1}, supported_confidence_level};
 
 }  // namespace ferolin::binding::native

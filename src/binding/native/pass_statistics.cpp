@@ -184,25 +184,25 @@ const PassMethod kRiskBandMethod{
     "risk_band($self, index, coverages, replicates, seed, level=0.95, progress=None)\n--\n\n"
     "The pointwise bootstrap interval of the risk at each coverage."};
 
-PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                          PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"accepted", "errors", "level"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"wilson_interval", kParameters, 3}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::uint64_t> accepted = unsigned_parameter(bound[0], "accepted");
-    if (!accepted) return nullptr;
-    const std::optional<std::uint64_t> errors = unsigned_parameter(bound[1], "errors");
-    if (!errors) return nullptr;
-    const std::optional<double> level = float_parameter(bound[2], "level");
-    if (!level) return nullptr;
-    if (*errors > *accepted) return raise_value_error("errors exceed the accepted queries");
-    const Result<stats::Interval> interval = stats::wilson_interval(*accepted, *errors, *level);
-    if (!interval) return native_error(interval.error());
-    return interval_tuple(*interval).release();
-  });
+namespace {
+
+PyObject* wilson_interval(PyObject*, BoundArguments& arguments) {
+  const std::optional<std::uint64_t> accepted = unsigned_parameter(arguments.next());
+  if (!accepted) return nullptr;
+  const std::optional<std::uint64_t> errors = unsigned_parameter(arguments.next());
+  if (!errors) return nullptr;
+  const std::optional<double> level = float_parameter(arguments.next());
+  if (!level) return nullptr;
+  if (*errors > *accepted) return raise_value_error("errors exceed the accepted queries");
+  const Result<stats::Interval> interval = stats::wilson_interval(*accepted, *errors, *level);
+  if (!interval) return native_error(interval.error());
+  return interval_tuple(*interval).release();
 }
+
+constexpr std::array<const char*, 3> kWilsonParameters = {"accepted", "errors", "level"};
+
+}  // namespace
+
+const NativeFunction kWilsonInterval{{"wilson_interval", kWilsonParameters, 3}, wilson_interval};
 
 }  // namespace ferolin::binding::native

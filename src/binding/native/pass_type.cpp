@@ -104,7 +104,9 @@ const std::vector<ScoringMethod>& methods_of(const QueryPassResult& result) {
   return result.pairs ? result.pairs->methods : result.table.methods;
 }
 
-PyObject* new_pass_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &kSpec, nullptr); }
+PyObject* new_pass_type(PyObject* module) {
+  return PyType_FromModuleAndSpec(module, &kSpec, nullptr);
+}
 
 PyRef wrap_pass(PyObject* module, QueryPassResult result) {
   auto owned = std::make_unique<QueryPassResult>(std::move(result));

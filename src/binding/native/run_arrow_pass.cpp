@@ -104,17 +104,14 @@ PyObject* run_arrow_pass_impl(PyObject* module, ArrowPassArguments& arguments) {
   return read_outcome(module, std::move(report));
 }
 
+PyObject* run_arrow_pass(PyObject* module, BoundArguments& bound) {
+  std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
+  if (!arguments) return nullptr;
+  return run_arrow_pass_impl(module, *arguments);
+}
+
 }  // namespace
 
-PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    std::optional<BoundArguments> bound = BoundArguments::bind(kSignature, args, nargsf, kwnames);
-    if (!bound) return nullptr;
-    std::optional<ArrowPassArguments> arguments = convert_arguments(*bound);
-    if (!arguments) return nullptr;
-    return run_arrow_pass_impl(module, *arguments);
-  });
-}
+const NativeFunction kRunArrowPass{kSignature, run_arrow_pass};
 
 }  // namespace ferolin::binding::native

@@ -128,7 +128,8 @@ std::optional<PassArguments> convert_arguments(BoundArguments& bound) {
 // caused it, if one did); the header either way; the file's fingerprint when
 // asked for and the read succeeded.
 PyObject* outcome(PyObject* module, PyRef pass, const FerolinError* error,
-                  const tools::TableInput* input, std::optional<std::string> sha256 = std::nullopt) {
+                  const tools::TableInput* input,
+                  std::optional<std::string> sha256 = std::nullopt) {
   ReadReport report;
   report.pass = std::move(pass);
   report.error = error;
@@ -221,16 +222,14 @@ PyObject* run_pass_impl(PyObject* module, PassArguments& arguments) {
   return outcome(module, std::move(pass), nullptr, &*input, std::move(sha256));
 }
 
+PyObject* run_pass(PyObject* module, BoundArguments& bound) {
+  std::optional<PassArguments> arguments = convert_arguments(bound);
+  if (!arguments) return nullptr;
+  return run_pass_impl(module, *arguments);
+}
+
 }  // namespace
 
-PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    std::optional<BoundArguments> bound = BoundArguments::bind(kSignature, args, nargsf, kwnames);
-    if (!bound) return nullptr;
-    std::optional<PassArguments> arguments = convert_arguments(*bound);
-    if (!arguments) return nullptr;
-    return run_pass_impl(module, *arguments);
-  });
-}
+const NativeFunction kRunPass{kSignature, run_pass};
 
 }  // namespace ferolin::binding::native

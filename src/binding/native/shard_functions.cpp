@@ -125,8 +125,9 @@ PyObject* outcome_record(PyObject* module, MergeOutcome outcome) {
 }
 
 // Returns the str items of a list as strings, or nullopt with TypeError set.
-std::optional<std::vector<std::string>> text_items(PyObject* list, const char* parameter) {
-  if (!list_parameter(list, parameter)) return std::nullopt;
+std::optional<std::vector<std::string>> text_items(Argument argument) {
+  if (!list_parameter(argument)) return std::nullopt;
+  PyObject* list = argument.object;
   std::vector<std::string> items;
   for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
     const std::optional<std::string_view> item = to_text(PyList_GetItem(list, i));
@@ -136,9 +137,9 @@ std::optional<std::vector<std::string>> text_items(PyObject* list, const char* p
   return items;
 }
 
-std::optional<std::vector<ScoringMethod>> score_parameter(PyObject* object) {
-  if (!list_parameter(object, "scores")) return std::nullopt;
-  return parse_score_list(object);
+std::optional<std::vector<ScoringMethod>> score_parameter(Argument argument) {
+  if (!list_parameter(argument)) return std::nullopt;
+  return parse_score_list(argument.object);
 }
 
 PyObject* pack(PyObject*, QueryPassResult& pass, BoundArguments&) {
@@ -161,61 +162,57 @@ const PassMethod kPackMethod{
     {"pack", kNoParameters, 0}, PassKinds::TableOnly, pack,
     "pack($self)\n--\n\nThe queries of a pass run with keep_ids, as bytes for merge_packed."};
 
-PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames) {
-  static constexpr std::array<const char*, 2> kParameters = {"tables", "scores"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
-    if (!bind_arguments({"read_score_tables", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    std::optional<std::vector<std::string>> paths = text_items(bound[0], "tables");
-    if (!paths) return nullptr;
-    std::optional<std::vector<ScoringMethod>> methods;
-    if (bound[1] != nullptr && bound[1] != Py_None) {
-      methods = score_parameter(bound[1]);
-      if (!methods) return nullptr;
-    }
-    GilFreeCall call;
-    MergeOutcome outcome =
-        call.run([&] { return read_tables(*paths, std::move(methods), call.interrupt_check()); });
-    // The exception of a check-in (KeyboardInterrupt) is raised, not reported
-    // as a table's error.
-    if (call.raised()) return nullptr;
-    return outcome_record(module, std::move(outcome));
-  });
+namespace {
+
+PyObject* read_score_tables(PyObject* module, BoundArguments& arguments) {
+  std::optional<std::vector<std::string>> paths = text_items(arguments.next());
+  if (!paths) return nullptr;
+  std::optional<std::vector<ScoringMethod>> methods;
+  if (const Argument scores = arguments.next(); !scores.absent()) {
+    methods = score_parameter(scores);
+    if (!methods) return nullptr;
+  }
+  GilFreeCall call;
+  MergeOutcome outcome =
+      call.run([&] { return read_tables(*paths, std::move(methods), call.interrupt_check()); });
+  // The exception of a check-in (KeyboardInterrupt) is raised, not reported
+  // as a table's error.
+  if (call.raised()) return nullptr;
+  return outcome_record(module, std::move(outcome));
 }
 
-PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"names", "packed", "scores"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"merge_packed", kParameters, 3}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    std::optional<std::vector<std::string>> names = text_items(bound[0], "names");
-    if (!names) return nullptr;
-    if (!list_parameter(bound[1], "packed")) return nullptr;
-    std::optional<std::vector<ScoringMethod>> methods = score_parameter(bound[2]);
-    if (!methods) return nullptr;
-    if (static_cast<std::size_t>(PyList_Size(bound[1])) != names->size()) {
-      return raise_value_error("names and packed must be of equal length");
-    }
-    // The list may change while the lock is released: its bytes objects are
-    // held here until the merge is done.
-    std::vector<PyRef> held;
-    std::vector<std::string_view> packed;
-    for (Py_ssize_t i = 0; i < PyList_Size(bound[1]); ++i) {
-      PyObject* item = PyList_GetItem(bound[1], i);
-      if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
-      held.push_back(PyRef::borrow(item));
-      packed.emplace_back(PyBytes_AsString(item),
-                          static_cast<std::size_t>(PyBytes_Size(item)));
-    }
-    GilFreeCall call;
-    return outcome_record(module, call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));
-  });
+PyObject* merge_packed(PyObject* module, BoundArguments& arguments) {
+  std::optional<std::vector<std::string>> names = text_items(arguments.next());
+  if (!names) return nullptr;
+  const Argument blobs = arguments.next();
+  if (!list_parameter(blobs)) return nullptr;
+  std::optional<std::vector<ScoringMethod>> methods = score_parameter(arguments.next());
+  if (!methods) return nullptr;
+  if (static_cast<std::size_t>(PyList_Size(blobs.object)) != names->size()) {
+    return raise_value_error("names and packed must be of equal length");
+  }
+  // The list may change while the lock is released: its bytes objects are
+  // held here until the merge is done.
+  std::vector<PyRef> held;
+  std::vector<std::string_view> packed;
+  for (Py_ssize_t i = 0; i < PyList_Size(blobs.object); ++i) {
+    PyObject* item = PyList_GetItem(blobs.object, i);
+    if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
+    held.push_back(PyRef::borrow(item));
+    packed.emplace_back(PyBytes_AsString(item), static_cast<std::size_t>(PyBytes_Size(item)));
+  }
+  GilFreeCall call;
+  return outcome_record(module,
+                        call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));
 }
+
+constexpr std::array<const char*, 2> kReadParameters = {"tables", "scores"};
+constexpr std::array<const char*, 3> kMergeParameters = {"names", "packed", "scores"};
+
+}  // namespace
+
+const NativeFunction kReadScoreTables{{"read_score_tables", kReadParameters, 1},
+                                      read_score_tables};
+const NativeFunction kMergePacked{{"merge_packed", kMergeParameters, 3}, merge_packed};
 
 }  // namespace ferolin::binding::native
