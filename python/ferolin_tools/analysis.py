@@ -8,7 +8,7 @@ from array import array
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics, intervals, policies, wording
+from ferolin_tools import diagnostics, intervals, policies, wording
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
 from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
 from ferolin_tools.paths import PathArg, as_text

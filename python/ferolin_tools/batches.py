@@ -7,7 +7,7 @@ from collections import Counter
 from dataclasses import dataclass, field
 from typing import IO, Any, Callable, Iterator, Mapping
 
-from ferolin_tools import _native, analysis, groups, output
+from ferolin_tools import analysis, groups, output
 from ferolin_tools.tables import QueryPass
 
 #: Queries per slice: large enough that the per-call cost vanishes, small

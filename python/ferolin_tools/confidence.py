@@ -14,7 +14,6 @@ import warnings
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Mapping, Optional
 
-from ferolin_tools import _native
 
 if TYPE_CHECKING:
     from ferolin_tools.tables import QueryPass

@@ -255,6 +255,7 @@ def native_statistics_cases(f, rate, level, read):
     thresholds = {"pos": float("0.5")}
     extra = {"calibration": '{"labelled": 2, "interval": [0.1, null]}'}
     full = dict(policy(), group_col="mode", group_thresholds=thresholds)
+    output = n.output_open(f["written"] + ".out")
     return [
         ("pass-grouped", n.run_pass, (f["grouped"], ["margin"]),
          {"group_column": "mode", "fingerprint": True}, None),
@@ -285,6 +286,9 @@ def native_statistics_cases(f, rate, level, read):
          ValueError),
         ("policy-text", n.policy_text, (full,), {"extra": extra}, None),
         ("policy-text-bad-json", n.policy_text, (full, {"x": "{"}), {}, ValueError),
+        ("output-open", n.output_open, (f["written"] + ".out",), {}, None),
+        ("output-write", output.write, (b"a\tb\n",), {}, None),
+        ("output-write-text", output.write, ("a",), {}, TypeError),
     ]
 
 

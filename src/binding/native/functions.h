@@ -17,8 +17,9 @@ extern const NativeFunction kSupportedConfidenceLevel;
 extern const NativeFunction kReadScoreTables;
 extern const NativeFunction kMergePacked;
 extern const NativeFunction kOutputOpen;
-extern const NativeFunction kOutputWrite;
-extern const NativeFunction kOutputCommit;
-extern const NativeFunction kOutputAbandon;
+
+// Returns the new type OutputFile (output_open's result) for `module`, or
+// nullptr with an exception set.
+[[nodiscard]] PyObject* new_output_type(PyObject* module);
 
 }  // namespace ferolin::binding::native

@@ -70,14 +70,8 @@ PyMethodDef kFunctions[] = {
         "merge_packed(names, packed, scores)\n--\n\nMerge packed passes (Pass.pack()) into one "
         "set of query pairs; the same record as read_score_tables."),
     function_def<kOutputOpen>(
-        "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
-        "place by output_commit as policy files are (OSError when it cannot be opened)."),
-    function_def<kOutputWrite>(
-        "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."),
-    function_def<kOutputCommit>(
-        "output_commit(output)\n--\n\nPut what was written in place of the target."),
-    function_def<kOutputAbandon>(
-        "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."),
+        "output_open(path)\n--\n\nAn OutputFile for `path`, written by its write() and put "
+        "in place by its commit() as policy files are (OSError when it cannot be opened)."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -156,10 +150,12 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
   return PyObject_SetAttrString(module, name, value.get());
 }
 
-// Adds the module's types under their own names (Pass, Counts, ...).
+// Adds the module's types under their own names (Pass, OutputFile, Counts, ...).
 int add_types(PyObject* module) {
   const NativeState& state = native_state(module);
-  if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(state.pass_type)) < 0) return -1;
+  for (PyObject* type : {state.pass_type, state.output_type}) {
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
+  }
   for (PyObject* type : state.records) {
     if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
   }

@@ -1,5 +1,6 @@
 #include "binding/native/native_state.h"
 
+#include "binding/native/functions.h"
 #include "binding/native/pass_type.h"
 
 namespace ferolin::binding::native {
@@ -9,12 +10,15 @@ int init_native_state(PyObject* module) {
   NativeState& state = native_state(module);
   if (create_record_types(state.records) < 0) return -1;
   state.pass_type = new_pass_type(module);
-  return state.pass_type == nullptr ? -1 : 0;
+  if (state.pass_type == nullptr) return -1;
+  state.output_type = new_output_type(module);
+  return state.output_type == nullptr ? -1 : 0;
 }
 
 int traverse_native_state(PyObject* module, visitproc visit, void* arg) {
   NativeState& state = native_state(module);
   Py_VISIT(state.pass_type);
+  Py_VISIT(state.output_type);
   for (PyObject* type : state.records) Py_VISIT(type);
   return traverse_module_state(module, visit, arg);
 }
@@ -22,6 +26,7 @@ int traverse_native_state(PyObject* module, visitproc visit, void* arg) {
 int clear_native_state(PyObject* module) {
   NativeState& state = native_state(module);
   Py_CLEAR(state.pass_type);
+  Py_CLEAR(state.output_type);
   for (PyObject*& type : state.records) Py_CLEAR(type);
   return clear_module_state(module);
 }

@@ -1,5 +1,5 @@
 // The state of the private module: the state every module of the binding
-// keeps, then the types the module defines (the pass and the records), made
+// keeps, then the types the module defines (the pass, the output file and the records), made
 // once for each module object as CPython's own _csv keeps its reader type.
 #pragma once
 
@@ -13,6 +13,7 @@ namespace ferolin::binding::native {
 struct NativeState {
   ModuleState common;  // first, so that module_state() reads it
   PyObject* pass_type;
+  PyObject* output_type;
   std::array<PyObject*, kRecordKindCount> records;
 };
 
