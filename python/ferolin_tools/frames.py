@@ -14,6 +14,7 @@ from __future__ import annotations
 import hashlib
 import importlib
 import os
+import threading
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Iterable, Mapping, Optional, Sequence
 
@@ -142,6 +143,18 @@ def _pyarrow_dataset(path: str) -> Any:
     return dataset
 
 
+def _parquet_format(dataset: Any, pyarrow: Any, schema: Any, columns: Mapping[str, str]) -> Any:
+    """Parquet read with the query ids as dictionaries of strings: each id
+    repeats once per candidate, and a dictionary (the file's own, as pyarrow
+    writes it) is decoded once per row group instead of a string per row.
+    The cells the pass reads are the same."""
+    query = columns.get("query_id", "query_id")
+    strings = (query in schema.names
+               and pyarrow.types.is_string(schema.field(query).type))
+    options = dataset.ParquetReadOptions(dictionary_columns=[query] if strings else [])
+    return dataset.ParquetFileFormat(read_options=options)
+
+
 def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
               keep_ids: bool = True) -> tuple[Any, list[str], int]:
     """Opens a Parquet or Arrow IPC file as a reader of record batches of the
@@ -158,6 +171,9 @@ def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
     try:
         table = dataset.dataset(path, format=file_format(path))
         header = list(table.schema.names)
+        if file_format(path) == "parquet":
+            table = dataset.dataset(path, format=_parquet_format(dataset, pyarrow, table.schema,
+                                                                columns))
         skipped = None if keep_ids else columns.get("candidate_id", "candidate_id")
         further = set(further)
         projection = {name: (compute.scalar(None) if name == skipped
@@ -172,12 +188,19 @@ def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
                          f"{error}") from error
 
 
-def file_sha256(path: str) -> str:
+def file_sha256(path: str, stop: threading.Event) -> Optional[str]:
+    """The SHA-256 of the file's bytes as sha256sum prints it (hashlib's
+    runs on the processor's SHA extensions where it has them); None once
+    `stop` is set, which ends the hashing at its next block."""
     digest = hashlib.sha256()
-    with open(path, "rb") as handle:
-        for block in iter(lambda: handle.read(1 << 20), b""):
-            digest.update(block)
-    return digest.hexdigest()
+    block = bytearray(1 << 20)
+    with open(path, "rb", buffering=0) as handle, memoryview(block) as view:
+        while not stop.is_set():
+            size = handle.readinto(block)
+            if not size:
+                return digest.hexdigest()
+            digest.update(view[:size])
+    return None
 
 
 def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, progress: Any,
@@ -193,11 +216,17 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
         def shown(_: int, read: int) -> None:
             progress(size * read // rows if rows else size, read)
     # The file's SHA-256 is taken beside the read (hashlib and the core both
-    # run without the GIL): the read looks at a few columns only.
+    # run without the GIL): the read looks at a few columns only. A failed
+    # read stops it rather than wait for the rest of the file.
+    stop = threading.Event()
     with ThreadPoolExecutor(max_workers=1) as pool, reader:
-        digest = pool.submit(file_sha256, path) if fingerprint else None
-        result = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
-                            group_column=group_column, group_policy=group_policy,
-                            header=header, own=own)
+        digest = pool.submit(file_sha256, path, stop) if fingerprint else None
+        try:
+            result = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
+                                group_column=group_column, group_policy=group_policy,
+                                header=header, own=own)
+        except BaseException:
+            stop.set()
+            raise
         result.update(file_bytes=size, sha256=digest.result() if digest else None)
     return result
