@@ -150,7 +150,8 @@ def _parquet_format(dataset: Any, pyarrow: Any, schema: Any, columns: Mapping[st
     The cells the pass reads are the same."""
     query = columns.get("query_id", "query_id")
     strings = (query in schema.names
-               and pyarrow.types.is_string(schema.field(query).type))
+               and (pyarrow.types.is_string(schema.field(query).type)
+                    or pyarrow.types.is_large_string(schema.field(query).type)))
     options = dataset.ParquetReadOptions(dictionary_columns=[query] if strings else [])
     return dataset.ParquetFileFormat(read_options=options)
 
@@ -179,9 +180,12 @@ def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
         projection = {name: (compute.scalar(None) if name == skipped
                              and name not in further else dataset.field(name))
                       for name in wanted_columns(header, columns, further)}
+        # The C library's allocator keeps the memory of the batches read
+        # for the next ones; pyarrow's default one (mimalloc) hands it back
+        # to the system and takes it again, zeroed, for each row group.
         scanner = table.scanner(columns=projection,
                                 batch_size=_BATCH_ROWS, batch_readahead=_BATCH_READAHEAD,
-                                fragment_readahead=1)
+                                fragment_readahead=1, memory_pool=pyarrow.system_memory_pool())
         return scanner.to_reader(), header, table.count_rows()
     except (pyarrow.ArrowException, OSError, ValueError) as error:
         raise TableError(f"{path}: cannot be read as a {file_format(path)} file: "
@@ -193,14 +197,12 @@ def file_sha256(path: str, stop: threading.Event) -> Optional[str]:
     runs on the processor's SHA extensions where it has them); None once
     `stop` is set, which ends the hashing at its next block."""
     digest = hashlib.sha256()
-    block = bytearray(1 << 20)
-    with open(path, "rb", buffering=0) as handle, memoryview(block) as view:
-        while not stop.is_set():
-            size = handle.readinto(block)
-            if not size:
-                return digest.hexdigest()
-            digest.update(view[:size])
-    return None
+    with open(path, "rb") as handle:
+        for block in iter(lambda: handle.read(1 << 20), b""):
+            if stop.is_set():
+                return None
+            digest.update(block)
+    return digest.hexdigest()
 
 
 def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, progress: Any,
