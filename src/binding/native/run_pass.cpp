@@ -163,7 +163,7 @@ Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools
     hashing = std::jthread([&](std::stop_token stop) { digest = input.file_sha256(stop); });
   }
   Result<pipeline::QueryTable> read = pipeline::run_query_pass(arguments.path, arguments.request);
-  // A failed read gives no fingerprint: the hash of the rest is not waited for.
+  // A failed read has no use for the rest of the hash.
   if (!read) hashing.request_stop();
   if (hashing.joinable()) hashing.join();
   if (!read) return read;
