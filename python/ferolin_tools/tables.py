@@ -2,6 +2,7 @@
 layouts users have: other delimiters, other header names, gzip."""
 from __future__ import annotations
 
+import warnings
 from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
@@ -106,6 +107,8 @@ class QueryPass:
 
     #: The own confidence read as the last column (confidence.py), if any.
     own: Optional[confidence.OwnConfidence] = None
+    #: The column each query's group was read from, if any.
+    group_column: Optional[str] = None
 
     def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str],
                  layout: TableLayout):
@@ -135,8 +138,10 @@ class QueryPass:
     def curve(self, index: int) -> list[dict[str, Any]]:
         return _native.pass_curve(self._handle, index)
 
-    def calibrate(self, index: int, error_rate: float, method: str,
-                  confidence_level: Optional[float]) -> dict[str, Any]:
+    def choose_threshold(self, index: int, error_rate: float, method: str,
+                         confidence_level: Optional[float]) -> dict[str, Any]:
+        """The threshold the calibration method chooses for `error_rate`,
+        with its policy and curve row (None where no threshold meets it)."""
         return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
 
     def columns(self, rows: Optional[range] = None) -> dict[str, Any]:
@@ -187,7 +192,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         result = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
                                    progress=progress, group_column=group_column,
                                    group_policy=group_policy, header=header, own=own)
-        return _checked_pass(result, name, scores, layout, own)
+        return _checked_pass(result, name, scores, layout, own, group_column)
     name = as_text(table)
     layout = TableLayout(delimiter_for(name, delimiter), check_columns(columns), hint_style,
                          check_decimal(decimal))
@@ -202,7 +207,7 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         result = frames.read_file(name, scores, layout, keep_ids=keep_ids, progress=progress,
                                   group_column=group_column, group_policy=group_policy,
                                   fingerprint=fingerprint, own=own)
-        return _checked_pass(result, name, scores, layout, own)
+        return _checked_pass(result, name, scores, layout, own, group_column)
     result = _native.run_pass(name, scores, delimiter=layout.delimiter, columns=layout.columns,
                               keep_ids=keep_ids, progress=progress, group_column=group_column,
                               fingerprint=fingerprint, **confidence.pass_arguments(own),
@@ -211,11 +216,12 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     if result["error"] is not None:
         raise TableError(diagnostics.table_error(name, result["error"], result["header"], layout,
                                                  group_column, group_policy, result["cell"]))
-    return _checked_pass(result, name, scores, layout, own)
+    return _checked_pass(result, name, scores, layout, own, group_column)
 
 
 def _checked_pass(result: dict[str, Any], name: str, scores: Sequence[str],
-                  layout: TableLayout, own: Optional[confidence.OwnConfidence]) -> QueryPass:
+                  layout: TableLayout, own: Optional[confidence.OwnConfidence],
+                  group_column: Optional[str]) -> QueryPass:
     """The pass of a read's result, whose last column is the own confidence
     where one was read; warns, for the API (the command says it its own way),
     when the probabilities that a method read are none."""
@@ -223,6 +229,34 @@ def _checked_pass(result: dict[str, Any], name: str, scores: Sequence[str],
         scores = [*scores, own.name(layout.header_name("score"))]
     read = QueryPass(result, name, scores, layout)
     read.own = own
+    read.group_column = group_column
     if layout.hint_style == "python":
-        confidence.warn_probabilities(read)
+        warn_probabilities(read)
     return read
+
+
+def probability_problems(table: QueryPass) -> Optional[str]:
+    """What is wrong with the probability column that the read's methods
+    read, in one sentence; None when nothing is (or none read it)."""
+    check = _native.pass_probability_check(table.handle)
+    if check is None:
+        return None
+    name = table.layout.header_name("probability")
+    problems = []
+    if check["outside"]:
+        problems.append(f"{check['outside']} values outside [0, 1]")
+    if check["above_one"]:
+        problems.append(f"{check['above_one']} queries whose candidates' probabilities sum "
+                        f"above 1")
+    if not problems:
+        return None
+    return (f"{table.path}: column {name!r} holds {' and '.join(problems)}; the methods that "
+            f"read probabilities score them as they are")
+
+
+def warn_probabilities(table: QueryPass) -> None:
+    """Warns once for the table (a ProbabilityWarning) when its probability
+    column holds values that are not probabilities."""
+    problem = probability_problems(table)
+    if problem is not None:
+        warnings.warn(problem, confidence.ProbabilityWarning, stacklevel=3)
