@@ -24,7 +24,10 @@ for any number.
 
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
-score_shards, merge_shards); the layout options then do not apply.
+score_shards, merge_shards), or any QueryPass that holds what the call asks
+for (the `ferolin` command passes the one it read); the layout options then
+do not apply. compare() and calibrate() take `bootstrap_progress`, which
+gives each method's bootstrap a progress callable (or None).
 
 curve(), compare(), calibrate() and apply() take a table's own confidence:
 `confidence` names a column whose top-candidate value is the query's
@@ -273,11 +276,10 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
                  group_column=group_col, fingerprint=True, own=own, threads=threads,
                  max_field_bytes=max_field_bytes)
     index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
-    progress_of = bootstrap_progress if bootstrap else None
+    steps = bootstrap_progress(read.scores[index]) if bootstrap and bootstrap_progress else None
     return evidence.policy_with_evidence(
         read, index, error_rate, method, confidence_level, min_accepted, group_col=group_col,
-        min_group=min_group, replicates=bootstrap, seed=seed,
-        progress=progress_of(read.scores[index]) if progress_of else None)
+        min_group=min_group, replicates=bootstrap, seed=seed, progress=steps)
 
 
 def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
@@ -297,8 +299,8 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     other one by the global threshold; the columns then end with `group`.
     A policy on a confidence column reads that column's top-candidate
     values (`confidence`: the column's name in this table, when it
-    differs). Raises NothingScored when the policy's method scores no query at all
-    (every query would be rejected for want of a confidence), TableError
+    differs). Raises NothingScored when the policy's method scores no query
+    at all (every query would be rejected for want of a confidence), TableError
     when the table lacks the policy's group column. Warns
     (EditedPolicyWarning) when the policy is not the one its calibration
     record describes (a threshold, method or target edited by hand).
