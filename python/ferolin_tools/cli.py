@@ -416,9 +416,10 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Optional[Sequence
     if getattr(args, "from_scores", None):
         return shards.read_scores(args.from_scores, scores, hint_style="cli")
     path = table_path(args)
+    methods = SCORE_METHODS if scores is None else scores
     display = reporter.progress(path)
     try:
-        table = read_table(path, SCORE_METHODS if scores is None else scores, keep_ids=keep_ids, delimiter=args.delimiter,
+        table = read_table(path, methods, keep_ids=keep_ids, delimiter=args.delimiter,
                            columns=dict(args.column), progress=display, hint_style="cli",
                            decimal=args.decimal, na_values=args.na_values,
                            threads=getattr(args, "threads", None),
