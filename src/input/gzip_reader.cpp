@@ -1,17 +1,15 @@
 #include "input/gzip_reader.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "input/background_thread.h"
 
 namespace ferolin::tools {
 namespace {
@@ -119,19 +117,10 @@ void inflate_ahead(GzipReader::State& s) {
 // Starts the inflating thread with every signal blocked, so that a signal
 // (Ctrl-C) reaches the caller's thread and interrupts its waits.
 Result<void> start_worker(GzipReader::State& s) {
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  std::optional<FerolinError> failed;
-  try {
-    s.worker = std::thread(inflate_ahead, std::ref(s));
-  } catch (const std::system_error& error) {
-    failed = FerolinError::io("gzip: cannot start the inflating thread: " +
-                              std::string(error.what()));
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (failed) return std::unexpected(std::move(*failed));
+  Result<std::thread> worker =
+      start_background_thread([&s] { inflate_ahead(s); }, "inflating thread");
+  if (!worker) return std::unexpected(std::move(worker.error()));
+  s.worker = std::move(*worker);
   return {};
 }
 
