@@ -10,19 +10,26 @@
 // 10-byte header), cut into tiny chunks and decoded on one to three
 // threads, must give zlib's bytes and end where zlib's raw inflate ends
 // wherever zlib succeeds; where it stops in doubt, what it gave is a prefix
-// of zlib's output.
+// of zlib's output. The parallel gzip inflater, with the same chunks, must
+// give what the sequential one gives reading the file as a FileReader
+// does: the same bytes, or the same error after a prefix of its bytes or
+// of theirs.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "core/os/file_reader.h"
 #include "input/gzip_reader.h"
 #include "input/parallel_deflate.h"
+#include "input/parallel_gzip.h"
 
 namespace ferolin::fuzz {
 namespace {
@@ -93,6 +100,36 @@ Inflated inflate(const std::string& compressed, std::size_t piece, tools::Inflat
   }
 }
 
+tools::ReadAt read_from(const std::string& compressed) {
+  return [&compressed](std::uint64_t offset, std::span<char> into) -> Result<std::size_t> {
+    if (offset >= compressed.size()) return 0;
+    const std::size_t count = std::min<std::size_t>(into.size(), compressed.size() - offset);
+    std::copy_n(compressed.data() + offset, count, into.data());
+    return count;
+  };
+}
+
+Inflated inflate_in_parallel(const std::string& compressed, std::size_t chunk, unsigned threads) {
+  auto progress = std::make_shared<std::atomic<std::uint64_t>>(0);
+  Result<tools::ParallelGzipInflater> inflater = tools::ParallelGzipInflater::open(
+      read_from(compressed), compressed.size(), {threads, chunk}, progress);
+  require(inflater.has_value(), "the parallel gzip inflater opens");
+  Inflated result;
+  char out[4096];
+  while (true) {
+    const Result<std::size_t> count = inflater->read(out);
+    if (!count) {
+      result.failed = true;
+      result.error = count.error().message();
+      return result;
+    }
+    if (*count == 0) break;
+    result.bytes.append(out, *count);
+  }
+  require(progress->load() == compressed.size(), "the parallel gzip inflater reads the file");
+  return result;
+}
+
 // zlib's raw inflate of the deflate stream at `start`: the bytes, whether
 // the stream ended, and the byte after it.
 struct RawInflated {
@@ -126,14 +163,8 @@ void check_parallel_deflate(const std::string& compressed, std::size_t chunk, un
   constexpr std::size_t kHeader = 10;
   if (compressed.size() <= kHeader) return;
   const RawInflated reference = zlib_raw_inflate(compressed, kHeader);
-  tools::ReadAt read_at = [&](std::uint64_t offset, std::span<char> into) -> Result<std::size_t> {
-    if (offset >= compressed.size()) return 0;
-    const std::size_t count = std::min<std::size_t>(into.size(), compressed.size() - offset);
-    std::copy_n(compressed.data() + offset, count, into.data());
-    return count;
-  };
-  Result<tools::ParallelDeflate> parallel =
-      tools::ParallelDeflate::open(read_at, kHeader, compressed.size(), {threads, chunk});
+  Result<tools::ParallelDeflate> parallel = tools::ParallelDeflate::open(
+      read_from(compressed), kHeader, compressed.size(), {threads, chunk});
   require(parallel.has_value(), "the parallel inflate starts");
   std::string bytes;
   char out[4096];
@@ -192,5 +223,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   fuzz::check_parallel_deflate(compressed, chunk, threads);
+  // A fault is reported as the sequential inflate reports it reading the
+  // file in a FileReader's pieces, as the parallel one falls back to.
+  const fuzz::Inflated sequential =
+      fuzz::inflate(compressed, os::kReadChunkSize, tools::fastest_inflater(), 1);
+  const fuzz::Inflated parallel = fuzz::inflate_in_parallel(compressed, chunk, threads);
+  fuzz::require(parallel.failed == sequential.failed && parallel.error == sequential.error,
+                "fails in parallel as it fails alone", parallel.error);
+  fuzz::require(parallel.failed ? fuzz::one_prefix_of_other(parallel.bytes, sequential.bytes)
+                                : parallel.bytes == sequential.bytes,
+                "inflates in parallel what it inflates alone");
   return 0;
 }

@@ -50,7 +50,7 @@ struct GzipReader::State {
   ByteReader compressed;
   std::unique_ptr<char[]> held;  // the buffer the caller's last view points into
   // Touched by the inflating thread only, once it runs.
-  std::optional<GzipInflater> inflater;
+  GzipReader::Inflate inflate;
   std::string taken;  // the compressed chunk the inflater works on
 
   std::mutex mutex;
@@ -99,7 +99,7 @@ void inflate_ahead(GzipReader::State& s) {
       buffer = std::move(s.spare.back());
       s.spare.pop_back();
     }
-    const Result<std::size_t> size = s.inflater->read({buffer.get(), kBufferSize});
+    const Result<std::size_t> size = s.inflate({buffer.get(), kBufferSize});
     {
       const std::lock_guard lock(s.mutex);
       if (!size) {
@@ -122,6 +122,13 @@ Result<void> start_worker(GzipReader::State& s) {
   if (!worker) return std::unexpected(std::move(worker.error()));
   s.worker = std::move(*worker);
   return {};
+}
+
+Result<void> start_buffers_and_worker(GzipReader::State& s) {
+  for (std::size_t i = 0; i < kBuffers; ++i) {
+    s.spare.push_back(std::make_unique_for_overwrite<char[]>(kBufferSize));
+  }
+  return start_worker(s);
 }
 
 bool input_full(const GzipReader::State& s) {
@@ -158,16 +165,25 @@ Result<GzipReader> GzipReader::open(ByteReader compressed, unsigned threads, Inf
   };
   Result<GzipInflater> inflater = GzipInflater::open(std::move(source), kind);
   if (!inflater) return std::unexpected(std::move(inflater.error()));
-  state->inflater.emplace(std::move(*inflater));
-  if (threads > 1) {
-    for (std::size_t i = 0; i < kBuffers; ++i) {
-      state->spare.push_back(std::make_unique_for_overwrite<char[]>(kBufferSize));
-    }
-    if (Result<void> started = start_worker(*state); !started) {
-      return std::unexpected(std::move(started.error()));
-    }
-  } else {
+  state->inflate = [inflater = std::move(*inflater)](std::span<char> out) mutable {
+    return inflater.read(out);
+  };
+  if (threads <= 1) {
     state->held = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    return GzipReader(std::move(state));
+  }
+  if (Result<void> started = start_buffers_and_worker(*state); !started) {
+    return std::unexpected(std::move(started.error()));
+  }
+  return GzipReader(std::move(state));
+}
+
+Result<GzipReader> GzipReader::open_inflating(Inflate inflate) {
+  auto state = std::make_unique<State>([]() -> Result<std::string_view> { return {}; });
+  state->inflate = std::move(inflate);
+  state->input_ended = true;
+  if (Result<void> started = start_buffers_and_worker(*state); !started) {
+    return std::unexpected(std::move(started.error()));
   }
   return GzipReader(std::move(state));
 }
@@ -180,7 +196,7 @@ GzipReader::~GzipReader() = default;
 Result<std::string_view> GzipReader::read() {
   State& s = *state_;
   if (!s.worker.joinable()) {
-    const Result<std::size_t> size = s.inflater->read({s.held.get(), kBufferSize});
+    const Result<std::size_t> size = s.inflate({s.held.get(), kBufferSize});
     if (!size) return std::unexpected(size.error());
     return std::string_view(s.held.get(), *size);
   }

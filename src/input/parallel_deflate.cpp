@@ -300,6 +300,9 @@ std::optional<std::size_t> ParallelDeflate::read(std::span<char> out) {
 std::uint64_t ParallelDeflate::end_byte() const {
   return state_->start + (state_->position + 7) / 8;
 }
+std::uint64_t ParallelDeflate::progress_byte() const {
+  return state_->start + state_->position / 8;
+}
 std::uint32_t ParallelDeflate::crc32() const { return state_->crc; }
 std::uint64_t ParallelDeflate::inflated_bytes() const { return state_->size; }
 

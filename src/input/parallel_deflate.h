@@ -60,6 +60,9 @@ class ParallelDeflate {
   [[nodiscard]] std::uint64_t end_byte() const;
   [[nodiscard]] std::uint32_t crc32() const;
   [[nodiscard]] std::uint64_t inflated_bytes() const;
+  // Returns the file byte up to which the stream has been decoded: how far
+  // the read has come.
+  [[nodiscard]] std::uint64_t progress_byte() const;
 
   // The decoding state, defined where it is used.
   struct State;

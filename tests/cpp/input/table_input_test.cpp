@@ -87,6 +87,10 @@ TEST(GzipReader, DamagedStreamsFailWithTheirCause) {
   const std::string good = gzip_member(table_text(200));
   std::string corrupt = good;
   corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x55);
+  // A second member that is gzip but fails its check: named by its fault
+  // even when one call inflates it whole.
+  std::string bad_check = good;
+  bad_check[bad_check.size() - 8] = static_cast<char>(bad_check[bad_check.size() - 8] ^ 1);
   const struct {
     const char* name;
     std::string bytes;
@@ -98,6 +102,7 @@ TEST(GzipReader, DamagedStreamsFailWithTheirCause) {
        "IO error: gzip: the data after the last complete member are not gzip"},
       {"not gzip", "query_id\n", "IO error: gzip: incorrect header check"},
       {"corrupt", corrupt, "IO error: gzip: "},
+      {"second member's check", good + bad_check, "IO error: gzip: incorrect data check"},
   };
   for (const auto& way : kInflaters) {
     for (const auto& c : cases) {
