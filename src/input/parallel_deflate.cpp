@@ -72,6 +72,9 @@ struct ParallelDeflate::State {
   std::size_t next_job = 0;     // the next chunk a worker takes
   std::size_t ordering = 0;     // the chunk the reading thread is at
   std::map<std::size_t, ChunkRun> decoded;
+  // Output buffers of runs handed out, for the next runs: a fresh buffer
+  // costs the kernel's zeroing of every page it touches.
+  std::vector<DecodedRun> spare_runs;
   bool stopping = false;
   std::vector<std::thread> workers;
 
@@ -122,10 +125,24 @@ bool run_usable(const DecodedRun& run) {
   return run.end == RunEnd::Boundary || run.end == RunEnd::Final;
 }
 
+// A spare run buffer, or an empty one.
+DecodedRun spare_run(ParallelDeflate::State& s) {
+  const std::lock_guard lock(s.mutex);
+  if (s.spare_runs.empty()) return {};
+  DecodedRun run = std::move(s.spare_runs.back());
+  s.spare_runs.pop_back();
+  return run;
+}
+
+void give_back(ParallelDeflate::State& s, DecodedRun run) {
+  const std::lock_guard lock(s.mutex);
+  if (s.spare_runs.size() <= s.options.threads) s.spare_runs.push_back(std::move(run));
+}
+
 // Decodes from stream bit `from` (a known block boundary in chunk `chunk`)
 // to the first boundary past the chunk.
-ChunkRun decode_from(const ParallelDeflate::State& s, std::size_t chunk, std::uint64_t from) {
-  ChunkRun result;
+ChunkRun decode_from(ParallelDeflate::State& s, std::size_t chunk, std::uint64_t from) {
+  ChunkRun result{spare_run(s)};
   const std::uint64_t first_byte = from / 8;
   result.base_bit = first_byte * 8;
   const std::uint64_t chunk_end = s.chunk_end_bit(chunk) / 8;
@@ -140,9 +157,9 @@ ChunkRun decode_from(const ParallelDeflate::State& s, std::size_t chunk, std::ui
 
 // A worker's decoding of chunk `chunk`: from the stream's start for the
 // first, from a guessed block boundary for the others.
-ChunkRun decode_chunk(const ParallelDeflate::State& s, std::size_t chunk) {
+ChunkRun decode_chunk(ParallelDeflate::State& s, std::size_t chunk) {
   if (chunk == 0) return decode_from(s, 0, 0);
-  ChunkRun result;
+  ChunkRun result{spare_run(s)};
   const std::uint64_t first_byte = std::uint64_t{chunk} * s.options.chunk_bytes;
   result.base_bit = first_byte * 8;
   std::optional<PaddedBytes> bytes =
@@ -286,7 +303,12 @@ std::optional<std::size_t> ParallelDeflate::read(std::span<char> out) {
           ::crc32(s.crc, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(count)));
       s.handed += count;
       s.size += count;
-      if (s.handed == s.current.run.size) slide_window(s);
+      if (s.handed == s.current.run.size) {
+        slide_window(s);
+        give_back(s, std::move(s.current.run));
+        s.current = ChunkRun();
+        s.handed = 0;
+      }
       return count;
     }
     if (s.final_seen) return 0;
