@@ -26,8 +26,10 @@ constexpr std::size_t kOverrunBytes = std::size_t{1} << 20;
 // A run stops at the first block boundary past this many symbols, and one
 // block may add at most kBlockSymbols more: bounds a run's memory whatever
 // the compression ratio.
-constexpr std::size_t kRunSymbols = std::size_t{8} << 20;
-constexpr std::size_t kBlockSymbols = std::size_t{8} << 20;
+// A block's output beyond that (more than zlib's longest blocks of the most
+// compressible data) sends the stream to the sequential inflate.
+constexpr std::size_t kRunSymbols = std::size_t{4} << 20;
+constexpr std::size_t kBlockSymbols = std::size_t{4} << 20;
 
 struct ChunkRun {
   DecodedRun run;

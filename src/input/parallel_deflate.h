@@ -32,7 +32,7 @@ using ReadAt = std::function<Result<std::size_t>(std::uint64_t offset, std::span
 
 struct ParallelDeflateOptions {
   unsigned threads = 2;                         // decoding workers
-  std::size_t chunk_bytes = std::size_t{4} << 20;  // compressed bytes per chunk
+  std::size_t chunk_bytes = std::size_t{1} << 20;  // compressed bytes per chunk
 };
 
 class ParallelDeflate {

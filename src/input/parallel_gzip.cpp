@@ -51,11 +51,13 @@ Result<ParallelGzipInflater> ParallelGzipInflater::open(
   const std::optional<std::size_t> header =
       head ? gzip_header_size(*head) : std::optional<std::size_t>();
   if (header && file_size >= *header + kTrailerBytes) {
+    // Without its threads the file still inflates, sequentially.
     Result<ParallelDeflate> parallel = ParallelDeflate::open(
         inflater.source_->file, *header, file_size - kTrailerBytes, options);
-    if (!parallel) return std::unexpected(std::move(parallel.error()));
-    inflater.parallel_.emplace(std::move(*parallel));
-    return inflater;
+    if (parallel) {
+      inflater.parallel_.emplace(std::move(*parallel));
+      return inflater;
+    }
   }
   if (Result<void> started = inflater.start_sequential(); !started) {
     return std::unexpected(std::move(started.error()));

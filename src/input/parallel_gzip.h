@@ -26,7 +26,7 @@ class ParallelGzipInflater {
   // Returns an inflater of the `file_size` bytes of `file`, decoding as
   // `options` say on threads of its own; `progress` follows the file bytes read
   // (all of them once the end has been given). Fails as GzipInflater::open
-  // and ParallelDeflate::open do.
+  // does (without its threads it inflates sequentially).
   [[nodiscard]] static Result<ParallelGzipInflater> open(
       ReadAt file, std::uint64_t file_size, ParallelDeflateOptions options,
       std::shared_ptr<std::atomic<std::uint64_t>> progress, Inflater kind = fastest_inflater());
