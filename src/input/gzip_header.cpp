@@ -40,7 +40,8 @@ std::optional<std::size_t> gzip_header_size(std::string_view head) {
     if (!past) return std::nullopt;
     at = *past;
   }
-  if ((flags & kHeaderCrc) != 0) at += 2;
+  // A header CRC is left to the sequential inflate, which checks it.
+  if ((flags & kHeaderCrc) != 0) return std::nullopt;
   if (at > head.size()) return std::nullopt;
   return at;
 }

@@ -9,8 +9,8 @@
 namespace ferolin::tools {
 
 // Returns the size of the well-formed gzip header (deflate method, no
-// reserved flags) at the start of `head`, or nothing when `head` does not
-// hold one whole.
+// reserved flags, no header CRC) at the start of `head`, or nothing when
+// `head` does not hold one whole.
 [[nodiscard]] std::optional<std::size_t> gzip_header_size(std::string_view head);
 
 }  // namespace ferolin::tools
