@@ -1,20 +1,25 @@
 // Benchmark of the gzip inflaters: one gzip file, held in memory, inflated
 // by zlib and by ISA-L (each through GzipReader on the caller's thread, as
 // the table reader inflates), and by libdeflate (one call over the whole
-// buffer, which is all it offers) where the build found it. Prints one JSON
-// line: seconds and MB/s of inflated output per inflater, best of --runs.
+// buffer, which is all it offers) where the build found it, and by the
+// parallel inflate (ParallelGzipInflater, as a large file with four or more
+// threads is read) with 1 and 2 decoding threads. Prints one JSON line:
+// seconds and MB/s of inflated output per inflater, best of --runs.
 //
 // Usage: bench_inflate PATH [--runs N]
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "bench_util.h"
 #include "input/gzip_reader.h"
+#include "input/parallel_gzip.h"
 
 #ifdef FEROLIN_BENCH_LIBDEFLATE
 #include <libdeflate.h>
@@ -42,6 +47,30 @@ std::size_t inflate_with(const std::string& compressed, ferolin::tools::Inflater
     if (!chunk) die(chunk.error().message());
     if (chunk->empty()) return total;
     total += chunk->size();
+  }
+}
+
+// The parallel inflate with `workers` decoding threads, read into 1 MiB
+// buffers on the caller's thread.
+std::size_t inflate_in_parallel(const std::string& compressed, unsigned workers) {
+  ferolin::tools::ReadAt read_at = [&](std::uint64_t offset,
+                                       std::span<char> into) -> ferolin::Result<std::size_t> {
+    if (offset >= compressed.size()) return 0;
+    const std::size_t count = std::min<std::size_t>(into.size(), compressed.size() - offset);
+    std::copy_n(compressed.data() + offset, count, into.data());
+    return count;
+  };
+  auto progress = std::make_shared<std::atomic<std::uint64_t>>(0);
+  auto inflater = ferolin::tools::ParallelGzipInflater::open(read_at, compressed.size(),
+                                                            {.threads = workers}, progress);
+  if (!inflater) die(inflater.error().message());
+  static std::string out(std::size_t{1} << 20, '\0');
+  std::size_t total = 0;
+  while (true) {
+    auto count = inflater->read(out);
+    if (!count) die(count.error().message());
+    if (*count == 0) return total;
+    total += *count;
   }
 }
 
@@ -92,6 +121,8 @@ int main(int argc, char** argv) {
     measure("isal", runs, [&] { return inflate_with(compressed, ferolin::tools::Inflater::Isal); },
             first);
   }
+  measure("parallel_1", runs, [&] { return inflate_in_parallel(compressed, 1); }, first);
+  measure("parallel_2", runs, [&] { return inflate_in_parallel(compressed, 2); }, first);
 #ifdef FEROLIN_BENCH_LIBDEFLATE
   measure("libdeflate", runs, [&] { return inflate_with_libdeflate(compressed, size); }, first);
 #endif

@@ -52,6 +52,7 @@ Result<void> GzipInflater::after_member() {
 }
 
 Result<std::size_t> GzipInflater::read(std::span<char> out) {
+  if (failure_after_bytes_) return std::unexpected(*failure_after_bytes_);
   while (!ended_) {
     const Result<bool> more = refill();
     if (!more) return std::unexpected(more.error());
@@ -61,14 +62,20 @@ Result<std::size_t> GzipInflater::read(std::span<char> out) {
     if (!*more && stalled_) {
       return std::unexpected(gzip_error("the data end inside a member (truncated file?)"));
     }
-    const std::expected<InflateStep, std::string> step = engine_->inflate(out);
+    const std::expected<InflateStep, InflateFailure> step = engine_->inflate(out);
     if (!step) {
+      // The bytes inflated before the fault come first, whether the input
+      // came in one piece or many; and a member that gave bytes did start.
+      if (step.error().produced > 0) {
+        failure_after_bytes_ = gzip_error(step.error().what);
+        return step.error().produced;
+      }
       // Bytes after a complete member that do not start another one are
       // named as such, not as a bad header.
       if (!member_started_ && members_done_ > 0) {
         return std::unexpected(gzip_error("the data after the last complete member are not gzip"));
       }
-      return std::unexpected(gzip_error(step.error()));
+      return std::unexpected(gzip_error(step.error().what));
     }
     member_started_ = member_started_ || step->progressed;
     stalled_ = !step->progressed && !step->member_end;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -45,6 +46,8 @@ class GzipInflater {
   bool member_started_ = false;  // the current member has used input or made output
   bool stalled_ = false;         // the last inflate could do nothing with what it had
   std::uint64_t members_done_ = 0;
+  // A failure found by a call that also inflated bytes: given after them.
+  std::optional<FerolinError> failure_after_bytes_;
 };
 
 }  // namespace ferolin::tools

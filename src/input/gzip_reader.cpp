@@ -1,17 +1,15 @@
 #include "input/gzip_reader.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "input/background_thread.h"
 
 namespace ferolin::tools {
 namespace {
@@ -52,7 +50,7 @@ struct GzipReader::State {
   ByteReader compressed;
   std::unique_ptr<char[]> held;  // the buffer the caller's last view points into
   // Touched by the inflating thread only, once it runs.
-  std::optional<GzipInflater> inflater;
+  GzipReader::Inflate inflate;
   std::string taken;  // the compressed chunk the inflater works on
 
   std::mutex mutex;
@@ -101,7 +99,7 @@ void inflate_ahead(GzipReader::State& s) {
       buffer = std::move(s.spare.back());
       s.spare.pop_back();
     }
-    const Result<std::size_t> size = s.inflater->read({buffer.get(), kBufferSize});
+    const Result<std::size_t> size = s.inflate({buffer.get(), kBufferSize});
     {
       const std::lock_guard lock(s.mutex);
       if (!size) {
@@ -119,20 +117,18 @@ void inflate_ahead(GzipReader::State& s) {
 // Starts the inflating thread with every signal blocked, so that a signal
 // (Ctrl-C) reaches the caller's thread and interrupts its waits.
 Result<void> start_worker(GzipReader::State& s) {
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  std::optional<FerolinError> failed;
-  try {
-    s.worker = std::thread(inflate_ahead, std::ref(s));
-  } catch (const std::system_error& error) {
-    failed = FerolinError::io("gzip: cannot start the inflating thread: " +
-                              std::string(error.what()));
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (failed) return std::unexpected(std::move(*failed));
+  Result<std::thread> worker =
+      start_background_thread([&s] { inflate_ahead(s); }, "inflating thread");
+  if (!worker) return std::unexpected(std::move(worker.error()));
+  s.worker = std::move(*worker);
   return {};
+}
+
+Result<void> start_buffers_and_worker(GzipReader::State& s) {
+  for (std::size_t i = 0; i < kBuffers; ++i) {
+    s.spare.push_back(std::make_unique_for_overwrite<char[]>(kBufferSize));
+  }
+  return start_worker(s);
 }
 
 bool input_full(const GzipReader::State& s) {
@@ -169,16 +165,25 @@ Result<GzipReader> GzipReader::open(ByteReader compressed, unsigned threads, Inf
   };
   Result<GzipInflater> inflater = GzipInflater::open(std::move(source), kind);
   if (!inflater) return std::unexpected(std::move(inflater.error()));
-  state->inflater.emplace(std::move(*inflater));
-  if (threads > 1) {
-    for (std::size_t i = 0; i < kBuffers; ++i) {
-      state->spare.push_back(std::make_unique_for_overwrite<char[]>(kBufferSize));
-    }
-    if (Result<void> started = start_worker(*state); !started) {
-      return std::unexpected(std::move(started.error()));
-    }
-  } else {
+  state->inflate = [inflater = std::move(*inflater)](std::span<char> out) mutable {
+    return inflater.read(out);
+  };
+  if (threads <= 1) {
     state->held = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    return GzipReader(std::move(state));
+  }
+  if (Result<void> started = start_buffers_and_worker(*state); !started) {
+    return std::unexpected(std::move(started.error()));
+  }
+  return GzipReader(std::move(state));
+}
+
+Result<GzipReader> GzipReader::open_inflating(Inflate inflate) {
+  auto state = std::make_unique<State>([]() -> Result<std::string_view> { return {}; });
+  state->inflate = std::move(inflate);
+  state->input_ended = true;
+  if (Result<void> started = start_buffers_and_worker(*state); !started) {
+    return std::unexpected(std::move(started.error()));
   }
   return GzipReader(std::move(state));
 }
@@ -191,7 +196,7 @@ GzipReader::~GzipReader() = default;
 Result<std::string_view> GzipReader::read() {
   State& s = *state_;
   if (!s.worker.joinable()) {
-    const Result<std::size_t> size = s.inflater->read({s.held.get(), kBufferSize});
+    const Result<std::size_t> size = s.inflate({s.held.get(), kBufferSize});
     if (!size) return std::unexpected(size.error());
     return std::string_view(s.held.get(), *size);
   }

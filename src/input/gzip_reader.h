@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "core/move_only_function.h"
 #include "input/gzip_inflater.h"
 
 namespace ferolin::tools {
@@ -23,6 +24,14 @@ class GzipReader {
   // start.
   [[nodiscard]] static Result<GzipReader> open(ByteReader compressed, unsigned threads,
                                                Inflater kind = fastest_inflater());
+
+  // Inflates into the buffer given: the count (0 at the end) or a failure.
+  using Inflate = MoveOnlyFunction<Result<std::size_t>(std::span<char>)>;
+
+  // Returns a reader that runs `inflate`, which reads its compressed bytes
+  // itself, on a thread of its own, or an `Io` error when the thread cannot
+  // start.
+  [[nodiscard]] static Result<GzipReader> open_inflating(Inflate inflate);
 
   GzipReader(GzipReader&&) noexcept;
   GzipReader& operator=(GzipReader&&) noexcept;

@@ -23,6 +23,13 @@ struct InflateStep {
   bool member_end = false;   // the member's trailer has been read and checked
 };
 
+// What an inflate call that failed had done: the library's account of why
+// the data cannot be gzip, and the bytes it wrote to the output first.
+struct InflateFailure {
+  std::string what;
+  std::size_t produced = 0;
+};
+
 class InflateEngine {
  public:
   virtual ~InflateEngine() = default;
@@ -32,9 +39,8 @@ class InflateEngine {
   virtual void supply(std::string_view input) = 0;
   // Returns the number of supplied bytes the engine has not taken yet.
   [[nodiscard]] virtual std::size_t input_left() const = 0;
-  // Returns what inflating into `out` did, or the library's account of why
-  // the data cannot be gzip.
-  [[nodiscard]] virtual std::expected<InflateStep, std::string> inflate(std::span<char> out) = 0;
+  // Returns what inflating into `out` did, or the failure.
+  [[nodiscard]] virtual std::expected<InflateStep, InflateFailure> inflate(std::span<char> out) = 0;
   // Starts the next member with the bytes not taken yet. Returns false when
   // the library cannot be reset.
   [[nodiscard]] virtual bool next_member() = 0;

@@ -34,15 +34,16 @@ class IsalEngine final : public InflateEngine {
 
   std::size_t input_left() const override { return state_.avail_in; }
 
-  std::expected<InflateStep, std::string> inflate(std::span<char> out) override {
-    if (!magic_matches()) return std::unexpected(describe(ISAL_INVALID_WRAPPER));
+  std::expected<InflateStep, InflateFailure> inflate(std::span<char> out) override {
+    if (!magic_matches()) return std::unexpected(InflateFailure{describe(ISAL_INVALID_WRAPPER)});
     const std::uint32_t before_in = state_.avail_in;
     state_.next_out = reinterpret_cast<std::uint8_t*>(out.data());
     state_.avail_out = static_cast<std::uint32_t>(out.size());
     const int status = isal_inflate(&state_);
-    if (status < 0) return std::unexpected(describe(status));
+    const std::size_t produced = out.size() - state_.avail_out;
+    if (status < 0) return std::unexpected(InflateFailure{describe(status), produced});
     InflateStep step;
-    step.produced = out.size() - state_.avail_out;
+    step.produced = produced;
     step.progressed = step.produced > 0 || state_.avail_in != before_in;
     step.member_end = state_.block_state == ISAL_BLOCK_FINISH;
     member_in_ += before_in - state_.avail_in;

@@ -29,7 +29,9 @@ class TableInput {
   // `interrupted` is asked whenever a signal interrupts opening or reading
   // the file (a FIFO waiting for its writer); its error is the failure.
   // A compressed table inflates on a thread of its own when
-  // os::thread_count() is above 1; the file is read on the caller's.
+  // os::thread_count() is above 1; the file is read on the caller's. A
+  // large compressed regular file read with several threads to spare (and
+  // no fingerprint) inflates on all but one of them (ParallelGzipInflater).
   [[nodiscard]] static Result<TableInput> open(std::string_view path, char delimiter,
                                                bool fingerprint = false,
                                                os::InterruptCheck interrupted = {});

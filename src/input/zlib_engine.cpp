@@ -26,17 +26,19 @@ class ZlibEngine final : public InflateEngine {
 
   std::size_t input_left() const override { return stream_.avail_in; }
 
-  std::expected<InflateStep, std::string> inflate(std::span<char> out) override {
+  std::expected<InflateStep, InflateFailure> inflate(std::span<char> out) override {
     const uInt before_in = stream_.avail_in;
     stream_.next_out = reinterpret_cast<Bytef*>(out.data());
     stream_.avail_out = static_cast<uInt>(out.size());
     const int status = ::inflate(&stream_, Z_NO_FLUSH);
-    if (status == Z_MEM_ERROR) return std::unexpected("out of memory");
+    const std::size_t produced = out.size() - stream_.avail_out;
+    if (status == Z_MEM_ERROR) return std::unexpected(InflateFailure{"out of memory", produced});
     if (status != Z_OK && status != Z_BUF_ERROR && status != Z_STREAM_END) {
-      return std::unexpected(stream_.msg != nullptr ? stream_.msg : "invalid compressed data");
+      return std::unexpected(InflateFailure{
+          stream_.msg != nullptr ? stream_.msg : "invalid compressed data", produced});
     }
     InflateStep step;
-    step.produced = out.size() - stream_.avail_out;
+    step.produced = produced;
     step.progressed = step.produced > 0 || stream_.avail_in != before_in;
     step.member_end = status == Z_STREAM_END;
     return step;

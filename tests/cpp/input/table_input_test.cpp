@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -16,9 +17,9 @@ namespace ferolin::tools {
 namespace {
 
 // Returns `text` as one gzip member, compressed by zlib.
-std::string gzip_member(const std::string& text) {
+std::string gzip_member(const std::string& text, int level = 6) {
   z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  EXPECT_EQ(deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
   std::string out(deflateBound(&stream, static_cast<uLong>(text.size())) + 64, '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
   stream.avail_in = static_cast<uInt>(text.size());
@@ -89,6 +90,10 @@ TEST(GzipReader, DamagedStreamsFailWithTheirCause) {
   const std::string good = gzip_member(table_text(200));
   std::string corrupt = good;
   corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x55);
+  // A second member that is gzip but fails its check: named by its fault
+  // even when one call inflates it whole.
+  std::string bad_check = good;
+  bad_check[bad_check.size() - 8] = static_cast<char>(bad_check[bad_check.size() - 8] ^ 1);
   const struct {
     const char* name;
     std::string bytes;
@@ -100,6 +105,7 @@ TEST(GzipReader, DamagedStreamsFailWithTheirCause) {
        "IO error: gzip: the data after the last complete member are not gzip"},
       {"not gzip", "query_id\n", "IO error: gzip: incorrect header check"},
       {"corrupt", corrupt, "IO error: gzip: "},
+      {"second member's check", good + bad_check, "IO error: gzip: incorrect data check"},
   };
   for (const auto& way : kInflaters) {
     for (const auto& c : cases) {
@@ -144,6 +150,62 @@ TEST(TableInput, PlainAndCompressedFilesReadTheSame) {
   const Result<TableInput> missing = TableInput::open(dir.path() + "/none.csv", ',');
   ASSERT_FALSE(missing.has_value());
   EXPECT_EQ(missing.error().message(), "CSV error: No such file or directory (os error 2)");
+}
+
+Result<std::string> read_with_threads(const std::string& path, const char* threads,
+                                      std::uint64_t& file_bytes) {
+  setenv("FEROLIN_NUM_THREADS", threads, 1);
+  Result<TableInput> input = TableInput::open(path, ',');
+  unsetenv("FEROLIN_NUM_THREADS");
+  if (!input) return std::unexpected(input.error());
+  std::string out;
+  while (true) {
+    Result<std::string_view> chunk = input->read();
+    if (!chunk) return std::unexpected(chunk.error());
+    if (chunk->empty()) break;
+    out.append(*chunk);
+  }
+  file_bytes = input->file_bytes();
+  return out;
+}
+
+// A large compressed file read with threads to spare inflates on several
+// (in parallel where it can, sequentially where not) to the bytes, the
+// errors and the count of file bytes of a read on one thread.
+TEST(TableInput, LargeCompressedFileReadsTheSameOnManyThreads) {
+  test::ScratchDir dir;
+  std::string text;
+  std::uint32_t state = 12345;
+  while (text.size() < (std::size_t{22} << 20)) {
+    state = state * 1664525u + 1013904223u;
+    text += static_cast<char>('0' + (state >> 26));
+  }
+  const std::string member = gzip_member(text, 1);
+  ASSERT_GT(member.size(), std::size_t{16} << 20);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"one member", member},
+      {"two members", member + gzip_member("tail\n")},
+      {"trailing garbage", member + "garbage"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.path() + "/table.csv.gz";
+    test::write_file(path, c.bytes);
+    std::uint64_t alone_bytes = 0;
+    std::uint64_t parallel_bytes = 0;
+    const Result<std::string> alone = read_with_threads(path, "1", alone_bytes);
+    const Result<std::string> parallel = read_with_threads(path, "4", parallel_bytes);
+    ASSERT_EQ(parallel.has_value(), alone.has_value()) << c.name;
+    if (alone) {
+      EXPECT_TRUE(*parallel == *alone) << c.name;
+      EXPECT_EQ(parallel_bytes, c.bytes.size()) << c.name;
+      EXPECT_EQ(alone_bytes, c.bytes.size()) << c.name;
+    } else {
+      EXPECT_EQ(parallel.error().message(), alone.error().message()) << c.name;
+    }
+  }
 }
 
 // The fingerprint of a table is that of its file's bytes (the compressed
