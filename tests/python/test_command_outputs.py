@@ -91,7 +91,7 @@ def test_hostile_table_is_refused_within_the_memory_cap(tmp_path, name):
 
 def test_field_limit_is_raised_by_the_option(tmp_path):
     table = tmp_path / "t.csv"
-    table.write_bytes(HEADER + b"q1,c1,1,0.5," + b"n" * 5000 + b"\n")
+    table.write_bytes(HEADER + b"q" * 5000 + b",c1,1,0.5,n\n")
     assert "longer than 4,096" in command("scores", table, "--score", "margin",
                                           "--max-field-size", 4096).stderr
     assert command("scores", table, "--score", "margin", "--max-field-size", 5000).returncode == 0

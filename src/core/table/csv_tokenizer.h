@@ -57,7 +57,7 @@ class CsvTokenizer {
   // From the next record on, keeps only the fields whose position is true
   // in `kept`. The others (positions past its end too) are still walked and
   // checked, but their text has no limit and is not held, however many
-  // chunks it spans; field() of them is not their text. Every field is kept
+  // chunks it spans: field() of them may be empty. Every field is kept
   // until this is called.
   void keep_only_fields(std::vector<bool> kept) { skipped_.keep_only(std::move(kept)); }
 
