@@ -19,8 +19,9 @@ std::size_t character_size(unsigned char lead) {
 // Returns `end`, or the start of a character that begins before it and
 // would end after it.
 const char* before_cut_character(const char* from, const char* end) {
-  for (std::size_t back = 1; back <= 3 && end - back >= from; ++back) {
-    const auto byte = static_cast<unsigned char>(end[-back]);
+  const auto size = static_cast<std::size_t>(end - from);
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const auto byte = static_cast<unsigned char>(*(end - back));
     if ((byte & 0xC0) != 0x80) return character_size(byte) > back ? end - back : end;
   }
   return end;
@@ -51,8 +52,9 @@ SkippedFields::Cut SkippedFields::cut(std::size_t field, const char* begin,
     if (to > cut.from && to[-1] == '\r') --to;
     // Doubled quotes come in pairs from the text's start: an odd run at the
     // end has the second quote of its last pair still to come.
+    const auto size = static_cast<std::size_t>(to - cut.from);
     std::size_t run = 0;
-    while (to - run > cut.from && to[-1 - static_cast<std::ptrdiff_t>(run)] == '"') ++run;
+    while (run < size && *(to - run - 1) == '"') ++run;
     to -= run % 2;
   }
   cut.to = to;
