@@ -65,22 +65,21 @@ def _table_error(name: str, error: str, header: Sequence[str]) -> str:
     return message + (f" {diagnostics.header_text(header)}" if header else "")
 
 
-def _merged(result: dict[str, Any], names: Sequence[str], hint_style: str,
+def _merged(result: _native.ReadOutcome, names: Sequence[str], hint_style: str,
             size: int) -> QueryPass:
     """The QueryPass of a merge (`size`: the bytes of its shards), or
     TableError naming the file at fault."""
     layout = TableLayout("\t", {}, hint_style, number_options=False)
-    if result["error"] is not None:
-        source = result["source"]
+    if result.error is not None:
+        source = result.source
         if source is None:  # the merge's own error names its files
-            raise TableError(result["error"])
-        if result.get("cell") is not None:
-            raise TableError(cell_errors.cell_error(names[source], result["cell"],
-                                                    result["header"], layout))
-        raise TableError(_table_error(names[source], result["error"], result["header"]))
-    merged = QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False,
-                        "file_bytes": size, "sha256": None},
-                       _shard_names(names), result["scores"], layout)
+            raise TableError(result.error)
+        if result.cell is not None:
+            raise TableError(cell_errors.cell_error(names[source], result.cell,
+                                                    result.header, layout))
+        raise TableError(_table_error(names[source], result.error, result.header))
+    merged = QueryPass.of(result, _shard_names(names), result.scores or (), layout,
+                          file_bytes=size)
     merged.shards = tuple(names)
     return merged
 
@@ -119,7 +118,7 @@ def score_shard(table: Any, methods: Sequence[str], *, delimiter: Optional[str] 
     `methods` and returns its queries packed, for merge_shards(), under
     `name` (default: the path); raises TableError as read_table() does."""
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns)
-    return ShardPairs(name or read.path, read.scores, _native.pack_pass(read._handle))
+    return ShardPairs(name or read.path, read.scores, read.native.pack())
 
 
 def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] = None, *,
