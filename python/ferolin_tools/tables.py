@@ -185,7 +185,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     reads "0,5" as 0.5.
     A plain file is read by `threads` threads (None: the FEROLIN_NUM_THREADS
     environment variable, else one per processor); the result is the same.
-    A cell longer than `max_field_bytes` ends the read with an error.
+    A cell longer than `max_field_bytes` in a column the read uses ends it
+    with an error; cells of other columns are skipped, however long.
 
     Raises TableError, naming the path, for a table that cannot be read,
     with what the header shows when a column is missing.

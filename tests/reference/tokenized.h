@@ -74,6 +74,18 @@ Tokenized tokenize(Tokenizer& tokenizer, std::string_view bytes,
   }
 }
 
+// Returns `tokenized` with the text of the fields at the positions `kept`
+// leaves out (all from its size on) blanked: a tokenizer that skips those
+// fields does not hand out their text.
+inline Tokenized blank_skipped(Tokenized tokenized, const std::vector<bool>& kept) {
+  for (auto& record : tokenized.records) {
+    for (std::size_t i = 0; i < record.size(); ++i) {
+      if (i >= kept.size() || !kept[i]) record[i].clear();
+    }
+  }
+  return tokenized;
+}
+
 // Returns the cuts that make chunks of `size` bytes.
 inline std::vector<std::size_t> cuts_every(std::size_t size, std::size_t total) {
   std::vector<std::size_t> cuts;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -151,9 +152,12 @@ class PartMerge {
       if (!taken) return std::unexpected(std::move(taken.error()));
       PartSummary summary = std::move(*taken);
       std::size_t after = part + 1;
-      while (summary.cut && !summary.thrown) {
-        ++after;
-        summary = summarize_part(plan_, start_of(part), PartReaders::part_end(starts_, after));
+      if (summary.cut && !summary.thrown) {
+        // Read again from the part's start, on past every part end that
+        // lies inside a record.
+        summary = summarize_part(plan_, start_of(part), PartReaders::part_end(starts_, after), {},
+                                 true, std::span(starts_).subspan(after + 1));
+        after += summary.joined;
       }
       queue.merged_before(after);
       if (summary.thrown) std::rethrow_exception(summary.thrown);

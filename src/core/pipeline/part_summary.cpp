@@ -24,9 +24,22 @@ class PartBytes {
         end_(end),
         buffer_(std::make_unique_for_overwrite<char[]>(os::kReadChunkSize)) {}
 
+  // Runs on past an end that `tokenizer` reaches inside a record: to the
+  // next of `later`, then to the end of the file.
+  void extend(const table::CsvTokenizer& tokenizer, std::span<const table::PartStart> later) {
+    tokenizer_ = &tokenizer;
+    later_ = later;
+  }
+  [[nodiscard]] std::size_t joined() const { return joined_; }
+
   Result<std::string_view> next() {
     if (plan_.stop->load(std::memory_order_relaxed)) return stopped();
     std::size_t want = os::kReadChunkSize;
+    if (end_ && offset_ == *end_ && tokenizer_ != nullptr && !tokenizer_->between_records()) {
+      end_ = later_.empty() ? std::nullopt : std::optional(later_.front().byte);
+      if (!later_.empty()) later_ = later_.subspan(1);
+      ++joined_;
+    }
     if (end_) {
       if (offset_ == *end_) return ran_out();
       want = static_cast<std::size_t>(std::min<std::uint64_t>(want, *end_ - offset_));
@@ -55,6 +68,9 @@ class PartBytes {
   const PartPlan& plan_;
   std::uint64_t offset_;
   std::optional<std::uint64_t> end_;
+  const table::CsvTokenizer* tokenizer_ = nullptr;  // set: the read may run on
+  std::span<const table::PartStart> later_;
+  std::size_t joined_ = 0;
   std::unique_ptr<char[]> buffer_;
   bool at_end_ = false;
   bool stopped_ = false;
@@ -104,7 +120,8 @@ void read_rows(const PartPlan& plan, table::CheckedRowSource& source, const Part
 
 PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::ResumePoint& at,
                            std::optional<std::uint64_t> end,
-                           std::vector<EntropyTerm> spare_terms) {
+                           std::vector<EntropyTerm> spare_terms, bool extend,
+                           std::span<const table::PartStart> later) {
   PartSummary part{.summaries = scoring::QuerySummaries(plan.needs, plan.ids),
                    .terms = std::move(spare_terms),
                    .terms_end = {},
@@ -123,7 +140,9 @@ PartSummary summarize_part(const PartPlan& plan, const table::CsvTokenizer::Resu
         table::TableRecords::resume([&bytes] { return bytes.next(); }, *plan.columns,
                                     *plan.options, at),
         row_needs(plan.needs, plan.ids));
+    if (extend) bytes.extend(source.records().record(), later);
     read_rows(plan, source, bytes, part);
+    part.joined = bytes.joined();
     const table::RecordPosition reached = source.records().record().next_position();
     part.rows = reached.record - at.next.record;
     part.line_breaks = reached.line - at.next.line;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/error.h"
@@ -53,6 +54,9 @@ struct PartSummary {
   // The part ends inside a record: its start or its end lay in a quoted
   // field. Nothing else of the part counts.
   bool cut = false;
+  // The part ends that the read ran on past, as they lay inside a record
+  // (see summarize_part's `later`).
+  std::size_t joined = 0;
   // The first failure of the part, named from where the part was resumed.
   std::optional<FerolinError> failure;
   std::exception_ptr thrown;  // an exception from the reading thread
@@ -74,10 +78,15 @@ struct PartPlan {
 // part runs to the end of the file). The positions of a failure count
 // from `at`; a read that `plan.stop` ended gives an empty failure-free
 // summary that must not be used. `spare_terms`: an emptied list of terms
-// of an earlier part, whose memory the part's terms take.
+// of an earlier part, whose memory the part's terms take. Where `end` lies
+// inside a record and `extend` is set, the read runs on to the next of the
+// `later` part starts, then to the end of the file, until it ends between
+// two records: a record as long as many parts is read once.
 [[nodiscard]] PartSummary summarize_part(const PartPlan& plan,
                                          const table::CsvTokenizer::ResumePoint& at,
                                          std::optional<std::uint64_t> end,
-                                         std::vector<EntropyTerm> spare_terms = {});
+                                         std::vector<EntropyTerm> spare_terms = {},
+                                         bool extend = false,
+                                         std::span<const table::PartStart> later = {});
 
 }  // namespace ferolin::pipeline

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/table/record_conversion.h"
 #include "core/table/cell_parsing.h"
@@ -63,6 +64,18 @@ struct CheckedRowSource::State {
           break;
       }
     }
+    records.keep_only_fields(read_fields());
+  }
+
+  // Returns the positions of the fields that rows are made of: the other
+  // fields are skipped unread, however long.
+  [[nodiscard]] std::vector<std::size_t> read_fields() const {
+    std::vector<std::size_t> fields{query_field, rank_field, score_field};
+    if (needs.candidate_id) fields.push_back(candidate_field);
+    for (const auto& field : {probability_field, label_field, group_field, confidence_field}) {
+      if (field) fields.push_back(*field);
+    }
+    return fields;
   }
 
   TableRecords records;

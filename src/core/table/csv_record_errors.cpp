@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "core/utf8.h"
 
 namespace ferolin::table {
 
@@ -19,16 +18,10 @@ FerolinError parse_error(const RecordPosition& at, std::size_t field, std::strin
                            ", byte: " + std::to_string(at.byte) + "): " + std::string(reason));
 }
 
-std::optional<FerolinError> utf8_error(const RecordPosition& at, const std::string_view* fields,
-                                       std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (const auto valid_up_to = utf8_error_offset(fields[i])) {
-      return parse_error(at, i,
-                         "invalid utf-8: invalid UTF-8 in field " + std::to_string(i) +
-                             " near byte index " + std::to_string(*valid_up_to));
-    }
-  }
-  return std::nullopt;
+FerolinError utf8_error(const RecordPosition& at, std::size_t field, std::size_t valid_up_to) {
+  return parse_error(at, field,
+                     "invalid utf-8: invalid UTF-8 in field " + std::to_string(field) +
+                         " near byte index " + std::to_string(valid_up_to));
 }
 
 }  // namespace ferolin::table

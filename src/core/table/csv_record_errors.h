@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string_view>
 
 #include "core/error.h"
@@ -21,10 +20,9 @@ namespace ferolin::table {
 [[nodiscard]] FerolinError parse_error(const RecordPosition& at, std::size_t field,
                                        std::string_view reason);
 
-// Returns the error for the first of `fields` that is not valid UTF-8, or
-// nothing when all are.
-[[nodiscard]] std::optional<FerolinError> utf8_error(const RecordPosition& at,
-                                                     const std::string_view* fields,
-                                                     std::size_t count);
+// Returns the error for field `field` of a record, whose text is valid
+// UTF-8 up to byte `valid_up_to` and not beyond.
+[[nodiscard]] FerolinError utf8_error(const RecordPosition& at, std::size_t field,
+                                      std::size_t valid_up_to);
 
 }  // namespace ferolin::table

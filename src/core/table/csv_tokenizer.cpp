@@ -11,12 +11,6 @@
 namespace ferolin::table {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// A record cut by the end of a chunk is completed in the tokenizer's own
-// buffer from pieces of the next chunk: the first of this size (most records
-// end well within it), later ones as large as what is stitched so far, so
-// that a huge record costs few copies.
-constexpr std::size_t kFirstPiece = 4096;
 constexpr std::size_t kFirstFieldCapacity = 64;
 
 std::uintptr_t address(const char* p) { return reinterpret_cast<std::uintptr_t>(p); }
@@ -43,32 +37,35 @@ CsvTokenizer::~CsvTokenizer() = default;
 
 void CsvTokenizer::supply(std::string_view bytes) {
   if (bytes.empty()) return;
-  chunk_ = bytes;
-  // While stitching, the chunk is taken in pieces by refill().
-  if (!bom_pending_ && !stitching_) read_chunk_from(0);
+  if (stitcher_.supply(bytes, at_)) restart_walk();
 }
 
-void CsvTokenizer::finish() { finished_ = true; }
-
 void CsvTokenizer::resume(const ResumePoint& at) {
-  bom_pending_ = false;  // a byte-order mark stands only at the start of a file
-  chunk_offset_ = at.next.byte;
+  stitcher_.resume(at.next.byte, at.byte_before);
   records_ = at.next.record;
   line_ = record_line_ = at.next.line;
-  last_chunk_byte_ = at.byte_before;
   expected_fields_ = at.fields;
 }
 
 Result<CsvTokenizer::Step> CsvTokenizer::next() {
   if (failure_) [[unlikely]]
     return std::unexpected(*failure_);
-  if (record_out_) {
+  if (handed_out_) {
     // The record handed out is no longer read: its copies can go.
-    record_out_ = false;
+    handed_out_ = false;
     unescaped_.clear();
-    if (stitching_) leave_stitch();
+    if (stitcher_.carrying()) {
+      stitcher_.leave_carry(at_);
+      restart_walk();
+      // The scan of the carried bytes ran past the record; the chunk is
+      // scanned afresh from the record's end.
+      quote_state_ = QuoteState::FieldStart;
+    }
   }
-  if (bom_pending_ && !resolve_byte_order_mark()) return need_input();
+  if (stitcher_.byte_order_mark_pending()) {
+    if (!stitcher_.settle_byte_order_mark(at_)) return need_input();
+    restart_walk();
+  }
   while (true) {
     Step step = Step::Record;
     Flow flow = walk();
@@ -78,60 +75,30 @@ Result<CsvTokenizer::Step> CsvTokenizer::next() {
   }
 }
 
-// Returns false while the bytes seen so far might still begin a byte-order
-// mark. A mark is skipped (its bytes still count in the offsets); bytes that
-// began like one but are not are data.
-bool CsvTokenizer::resolve_byte_order_mark() {
-  const std::size_t earlier = bom_matched_ - bom_matched_in_chunk_;
-  while (bom_matched_ < kByteOrderMark.size() && bom_matched_in_chunk_ < chunk_.size() &&
-         chunk_[bom_matched_in_chunk_] == kByteOrderMark[bom_matched_]) {
-    ++bom_matched_;
-    ++bom_matched_in_chunk_;
-  }
-  const bool mismatch = bom_matched_in_chunk_ < chunk_.size();
-  if (bom_matched_ < kByteOrderMark.size() && !mismatch && !finished_) return false;
-  bom_pending_ = false;
-  if (bom_matched_ == kByteOrderMark.size()) {
-    read_chunk_from(bom_matched_in_chunk_);
-  } else if (mismatch && earlier == 0) {
-    read_chunk_from(0);
-  } else if (mismatch) {
-    // Bytes of earlier chunks are data: the current record starts with them.
-    start_stitch(kByteOrderMark.substr(0, earlier), 0, false);
-  } else if (bom_matched_ > 0) {
-    // The input ends within what could have been a mark.
-    chunk_appended_ = chunk_.size();
-    start_stitch(kByteOrderMark.substr(0, bom_matched_), 0, false);
-  } else {
-    read_chunk_from(0);
-  }
-  return true;
-}
-
 // Walks the field ends of the current window; stops after a record.
 CsvTokenizer::Flow CsvTokenizer::walk() {
   const std::uint32_t* next_end = next_end_;
   const std::uint32_t* const ends_end = ends_end_;
   const char* const window = window_;
   const char separator = separator_;
-  std::string_view* const first = fields_.get();
-  std::string_view* field = first + fields_in_record_;
-  const char* field_begin = field_begin_;
+  FieldSpan* const first = fields_.get();
+  FieldSpan* field = first + fields_in_record_;
+  const char* record = at_.record;
+  const char* field_begin = at_.field;
   while (next_end != ends_end) {
     const char* const end = window + *next_end++;
     const char* const begin = field_begin;
     field_begin = end + 1;
-    *field = std::string_view(begin, static_cast<std::size_t>(end - begin));
+    *field = {static_cast<std::size_t>(begin - record), static_cast<std::size_t>(end - begin)};
     if (*begin == '"') [[unlikely]] {
-      fields_in_record_ = static_cast<std::size_t>(field - first);
-      *field = quoted_field(begin, end);
+      *field = quoted_field(begin, end, record);
     }
     ++field;
     if (*end == separator) continue;
-    line_ += !(*end == '\n' && byte_before(end) == '\r');
+    line_ += !(*end == '\n' && stitcher_.byte_before(end) == '\r');
     if (field == first + 1 && begin == end) {  // a blank line
       field = first;
-      record_begin_ = field_begin;
+      record = at_.record = field_begin;
       record_line_ = line_;
       continue;
     }
@@ -139,19 +106,20 @@ CsvTokenizer::Flow CsvTokenizer::walk() {
     return complete_record(static_cast<std::size_t>(field - first), end, field_begin);
   }
   next_end_ = next_end;
-  field_begin_ = field_begin;
+  at_.field = field_begin;
   fields_in_record_ = static_cast<std::size_t>(field - first);
   return Flow::Continue;
 }
 
 // Returns the content of the quoted field [begin, end), which ends with its
-// closing quote.
-std::string_view CsvTokenizer::quoted_field(const char* begin, const char* end) {
+// closing quote, in the record that starts at `record`.
+CsvTokenizer::FieldSpan CsvTokenizer::quoted_field(const char* begin, const char* end,
+                                                   const char* record) {
   take_quoted_marks(end);
-  const std::string_view content(begin + 1, static_cast<std::size_t>(end - begin) - 2);
-  if (!unescape_field_) return content;
+  const auto size = static_cast<std::size_t>(end - begin) - 2;
+  if (!unescape_field_) return {static_cast<std::size_t>(begin + 1 - record), size};
   unescape_field_ = false;
-  return unescape(content);
+  return unescape({begin + 1, size});
 }
 
 // The marks before `limit` lie in the quoted field being walked: its line
@@ -170,12 +138,10 @@ void CsvTokenizer::take_quoted_marks(const char* limit) {
 }
 
 // Returns `content` with each doubled quote made one, in unescaped_.
-std::string_view CsvTokenizer::unescape(std::string_view content) {
-  const std::size_t old_size = unescaped_.size();
-  if (const std::uintptr_t moved_from = unescaped_.reserve_more(content.size())) {
-    rebase_fields(moved_from, moved_from + old_size, unescaped_.data());
-  }
-  char* const begin = unescaped_.data() + unescaped_.size();
+CsvTokenizer::FieldSpan CsvTokenizer::unescape(std::string_view content) {
+  unescaped_.reserve_more(content.size());
+  const std::size_t offset = unescaped_.size();
+  char* const begin = unescaped_.data() + offset;
   char* out = begin;
   for (std::size_t i = 0; i < content.size(); ++i) {
     *out++ = content[i];
@@ -183,33 +149,41 @@ std::string_view CsvTokenizer::unescape(std::string_view content) {
   }
   const auto size = static_cast<std::size_t>(out - begin);
   unescaped_.grow_into_reserved(size);
-  return {begin, size};
+  return {offset | FieldSpan::kUnescaped, size};
 }
 
 CsvTokenizer::Flow CsvTokenizer::complete_record(std::size_t count, const char* end,
                                                  const char* next_begin) {
   position_ = current_position();
   field_count_ = count;
+  record_out_ = at_.record;
   if (expected_fields_ && *expected_fields_ != count) [[unlikely]] {
     return fail(field_count_error(position_, count, *expected_fields_));
   }
   // The record's bytes are valid UTF-8 exactly when all its fields are:
-  // fields are those bytes split and stripped at ASCII characters.
-  if (record_non_ascii_ && may_hold_non_ascii(end) &&
-      utf8_error_offset({record_begin_, static_cast<std::size_t>(end - record_begin_)}))
-      [[unlikely]] {
-    if (auto error = utf8_error(position_, fields_.get(), count)) return fail(std::move(*error));
+  // fields are those bytes split and stripped at ASCII characters. Bytes
+  // dropped from skipped fields were checked as they went.
+  if (skipped_.dropped_invalid() ||
+      (record_non_ascii_ && may_hold_non_ascii(end) &&
+       utf8_error_offset({at_.record, static_cast<std::size_t>(end - at_.record)}))) [[unlikely]] {
+    if (auto error = utf8_failure(count)) return fail(std::move(*error));
   }
-  if (static_cast<std::uint64_t>(end - record_begin_) > max_field_bytes_) [[unlikely]] {
+  if (static_cast<std::uint64_t>(end - at_.record) > max_field_bytes_) [[unlikely]] {
     if (const auto field = long_field(count)) return fail_long_field(*field);
   }
+  if (skipped_.any_dropped()) [[unlikely]] {
+    skipped_.for_each_dropped([this](std::size_t field) { fields_[field] = {}; });
+    skipped_.next_record();
+  }
+  accounted_fields_ = 0;
+  kept_text_ = 0;
   if (!expected_fields_) expected_fields_ = count;
   ++records_;
-  record_begin_ = field_begin_ = next_begin;
+  at_.record = at_.field = next_begin;
   record_line_ = line_;
   record_non_ascii_ = window_non_ascii_;
   fields_in_record_ = 0;
-  record_out_ = true;
+  handed_out_ = true;
   return Flow::Return;
 }
 
@@ -220,33 +194,67 @@ CsvTokenizer::Flow CsvTokenizer::refill(Step& step) {
     return fail(parse_error(current_position(), fields_in_record_,
                             "unexpected character after closing quote"));
   }
-  take_quoted_marks(scanned_);  // the rest of the window's marks lie in the field being walked
-  // The field being walked is checked window by window, before it grows
+  take_quoted_marks(at_.scanned);  // the rest of the window's marks lie in the field being walked
+  const bool skipping = skipped_.skipped(fields_in_record_);
+  // A kept field being walked is checked window by window, before it grows
   // further: beyond twice the limit and its quotes as read, its text (each
   // doubled quote one) must be longer than the limit.
-  if (static_cast<std::uint64_t>(scanned_ - field_begin_) / 2 > max_field_bytes_) {
+  if (!skipping && static_cast<std::uint64_t>(at_.scanned - at_.field) / 2 > max_field_bytes_) {
     position_ = current_position();
     return fail_long_field(fields_in_record_);
   }
   // A record of endless short fields (a header that never ends) is held
   // whole too, with a view per field: it gets a bound of its own.
-  if (static_cast<std::uint64_t>(scanned_ - record_begin_) / kRecordFields > max_field_bytes_) {
+  if (max_field_bytes_ != UINT64_MAX && kept_bytes_scanned() / kRecordFields > max_field_bytes_) {
     position_ = current_position();
     return fail(parse_error(position_, fields_in_record_,
                             "record longer than the limit of " +
                                 std::to_string(max_field_bytes_ * kRecordFields) + " bytes"));
   }
-  if (scanned_ == buffer_end_ && stitching_ && chunk_appended_ < chunk_.size()) append_piece();
-  if (scanned_ != buffer_end_) {
+  if (skipping && stitcher_.carrying()) drop_skipped_text();
+  if (at_.scanned == stitcher_.end() && stitcher_.chunk_left()) {
+    stitcher_.append_piece(at_);
+    clear_window();
+  }
+  if (at_.scanned != stitcher_.end()) {
     scan_next_window();
     return Flow::Continue;
   }
-  if (!finished_) {
-    keep_unfinished_record();
+  if (!stitcher_.finished()) {
+    // The chunk is used up within a record: the stitcher carries it on.
+    if (!stitcher_.carrying() && (fields_in_record_ != 0 || at_.record != stitcher_.end())) {
+      stitcher_.carry_record(at_);
+      clear_window();
+    }
     step = need_input();
     return Flow::Return;
   }
   return finish_input(step);
+}
+
+// Returns the bytes of the record scanned so far; where fields are
+// skipped, the text of its kept fields and a byte for each field.
+std::uint64_t CsvTokenizer::kept_bytes_scanned() {
+  if (!skipped_.any()) return static_cast<std::uint64_t>(at_.scanned - at_.record);
+  for (; accounted_fields_ < fields_in_record_; ++accounted_fields_) {
+    if (!skipped_.skipped(accounted_fields_)) kept_text_ += fields_[accounted_fields_].size;
+  }
+  std::uint64_t kept = kept_text_ + fields_in_record_;
+  if (!skipped_.skipped(fields_in_record_)) {
+    kept += static_cast<std::uint64_t>(at_.scanned - at_.field);
+  }
+  return kept;
+}
+
+// The text of the skipped field being walked, as far as it is scanned,
+// leaves the carried record: it is not kept, however long it runs.
+void CsvTokenizer::drop_skipped_text() {
+  if (at_.field == at_.scanned) return;
+  const SkippedFields::Cut cut = skipped_.cut(fields_in_record_, at_.field, at_.scanned);
+  if (cut.to <= cut.from) return;
+  skipped_.drop(fields_in_record_, at_.field, cut);
+  stitcher_.drop(cut.from, cut.to, at_);
+  clear_window();
 }
 
 CsvTokenizer::Flow CsvTokenizer::finish_input(Step& step) {
@@ -254,27 +262,30 @@ CsvTokenizer::Flow CsvTokenizer::finish_input(Step& step) {
     return fail(parse_error(current_position(), fields_in_record_,
                             "quoted field not closed before end of file"));
   }
-  if (fields_in_record_ == 0 && field_begin_ == buffer_end_) {
+  if (fields_in_record_ == 0 && at_.field == stitcher_.end()) {
     step = Step::End;
     return Flow::Return;
   }
   // The last record ends at the end of the input, without a line end.
   reserve_fields(fields_in_record_ + 1);
-  const char* const end = buffer_end_;
-  std::string_view field(field_begin_, static_cast<std::size_t>(end - field_begin_));
-  if (field_begin_ != end && *field_begin_ == '"') field = quoted_field(field_begin_, end);
+  const char* const begin = at_.field;
+  const char* const end = stitcher_.end();
+  FieldSpan field{static_cast<std::size_t>(begin - at_.record),
+                  static_cast<std::size_t>(end - begin)};
+  if (begin != end && *begin == '"') field = quoted_field(begin, end, at_.record);
   fields_[fields_in_record_] = field;
   step = Step::Record;
   return complete_record(fields_in_record_ + 1, end, end);
 }
 
 void CsvTokenizer::scan_next_window() {
-  const std::size_t size = std::min(static_cast<std::size_t>(buffer_end_ - scanned_), kWindow);
+  const std::size_t size =
+      std::min(static_cast<std::size_t>(stitcher_.end() - at_.scanned), kWindow);
   const WindowScan scan =
-      scan_window(variant_, {scanned_, size}, separator_, quote_state_, field_ends_.get(),
+      scan_window(variant_, {at_.scanned, size}, separator_, quote_state_, field_ends_.get(),
                   quoted_marks_.get(), non_ascii_blocks_.data());
-  window_ = scanned_;
-  scanned_ += size;
+  window_ = at_.scanned;
+  at_.scanned += size;
   next_end_ = field_ends_.get();
   ends_end_ = next_end_ + scan.field_ends;
   next_mark_ = quoted_marks_.get();
@@ -291,8 +302,8 @@ void CsvTokenizer::scan_next_window() {
 // one may be.
 bool CsvTokenizer::may_hold_non_ascii(const char* end) const {
   // A record begun in an earlier window has record_non_ascii_ alone.
-  if (address(record_begin_) < address(window_)) return true;
-  const auto first = static_cast<std::size_t>(record_begin_ - window_) / 64;
+  if (address(at_.record) < address(window_)) return true;
+  const auto first = static_cast<std::size_t>(at_.record - window_) / 64;
   const auto last = static_cast<std::size_t>(end - 1 - window_) / 64;
   for (std::size_t block = first; block <= last; ++block) {
     if ((non_ascii_blocks_[block / 64] >> (block % 64)) & 1) return true;
@@ -301,104 +312,22 @@ bool CsvTokenizer::may_hold_non_ascii(const char* end) const {
 }
 
 // The caller may reuse the chunk's memory once it has been used up, so it
-// is let go here; its last byte is kept, as a line feed at the start of the
-// next chunk may complete a CRLF.
+// is let go here.
 CsvTokenizer::Step CsvTokenizer::need_input() {
-  if (!chunk_.empty()) {
-    last_chunk_byte_ = chunk_.back();
-    chunk_offset_ += chunk_.size();
-    chunk_ = {};
-    chunk_appended_ = 0;
-    bom_matched_in_chunk_ = 0;
-  }
+  stitcher_.release_chunk();
   return Step::NeedInput;
 }
 
-void CsvTokenizer::read_chunk_from(std::size_t offset) {
-  stitching_ = false;
-  buffer_ = chunk_.data();
-  buffer_end_ = buffer_ + chunk_.size();
-  buffer_offset_ = chunk_offset_;
-  byte_before_buffer_ = last_chunk_byte_;
-  scanned_ = record_begin_ = field_begin_ = buffer_ + offset;
+// Called when the walk starts afresh at at_.record, in other bytes.
+void CsvTokenizer::restart_walk() {
   record_non_ascii_ = false;
   clear_window();
-}
-
-// The chunk is used up within a record: its bytes so far move to stitch_,
-// where the next chunk's bytes are appended until the record ends.
-void CsvTokenizer::keep_unfinished_record() {
-  if (stitching_ || (fields_in_record_ == 0 && record_begin_ == buffer_end_)) return;
-  start_stitch({record_begin_, static_cast<std::size_t>(buffer_end_ - record_begin_)},
-               current_position().byte, true);
-}
-
-// Makes `bytes`, which start a record at file offset `offset`, the buffer
-// being read; `scanned` says whether they were scanned already.
-void CsvTokenizer::start_stitch(std::string_view bytes, std::uint64_t offset, bool scanned) {
-  const std::size_t field = scanned ? static_cast<std::size_t>(field_begin_ - bytes.data()) : 0;
-  stitch_.clear();
-  static_cast<void>(stitch_.reserve_more(std::max(bytes.size(), kFirstPiece)));
-  stitch_.append_reserved(bytes.data(), bytes.size());
-  rebase_fields(address(bytes.data()), address(bytes.data()) + bytes.size(), stitch_.data());
-  stitching_ = true;
-  buffer_ = stitch_.data();
-  buffer_end_ = buffer_ + bytes.size();
-  buffer_offset_ = offset;
-  byte_before_buffer_ = 0;  // never read: a record does not start with a line end
-  record_begin_ = buffer_;
-  field_begin_ = buffer_ + field;
-  scanned_ = scanned ? buffer_end_ : buffer_;
-  clear_window();
-}
-
-void CsvTokenizer::append_piece() {
-  const std::size_t piece =
-      std::min(chunk_.size() - chunk_appended_, std::max(kFirstPiece, stitch_.size()));
-  const auto record = static_cast<std::size_t>(record_begin_ - buffer_);
-  const auto field = static_cast<std::size_t>(field_begin_ - buffer_);
-  const auto scanned = static_cast<std::size_t>(scanned_ - buffer_);
-  const std::size_t old_size = stitch_.size();
-  if (const std::uintptr_t moved_from = stitch_.reserve_more(piece)) {
-    rebase_fields(moved_from, moved_from + old_size, stitch_.data());
-  }
-  stitch_.append_reserved(chunk_.data() + chunk_appended_, piece);
-  chunk_appended_ += piece;
-  buffer_ = stitch_.data();
-  buffer_end_ = buffer_ + stitch_.size();
-  record_begin_ = buffer_ + record;
-  field_begin_ = buffer_ + field;
-  scanned_ = buffer_ + scanned;
-  clear_window();
-}
-
-// Called once the stitched record has been handed out. The stitched bytes
-// after it came from the current chunk, so reading goes on there.
-void CsvTokenizer::leave_stitch() {
-  const auto unread = static_cast<std::size_t>(buffer_end_ - record_begin_);
-  read_chunk_from(chunk_appended_ - unread);
-  stitch_.clear();
-  // The scan of the stitch ran past the record; the chunk is scanned afresh
-  // from the record's end.
-  quote_state_ = QuoteState::FieldStart;
-}
-
-// Moves the fields of the record being walked that lie in the bytes that
-// were at [old_begin, old_end] to the same place in the bytes at new_begin.
-void CsvTokenizer::rebase_fields(std::uintptr_t old_begin, std::uintptr_t old_end,
-                                 const char* new_begin) {
-  for (std::size_t i = 0; i < fields_in_record_; ++i) {
-    const std::uintptr_t at = address(fields_[i].data());
-    if (at - old_begin <= old_end - old_begin) {
-      fields_[i] = std::string_view(new_begin + (at - old_begin), fields_[i].size());
-    }
-  }
 }
 
 void CsvTokenizer::reserve_fields(std::size_t count) {
   if (count <= field_capacity_) return;
   const std::size_t capacity = std::max(count, 2 * field_capacity_);
-  auto fields = std::make_unique<std::string_view[]>(capacity);
+  auto fields = std::make_unique<FieldSpan[]>(capacity);
   std::copy_n(fields_.get(), fields_in_record_, fields.get());
   fields_ = std::move(fields);
   field_capacity_ = capacity;
@@ -407,20 +336,30 @@ void CsvTokenizer::reserve_fields(std::size_t count) {
 void CsvTokenizer::clear_window() {
   next_end_ = ends_end_ = field_ends_.get();
   next_mark_ = marks_end_ = quoted_marks_.get();
-  window_ = scanned_;
+  window_ = at_.scanned;
   bad_quote_ = nullptr;
 }
 
 RecordPosition CsvTokenizer::current_position() const {
-  return {records_, record_line_,
-          buffer_offset_ + static_cast<std::uint64_t>(record_begin_ - buffer_)};
+  return {records_, record_line_, stitcher_.file_offset(at_.record)};
 }
 
-// Returns the first of the record's `count` fields whose text is longer
-// than the limit.
+// Returns the failure of the first of the record's `count` fields whose
+// text is not valid UTF-8, or nothing when all are.
+std::optional<FerolinError> CsvTokenizer::utf8_failure(std::size_t count) const {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (const auto valid_up_to = skipped_.invalid_text_at(i, field(i))) {
+      return utf8_error(position_, i, *valid_up_to);
+    }
+  }
+  return std::nullopt;
+}
+
+// Returns the first of the record's `count` kept fields whose text is
+// longer than the limit.
 std::optional<std::size_t> CsvTokenizer::long_field(std::size_t count) const {
   for (std::size_t i = 0; i < count; ++i) {
-    if (fields_[i].size() > max_field_bytes_) return i;
+    if (fields_[i].size > max_field_bytes_ && !skipped_.skipped(i)) return i;
   }
   return std::nullopt;
 }

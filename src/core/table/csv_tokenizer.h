@@ -1,9 +1,11 @@
 // CsvTokenizer: splits the bytes of a CSV file into records, fed in chunks of
 // any size. The structural scan (structural_scan.h) finds the separators and
-// line ends 64 bytes at a time; the fields of a record are views into the
-// supplied bytes, copied only when the record spans two chunks or the field
-// holds doubled quotes. Every record is checked: its field count, its UTF-8,
-// and quotes that never close or are followed by other text.
+// line ends 64 bytes at a time; the walker turns them into fields, views
+// into the supplied bytes, copied only when the record spans two chunks (the
+// RecordStitcher carries it) or the field holds doubled quotes. Fields the
+// caller does not read are skipped without being held. Every record is
+// checked: its field count, its UTF-8, and quotes that never close or are
+// followed by other text.
 #pragma once
 
 #include <array>
@@ -12,10 +14,13 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/error.h"
 #include "core/table/growable_bytes.h"
 #include "core/table/record_position.h"
+#include "core/table/record_stitcher.h"
+#include "core/table/skipped_fields.h"
 #include "core/table/structural_scan.h"
 
 namespace ferolin::table {
@@ -43,18 +48,24 @@ class CsvTokenizer {
   CsvTokenizer(const CsvTokenizer&) = delete;
   CsvTokenizer& operator=(const CsvTokenizer&) = delete;
 
-  // Limits the text of every field to `bytes` bytes: a longer field fails
-  // the read once its record ends or, for a field that runs on, once twice
-  // the limit of its bytes are read, so that no field, however long, is
-  // held whole. A record fails beyond kRecordFields times the limit.
-  // Unlimited by default.
+  // Limits the text of every kept field to `bytes` bytes: a longer field
+  // fails the read once its record ends or, for a field that runs on, once
+  // twice the limit of its bytes are read, so that no field, however long,
+  // is held whole. A record fails beyond kRecordFields times the limit of
+  // kept text. Unlimited by default.
   void limit_field_bytes(std::uint64_t bytes) { max_field_bytes_ = bytes; }
+  // From the next record on, keeps only the fields whose position is true
+  // in `kept`. The others (positions past its end too) are still walked and
+  // checked, but their text has no limit and is not held, however many
+  // chunks it spans: field() of them may be empty. Every field is kept
+  // until this is called.
+  void keep_only_fields(std::vector<bool> kept) { skipped_.keep_only(std::move(kept)); }
 
   // Hands over the next bytes of the input. They must stay valid until
   // next() returns NeedInput again; an empty view is ignored.
   void supply(std::string_view bytes);
   // Declares that no more bytes follow.
-  void finish();
+  void finish() { stitcher_.finish(); }
   // Hands over the next chunk of a reader that returns an empty chunk at
   // the end of its input: its bytes, or the end.
   void feed(std::string_view chunk) {
@@ -74,7 +85,9 @@ class CsvTokenizer {
   // Returns the number of fields of the current record.
   [[nodiscard]] std::size_t field_count() const { return field_count_; }
   // Returns field `index` of the current record.
-  [[nodiscard]] std::string_view field(std::size_t index) const { return fields_[index]; }
+  [[nodiscard]] std::string_view field(std::size_t index) const {
+    return fields_[index].text(record_out_, unescaped_.data());
+  }
   // Returns the position of the current record.
   [[nodiscard]] const RecordPosition& position() const { return position_; }
   // Returns the number of records handed out so far.
@@ -83,7 +96,7 @@ class CsvTokenizer {
   // the start of the next records, for a reader that wants to look ahead.
   // Valid as the current record's fields are.
   [[nodiscard]] std::string_view bytes_ahead() const {
-    return {record_begin_, static_cast<std::size_t>(buffer_end_ - record_begin_)};
+    return {at_.record, static_cast<std::size_t>(stitcher_.end() - at_.record)};
   }
   // Returns the separator of the fields.
   [[nodiscard]] char separator() const { return separator_; }
@@ -105,7 +118,7 @@ class CsvTokenizer {
   // Returns true when, after NeedInput, no record is partly read: the bytes
   // supplied so far end with a whole record or a line end outside quotes.
   [[nodiscard]] bool between_records() const {
-    return !stitching_ && fields_in_record_ == 0 && record_begin_ == buffer_end_;
+    return !stitcher_.carrying() && fields_in_record_ == 0 && at_.record == stitcher_.end();
   }
 
  private:
@@ -113,29 +126,37 @@ class CsvTokenizer {
   // caller, or stop at the failure.
   enum class Flow { Continue, Return, Failed };
 
-  bool resolve_byte_order_mark();
+  // A field of the record being walked, as offsets from the record's first
+  // byte or, for a field unescaped into unescaped_, from its start: the
+  // bytes may move or grow while the record is walked and the fields hold.
+  struct FieldSpan {
+    static constexpr std::size_t kUnescaped = std::size_t{1} << 63;
+    std::size_t begin = 0;  // with kUnescaped set: an offset in unescaped_
+    std::size_t size = 0;
+
+    [[nodiscard]] std::string_view text(const char* record, const char* unescaped) const {
+      const char* base = (begin & kUnescaped) != 0 ? unescaped : record;
+      return {base + (begin & ~kUnescaped), size};
+    }
+  };
+
   Flow walk();
-  std::string_view quoted_field(const char* begin, const char* end);
+  FieldSpan quoted_field(const char* begin, const char* end, const char* record);
   void take_quoted_marks(const char* limit);
-  std::string_view unescape(std::string_view content);
+  FieldSpan unescape(std::string_view content);
   Flow complete_record(std::size_t count, const char* end, const char* next_begin);
   Flow refill(Step& step);
+  [[nodiscard]] std::uint64_t kept_bytes_scanned();
+  void drop_skipped_text();
   Flow finish_input(Step& step);
   void scan_next_window();
   [[nodiscard]] bool may_hold_non_ascii(const char* end) const;
   Step need_input();
-  void read_chunk_from(std::size_t offset);
-  void keep_unfinished_record();
-  void start_stitch(std::string_view bytes, std::uint64_t offset, bool scanned);
-  void append_piece();
-  void leave_stitch();
-  void rebase_fields(std::uintptr_t old_begin, std::uintptr_t old_end, const char* new_begin);
+  void restart_walk();
   void reserve_fields(std::size_t count);
   void clear_window();
   [[nodiscard]] RecordPosition current_position() const;
-  [[nodiscard]] char byte_before(const char* at) const {
-    return at != buffer_ ? at[-1] : byte_before_buffer_;
-  }
+  [[nodiscard]] std::optional<FerolinError> utf8_failure(std::size_t count) const;
   Flow fail(FerolinError error);
   Flow fail_long_field(std::size_t field);
   [[nodiscard]] std::optional<std::size_t> long_field(std::size_t count) const;
@@ -146,26 +167,10 @@ class CsvTokenizer {
   // A record holds at most this many fields' worth of the field limit.
   static constexpr std::uint64_t kRecordFields = 16;
 
-  // The input: the bytes of the last supply(), where they start in the file,
-  // and (while a record is being stitched) how many of them are in stitch_.
-  std::string_view chunk_;
-  std::uint64_t chunk_offset_ = 0;
-  std::size_t chunk_appended_ = 0;
-  char last_chunk_byte_ = 0;
-  bool finished_ = false;
-  bool bom_pending_ = true;
-  std::size_t bom_matched_ = 0;           // bytes of the byte-order mark seen
-  std::size_t bom_matched_in_chunk_ = 0;  // ... of which in chunk_
-
-  // The bytes being read: chunk_, or stitch_ while a record that began in an
-  // earlier chunk is completed there.
-  const char* buffer_ = nullptr;
-  const char* buffer_end_ = nullptr;
-  std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
-  char byte_before_buffer_ = 0;
-  const char* scanned_ = nullptr;  // the bytes before it are scanned
-  bool stitching_ = false;
-  GrowableBytes stitch_;
+  // The bytes being walked, and where the walk stands in them.
+  RecordStitcher stitcher_;
+  RecordStitcher::Cursor at_;
+  SkippedFields skipped_;
 
   // Bytes scanned at a time: few enough that the offsets of a window are
   // still in the processor's caches when the walker reads them.
@@ -186,23 +191,26 @@ class CsvTokenizer {
   std::array<std::uint64_t, block_words(kWindow)> non_ascii_blocks_{};
 
   // The record being walked.
-  const char* record_begin_ = nullptr;
-  const char* field_begin_ = nullptr;
   std::size_t fields_in_record_ = 0;
   bool unescape_field_ = false;  // the quoted field being walked holds a doubled quote
   bool record_non_ascii_ = false;
   std::uint64_t line_ = 1;
   std::uint64_t record_line_ = 1;
-  std::unique_ptr<std::string_view[]> fields_;
+  std::unique_ptr<FieldSpan[]> fields_;
   std::size_t field_capacity_ = 0;
   GrowableBytes unescaped_;  // fields without their doubled quotes
+  // Text of the kept fields among the first `accounted_fields_` of the
+  // record: what the record's limit counts where fields are skipped.
+  std::size_t accounted_fields_ = 0;
+  std::uint64_t kept_text_ = 0;
 
   // The record handed out.
+  const char* record_out_ = nullptr;
   std::size_t field_count_ = 0;
   RecordPosition position_;
   std::uint64_t records_ = 0;
   std::optional<std::size_t> expected_fields_;
-  bool record_out_ = false;
+  bool handed_out_ = false;
   std::optional<FerolinError> failure_;
 };
 

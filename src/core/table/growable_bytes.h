@@ -23,19 +23,16 @@ class GrowableBytes {
   [[nodiscard]] const char* data() const { return bytes_; }
   [[nodiscard]] std::size_t size() const { return size_; }
 
-  // Makes room for `more` bytes after size(). Returns the address the bytes
-  // had when they moved (views of them must follow), 0 when they did not.
-  // Throws std::bad_alloc when the memory is not there.
-  std::uintptr_t reserve_more(std::size_t more) {
-    if (more <= capacity_ - size_) return 0;
+  // Makes room for `more` bytes after size(); the bytes may move. Throws
+  // std::bad_alloc when the memory is not there.
+  void reserve_more(std::size_t more) {
+    if (more <= capacity_ - size_) return;
     if (more > SIZE_MAX / 2 - size_) throw std::bad_alloc();
     const std::size_t capacity = std::max(2 * capacity_, size_ + more);
-    const auto old_address = reinterpret_cast<std::uintptr_t>(bytes_);
     void* grown = std::realloc(bytes_, capacity);
     if (grown == nullptr) throw std::bad_alloc();
     bytes_ = static_cast<char*>(grown);
     capacity_ = capacity;
-    return reinterpret_cast<std::uintptr_t>(grown) != old_address ? old_address : 0;
   }
 
   // Appends `size` bytes that reserve_more() has made room for.
@@ -46,6 +43,12 @@ class GrowableBytes {
 
   // Counts `size` bytes written past size() into reserved room as data.
   void grow_into_reserved(std::size_t size) { size_ += size; }
+
+  // Removes the bytes [from, to), moving those after them down.
+  void erase(std::size_t from, std::size_t to) {
+    std::memmove(bytes_ + from, bytes_ + to, size_ - to);
+    size_ -= to - from;
+  }
 
   void clear() { size_ = 0; }
 

@@ -60,6 +60,17 @@ Result<bool> next_record(TableRecords::State& s, Result<CsvTokenizer::Step> step
   }
 }
 
+// Returns `records` keeping the fields of its plan's columns only.
+TableRecords with_plan_fields(TableRecords records) {
+  const ColumnPlan& plan = records.plan();
+  std::vector<std::size_t> fields;
+  for (const KnownField& known : plan.known) fields.push_back(known.field);
+  if (plan.group_field) fields.push_back(*plan.group_field);
+  if (plan.confidence_field) fields.push_back(*plan.confidence_field);
+  records.keep_only_fields(fields);
+  return records;
+}
+
 FerolinError deserialize_error(const RecordPosition& at, std::string_view detail) {
   return FerolinError::csv("CSV deserialize error: record " + std::to_string(at.record) +
                            " (line: " + std::to_string(at.line) +
@@ -100,7 +111,7 @@ TableRecords TableRecords::resume(ChunkReader read_chunk, const ColumnPlan& plan
   // A part's records are bounded as the whole table's are.
   state->tokenizer.limit_field_bytes(options.max_field_bytes);
   state->plan = plan;
-  return TableRecords(std::move(state), options);
+  return with_plan_fields(TableRecords(std::move(state), options));
 }
 
 Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
@@ -119,7 +130,7 @@ Result<TableRecords> TableRecords::start(std::unique_ptr<State> state,
                            options.confidence_column);
   if (!plan) return std::unexpected(std::move(plan.error()));
   state->plan = std::move(*plan);
-  return TableRecords(std::move(state), options);
+  return with_plan_fields(TableRecords(std::move(state), options));
 }
 
 TableRecords::TableRecords(std::unique_ptr<State> state, const TableOptions& options)
@@ -134,6 +145,15 @@ TableRecords::~TableRecords() = default;
 
 Result<bool> TableRecords::next_after(Result<CsvTokenizer::Step> step) {
   return next_record(*state_, std::move(step));
+}
+
+void TableRecords::keep_only_fields(std::span<const std::size_t> fields) {
+  std::vector<bool> kept;
+  for (const std::size_t field : fields) {
+    if (field >= kept.size()) kept.resize(field + 1);
+    kept[field] = true;
+  }
+  tokenizer_->keep_only_fields(std::move(kept));
 }
 
 std::optional<std::uint64_t> TableRecords::size_hint() const { return state_->size_hint; }

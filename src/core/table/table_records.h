@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "core/error.h"
@@ -57,6 +58,12 @@ class TableRecords {
     if (step && *step == CsvTokenizer::Step::Record) return true;
     return next_after(std::move(step));
   }
+
+  // Keeps only the fields at the positions `fields` of the records from the
+  // next on: the others are skipped, their text neither limited nor held
+  // (CsvTokenizer::keep_only_fields). The fields of the plan's columns are
+  // kept until this is called.
+  void keep_only_fields(std::span<const std::size_t> fields);
 
   // The current record's fields; valid until the next call of next().
   [[nodiscard]] const CsvTokenizer& record() const { return *tokenizer_; }

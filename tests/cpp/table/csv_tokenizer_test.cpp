@@ -198,5 +198,47 @@ TEST(CsvTokenizerTest, FieldLimitRefusesLongFieldsWhateverTheChunks) {
   }
 }
 
+// Skipping a field changes nothing but its text, however long it runs over
+// the chunks: the kept fields, positions and errors (the byte index of
+// invalid UTF-8 in a skipped field too) are those of a read keeping it; a
+// skipped field has no limit, a kept one keeps it.
+TEST(CsvTokenizerTest, SkippedFieldsChangeNothingButTheirText) {
+  const std::string piece = "ab\"\"c\r\n\xC3\xA9\xE2\x82\xAC,\r\"\"\"\"\xF0\x9F\x98\x80\n";
+  std::string text;
+  while (text.size() < 40000) text += piece;
+  const std::string quoted = "\"" + text + "\"";
+  std::string plain;
+  while (plain.size() < 40000) plain += "\xE2\x82\xAC" "xy\xC3\xA9";
+  const std::string inputs[] = {
+      "h0,h1,h2\n1," + quoted + ",3\r\n4," + quoted + ",6",
+      "h0,h1,h2\n1," + plain + ",3\n4," + plain + ",\"\"\n",
+      "h0,h1,h2\n1," + quoted.substr(0, 30001) + "\xFF" + quoted.substr(30001) + ",3\n",
+      "h0,h1,h2\n1," + plain + "\xC3,3\n",
+      "h0,h1,h2\n1," + quoted + ",\xFF\n",
+      "h0,h1,h2\n1," + quoted + "x,3\n",
+      "h0,h1,h2\n1," + quoted + "\n",
+      "h0,h1,h2\n1," + quoted.substr(0, 20000),
+  };
+  const std::vector<bool> kept{true, false, true};
+  for (const std::string& input : inputs) {
+    for (const std::size_t chunk : {1, 7, 4096, 100000}) {
+      const auto cuts = reference::cuts_every(chunk, input.size());
+      CsvTokenizer all;
+      const Tokenized want = reference::blank_skipped(reference::tokenize(all, input, cuts), kept);
+      CsvTokenizer skipping;
+      skipping.limit_field_bytes(16);
+      skipping.keep_only_fields(kept);
+      EXPECT_EQ(reference::blank_skipped(reference::tokenize(skipping, input, cuts), kept), want)
+          << "chunk " << chunk << ": " << input.substr(0, 40);
+    }
+  }
+  CsvTokenizer kept_long;
+  kept_long.limit_field_bytes(16);
+  kept_long.keep_only_fields({true, true});
+  EXPECT_NE(reference::tokenize(kept_long, inputs[0], reference::cuts_every(7, inputs[0].size()))
+                .error.find("record 1 (line 2, field: 1, byte: 9): field longer than the limit"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace ferolin::table
