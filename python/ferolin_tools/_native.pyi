@@ -11,6 +11,28 @@ REPLICATE_RANGE: tuple[int, int]
 
 _QueryPass = object
 
+class CoreError(RuntimeError):
+    """A failure of the core: the text is its message; the facts its kind has
+    are attributes (see src/binding/native/core_errors.h)."""
+
+    kind: str
+    # missing_column: the column's name; json_type: the 1-based text column.
+    column: Any
+    line: int
+    field: int
+    value: str
+    reason: str
+    record: int
+    byte: int
+    limit: int
+    whole_record: bool
+    key: str
+    expected: str
+    found: str
+    path: str
+    header: list[str]
+    source: Optional[int]
+
 def run_pass(table: str, scores: list[str], delimiter: str = ...,
              columns: Optional[Mapping[str, str]] = ..., keep_ids: bool = ...,
              progress: Optional[Callable[[int, int], object]] = ...,

@@ -10,6 +10,7 @@
 #include "binding/common/dict_builder.h"
 #include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "core/argument_names.h"
 #include "core/calibration/calibrate_policy.h"
@@ -29,17 +30,15 @@ PyMethodDef kFunctions[] = {
      "Read a table once for several scoring methods (a plain file by `threads` threads; no "
      "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
      "that column as one more column, negated with lower_is_better). "
-     "Returns a dict: pass (or None), error "
-     "(the table's error text, or None), cell (the line, field, text and reason of the cell "
-     "that stopped the read, or None), header (the header's fields, as far as read), "
-     "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
-     "succeeded, else None), file_bytes."},
+     "Returns a dict: pass, header (the header's fields), compressed, sha256 (of the file's "
+     "bytes when fingerprint is true, else None), file_bytes. CoreError, with the header as "
+     "far as read, for a table that cannot be read."},
     {"run_arrow_pass", fastcall<run_arrow_pass>(), kFastcallFlags,
      "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
      "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
      "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
-     "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a dict: pass (or None), "
-     "error (or None), header (the stream's column names)."},
+     "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a dict: pass, header "
+     "(the stream's column names); CoreError as run_pass."},
     {"pass_counts", fastcall<pass_counts>(), kFastcallFlags,
      "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
      "single candidate."},
@@ -89,9 +88,8 @@ PyMethodDef kFunctions[] = {
      "an error rate (NaN ends without accepted queries)."},
     {"read_policy", fastcall<read_policy>(), kFastcallFlags,
      "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
-     "group_thresholds (None where absent). RuntimeError for a file that cannot be read; for "
-     "a value of the wrong type it has wrong_type: key, expected, found, value, line, "
-     "column."},
+     "group_thresholds (None where absent). CoreError (a RuntimeError) for a file that "
+     "cannot be read."},
     {"write_policy", fastcall<write_policy>(), kFastcallFlags,
      "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
      "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
@@ -103,9 +101,9 @@ PyMethodDef kFunctions[] = {
     {"read_score_tables", fastcall<read_score_tables>(), kFastcallFlags,
      "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
      "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
-     "columns of the first table). Returns a dict: pass (or None), error (or None), cell "
-     "(the cell that stopped the read, as run_pass gives it, or None), source (the index of "
-     "the table the error concerns, or None), header, scores."},
+     "columns of the first table). Returns a dict: pass, header (of the first table), scores. "
+     "CoreError for a table that cannot be read, with its header and source (its index; "
+     "None for a query id in two tables)."},
     {"pack_pass", fastcall<pack_pass>(), kFastcallFlags,
      "pack_pass(query_pass)\n--\n\nThe queries of a pass run with keep_ids, as bytes for "
      "merge_packed."},
@@ -206,6 +204,11 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
 int exec_module(PyObject* module) {
   // Created before the functions, so that none runs without it.
   if (init_module_state(module, "ferolin_tools._native.InternalError") < 0) return -1;
+  module_state(module).core_error = new_core_error_class();
+  if (module_state(module).core_error == nullptr) return -1;
+  if (add_constant(module, "CoreError", PyRef::borrow(module_state(module).core_error)) < 0) {
+    return -1;
+  }
   if (PyModule_AddFunctions(module, kFunctions) < 0) return -1;
   if (add_constant(module, "SCORING_METHODS", scoring_methods()) < 0) return -1;
   if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;

@@ -17,6 +17,7 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/column_mapping.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
@@ -76,17 +77,14 @@ std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> b
   return arguments;
 }
 
-// {pass, error, header}, as run_pass returns them for a file.
-PyObject* outcome(PyRef pass, PyRef error, const std::vector<std::string>& header) {
-  std::optional<DictKeys<3>> keys = DictKeys<3>::make({"pass", "error", "header"});
+// {pass, header}, as run_pass returns them for a file.
+PyObject* outcome(PyRef pass, const std::vector<std::string>& header) {
+  std::optional<DictKeys<2>> keys = DictKeys<2>::make({"pass", "header"});
   if (!keys) return nullptr;
-  return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
-                            error ? std::move(error) : PyRef::borrow(Py_None),
-                            text_list(header)})
-      .release();
+  return build_dict(*keys, {std::move(pass), text_list(header)}).release();
 }
 
-PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
+PyObject* run_arrow_pass_impl(PyObject* module, ArrowPassArguments& arguments) {
   GilFreeCall call(arguments.progress);
   arguments.request.table.monitor = call.monitor();
   std::vector<std::string> header;
@@ -101,11 +99,11 @@ PyObject* run_arrow_pass_impl(ArrowPassArguments& arguments) {
   });
   if (!table) {
     if (call.raised()) return nullptr;
-    return outcome({}, text(table.error().message()), header);
+    return raise_core_error(module, table.error(), TableContext{header, std::nullopt});
   }
   PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
-  return outcome(std::move(pass), {}, header);
+  return outcome(std::move(pass), header);
 }
 
 }  // namespace
@@ -117,7 +115,7 @@ PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nar
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;
-    return run_arrow_pass_impl(*arguments);
+    return run_arrow_pass_impl(module, *arguments);
   });
 }
 

@@ -19,6 +19,7 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/column_mapping.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
@@ -26,6 +27,7 @@
 #include "binding/native/table_spelling.h"
 #include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
+#include "core/table/structural_scan.h"
 #include "input/table_input.h"
 
 namespace ferolin::binding::native {
@@ -53,12 +55,13 @@ std::optional<bool> flag(PyObject* object) {
   return truth == 1;
 }
 
-// One byte that can separate fields: not a quote or a line break.
+// One byte that the reader can separate fields by (an ASCII character
+// other than NUL, a quote or a line break).
 std::optional<char> parse_delimiter(PyObject* object) {
   if (object == nullptr) return ',';
   const std::optional<std::string_view> text = text_parameter(object, "delimiter");
   if (!text) return std::nullopt;
-  if (text->size() != 1 || (*text)[0] == '"' || (*text)[0] == '\n' || (*text)[0] == '\r') {
+  if (text->size() != 1 || !table::is_valid_separator((*text)[0])) {
     raise_value_error(
         "the delimiter must be one character other than a quote or a line break, "
         "not '" +
@@ -124,27 +127,19 @@ PyRef optional_text(const std::optional<std::string>& value) {
   return value ? text(*value) : PyRef::borrow(Py_None);
 }
 
-// The outcome of a read: the pass, or the table's error (and the cell that
-// caused it, if one did); the header either way; the file's fingerprint when
-// asked for and the read succeeded.
-PyObject* outcome(PyRef pass, const FerolinError* error, const tools::TableInput* input,
-                  const std::optional<std::string>& sha256 = std::nullopt) {
-  static const std::vector<std::string> kNoHeader;
-  const bool compressed = input != nullptr && input->compressed();
+// The outcome of a read: the pass, the header, and the file's fingerprint
+// when asked for.
+PyObject* outcome(PyRef pass, const tools::TableInput& input,
+                  const std::optional<std::string>& sha256) {
   // A plain file read whole (perhaps in parts, not through the input) is
   // all its bytes.
-  const std::uint64_t file_bytes =
-      input == nullptr                         ? 0
-      : pass && input->size_hint().has_value() ? *input->size_hint()
-                                               : input->file_bytes();
-  std::optional<DictKeys<7>> keys = DictKeys<7>::make(
-      {"pass", "error", "cell", "header", "compressed", "sha256", "file_bytes"});
+  const std::uint64_t file_bytes = input.size_hint() ? *input.size_hint() : input.file_bytes();
+  std::optional<DictKeys<5>> keys =
+      DictKeys<5>::make({"pass", "header", "compressed", "sha256", "file_bytes"});
   if (!keys) return nullptr;
-  return build_dict(*keys, {pass ? std::move(pass) : PyRef::borrow(Py_None),
-                            error ? text(error->message()) : PyRef::borrow(Py_None),
-                            cell_failure_dict(error ? error->cell : std::nullopt),
-                            text_list(input != nullptr ? input->header() : kNoHeader),
-                            PyRef::borrow(compressed ? Py_True : Py_False), optional_text(sha256),
+  return build_dict(*keys, {std::move(pass), text_list(input.header()),
+                            PyRef::borrow(input.compressed() ? Py_True : Py_False),
+                            optional_text(sha256),
                             PyRef::steal(PyLong_FromUnsignedLongLong(file_bytes))})
       .release();
 }
@@ -189,7 +184,7 @@ Result<pipeline::QueryTable> read_whole(const PassArguments& arguments, tools::T
   return read;
 }
 
-PyObject* run_pass_impl(PassArguments& arguments) {
+PyObject* run_pass_impl(PyObject* module, PassArguments& arguments) {
   GilFreeCall call(arguments.progress);
   std::optional<tools::TableInput> input;
   // The monitor shows the bytes taken from the file: for a compressed table
@@ -218,13 +213,15 @@ PyObject* run_pass_impl(PassArguments& arguments) {
   });
   if (!table) {
     // A check-in's exception (KeyboardInterrupt, the callable's own) is raised;
-    // the table's error is returned with what was read of the header.
+    // the table's error is raised with what was read of the header.
     if (call.raised()) return nullptr;
-    return outcome({}, &table.error(), input ? &*input : nullptr);
+    static const std::vector<std::string> kNoHeader;
+    return raise_core_error(module, table.error(),
+                            TableContext{input ? input->header() : kNoHeader, std::nullopt});
   }
   PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
-  return outcome(std::move(pass), nullptr, &*input, sha256);
+  return outcome(std::move(pass), *input, sha256);
 }
 
 }  // namespace
@@ -235,7 +232,7 @@ PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, P
     if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
     std::optional<PassArguments> arguments = convert_arguments(bound);
     if (!arguments) return nullptr;
-    return run_pass_impl(*arguments);
+    return run_pass_impl(module, *arguments);
   });
 }
 

@@ -14,10 +14,10 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
 #include "binding/native/query_pass_handle.h"
-#include "binding/native/table_spelling.h"
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
 #include "core/shards/score_table.h"
@@ -115,23 +115,20 @@ PyRef score_names(const std::vector<ScoringMethod>& methods) {
   return text_list(names);
 }
 
-PyObject* outcome_dict(MergeOutcome outcome) {
-  PyRef pass = PyRef::borrow(Py_None);
-  if (outcome.pairs) {
-    QueryPassResult result;
-    result.pairs = std::move(outcome.pairs);
-    pass = wrap_pass(std::move(result));
-    if (!pass) return nullptr;
+// The merged pass with its scores, or the error raised with the header of
+// the table at fault (else of the first) and that table's index.
+PyObject* outcome_dict(PyObject* module, MergeOutcome outcome) {
+  if (outcome.error) {
+    return raise_core_error(module, *outcome.error, TableContext{outcome.header, outcome.source});
   }
-  std::optional<DictKeys<6>> keys =
-      DictKeys<6>::make({"pass", "error", "cell", "source", "header", "scores"});
+  QueryPassResult result;
+  result.pairs = std::move(outcome.pairs);
+  PyRef pass = wrap_pass(std::move(result));
+  if (!pass) return nullptr;
+  std::optional<DictKeys<3>> keys = DictKeys<3>::make({"pass", "header", "scores"});
   if (!keys) return nullptr;
-  return build_dict(*keys, {std::move(pass),
-                            outcome.error ? text(outcome.error->message()) : PyRef::borrow(Py_None),
-                            cell_failure_dict(outcome.error ? outcome.error->cell : std::nullopt),
-                            outcome.source ? PyRef::steal(PyLong_FromSize_t(*outcome.source))
-                                           : PyRef::borrow(Py_None),
-                            text_list(outcome.header), score_names(outcome.methods)})
+  return build_dict(*keys, {std::move(pass), text_list(outcome.header),
+                            score_names(outcome.methods)})
       .release();
 }
 
@@ -175,7 +172,7 @@ PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t 
     // The exception of a check-in (KeyboardInterrupt) is raised, not reported
     // as a table's error.
     if (call.raised()) return nullptr;
-    return outcome_dict(std::move(outcome));
+    return outcome_dict(module, std::move(outcome));
   });
 }
 
@@ -225,7 +222,9 @@ PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargs
                           static_cast<std::size_t>(PyBytes_Size(item)));
     }
     GilFreeCall call;
-    return outcome_dict(call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));
+    MergeOutcome outcome =
+        call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); });
+    return outcome_dict(module, std::move(outcome));
   });
 }
 
