@@ -8,7 +8,7 @@ from array import array
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence
 
-from ferolin_tools import _native, diagnostics, intervals, policies, wording
+from ferolin_tools import diagnostics, intervals, policies, wording
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
 from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
 from ferolin_tools.paths import PathArg, as_text
@@ -53,26 +53,26 @@ def unpack(packed: "bytearray | memoryview", typecode: str, numpy: Any) -> Any:
 
 def require_labels(table: QueryPass) -> None:
     """Raises NoLabelledQueries when no query's top candidate is labelled."""
-    if table.counts["labelled"] == 0:
+    if table.counts.labelled == 0:
         raise NoLabelledQueries(diagnostics.no_labels(table))
 
 
 def require_scored(table: QueryPass, index: int) -> None:
     """Raises NothingScored when method column `index` scores no labelled query."""
-    if table.summary(index)["scored"] == 0:
+    if table.summary(index).scored == 0:
         raise NothingScored(diagnostics.nothing_scored(table, table.scores[index]))
 
 
 def require_decidable(table: QueryPass) -> None:
     """Raises NothingScored when method column 0 scores none of the queries
     (labelled or not): every decision would be a rejection by default."""
-    if table.counts["queries"] > 0 and table.summary(0)["scored_all"] == 0:
+    if table.counts.queries > 0 and table.summary(0).scored_all == 0:
         raise NothingScored(diagnostics.nothing_decided(table))
 
 
 def unscored_note(table: QueryPass, index: int) -> Optional[str]:
     """A note when the method scores only some labelled queries."""
-    scored, labelled = table.summary(index)["scored"], table.counts["labelled"]
+    scored, labelled = table.summary(index).scored, table.counts.labelled
     if 0 < scored < labelled:
         return (f"{table.scores[index]} scores {scored} of {labelled} labelled queries; the other "
                 f"{labelled - scored} have no confidence and count as rejected")
@@ -90,13 +90,13 @@ def score_columns(table: QueryPass, numpy: Optional[bool] = None,
     np = _numpy(numpy)
     packed = table.columns(rows)
     columns = {
-        "query_id": packed["query_id"],
-        "candidate_id": packed["candidate_id"],
-        "score": unpack(packed["score"], "d", np),
-        "is_correct": packed["is_correct"],
-        "candidates": unpack(packed["candidates"], "Q", np),
+        "query_id": packed.query_id,
+        "candidate_id": packed.candidate_id,
+        "score": unpack(packed.score, "d", np),
+        "is_correct": packed.is_correct,
+        "candidates": unpack(packed.candidates, "Q", np),
     }
-    for score, confidences in zip(table.scores, packed["confidences"]):
+    for score, confidences in zip(table.scores, packed.confidences):
         columns[score] = unpack(confidences, "d", np)
     return columns
 
@@ -117,8 +117,8 @@ class CurveResult:
 
 def curve_result(table: QueryPass, index: int) -> CurveResult:
     summary = table.summary(index)
-    return CurveResult(table.scores[index], table.curve(index), summary["aurc"],
-                       summary["eaurc"], table.counts["labelled"], summary["scored"])
+    return CurveResult(table.scores[index], table.curve(index), summary.aurc,
+                       summary.eaurc, table.counts.labelled, summary.scored)
 
 
 #: The coverages whose risk compare reports unless asked for others.
@@ -214,23 +214,23 @@ def comparison(table: QueryPass, error_rate: float, method: str,
     entries = []
     for index, score in enumerate(table.scores):
         summary = table.summary(index)
-        chosen = table.calibrate(index, error_rate, method, confidence_level)["row"]
-        points = _native.pass_operating_points(table.handle, index, list(at_coverages),
+        chosen = table.calibrate(index, error_rate, method, confidence_level).row
+        points = table.native.operating_points(index, list(at_coverages),
                                                error_rate)
         threshold = chosen["threshold"] if chosen else None
         accepted, errors = (chosen["accepted"], chosen["errors"]) if chosen else (0, 0)
         bootstrap = None
-        if replicates and summary["scored"]:
+        if replicates and summary.scored:
             bootstrap = intervals.bootstrap(table, index, threshold, replicates, seed,
                                             progress(score) if progress else None)
         elif replicates:
             bootstrap = intervals.undefined(replicates, seed)
         entries.append(MethodComparison(
-            score, table.counts["queries"], table.counts["labelled"], summary["scored"],
-            summary["aurc"], summary["eaurc"], threshold, accepted,
+            score, table.counts.queries, table.counts.labelled, summary.scored,
+            summary.aurc, summary.eaurc, threshold, accepted,
             chosen["coverage"] if chosen else 0.0, chosen["risk"] if chosen else None,
-            summary["augrc"], dict(zip(at_coverages, points["risk_at_coverage"])),
-            points["coverage_at_risk"], intervals.wilson(accepted, errors), bootstrap,
+            summary.augrc, dict(zip(at_coverages, points.risk_at_coverage)),
+            points.coverage_at_risk, intervals.wilson(accepted, errors), bootstrap,
             min_accepted))
     return sorted(entries, key=_rank_key)
 
@@ -396,15 +396,15 @@ def calibration(table: QueryPass, index: int, error_rate: float, method: str,
     require_scored(table, index)
     result = table.calibrate(index, error_rate, method, confidence_level)
     curve = table.curve(index)
-    row = result["row"]
+    row = result.row
     accepted = row["accepted"] if row else 0
     errors = row["errors"] if row else 0
     level = wording.bound_level(method, confidence_level)
     report = CalibrationReport(
         table.path, table.scores[index], method, error_rate, confidence_level,
-        table.counts["queries"], table.counts["labelled"], table.summary(index)["scored"],
-        result["threshold"], accepted, errors, row["coverage"] if row else 0.0,
+        table.counts.queries, table.counts.labelled, table.summary(index).scored,
+        result.threshold, accepted, errors, row["coverage"] if row else 0.0,
         row["risk"] if row else None,
         wording.upper_bound(accepted, errors, level), min_accepted,
         None if row else _best_risk(curve, min_accepted), bound_level=level)
-    return Calibration(result["policy"], report, curve)
+    return Calibration(result.policy, report, curve)

@@ -204,7 +204,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
                  max_field_bytes=max_field_bytes)
     analysis.require_labels(read)
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
-        read.counts["labelled"], len(read.scores))
+        read.counts.labelled, len(read.scores))
     return analysis.comparison(read, error_rate, method, confidence_level, coverages,
                                replicates, seed, min_accepted=min_accepted)
 

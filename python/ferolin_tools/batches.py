@@ -7,7 +7,7 @@ from collections import Counter
 from dataclasses import dataclass, field
 from typing import IO, Any, Callable, Iterator, Mapping
 
-from ferolin_tools import _native, analysis, groups, output
+from ferolin_tools import analysis, groups, output
 from ferolin_tools.tables import QueryPass
 
 #: Queries per slice: large enough that the per-call cost vanishes, small
@@ -27,7 +27,7 @@ def write_sliced(stream: IO[str], table: QueryPass,
     """Writes as TSV the columns that columns_of gives for each slice; the
     header once, also for a table without queries."""
     first = True
-    for rows in slices(table.counts["queries"]) if table.counts["queries"] else [range(0)]:
+    for rows in slices(table.counts.queries) if table.counts.queries else [range(0)]:
         columns = columns_of(rows)
         if first:
             output.write_table(stream, list(columns), [])
@@ -59,7 +59,7 @@ def write_decisions(stream: IO[str], table: QueryPass,
                     policy: Mapping[str, Any]) -> DecisionTotals:
     """The decisions of `ferolin apply`, written as they are made."""
     _, thresholds = groups.policy_groups(policy)
-    decided = _native.pass_decide(table.handle, 0, policy["threshold"], thresholds)
+    decided = table.native.decide(0, policy["threshold"], thresholds)
     totals = DecisionTotals()
 
     def columns_of(rows: range) -> dict[str, Any]:

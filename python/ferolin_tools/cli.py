@@ -455,7 +455,7 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     counts = table.counts
     replicates = args.bootstrap
     if replicates is None:
-        replicates = intervals.compare_replicates(counts["labelled"], len(table.scores))
+        replicates = intervals.compare_replicates(counts.labelled, len(table.scores))
     entries = analysis.comparison(
         table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
         replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"),
@@ -467,14 +467,14 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
             header, rows = output.flat_columns([entry.as_dict() for entry in entries],
                                                {"risk_at_coverage": "risk_at"})
             output.write_table(stream, header, rows)
-    reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled; "
+    reporter.info(f"{table.path}: {counts.queries} queries, {counts.labelled} labelled; "
                   f"thresholds for a target error rate of {args.error_rate:g} "
                   f"({analysis.rule_text(args.method, args.confidence_level)})")
     if replicates:
         reporter.info(f"95% bootstrap intervals from {replicates} resamples of the labelled "
                       f"queries, seed {args.seed}")
     elif args.bootstrap is None:
-        reporter.note(f"no bootstrap intervals by default for {counts['labelled']:,} labelled "
+        reporter.note(f"no bootstrap intervals by default for {counts.labelled:,} labelled "
                       f"queries and {len(table.scores)} methods (more than "
                       f"{intervals.COMPARE_BUDGET:,} together); ask for them with --bootstrap "
                       f"{intervals.DEFAULT_REPLICATES}")
@@ -484,7 +484,7 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     warn_infinite(table, reporter)
     partial = [f"{e.score} ({e.scored})" for e in entries if 0 < e.scored < e.labelled]
     if partial:
-        reporter.note(f"some methods score only some of the {counts['labelled']} labelled "
+        reporter.note(f"some methods score only some of the {counts.labelled} labelled "
                       f"queries: {', '.join(partial)}. Their AURC covers only those, so they "
                       f"rank after the methods that score all.")
     thin = [f"{e.score} ({e.accepted})" for e in entries if 0 < e.accepted < args.min_accepted]
@@ -636,7 +636,7 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
         reporter.note("the policy has group thresholds but no group column: every query gets "
                       "the global threshold")
     warn_infinite(table, reporter)
-    unscored = total - table.summary(0)["scored_all"]
+    unscored = total - table.summary(0).scored_all
     if unscored:
         reporter.note(f"{table.scores[0]} gives {unscored} of the {total} queries no confidence; "
                       f"they are rejected")
@@ -668,7 +668,7 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     warn_infinite(table, reporter)
     if plot:
         ax = None
-        title = f"n = {table.counts['labelled']} labelled queries"
+        title = f"n = {table.counts.labelled} labelled queries"
         for result in results:
             ax = plot.plot_risk_coverage(result.curve, ax, title=title,
                                          label=f"{result.score} (AURC {result.aurc:.4f})")
@@ -680,9 +680,9 @@ def run_scores(args: argparse.Namespace, reporter: Reporter) -> None:
     with output.output_stream(args.output) as stream:
         batches.write_scores(stream, table)
     counts = table.counts
-    reporter.info(f"{table.path}: {counts['queries']} queries, {counts['labelled']} labelled")
+    reporter.info(f"{table.path}: {counts.queries} queries, {counts.labelled} labelled")
     for index, score in enumerate(table.scores):
-        if counts["queries"] and table.summary(index)["scored_all"] == 0:
+        if counts.queries and table.summary(index).scored_all == 0:
             reporter.warn(diagnostics.why_unscored(table, score, labelled=False))
     warn_infinite(table, reporter)
 

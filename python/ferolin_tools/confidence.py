@@ -14,7 +14,6 @@ import warnings
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Mapping, Optional
 
-from ferolin_tools import _native
 
 if TYPE_CHECKING:
     from ferolin_tools.tables import QueryPass
@@ -85,15 +84,15 @@ def policy_for(table: "QueryPass", index: int, policy: dict[str, Any]) -> dict[s
 def probability_problems(table: "QueryPass") -> Optional[str]:
     """What is wrong with the probability column that the read's methods
     read, in one sentence; None when nothing is (or none read it)."""
-    check = _native.pass_probability_check(table.handle)
+    check = table.native.probability_check()
     if check is None:
         return None
     name = table.layout.header_name("probability")
     problems = []
-    if check["outside"]:
-        problems.append(f"{check['outside']} values outside [0, 1]")
-    if check["above_one"]:
-        problems.append(f"{check['above_one']} queries whose candidates' probabilities sum "
+    if check.outside:
+        problems.append(f"{check.outside} values outside [0, 1]")
+    if check.above_one:
+        problems.append(f"{check.above_one} queries whose candidates' probabilities sum "
                         f"above 1")
     if not problems:
         return None

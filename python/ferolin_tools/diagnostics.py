@@ -23,7 +23,7 @@ def no_labels(table: QueryPass) -> str:
                         f"{column_hint('is_correct', match, layout.hint_style)}.")
         return message
     return message + (f" the {name!r} cell is empty for the top candidate (smallest rank) of "
-                      f"every one of its {table.counts['queries']} queries; only the top "
+                      f"every one of its {table.counts.queries} queries; only the top "
                       f"candidate's label is read.")
 
 
@@ -36,8 +36,8 @@ def why_unscored(table: QueryPass, score: str, labelled: bool) -> str:
     """Why `score` gives none of the table's queries (or of its labelled
     queries) a confidence."""
     counts = table.counts
-    considered = counts["labelled" if labelled else "queries"]
-    single = counts["labelled_single_candidate" if labelled else "single_candidate"]
+    considered = counts.labelled if labelled else counts.queries
+    single = counts.labelled_single_candidate if labelled else counts.single_candidate
     what = "labelled queries" if labelled else "queries"
     if table.own is not None and score == table.scores[-1]:
         return (f"{score} is the top candidates' cells of column {table.own.column!r}; none of "
@@ -65,7 +65,7 @@ def nothing_scored(table: QueryPass, score: str) -> str:
     hint = (f"`ferolin compare {table.path}` shows which methods can"
             if table.layout.hint_style == "cli" else
             "ferolin_tools.compare() shows which methods can")
-    return (f"{table.path}: {score} scores none of the {table.counts['labelled']} labelled "
+    return (f"{table.path}: {score} scores none of the {table.counts.labelled} labelled "
             f"queries: {why_unscored(table, score, labelled=True)}. {hint}.")
 
 
@@ -73,7 +73,7 @@ def nothing_decided(table: QueryPass) -> str:
     """The message for a policy whose method scores none of the queries."""
     score = table.scores[0]
     return (f"{table.path}: the policy's method, {score}, scores none of the "
-            f"{table.counts['queries']} queries, so it would reject them all: "
+            f"{table.counts.queries} queries, so it would reject them all: "
             f"{why_unscored(table, score, labelled=False)}.")
 
 
@@ -82,7 +82,7 @@ def tied_tops(table: QueryPass) -> Optional[str]:
     tied = table.tied_tops
     if not tied:
         return None
-    return (f"{tied} of the {table.counts['queries']} queries hold two or more rows at their "
+    return (f"{tied} of the {table.counts.queries} queries hold two or more rows at their "
             f"smallest rank (a tied top, or two candidate lists under one query id); the first "
             f"such row in the file is taken as the top candidate, so the label and confidence "
             f"of these queries depend on the order of the rows")

@@ -62,8 +62,8 @@ def calibrate(table: QueryPass, index: int, error_rate: float, method: str,
     if replicates:
         bootstrap = intervals.bootstrap(table, index, report.threshold, replicates, seed,
                                         progress)
-    report = replace(report, aurc=summary["aurc"], eaurc=summary["eaurc"],
-                     augrc=summary["augrc"],
+    report = replace(report, aurc=summary.aurc, eaurc=summary.eaurc,
+                     augrc=summary.augrc,
                      risk_wilson_interval=intervals.wilson(report.accepted, report.errors),
                      intervals=bootstrap, groups=grouped)
     return Calibration(policy, report, base.curve, _provenance(table, report, policy))

@@ -15,6 +15,7 @@ import hashlib
 import importlib
 import os
 from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, replace
 from typing import Any, Iterable, Mapping, Optional, Sequence
 
 from ferolin_tools import _native, confidence, read_errors
@@ -109,14 +110,25 @@ def narrowed(table: Any, columns: Mapping[str, str], further: Iterable[str]
     return table, None
 
 
+@dataclass(frozen=True)
+class StreamRead:
+    """A pass over an Arrow stream, with what the stream cannot tell of its
+    file: the whole header, the file's size and its SHA-256."""
+
+    native: _native.Pass
+    header: list[str]
+    file_bytes: int = 0
+    sha256: Optional[str] = None
+
+
 def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: TableLayout, *,
                keep_ids: bool, progress: Any, group_column: Optional[str],
                group_policy: Optional[str], header: Optional[Sequence[str]] = None,
-               own: Optional[OwnConfidence] = None) -> dict[str, Any]:
+               own: Optional[OwnConfidence] = None) -> StreamRead:
     """Runs the per-query pass over the Arrow C stream of `stream_owner`
-    (with `own`, that column's top values as one more column, as run_pass);
-    returns run_pass's result, or raises TableError naming `name`. `header`:
-    the columns of the whole file, for messages, when the stream holds fewer."""
+    (with `own`, that column's top values as one more column, as run_pass),
+    or raises TableError naming `name`. `header`: the columns of the whole
+    file, for messages and the pass, when the stream holds fewer."""
     try:
         capsule = stream_owner.__arrow_c_stream__()
     except Exception as error:  # the producer's own failure, e.g. a DuckDB query's
@@ -129,9 +141,7 @@ def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Tabl
     except _native.CoreError as error:
         raise read_errors.table_error(name, error, layout, group_column, group_policy,
                                       header) from None
-    shown = list(header) if header is not None else result["header"]
-    result.update(header=shown, compressed=False, file_bytes=0, sha256=None)
-    return result
+    return StreamRead(result.query_pass, list(header) if header is not None else result.header)
 
 
 def _pyarrow_dataset(path: str) -> Any:
@@ -184,8 +194,8 @@ def file_sha256(path: str) -> str:
 
 def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, progress: Any,
               group_column: Optional[str], group_policy: Optional[str],
-              fingerprint: bool, own: Optional[OwnConfidence] = None) -> dict[str, Any]:
-    """run_pass's result for a Parquet or Arrow IPC file; TableError as run_stream."""
+              fingerprint: bool, own: Optional[OwnConfidence] = None) -> StreamRead:
+    """The pass over a Parquet or Arrow IPC file; TableError as run_stream."""
     reader, header, rows = open_file(path, layout.columns, further_columns(group_column, own),
                                      keep_ids or group_column is not None)
     size = os.path.getsize(path) if os.path.isfile(path) else 0
@@ -198,8 +208,7 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
     # run without the GIL): the read looks at a few columns only.
     with ThreadPoolExecutor(max_workers=1) as pool, reader:
         digest = pool.submit(file_sha256, path) if fingerprint else None
-        result = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
-                            group_column=group_column, group_policy=group_policy,
-                            header=header, own=own)
-        result.update(file_bytes=size, sha256=digest.result() if digest else None)
-    return result
+        read = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
+                          group_column=group_column, group_policy=group_policy,
+                          header=header, own=own)
+        return replace(read, file_bytes=size, sha256=digest.result() if digest else None)

@@ -33,8 +33,8 @@ class Outcome:
     risk: Optional[float]
 
     @classmethod
-    def of(cls, counts: Mapping[str, Any]) -> "Outcome":
-        return cls(counts["labelled"], counts["accepted"], counts["errors"], counts["risk"])
+    def of(cls, counts: _native.ThresholdOutcome) -> "Outcome":
+        return cls(counts.labelled, counts.accepted, counts.errors, counts.risk)
 
     @property
     def risk_interval(self) -> Interval:
@@ -175,23 +175,22 @@ def calibrate_groups(table: QueryPass, index: int, error_rate: float, method: st
     """The grouped policy (a policy dict with group_col and group_thresholds)
     and its report; the pass must have been read with the group column."""
     result, global_only = (
-        _native.pass_calibrate_groups(table.handle, index, error_rate, method, group_col,
-                                      least, confidence_level)
+        table.native.calibrate_groups(index, error_rate, method, group_col, least,
+                                      confidence_level)
         for least in (min_group, _NO_GROUP_OF_ITS_OWN))
-    policy = result["policy"]
+    policy = result.policy
     report = GroupedReport(
         group_col, min_group, policy["threshold"],
-        tuple(GroupResult(g["group"], g["threshold"], Outcome.of(g["outcome"]),
-                          Outcome.of(alone["outcome"]))
-              for g, alone in zip(result["groups"], global_only["groups"])),
-        Outcome.of(result["ungrouped"]), Outcome.of(result["grouped_policy"]),
-        Outcome.of(result["global_only"]))
+        tuple(GroupResult(g.group, g.threshold, Outcome.of(g.outcome), Outcome.of(alone.outcome))
+              for g, alone in zip(result.groups, global_only.groups)),
+        Outcome.of(result.ungrouped), Outcome.of(result.grouped_policy),
+        Outcome.of(result.global_only))
     return policy, report
 
 
 def group_curve(table: QueryPass, index: int, group: str) -> list[dict[str, Any]]:
     """The risk-coverage curve of one group's labelled queries."""
-    return _native.pass_group_curve(table.handle, index, group)
+    return table.native.group_curve(index, group)
 
 
 # ---- decisions ---------------------------------------------------------------
@@ -204,7 +203,7 @@ def policy_groups(policy: Mapping[str, Any]) -> tuple[Optional[str], Optional[di
 
 def decisions(table: QueryPass, policy: Mapping[str, Any],
               numpy: Optional[bool] = None, rows: Optional[range] = None,
-              decided: Optional[dict[str, bytearray]] = None) -> dict[str, Any]:
+              decided: Optional[_native.Decisions] = None) -> dict[str, Any]:
     """One decision per query by the policy's rule, as ferolin.apply_policy
     makes them for a policy without groups: a query whose group has a
     threshold of its own is decided by it, every other query by the global
@@ -213,31 +212,31 @@ def decisions(table: QueryPass, policy: Mapping[str, Any],
     "topk-gap", as in every table and report), then `group` when the
     pass was read with the policy's group column. The pass must have ids and
     the policy's method as column 0. `rows` limits the columns to those
-    queries; `decided` (pass_decide's result for the whole pass) saves
+    queries; `decided` (Pass.decide's result for the whole pass) saves
     deciding again for each slice."""
     np = _numpy(numpy)
     packed = table.columns(rows)
     group_col, thresholds = policy_groups(policy)
     threshold = policy["threshold"]
     if decided is None:
-        decided = _native.pass_decide(table.handle, 0, threshold, thresholds)
-    count = len(packed["query_id"])
+        decided = table.native.decide(0, threshold, thresholds)
+    count = len(packed.query_id)
     first = rows.start if rows is not None else 0
-    accepted = memoryview(decided["accepted"])[first:first + count]
+    accepted = memoryview(decided.accepted)[first:first + count]
     if group_col is not None or thresholds:
-        applied = unpack(memoryview(decided["threshold"])[first * 8:(first + count) * 8], "d", np)
+        applied = unpack(memoryview(decided.threshold)[first * 8:(first + count) * 8], "d", np)
     else:  # the policy's threshold as given
         applied = np.full(count, threshold) if np is not None else [threshold] * count
     columns = {
-        "query_id": packed["query_id"],
-        "candidate_id": packed["candidate_id"],
-        "confidence": unpack(packed["confidences"][0], "d", np),
+        "query_id": packed.query_id,
+        "candidate_id": packed.candidate_id,
+        "confidence": unpack(packed.confidences[0], "d", np),
         "accepted": unpack(accepted, "B", np),
         "threshold": applied,
         "method": [table.scores[0]] * count,
     }
     if group_col is not None:
-        columns["group"] = _native.pass_groups(table.handle, first, first + count)
+        columns["group"] = table.native.groups(first, first + count)
     return columns
 
 

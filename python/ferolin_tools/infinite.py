@@ -10,9 +10,9 @@ from ferolin_tools.tables import QueryPass
 
 def infinite_warning(table: QueryPass, index: int) -> Optional[str]:
     """The warning for method column `index`, or None without infinities."""
-    count = table.summary(index).get("infinite", 0)
+    count = table.summary(index).infinite
     if not count:
         return None
-    return (f"{table.scores[index]} gives {count} of the {table.counts['queries']} queries an "
+    return (f"{table.scores[index]} gives {count} of the {table.counts.queries} queries an "
             f"infinite confidence; a policy never accepts an infinite confidence, so they count "
             f"as having none here (in the curve, the threshold's evidence and the decisions)")

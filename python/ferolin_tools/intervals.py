@@ -99,10 +99,11 @@ def bootstrap(table: QueryPass, index: int, threshold: Optional[float], replicat
     """Bootstraps method column `index` of the pass: AURC, E-AURC and AUGRC,
     and the coverage and risk at `threshold` (NaN intervals without one)."""
     held = threshold if threshold is not None else _native.NO_THRESHOLD
-    result = _native.pass_bootstrap(table.handle, index, held, replicates, seed, LEVEL,
-                                    progress)
-    estimates = {figure: result[figure]["estimate"] for figure in FIGURES}
-    found = {figure: tuple(result[figure]["interval"]) for figure in FIGURES}
+    result = table.native.bootstrap(index, held, replicates, seed, LEVEL, progress)
+    metrics = {"aurc": result.aurc, "eaurc": result.eaurc, "augrc": result.augrc,
+               "coverage": result.coverage, "risk": result.risk}
+    estimates = {figure: metrics[figure].estimate for figure in FIGURES}
+    found = {figure: metrics[figure].interval for figure in FIGURES}
     if threshold is None:
         found.update(coverage=_UNDEFINED, risk=_UNDEFINED)
     return Intervals(replicates, seed, LEVEL, threshold, estimates, found)
@@ -117,5 +118,4 @@ def undefined(replicates: int, seed: int) -> Intervals:
 def risk_band(table: QueryPass, index: int, coverages: list[float], replicates: int,
               seed: int, progress: Optional[BootstrapProgress] = None) -> list[Interval]:
     """The pointwise bootstrap interval of the curve's risk at each coverage."""
-    return _native.pass_risk_band(table.handle, index, coverages, replicates, seed, LEVEL,
-                                  progress)
+    return table.native.risk_band(index, coverages, replicates, seed, LEVEL, progress)

@@ -25,7 +25,7 @@ class _CoreOutput(io.RawIOBase):
     def __init__(self, path: str):
         super().__init__()
         self._path = path
-        self._output = self._call(_native.output_open, path)
+        self._output: _native.OutputFile = self._call(_native.output_open, path)
         self._finished = False
 
     def _call(self, function: Any, *args: Any) -> Any:
@@ -42,16 +42,16 @@ class _CoreOutput(io.RawIOBase):
     def write(self, data: "bytes | bytearray | memoryview") -> int:  # type: ignore[override]
         if self._finished:
             return len(data)
-        return int(self._call(_native.output_write, self._output, bytes(data)))
+        return int(self._call(self._output.write, bytes(data)))
 
     def commit(self) -> None:
         self._finished = True
-        self._call(_native.output_commit, self._output)
+        self._call(self._output.commit)
 
     def abandon(self) -> None:
         if not self._finished:
             self._finished = True
-            _native.output_abandon(self._output)
+            self._output.abandon()
 
 
 @contextlib.contextmanager

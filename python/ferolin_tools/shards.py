@@ -70,7 +70,7 @@ def _table_error(name: str, error: _native.CoreError, header: Sequence[str]) -> 
     return MissingColumn(message + shown, column=error.column, header=header)
 
 
-def _merged(merge: Callable[[], dict[str, Any]], names: Sequence[str], hint_style: str,
+def _merged(merge: Callable[[], _native.ReadOutcome], names: Sequence[str], hint_style: str,
             size: int) -> QueryPass:
     """The QueryPass of a merge (`size`: the bytes of its shards), or
     TableError naming the file at fault."""
@@ -84,9 +84,8 @@ def _merged(merge: Callable[[], dict[str, Any]], names: Sequence[str], hint_styl
         if error.kind == "bad_cell":
             raise cell_errors.cell_error(name, error, header, layout) from None
         raise _table_error(name, error, header) from None
-    merged = QueryPass({"pass": result["pass"], "header": result["header"], "compressed": False,
-                        "file_bytes": size, "sha256": None},
-                       _shard_names(names), result["scores"], layout)
+    merged = QueryPass.of(result, _shard_names(names), result.scores or (), layout,
+                          file_bytes=size)
     merged.shards = tuple(names)
     return merged
 
@@ -125,7 +124,7 @@ def score_shard(table: Any, methods: Sequence[str], *, delimiter: Optional[str] 
     `methods` and returns its queries packed, for merge_shards(), under
     `name` (default: the path); raises TableError as read_table() does."""
     read = read_table(table, methods, keep_ids=True, delimiter=delimiter, columns=columns)
-    return ShardPairs(name or read.path, read.scores, _native.pack_pass(read._handle))
+    return ShardPairs(name or read.path, read.scores, read.native.pack())
 
 
 def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] = None, *,

@@ -71,53 +71,59 @@ def check_group_column(group_column: Optional[str],
 
 class QueryPass:
     """The result of one read of a table: per query its top candidate and a
-    confidence by each method requested; curves and calibrations from it."""
+    confidence by each method requested; curves and calibrations from it.
+    `native` is the pass itself (ferolin_tools._native.Pass), whose methods
+    the package calls for groups, decisions and intervals."""
 
     #: The own confidence read as the last column (confidence.py), if any.
     own: Optional[confidence.OwnConfidence] = None
 
-    def __init__(self, result: dict[str, Any], path: str, scores: Sequence[str],
-                 layout: TableLayout):
-        self._handle = result["pass"]
+    def __init__(self, native: _native.Pass, path: str, scores: Sequence[str],
+                 layout: TableLayout, header: Sequence[str], *, compressed: bool = False,
+                 file_bytes: int = 0, sha256: Optional[str] = None):
+        self.native = native
         self.path = path
         self.scores = tuple(scores)
         self.layout = layout
-        self.header: list[str] = result["header"]
-        self.compressed: bool = result["compressed"]
+        self.header = list(header)
+        self.compressed = compressed
         #: The file's size as read and its SHA-256 (None unless asked for).
-        self.file_bytes: int = result["file_bytes"]
-        self.sha256: Optional[str] = result["sha256"]
-        self.counts: dict[str, int] = _native.pass_counts(self._handle)
+        self.file_bytes = file_bytes
+        self.sha256 = sha256
+        self.counts: _native.Counts = native.counts()
         #: Queries with two or more rows at their smallest rank (None for
         #: merged shards, which keep one row a query).
-        self.tied_tops: Optional[int] = self.counts.pop("tied_tops", None)
+        self.tied_tops: Optional[int] = self.counts.tied_tops
         #: The files merged into this pass (ferolin_tools.shards); empty for one table.
         self.shards: tuple[str, ...] = ()
-        self._summaries: dict[int, dict[str, Any]] = {}
+        self._summaries: dict[int, _native.Summary] = {}
 
-    def summary(self, index: int) -> dict[str, Any]:
+    @classmethod
+    def of(cls, outcome: _native.ReadOutcome, path: str, scores: Sequence[str],
+           layout: TableLayout, file_bytes: Optional[int] = None) -> "QueryPass":
+        """The pass of a read or merge."""
+        return cls(outcome.query_pass, path, scores, layout, outcome.header,
+                   compressed=outcome.compressed, sha256=outcome.sha256,
+                   file_bytes=outcome.file_bytes if file_bytes is None else file_bytes)
+
+    def summary(self, index: int) -> _native.Summary:
         """Labelled queries scored, AURC and E-AURC of method column `index`."""
         if index not in self._summaries:
-            self._summaries[index] = _native.pass_summary(self._handle, index)
+            self._summaries[index] = self.native.summary(index)
         return self._summaries[index]
 
     def curve(self, index: int) -> list[dict[str, Any]]:
-        return _native.pass_curve(self._handle, index)
+        return self.native.curve(index)
 
     def calibrate(self, index: int, error_rate: float, method: str,
-                  confidence_level: Optional[float]) -> dict[str, Any]:
-        return _native.pass_calibrate(self._handle, index, error_rate, method, confidence_level)
+                  confidence_level: Optional[float]) -> _native.Calibration:
+        return self.native.calibrate(index, error_rate, method, confidence_level)
 
-    def columns(self, rows: Optional[range] = None) -> dict[str, Any]:
+    def columns(self, rows: Optional[range] = None) -> _native.Columns:
         """The per-query columns, of the queries in `rows` (default: all)."""
         if rows is None:
-            return _native.pass_columns(self._handle)
-        return _native.pass_columns(self._handle, rows.start, rows.stop)
-
-    @property
-    def handle(self) -> object:
-        """The native pass, for the functions of _native that take one."""
-        return self._handle
+            return self.native.columns()
+        return self.native.columns(rows.start, rows.stop)
 
 
 def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
@@ -153,10 +159,10 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         layout = TableLayout(",", check_columns(columns), hint_style)
         selected, header = frames.narrowed(table, layout.columns,
                                            frames.further_columns(group_column, own))
-        result = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
-                                   progress=progress, group_column=group_column,
-                                   group_policy=group_policy, header=header, own=own)
-        return _checked_pass(result, name, scores, layout, own)
+        read = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
+                                 progress=progress, group_column=group_column,
+                                 group_policy=group_policy, header=header, own=own)
+        return _checked_pass(QueryPass(read.native, name, scores, layout, read.header), own)
     name = as_text(table)
     layout = TableLayout(delimiter_for(name, delimiter), check_columns(columns), hint_style,
                          check_decimal(decimal))
@@ -168,10 +174,11 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
     except PathProblem as problem:
         raise TableError(str(problem)) from None
     if frames.file_format(name) is not None:  # Parquet and Arrow IPC, through pyarrow
-        result = frames.read_file(name, scores, layout, keep_ids=keep_ids, progress=progress,
-                                  group_column=group_column, group_policy=group_policy,
-                                  fingerprint=fingerprint, own=own)
-        return _checked_pass(result, name, scores, layout, own)
+        read = frames.read_file(name, scores, layout, keep_ids=keep_ids, progress=progress,
+                                group_column=group_column, group_policy=group_policy,
+                                fingerprint=fingerprint, own=own)
+        return _checked_pass(QueryPass(read.native, name, scores, layout, read.header,
+                                       file_bytes=read.file_bytes, sha256=read.sha256), own)
     try:
         result = _native.run_pass(name, scores, delimiter=layout.delimiter,
                                   columns=layout.columns, keep_ids=keep_ids, progress=progress,
@@ -181,18 +188,16 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                                   max_field_bytes=max_field_bytes)
     except _native.CoreError as error:
         raise read_errors.table_error(name, error, layout, group_column, group_policy) from None
-    return _checked_pass(result, name, scores, layout, own)
+    return _checked_pass(QueryPass.of(result, name, scores, layout), own)
 
 
-def _checked_pass(result: dict[str, Any], name: str, scores: Sequence[str],
-                  layout: TableLayout, own: Optional[confidence.OwnConfidence]) -> QueryPass:
-    """The pass of a read's result, whose last column is the own confidence
-    where one was read; warns, for the API (the command says it its own way),
-    when the probabilities that a method read are none."""
+def _checked_pass(read: QueryPass, own: Optional[confidence.OwnConfidence]) -> QueryPass:
+    """The pass of a read, whose last column is the own confidence where one
+    was read; warns, for the API (the command says it its own way), when the
+    probabilities that a method read are none."""
     if own is not None:
-        scores = [*scores, own.name(layout.header_name("score"))]
-    read = QueryPass(result, name, scores, layout)
+        read.scores = (*read.scores, own.name(read.layout.header_name("score")))
     read.own = own
-    if layout.hint_style == "python":
+    if read.layout.hint_style == "python":
         confidence.warn_probabilities(read)
     return read

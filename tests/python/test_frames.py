@@ -214,7 +214,7 @@ def test_producer_error_and_capsule_taken_once():
     from ferolin_tools import _native
 
     capsule = base_table().__arrow_c_stream__()
-    assert _native.run_arrow_pass(capsule, ["margin"])["pass"] is not None
+    assert _native.run_arrow_pass(capsule, ["margin"]).query_pass is not None
     with pytest.raises(ValueError, match="read already"):
         _native.run_arrow_pass(capsule, ["margin"])
     with pytest.raises(TypeError):

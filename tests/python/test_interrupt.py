@@ -242,16 +242,16 @@ def test_two_threads_on_two_tables_get_their_own_results(tmp_path):
 def test_two_threads_on_one_pass_get_the_same_curves(tmp_path):
     table = small_table(tmp_path, queries=20000)
     methods = ["margin", "entropy", "score-gap", "max-prob"] * 4
-    expected = [_native.pass_curve(_native.run_pass(table, [m])["pass"], 0) for m in methods[:4]]
+    expected = [_native.run_pass(table, [m]).query_pass.curve(0) for m in methods[:4]]
     for _ in range(5):
         # A new pass each round: its curves are computed on first use.
-        shared = _native.run_pass(table, methods)["pass"]
+        shared = _native.run_pass(table, methods).query_pass
         results = [[], []]
 
         def work(i, shared=shared, results=results):
             order = range(len(methods)) if i == 0 else reversed(range(len(methods)))
             for m in order:
-                results[i].append((m, _native.pass_curve(shared, m)))
+                results[i].append((m, shared.curve(m)))
 
         in_two_threads(work)
         for result in results:

@@ -183,7 +183,7 @@ def cases(f):
 def native_cases(f, rate, level):
     """The same for the companion package's private module."""
     n = _native
-    read = n.run_pass(f["table"], ["margin", "max-prob"], keep_ids=True)["pass"]
+    read = n.run_pass(f["table"], ["margin", "max-prob"], keep_ids=True).query_pass
     return [
         ("pass", n.run_pass, (f["table"], ["margin", "entropy"]),
          {"keep_ids": True, "columns": {"is_correct": "is_correct"}, "progress": progress}, None),
@@ -198,16 +198,16 @@ def native_cases(f, rate, level):
          ValueError),
         ("pass-progress-fails", n.run_pass, (f["table"], ["margin"]),
          {"progress": progress_fails}, ArithmeticError),
-        ("pass-counts", n.pass_counts, (read,), {}, None),
-        ("pass-summary", n.pass_summary, (read, 1), {}, None),
-        ("pass-curve", n.pass_curve, (read, 0), {}, None),
-        ("pass-calibrate", n.pass_calibrate, (read, 0, rate, "binomial", level), {}, None),
-        ("pass-calibrate-no-level", n.pass_calibrate, (read, 0, rate, "binomial"), {},
+        ("pass-counts", read.counts, (), {}, None),
+        ("pass-summary", read.summary, (1,), {}, None),
+        ("pass-curve", read.curve, (0,), {}, None),
+        ("pass-calibrate", read.calibrate, (0, rate, "binomial", level), {}, None),
+        ("pass-calibrate-no-level", read.calibrate, (0, rate, "binomial"), {},
          ValueError),
-        ("pass-columns", n.pass_columns, (read,), {}, None),
-        ("pass-decide", n.pass_decide, (read, 0, rate), {}, None),
-        ("pass-no-such-column", n.pass_curve, (read, 2), {}, IndexError),
-        ("pass-not-a-pass", n.pass_counts, (f["table"],), {}, TypeError),
+        ("pass-columns", read.columns, (), {}, None),
+        ("pass-decide", read.decide, (0, rate), {}, None),
+        ("pass-no-such-column", read.curve, (2,), {}, IndexError),
+        ("pass-not-made-here", n.Pass, (), {}, TypeError),
         ("wilson", n.wilson_upper_bound, (100, 5, level), {}, None),
         ("wilson-bad-level", n.wilson_upper_bound, (100, 5, rate), {}, RuntimeError),
     ] + native_statistics_cases(f, rate, level, read) + shard_cases(f, read, rate)
@@ -224,8 +224,8 @@ def shard_cases(f, read, rate):
         out.write(header + "q1\tc\t1\ttrue\t2\t0.5\nq2\tc\t1\tfalse\t1\t\n")
     with open(bad, "w") as out:
         out.write(header + "q1\tc\t1\ttrue\ttwo\t0.5\n")
-    packed = n.pack_pass(read)
-    merged = n.merge_packed(["a"], [packed], ["margin"])["pass"]
+    packed = read.pack()
+    merged = n.merge_packed(["a"], [packed], ["margin"]).query_pass
     return [
         ("scores", n.read_score_tables, ([scores], ["margin"]), {}, None),
         ("scores-every-method", n.read_score_tables, ([scores],), {}, None),
@@ -234,49 +234,50 @@ def shard_cases(f, read, rate):
         ("scores-missing-file", n.read_score_tables, ([f["missing"]],), {}, n.CoreError),
         ("scores-tuple", n.read_score_tables, ((scores,),), {}, TypeError),
         ("scores-unknown-score", n.read_score_tables, ([scores], ["Margin"]), {}, ValueError),
-        ("pack", n.pack_pass, (read,), {}, None),
-        ("pack-merged", n.pack_pass, (merged,), {}, TypeError),
+        ("pack", read.pack, (), {}, None),
+        ("pack-merged", merged.pack, (), {}, TypeError),
         ("merge-twice", n.merge_packed, (["a", "b"], [packed, packed], ["max-prob"]), {},
          n.CoreError),
         ("merge-cut", n.merge_packed, (["a"], [packed[:-1]], ["margin"]), {}, n.CoreError),
         ("merge-bytearray", n.merge_packed, (["a"], [bytearray(packed)], ["margin"]), {},
          TypeError),
         ("merge-unequal", n.merge_packed, (["a", "b"], [packed], ["margin"]), {}, ValueError),
-        ("pairs-counts", n.pass_counts, (merged,), {}, None),
-        ("pairs-summary", n.pass_summary, (merged, 0), {}, None),
-        ("pairs-calibrate", n.pass_calibrate, (merged, 0, rate, "empirical"), {}, None),
-        ("pairs-columns", n.pass_columns, (merged,), {}, TypeError),
+        ("pairs-counts", merged.counts, (), {}, None),
+        ("pairs-summary", merged.summary, (0,), {}, None),
+        ("pairs-calibrate", merged.calibrate, (0, rate, "empirical"), {}, None),
+        ("pairs-columns", merged.columns, (), {}, TypeError),
     ]
 
 
 def native_statistics_cases(f, rate, level, read):
     """The same for groups, intervals and policy files with extra keys."""
     n = _native
-    grouped = n.run_pass(f["grouped"], ["score-gap"], group_column="mode")["pass"]
+    grouped = n.run_pass(f["grouped"], ["score-gap"], group_column="mode").query_pass
     thresholds = {"pos": float("0.5")}
     extra = {"calibration": '{"labelled": 2, "interval": [0.1, null]}'}
     full = dict(policy(), group_col="mode", group_thresholds=thresholds)
+    output = n.output_open(f["written"] + ".out")
     return [
         ("pass-grouped", n.run_pass, (f["grouped"], ["margin"]),
          {"group_column": "mode", "fingerprint": True}, None),
         ("pass-no-group-column", n.run_pass, (f["table"], ["margin"]), {"group_column": "mode"},
          n.CoreError),
-        ("groups", n.pass_groups, (grouped,), {}, None),
-        ("groups-none-read", n.pass_groups, (read,), {}, ValueError),
-        ("group-curve", n.pass_group_curve, (grouped, 0, "pos"), {}, None),
-        ("calibrate-groups", n.pass_calibrate_groups, (grouped, 0, rate, "empirical", "mode", 1),
+        ("groups", grouped.groups, (), {}, None),
+        ("groups-none-read", read.groups, (), {}, ValueError),
+        ("group-curve", grouped.group_curve, (0, "pos"), {}, None),
+        ("calibrate-groups", grouped.calibrate_groups, (0, rate, "empirical", "mode", 1),
          {}, None),
-        ("calibrate-groups-no-level", n.pass_calibrate_groups,
-         (grouped, 0, rate, "binomial", "mode", 1), {}, ValueError),
-        ("decide", n.pass_decide, (grouped, 0, rate, thresholds), {}, None),
-        ("decide-bad-threshold", n.pass_decide, (grouped, 0, rate, {"pos": "x"}), {}, TypeError),
-        ("points", n.pass_operating_points, (read, 0, [rate, level], rate), {}, None),
-        ("points-not-list", n.pass_operating_points, (read, 0, (rate,), rate), {}, TypeError),
-        ("bootstrap", n.pass_bootstrap, (read, 0, rate, 39, 7), {"progress": progress}, None),
-        ("bootstrap-few", n.pass_bootstrap, (read, 0, rate, 10, 7), {}, ValueError),
-        ("bootstrap-progress-fails", n.pass_bootstrap, (read, 0, rate, 39, 7),
+        ("calibrate-groups-no-level", grouped.calibrate_groups,
+         (0, rate, "binomial", "mode", 1), {}, ValueError),
+        ("decide", grouped.decide, (0, rate, thresholds), {}, None),
+        ("decide-bad-threshold", grouped.decide, (0, rate, {"pos": "x"}), {}, TypeError),
+        ("points", read.operating_points, (0, [rate, level], rate), {}, None),
+        ("points-not-list", read.operating_points, (0, (rate,), rate), {}, TypeError),
+        ("bootstrap", read.bootstrap, (0, rate, 39, 7), {"progress": progress}, None),
+        ("bootstrap-few", read.bootstrap, (0, rate, 10, 7), {}, ValueError),
+        ("bootstrap-progress-fails", read.bootstrap, (0, rate, 39, 7),
          {"progress": progress_fails}, ArithmeticError),
-        ("band", n.pass_risk_band, (read, 0, [rate, level], 39, 7), {}, None),
+        ("band", read.risk_band, (0, [rate, level], 39, 7), {}, None),
         ("wilson-interval", n.wilson_interval, (100, 5, level), {}, None),
         ("wilson-interval-bad-level", n.wilson_interval, (100, 5, rate), {}, ValueError),
         ("read-policy", n.read_policy, (f["policy"],), {}, None),
@@ -286,6 +287,9 @@ def native_statistics_cases(f, rate, level, read):
          ValueError),
         ("policy-text", n.policy_text, (full,), {"extra": extra}, None),
         ("policy-text-bad-json", n.policy_text, (full, {"x": "{"}), {}, ValueError),
+        ("output-open", n.output_open, (f["written"] + ".out",), {}, None),
+        ("output-write", output.write, (b"a\tb\n",), {}, None),
+        ("output-write-text", output.write, ("a",), {}, TypeError),
     ]
 
 

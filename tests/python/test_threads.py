@@ -141,8 +141,8 @@ def test_tiny_parts_read_every_feature_as_one_thread_does(tmp_path, monkeypatch)
         with pytest.warns(ProbabilityWarning) as caught:
             table = read_table(path, ["max-prob", "entropy", "margin"], threads=threads, **options)
         columns = table.columns()
-        assert len(columns["confidences"]) == 4  # the methods' and the own column
-        return repr([table.counts, table.tied_tops, columns, _native.pass_groups(table.handle),
+        assert len(columns.confidences) == 4  # the methods' and the own column
+        return repr([table.counts, table.tied_tops, columns, table.native.groups(),
                      [str(w.message) for w in caught]])
 
     one = read(1)

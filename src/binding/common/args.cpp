@@ -101,4 +101,14 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
   return true;
 }
 
+std::optional<BoundArguments> BoundArguments::bind(const Signature& signature,
+                                                   PyObject* const* args, Py_ssize_t nargs,
+                                                   PyObject* kwnames) {
+  BoundArguments bound;
+  bound.signature_ = &signature;
+  const std::span<PyObject*> slots(bound.bound_.data(), signature.parameters.size());
+  if (!bind_arguments(signature, args, nargs, kwnames, slots)) return std::nullopt;
+  return bound;
+}
+
 }  // namespace ferolin::binding

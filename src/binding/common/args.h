@@ -2,7 +2,9 @@
 // interpreter's own wording for wrong calls.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 
 #include "binding/common/py_ref.h"
@@ -35,5 +37,41 @@ PyCFunction fastcall() {
 // flag bits).
 [[nodiscard]] bool bind_arguments(const Signature& signature, PyObject* const* args,
                                   Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> bound);
+
+// One argument of a bound call with the name of its parameter, which
+// conversions put in their messages; `object` is nullptr when omitted.
+struct Argument {
+  PyObject* object;
+  const char* name;
+
+  // Whether the argument was omitted or given as None.
+  [[nodiscard]] bool absent() const { return object == nullptr || object == Py_None; }
+};
+
+// A call bound to a signature, its arguments read in the order of the
+// signature's parameters, so that each parameter is named once: in its
+// signature.
+class BoundArguments {
+ public:
+  // The most parameters a signature may have.
+  static constexpr std::size_t kMaxParameters = 16;
+
+  // Binds a METH_FASTCALL | METH_KEYWORDS call as bind_arguments does;
+  // nullopt with TypeError set.
+  [[nodiscard]] static std::optional<BoundArguments> bind(const Signature& signature,
+                                                          PyObject* const* args, Py_ssize_t nargs,
+                                                          PyObject* kwnames);
+
+  // Returns the argument of the next parameter.
+  [[nodiscard]] Argument next() {
+    const std::size_t i = next_++;
+    return {bound_[i], signature_->parameters[i]};
+  }
+
+ private:
+  const Signature* signature_ = nullptr;
+  std::array<PyObject*, kMaxParameters> bound_{};
+  std::size_t next_ = 0;
+};
 
 }  // namespace ferolin::binding

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "binding/common/args.h"
 #include "binding/common/py_ref.h"
 
 namespace ferolin::binding {
@@ -30,6 +31,23 @@ struct OptionalFloat {
 [[nodiscard]] bool list_parameter(PyObject* object, const char* parameter);
 // True when `object` is a dict (or subclass); otherwise TypeError.
 [[nodiscard]] bool dict_parameter(PyObject* object, const char* parameter);
+
+// The same, for an argument bound by BoundArguments, under its parameter's name.
+[[nodiscard]] inline std::optional<std::string_view> text_parameter(Argument argument) {
+  return text_parameter(argument.object, argument.name);
+}
+[[nodiscard]] inline std::optional<double> float_parameter(Argument argument) {
+  return float_parameter(argument.object, argument.name);
+}
+[[nodiscard]] inline std::optional<std::uint64_t> unsigned_parameter(Argument argument) {
+  return unsigned_parameter(argument.object, argument.name);
+}
+[[nodiscard]] inline std::optional<OptionalFloat> optional_float_parameter(Argument argument) {
+  return optional_float_parameter(argument.object, argument.name);
+}
+[[nodiscard]] inline bool list_parameter(Argument argument) {
+  return list_parameter(argument.object, argument.name);
+}
 
 // ---- Values inside containers: failures carry no note.
 

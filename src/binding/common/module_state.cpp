@@ -11,13 +11,11 @@ int init_module_state(PyObject* module, const char* error_name) {
 
 int traverse_module_state(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(module_state(module).internal_error);
-  Py_VISIT(module_state(module).core_error);
   return 0;
 }
 
 int clear_module_state(PyObject* module) {
   Py_CLEAR(module_state(module).internal_error);
-  Py_CLEAR(module_state(module).core_error);
   return 0;
 }
 

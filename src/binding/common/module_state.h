@@ -11,9 +11,6 @@ struct ModuleState {
   // A strong reference to the module's InternalError, the class of a broken
   // internal invariant. It is no module attribute.
   PyObject* internal_error;
-  // The private module's CoreError (binding/native/core_errors.h); nullptr
-  // in the public module, whose core failures are RuntimeError.
-  PyObject* core_error;
 };
 
 // Returns the state of `module`, a module object of one of these modules

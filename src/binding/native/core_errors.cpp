@@ -6,7 +6,7 @@
 
 #include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
-#include "binding/common/module_state.h"
+#include "binding/native/native_state.h"
 
 namespace ferolin::binding::native {
 namespace {
@@ -115,7 +115,7 @@ PyObject* raise_core_error(PyObject* module, const FerolinError& error,
                            const std::optional<TableContext>& table) {
   std::vector<Attribute> attributes = facts(error);
   if (table) add_table_context(attributes, *table);
-  PyObject* type = module_state(module).core_error;
+  PyObject* type = native_state(module).core_error;
   PyRef message = text(error.message());
   if (type == nullptr || !message) return raise_runtime_error(error.message());
   PyRef exception = PyRef::steal(PyObject_CallFunctionObjArgs(type, message.get(), nullptr));

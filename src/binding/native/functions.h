@@ -1,63 +1,25 @@
-// The functions of the private module ferolin_tools._native, in the
-// METH_FASTCALL | METH_KEYWORDS form.
+// The functions of the private module ferolin_tools._native, each defined
+// beside what it does; module.cpp lists them with their documentation.
 #pragma once
 
-#include "binding/common/py_ref.h"
+#include "binding/native/native_function.h"
 
 namespace ferolin::binding::native {
 
-PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* pass_counts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* pass_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* pass_calibrate(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* pass_columns(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* wilson_upper_bound(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames);
-PyObject* pass_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_group_curve(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                           PyObject* kwnames);
-PyObject* pass_calibrate_groups(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames);
-PyObject* pass_decide(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* pass_operating_points(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames);
-PyObject* pass_bootstrap(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* pass_risk_band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
-PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                          PyObject* kwnames);
-PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* write_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* policy_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* supported_confidence_level(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                     PyObject* kwnames);
-PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames);
-PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* pass_probability_check(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                 PyObject* kwnames);
-PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames);
-PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames);
-PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames);
-PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames);
+extern const NativeFunction kRunPass;
+extern const NativeFunction kRunArrowPass;
+extern const NativeFunction kWilsonUpperBound;
+extern const NativeFunction kWilsonInterval;
+extern const NativeFunction kReadPolicy;
+extern const NativeFunction kWritePolicy;
+extern const NativeFunction kPolicyText;
+extern const NativeFunction kSupportedConfidenceLevel;
+extern const NativeFunction kReadScoreTables;
+extern const NativeFunction kMergePacked;
+extern const NativeFunction kOutputOpen;
+
+// Returns the new type OutputFile (output_open's result) for `module`, or
+// nullptr with an exception set.
+[[nodiscard]] PyObject* new_output_type(PyObject* module);
 
 }  // namespace ferolin::binding::native

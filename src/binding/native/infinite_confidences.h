@@ -6,7 +6,7 @@
 // them per method so that the reports can say how many there were.
 #pragma once
 
-#include "binding/native/query_pass_handle.h"
+#include "binding/native/pass_type.h"
 
 namespace ferolin::binding::native {
 

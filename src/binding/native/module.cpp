@@ -1,17 +1,17 @@
 // The private module ferolin_tools._native: the companion package's way into
 // the core (one read of a table for several methods, gzip-compressed tables,
 // other layouts), kept apart from the public module `ferolin`. The
-// execution slot adds the functions and the constants that the command line
-// takes its method names from.
+// execution slot adds the types (the pass and the records it returns), the
+// functions and the constants that the command line takes its method names
+// from.
 #include <array>
 #include <string_view>
 
 #include "binding/common/args.h"
 #include "binding/common/dict_builder.h"
-#include "binding/common/module_state.h"
 #include "binding/common/py_ref.h"
-#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
+#include "binding/native/native_state.h"
 #include "core/argument_names.h"
 #include "core/calibration/calibrate_policy.h"
 #include "core/calibration/grouped.h"
@@ -23,106 +23,52 @@ namespace ferolin::binding::native {
 namespace {
 
 PyMethodDef kFunctions[] = {
-    {"run_pass", fastcall<run_pass>(), kFastcallFlags,
-     "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
-     "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
-     "decimal='.', na_values=None, threads=None, max_field_bytes=None)\n--\n\n"
-     "Read a table once for several scoring methods (a plain file by `threads` threads; no "
-     "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
-     "that column as one more column, negated with lower_is_better). "
-     "Returns a dict: pass, header (the header's fields), compressed, sha256 (of the file's "
-     "bytes when fingerprint is true, else None), file_bytes. CoreError, with the header as "
-     "far as read, for a table that cannot be read."},
-    {"run_arrow_pass", fastcall<run_arrow_pass>(), kFastcallFlags,
-     "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
-     "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
-     "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
-     "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a dict: pass, header "
-     "(the stream's column names); CoreError as run_pass."},
-    {"pass_counts", fastcall<pass_counts>(), kFastcallFlags,
-     "pass_counts(query_pass)\n--\n\nQueries, rows, labelled queries, labelled queries with a "
-     "single candidate."},
-    {"pass_summary", fastcall<pass_summary>(), kFastcallFlags,
-     "pass_summary(query_pass, index)\n--\n\nLabelled queries scored, AURC, E-AURC and curve "
-     "rows of one method column."},
-    {"pass_curve", fastcall<pass_curve>(), kFastcallFlags,
-     "pass_curve(query_pass, index)\n--\n\nThe risk-coverage curve of one method column."},
-    {"pass_calibrate", fastcall<pass_calibrate>(), kFastcallFlags,
-     "pass_calibrate(query_pass, index, error_rate, method, confidence_level=None)\n--\n\n"
-     "Calibrate one method column: a dict of policy, threshold (None when no row qualifies) "
-     "and the chosen curve row (or None)."},
-    {"pass_columns", fastcall<pass_columns>(), kFastcallFlags,
-     "pass_columns(query_pass, start=0, stop=None)\n--\n\nThe per-query columns of the "
-     "queries from start to stop; numbers packed in bytearrays of native float64 and uint64."},
-    {"wilson_upper_bound", fastcall<wilson_upper_bound>(), kFastcallFlags,
-     "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
-     "bound on the error rate, or None without accepted queries."},
-    {"pass_groups", fastcall<pass_groups>(), kFastcallFlags,
-     "pass_groups(query_pass, start=0, stop=None)\n--\n\nEach query's group label (None "
-     "where its cell is empty); "
-     "ValueError for a pass read without a group column."},
-    {"pass_group_curve", fastcall<pass_group_curve>(), kFastcallFlags,
-     "pass_group_curve(query_pass, index, group)\n--\n\nThe risk-coverage curve of the "
-     "queries whose group label is `group`."},
-    {"pass_calibrate_groups", fastcall<pass_calibrate_groups>(), kFastcallFlags,
-     "pass_calibrate_groups(query_pass, index, error_rate, method, group_col, min_group, "
-     "confidence_level=None)\n--\n\nGrouped calibration: a dict of policy (with group_col and "
-     "group_thresholds), groups (one report per label), ungrouped, grouped_policy and "
-     "global_only (labelled, accepted, errors, risk)."},
-    {"pass_decide", fastcall<pass_decide>(), kFastcallFlags,
-     "pass_decide(query_pass, index, threshold, group_thresholds=None)\n--\n\nDecisions by a "
-     "policy's rule: accepted (one byte a query) and the threshold applied (float64)."},
-    {"pass_operating_points", fastcall<pass_operating_points>(), kFastcallFlags,
-     "pass_operating_points(query_pass, index, coverages, target_risk)\n--\n\nThe risk at each "
-     "coverage (None where no row qualifies) and the largest coverage whose risk is at most "
-     "the target (or None)."},
-    {"pass_bootstrap", fastcall<pass_bootstrap>(), kFastcallFlags,
-     "pass_bootstrap(query_pass, index, threshold, replicates, seed, level=0.95, "
-     "progress=None)\n--\n\nPercentile-bootstrap intervals of AURC, E-AURC, AUGRC and the "
-     "coverage and risk at the threshold, and the Wilson interval of that risk."},
-    {"pass_risk_band", fastcall<pass_risk_band>(), kFastcallFlags,
-     "pass_risk_band(query_pass, index, coverages, replicates, seed, level=0.95, "
-     "progress=None)\n--\n\nThe pointwise bootstrap interval of the risk at each coverage."},
-    {"wilson_interval", fastcall<wilson_interval>(), kFastcallFlags,
-     "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
-     "an error rate (NaN ends without accepted queries)."},
-    {"read_policy", fastcall<read_policy>(), kFastcallFlags,
-     "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
-     "group_thresholds (None where absent). CoreError (a RuntimeError) for a file that "
-     "cannot be read."},
-    {"write_policy", fastcall<write_policy>(), kFastcallFlags,
-     "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
-     "as ferolin.save_policy does, then the extra keys ({key: JSON text})."},
-    {"policy_text", fastcall<policy_text>(), kFastcallFlags,
-     "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."},
-    {"supported_confidence_level", fastcall<supported_confidence_level>(), kFastcallFlags,
-     "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
-     "the level."},
-    {"read_score_tables", fastcall<read_score_tables>(), kFastcallFlags,
-     "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
-     "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
-     "columns of the first table). Returns a dict: pass, header (of the first table), scores. "
-     "CoreError for a table that cannot be read, with its header and source (its index; "
-     "None for a query id in two tables)."},
-    {"pack_pass", fastcall<pack_pass>(), kFastcallFlags,
-     "pack_pass(query_pass)\n--\n\nThe queries of a pass run with keep_ids, as bytes for "
-     "merge_packed."},
-    {"merge_packed", fastcall<merge_packed>(), kFastcallFlags,
-     "merge_packed(names, packed, scores)\n--\n\nMerge packed passes into one set of query "
-     "pairs; the same dict as read_score_tables."},
-    {"pass_probability_check", fastcall<pass_probability_check>(), kFastcallFlags,
-     "pass_probability_check(query_pass)\n--\n\nNone, or for a pass whose methods read "
-     "probabilities: outside (rows outside [0, 1]) and above_one (queries whose "
-     "probabilities sum above 1 by more than rounding)."},
-    {"output_open", fastcall<output_open>(), kFastcallFlags,
-     "output_open(path)\n--\n\nAn output file for `path`, written by output_write and put in "
-     "place by output_commit as policy files are (OSError when it cannot be opened)."},
-    {"output_write", fastcall<output_write>(), kFastcallFlags,
-     "output_write(output, data)\n--\n\nAppend the bytes `data`; returns their length."},
-    {"output_commit", fastcall<output_commit>(), kFastcallFlags,
-     "output_commit(output)\n--\n\nPut what was written in place of the target."},
-    {"output_abandon", fastcall<output_abandon>(), kFastcallFlags,
-     "output_abandon(output)\n--\n\nDrop what was written; the target stays as it was."},
+    function_def<kRunPass>(
+        "run_pass(table, scores, delimiter=',', columns=None, keep_ids=False, progress=None, "
+        "group_column=None, fingerprint=False, confidence_column=None, lower_is_better=False, "
+        "decimal='.', na_values=None, threads=None, max_field_bytes=None)\n--\n\n"
+        "Read a table once for several scoring methods (a plain file by `threads` threads; no "
+        "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
+        "that column as one more column, negated with lower_is_better). "
+        "Returns a ReadOutcome: query_pass (a Pass), header (the header's fields), compressed, "
+        "sha256 (of the file's bytes when fingerprint is true, else None), file_bytes. "
+        "CoreError, with the header as far as read, for a table that cannot be read."),
+    function_def<kRunArrowPass>(
+        "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
+        "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
+        "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
+        "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a ReadOutcome: "
+        "query_pass, header (the stream's column names); CoreError as run_pass."),
+    function_def<kWilsonUpperBound>(
+        "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
+        "bound on the error rate, or None without accepted queries."),
+    function_def<kWilsonInterval>(
+        "wilson_interval(accepted, errors, level)\n--\n\nThe two-sided Wilson score interval of "
+        "an error rate (NaN ends without accepted queries)."),
+    function_def<kReadPolicy>(
+        "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
+        "group_thresholds (None where absent). CoreError (a RuntimeError) for a file that "
+        "cannot be read."),
+    function_def<kWritePolicy>(
+        "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
+        "as ferolin.save_policy does, then the extra keys ({key: JSON text})."),
+    function_def<kPolicyText>(
+        "policy_text(policy, extra=None)\n--\n\nThe text write_policy writes."),
+    function_def<kSupportedConfidenceLevel>(
+        "supported_confidence_level(confidence_level)\n--\n\nWhether binomial calibration supports "
+        "the level."),
+    function_def<kReadScoreTables>(
+        "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
+        "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
+        "columns of the first table). Returns a ReadOutcome: query_pass, header (of the first "
+        "table), scores. CoreError for a table that cannot be read, with its header and source "
+        "(its index; None for a query id in two tables)."),
+    function_def<kMergePacked>(
+        "merge_packed(names, packed, scores)\n--\n\nMerge packed passes (Pass.pack()) into one "
+        "set of query pairs; the same record as read_score_tables."),
+    function_def<kOutputOpen>(
+        "output_open(path)\n--\n\nAn OutputFile for `path`, written by its write() and put "
+        "in place by its commit() as policy files are (OSError when it cannot be opened)."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -201,14 +147,23 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
   return PyObject_SetAttrString(module, name, value.get());
 }
 
+// Adds the module's types under their own names (Pass, OutputFile, CoreError,
+// Counts, ...).
+int add_types(PyObject* module) {
+  const NativeState& state = native_state(module);
+  for (PyObject* type : {state.pass_type, state.output_type, state.core_error}) {
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
+  }
+  for (PyObject* type : state.records) {
+    if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
+  }
+  return 0;
+}
+
 int exec_module(PyObject* module) {
   // Created before the functions, so that none runs without it.
-  if (init_module_state(module, "ferolin_tools._native.InternalError") < 0) return -1;
-  module_state(module).core_error = new_core_error_class();
-  if (module_state(module).core_error == nullptr) return -1;
-  if (add_constant(module, "CoreError", PyRef::borrow(module_state(module).core_error)) < 0) {
-    return -1;
-  }
+  if (init_native_state(module) < 0) return -1;
+  if (add_types(module) < 0) return -1;
   if (PyModule_AddFunctions(module, kFunctions) < 0) return -1;
   if (add_constant(module, "SCORING_METHODS", scoring_methods()) < 0) return -1;
   if (add_constant(module, "SCORE_NAMES", score_name_pairs()) < 0) return -1;
@@ -232,12 +187,12 @@ PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "ferolin_tools._native",
     "The companion package's private way into ferolin's core; not a public API.",
-    sizeof(ModuleState),
+    sizeof(NativeState),
     nullptr,  // m_methods: the execution slot adds the functions
     kSlots,
-    traverse_module_state,
-    clear_module_state,
-    free_module_state,
+    traverse_native_state,
+    clear_native_state,
+    free_native_state,
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
-// output_open(path), output_write(output, data), output_commit(output) and
-// output_abandon(output): the core's writer for the command's outputs
+// output_open(path) and the OutputFile it returns, whose write(data),
+// commit() and abandon() are the core's writer for the command's outputs
 // (tables, JSON, plots), so that they are written as policy files are: the
 // target replaced only when complete, with its owner, mode and links kept.
-// An output lives in a capsule; dropping it uncommitted abandons it.
+// Dropping an output uncommitted abandons it.
 #include <array>
 #include <memory>
 #include <string>
@@ -13,25 +13,12 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/native/functions.h"
+#include "binding/native/native_state.h"
+#include "binding/native/owned_type.h"
 #include "core/os/output_file.h"
 
 namespace ferolin::binding::native {
 namespace {
-
-constexpr const char* kCapsuleName = "ferolin_tools._native.OutputFile";
-
-void destroy(PyObject* capsule) {
-  delete static_cast<os::OutputFile*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-}
-
-// Returns the output inside `capsule`, or nullptr with TypeError set.
-os::OutputFile* unwrap_output(PyObject* capsule) {
-  if (!PyCapsule_IsValid(capsule, kCapsuleName)) {
-    PyErr_SetString(PyExc_TypeError, "expected the result of output_open()");
-    return nullptr;
-  }
-  return static_cast<os::OutputFile*>(PyCapsule_GetPointer(capsule, kCapsuleName));
-}
 
 // OSError with the system's text, unless a signal handler raised (Ctrl-C).
 PyObject* raise_os_error(const GilFreeCall& call, const FerolinError& error) {
@@ -39,83 +26,72 @@ PyObject* raise_os_error(const GilFreeCall& call, const FerolinError& error) {
   return nullptr;
 }
 
-// Binds the single `output` argument of `name`.
-os::OutputFile* bound_output(const char* name, PyObject* const* args, Py_ssize_t nargsf,
-                             PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"output"};
-  std::array<PyObject*, 1> bound{};
-  if (!bind_arguments({name, kParameters, 1}, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_output(bound[0]);
+PyObject* output_open(PyObject* module, BoundArguments& arguments) {
+  const std::optional<std::string_view> path = text_parameter(arguments.next());
+  if (!path) return nullptr;
+  if (path->find('\0') != std::string_view::npos) return raise_value_error("embedded null byte");
+  GilFreeCall call;
+  Result<std::unique_ptr<os::OutputFile>> opened =
+      call.run([&] { return os::OutputFile::open(std::string(*path), call.interrupt_check()); });
+  if (!opened) return raise_os_error(call, opened.error());
+  return wrap_owned(native_state(module).output_type, std::move(*opened)).release();
 }
 
-}  // namespace
-
-PyObject* output_open(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"path"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
-    if (!bind_arguments({"output_open", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
-    if (!path) return nullptr;
-    if (path->find('\0') != std::string_view::npos) {
-      return raise_value_error("embedded null byte");
-    }
-    GilFreeCall call;
-    Result<std::unique_ptr<os::OutputFile>> opened =
-        call.run([&] { return os::OutputFile::open(std::string(*path), call.interrupt_check()); });
-    if (!opened) return raise_os_error(call, opened.error());
-    PyRef capsule = PyRef::steal(PyCapsule_New(opened->get(), kCapsuleName, destroy));
-    if (capsule) static_cast<void>(opened->release());  // the capsule owns it now
-    return capsule.release();
-  });
-}
-
-PyObject* output_write(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 2> kParameters = {"output", "data"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
-    if (!bind_arguments({"output_write", kParameters, 2}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    os::OutputFile* output = unwrap_output(bound[0]);
-    if (output == nullptr) return nullptr;
-    char* data = nullptr;
+// OutputFile.write(data), METH_O.
+PyObject* write(PyObject* self, PyObject* data) {
+  return guarded(PyType_GetModule(Py_TYPE(self)), [&]() -> PyObject* {
+    char* bytes = nullptr;
     Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bound[1], &data, &size) < 0) return nullptr;
+    if (PyBytes_AsStringAndSize(data, &bytes, &size) < 0) return nullptr;
     GilFreeCall call;
     // The bytes object is held by the caller's arguments while the lock is free.
     Result<void> written = call.run([&] {
-      return output->write(std::string_view(data, static_cast<std::size_t>(size)));
+      return owned_value<os::OutputFile>(self).write(
+          std::string_view(bytes, static_cast<std::size_t>(size)));
     });
     if (!written) return raise_os_error(call, written.error());
     return PyLong_FromSsize_t(size);
   });
 }
 
-PyObject* output_commit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    os::OutputFile* output = bound_output("output_commit", args, nargsf, kwnames);
-    if (output == nullptr) return nullptr;
+// OutputFile.commit(), METH_NOARGS.
+PyObject* commit(PyObject* self, PyObject*) {
+  return guarded(PyType_GetModule(Py_TYPE(self)), [&]() -> PyObject* {
     GilFreeCall call;
-    Result<void> committed = call.run([&] { return output->commit(); });
+    Result<void> committed = call.run([&] { return owned_value<os::OutputFile>(self).commit(); });
     if (!committed) return raise_os_error(call, committed.error());
     Py_RETURN_NONE;
   });
 }
 
-PyObject* output_abandon(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    os::OutputFile* output = bound_output("output_abandon", args, nargsf, kwnames);
-    if (output == nullptr) return nullptr;
-    output->abandon();
+// OutputFile.abandon(), METH_NOARGS.
+PyObject* abandon(PyObject* self, PyObject*) {
+  return guarded(PyType_GetModule(Py_TYPE(self)), [&]() -> PyObject* {
+    owned_value<os::OutputFile>(self).abandon();
     Py_RETURN_NONE;
   });
+}
+
+PyMethodDef kMethods[] = {
+    {"write", write, METH_O,
+     "write($self, data, /)\n--\n\nAppend the bytes `data`; returns their length."},
+    {"commit", commit, METH_NOARGS,
+     "commit($self, /)\n--\n\nPut what was written in place of the target."},
+    {"abandon", abandon, METH_NOARGS,
+     "abandon($self, /)\n--\n\nDrop what was written; the target stays as it was."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr std::array<const char*, 1> kPathParameter = {"path"};
+
+}  // namespace
+
+const NativeFunction kOutputOpen{{"output_open", kPathParameter, 1}, output_open};
+
+PyObject* new_output_type(PyObject* module) {
+  return new_owned_type<os::OutputFile>(
+      module, "ferolin_tools._native.OutputFile",
+      "An output being written (output_open); dropped uncommitted, it is abandoned.", kMethods);
 }
 
 }  // namespace ferolin::binding::native

@@ -10,36 +10,14 @@
 
 namespace ferolin::binding::native {
 
-QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames, std::span<PyObject*> bound, PassKinds kinds) {
-  if (!bind_arguments(signature, args, nargsf, kwnames, bound)) return nullptr;
-  return unwrap_pass(bound[0], kinds);
-}
-
-namespace {
-
-// Returns the position of a method column given as an index, or nullopt with
-// an exception set.
-std::optional<std::size_t> method_index(const QueryPassResult& pass, PyObject* object) {
-  const std::optional<std::uint64_t> index = to_unsigned(object);
-  if (!index) return std::nullopt;
-  if (*index >= methods_of(pass).size()) {
+std::optional<std::size_t> method_index(const QueryPassResult& pass, Argument index) {
+  const std::optional<std::uint64_t> value = to_unsigned(index.object);
+  if (!value) return std::nullopt;
+  if (*value >= methods_of(pass).size()) {
     PyErr_SetString(PyExc_IndexError, "no such method column in this pass");
     return std::nullopt;
   }
-  return static_cast<std::size_t>(*index);
-}
-
-}  // namespace
-
-std::optional<MethodColumn> bound_method(const Signature& signature, PyObject* const* args,
-                                         Py_ssize_t nargsf, PyObject* kwnames,
-                                         std::span<PyObject*> bound, PassKinds kinds) {
-  QueryPassResult* pass = bound_pass(signature, args, nargsf, kwnames, bound, kinds);
-  if (pass == nullptr) return std::nullopt;
-  const std::optional<std::size_t> m = method_index(*pass, bound[1]);
-  if (!m) return std::nullopt;
-  return MethodColumn{pass, *m};
+  return static_cast<std::size_t>(*value);
 }
 
 std::optional<PyObject*> progress_parameter(PyObject* object) {
@@ -95,15 +73,14 @@ std::uint64_t query_count(const QueryPassResult& pass) {
 
 std::optional<calibration::CalibrationRequest> calibration_request(const QueryPassResult& pass,
                                                                    std::size_t m,
-                                                                   PyObject* error_rate,
-                                                                   PyObject* method,
-                                                                   PyObject* confidence_level) {
-  const std::optional<double> rate = float_parameter(error_rate, "error_rate");
+                                                                   Argument error_rate,
+                                                                   Argument method,
+                                                                   Argument confidence_level) {
+  const std::optional<double> rate = float_parameter(error_rate);
   if (!rate) return std::nullopt;
-  const std::optional<std::string_view> method_name = text_parameter(method, "method");
+  const std::optional<std::string_view> method_name = text_parameter(method);
   if (!method_name) return std::nullopt;
-  const std::optional<OptionalFloat> level =
-      optional_float_parameter(confidence_level, "confidence_level");
+  const std::optional<OptionalFloat> level = optional_float_parameter(confidence_level);
   if (!level) return std::nullopt;
   const std::optional<CalibrationMethod> parsed = parse_calibration_method(*method_name);
   if (!parsed) return std::nullopt;
@@ -116,13 +93,11 @@ PyObject* native_error(FerolinError error, const GilFreeCall* call) {
   return map_err(std::move(error));
 }
 
-std::optional<QueryRange> range_parameters(PyObject* start, PyObject* stop, std::size_t size) {
+std::optional<QueryRange> range_parameters(Argument start, Argument stop, std::size_t size) {
   std::optional<std::uint64_t> first = 0;
   std::optional<std::uint64_t> last = size;
-  if (start != nullptr && !(first = unsigned_parameter(start, "start"))) return std::nullopt;
-  if (stop != nullptr && stop != Py_None && !(last = unsigned_parameter(stop, "stop"))) {
-    return std::nullopt;
-  }
+  if (start.object != nullptr && !(first = unsigned_parameter(start))) return std::nullopt;
+  if (!stop.absent() && !(last = unsigned_parameter(stop))) return std::nullopt;
   const std::size_t end = std::min<std::uint64_t>(*last, size);
   return QueryRange{std::min<std::uint64_t>(*first, end), end};
 }

@@ -1,6 +1,6 @@
-// What the functions on a pass share: binding the pass argument and a method
-// column, each column's curve computed once, calibration requests, packed
-// number columns and the module's mapping of core errors.
+// What the methods of a pass share: a method column, each column's curve
+// computed once, calibration requests, packed number columns and the
+// module's mapping of core errors.
 #pragma once
 
 #include <cstdint>
@@ -12,33 +12,18 @@
 #include "binding/common/args.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/py_ref.h"
-#include "binding/native/query_pass_handle.h"
+#include "binding/native/pass_type.h"
+#include "binding/native/records.h"
 #include "core/calibration/calibrate_policy.h"
 #include "core/error.h"
 #include "core/types.h"
 
 namespace ferolin::binding::native {
 
-// Binds `signature` and returns the pass of its first parameter, or nullptr
-// with an exception set (also for merged pairs unless `kinds` allows them).
-[[nodiscard]] QueryPassResult* bound_pass(const Signature& signature, PyObject* const* args,
-                                          Py_ssize_t nargsf, PyObject* kwnames,
-                                          std::span<PyObject*> bound,
-                                          PassKinds kinds = PassKinds::TableOnly);
-
-// A pass and one of its method columns.
-struct MethodColumn {
-  QueryPassResult* pass = nullptr;
-  std::size_t m = 0;
-};
-
-// Binds `signature`, whose first two parameters are a pass and a method
-// column's index; nullopt with an exception set.
-[[nodiscard]] std::optional<MethodColumn> bound_method(const Signature& signature,
-                                                       PyObject* const* args, Py_ssize_t nargsf,
-                                                       PyObject* kwnames,
-                                                       std::span<PyObject*> bound,
-                                                       PassKinds kinds = PassKinds::TableOnly);
+// Returns the position of the method column given by `index`, or nullopt
+// with an exception set (IndexError past the pass's columns).
+[[nodiscard]] std::optional<std::size_t> method_index(const QueryPassResult& pass,
+                                                      Argument index);
 
 // The queries from `start` to `stop` (both cut to the table's size).
 struct QueryRange {
@@ -55,12 +40,15 @@ struct QueryRange {
 // Returns the queries from the optional parameters `start` (default 0) to
 // `stop` (default and None: the end), cut to `size`; nullopt with an
 // exception set.
-[[nodiscard]] std::optional<QueryRange> range_parameters(PyObject* start, PyObject* stop,
+[[nodiscard]] std::optional<QueryRange> range_parameters(Argument start, Argument stop,
                                                          std::size_t size);
 
 // Returns a progress callable (borrowed), nullptr for an omitted one or None,
 // or nullopt with TypeError set for anything that cannot be called.
 [[nodiscard]] std::optional<PyObject*> progress_parameter(PyObject* object);
+[[nodiscard]] inline std::optional<PyObject*> progress_parameter(Argument argument) {
+  return progress_parameter(argument.object);
+}
 
 // Returns the curve of method column `m`, computed on first use without the
 // lock; once stored it never changes, so the reference stays valid for the
@@ -91,11 +79,11 @@ struct LabelledColumns {
 [[nodiscard]] std::uint64_t query_count(const QueryPassResult& pass);
 
 // Returns the calibration request for method column `m` from the arguments
-// error_rate, method and confidence_level (nullptr: omitted), or nullopt
-// with an exception set.
+// error_rate, method and confidence_level (omitted: none), or nullopt with
+// an exception set.
 [[nodiscard]] std::optional<calibration::CalibrationRequest> calibration_request(
-    const QueryPassResult& pass, std::size_t m, PyObject* error_rate, PyObject* method,
-    PyObject* confidence_level);
+    const QueryPassResult& pass, std::size_t m, Argument error_rate, Argument method,
+    Argument confidence_level);
 
 // Sets the exception for a core error: ValueError for InvalidArgument (a
 // request the core refuses, e.g. too few replicates), otherwise as

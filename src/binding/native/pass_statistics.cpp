@@ -13,6 +13,7 @@
 #include "binding/common/errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
+#include "binding/native/records.h"
 #include "core/metrics/operating_points.h"
 #include "core/stats/bootstrap.h"
 #include "core/stats/wilson_interval.h"
@@ -23,13 +24,13 @@ namespace {
 // Draws between check-ins with Python: a few milliseconds of work.
 constexpr std::uint64_t kDrawsPerCheckIn = std::uint64_t{1} << 21;
 
-std::optional<std::vector<double>> float_list(PyObject* object, const char* parameter) {
-  if (!list_parameter(object, parameter)) return std::nullopt;
+std::optional<std::vector<double>> float_list(Argument argument) {
+  if (!list_parameter(argument)) return std::nullopt;
   std::vector<double> values;
-  for (Py_ssize_t i = 0; i < PyList_Size(object); ++i) {
-    const std::optional<double> value = to_double(PyList_GetItem(object, i));
+  for (Py_ssize_t i = 0; i < PyList_Size(argument.object); ++i) {
+    const std::optional<double> value = to_double(PyList_GetItem(argument.object, i));
     if (!value) {
-      add_processing_note(parameter);
+      add_processing_note(argument.name);
       return std::nullopt;
     }
     values.push_back(*value);
@@ -41,35 +42,33 @@ PyRef interval_tuple(const stats::Interval& interval) {
   return PyRef::steal(Py_BuildValue("(dd)", interval.low, interval.high));
 }
 
-PyRef metric_dict(const stats::MetricInterval& metric) {
-  std::optional<DictKeys<3>> keys = DictKeys<3>::make({"estimate", "interval", "nan_replicates"});
-  if (!keys) return {};
-  return build_dict(
-      *keys, {PyRef::steal(PyFloat_FromDouble(metric.estimate)), interval_tuple(metric.interval),
-              unsigned_value(metric.nan_replicates)});
+PyRef metric_record(PyObject* module, const stats::MetricInterval& metric) {
+  return make_record(module, kMetricInterval,
+                     {PyRef::steal(PyFloat_FromDouble(metric.estimate)),
+                      interval_tuple(metric.interval), unsigned_value(metric.nan_replicates)});
 }
 
-// The bootstrap's request from the parameters replicates, seed, level and
-// progress (bound[first] onwards); nullopt with an exception set.
+// The bootstrap's request from the next parameters: replicates, seed, level
+// and progress; nullopt with an exception set.
 struct BootstrapArguments {
   stats::BootstrapRequest request;
   PyObject* progress = nullptr;
 };
 
-std::optional<BootstrapArguments> bootstrap_arguments(std::span<PyObject* const> bound) {
+std::optional<BootstrapArguments> bootstrap_arguments(BoundArguments& bound) {
   BootstrapArguments arguments;
-  const std::optional<std::uint64_t> replicates = unsigned_parameter(bound[0], "replicates");
+  const std::optional<std::uint64_t> replicates = unsigned_parameter(bound.next());
   if (!replicates) return std::nullopt;
-  const std::optional<std::uint64_t> seed = unsigned_parameter(bound[1], "seed");
+  const std::optional<std::uint64_t> seed = unsigned_parameter(bound.next());
   if (!seed) return std::nullopt;
   arguments.request.replicates = *replicates;
   arguments.request.seed = *seed;
-  if (bound[2] != nullptr) {
-    const std::optional<double> level = float_parameter(bound[2], "level");
+  if (const Argument level_argument = bound.next(); level_argument.object != nullptr) {
+    const std::optional<double> level = float_parameter(level_argument);
     if (!level) return std::nullopt;
     arguments.request.level = *level;
   }
-  const std::optional<PyObject*> progress = progress_parameter(bound[3]);
+  const std::optional<PyObject*> progress = progress_parameter(bound.next());
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
   return arguments;
@@ -94,121 +93,116 @@ auto without_lock(const QueryPassResult& pass, BootstrapArguments& arguments, Wo
   return std::move(*result);
 }
 
+PyObject* operating_points(PyObject* module, QueryPassResult& pass, BoundArguments& arguments) {
+  const std::optional<std::size_t> m = method_index(pass, arguments.next());
+  if (!m) return nullptr;
+  const std::optional<std::vector<double>> coverages = float_list(arguments.next());
+  if (!coverages) return nullptr;
+  const std::optional<double> target = float_parameter(arguments.next());
+  if (!target) return nullptr;
+  const std::vector<RiskCoverageRow>& curve = curve_of(pass, *m);
+  PyRef risks = PyRef::steal(PyList_New(0));
+  if (!risks) return nullptr;
+  for (const double coverage : *coverages) {
+    PyRef risk = optional_float(metrics::risk_at_coverage(curve, coverage));
+    if (!risk || PyList_Append(risks.get(), risk.get()) < 0) return nullptr;
+  }
+  return make_record(module, kOperatingPoints,
+                     {std::move(risks), optional_float(metrics::coverage_at_risk(curve, *target))})
+      .release();
+}
+
+PyObject* bootstrap(PyObject* module, QueryPassResult& pass, BoundArguments& arguments) {
+  const std::optional<std::size_t> m = method_index(pass, arguments.next());
+  if (!m) return nullptr;
+  const std::optional<double> threshold = float_parameter(arguments.next());
+  if (!threshold) return nullptr;
+  std::optional<BootstrapArguments> request = bootstrap_arguments(arguments);
+  if (!request) return nullptr;
+  request->request.threshold = *threshold;
+  const LabelledColumns columns = labelled_columns(pass, *m);
+  const std::optional<stats::BootstrapIntervals> result =
+      without_lock(pass, *request, [&](const stats::BootstrapRequest& drawn) {
+        return stats::bootstrap_intervals(columns.confidences, columns.labels, drawn);
+      });
+  if (!result) return nullptr;
+  return make_record(module, kBootstrap,
+                     {metric_record(module, result->aurc), metric_record(module, result->eaurc),
+                      metric_record(module, result->augrc),
+                      metric_record(module, result->coverage), metric_record(module, result->risk),
+                      interval_tuple(result->risk_wilson), unsigned_value(result->labelled),
+                      unsigned_value(result->accepted), unsigned_value(result->errors),
+                      unsigned_value(result->replicates), unsigned_value(result->seed),
+                      PyRef::steal(PyFloat_FromDouble(result->level))})
+      .release();
+}
+
+PyObject* risk_band(PyObject*, QueryPassResult& pass, BoundArguments& arguments) {
+  const std::optional<std::size_t> m = method_index(pass, arguments.next());
+  if (!m) return nullptr;
+  const std::optional<std::vector<double>> coverages = float_list(arguments.next());
+  if (!coverages) return nullptr;
+  std::optional<BootstrapArguments> request = bootstrap_arguments(arguments);
+  if (!request) return nullptr;
+  const LabelledColumns columns = labelled_columns(pass, *m);
+  const std::optional<std::vector<stats::Interval>> band =
+      without_lock(pass, *request, [&](const stats::BootstrapRequest& drawn) {
+        return stats::bootstrap_risk_band(columns.confidences, columns.labels, *coverages, drawn);
+      });
+  if (!band) return nullptr;
+  PyRef list = PyRef::steal(PyList_New(0));
+  if (!list) return nullptr;
+  for (const stats::Interval& interval : *band) {
+    PyRef item = interval_tuple(interval);
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+  }
+  return list.release();
+}
+
+constexpr std::array<const char*, 3> kOperatingPointsParameters = {"index", "coverages",
+                                                                   "target_risk"};
+constexpr std::array<const char*, 6> kBootstrapParameters = {"index", "threshold", "replicates",
+                                                             "seed",  "level",     "progress"};
+constexpr std::array<const char*, 6> kRiskBandParameters = {"index", "coverages", "replicates",
+                                                            "seed",  "level",     "progress"};
+
 }  // namespace
 
-PyObject* pass_operating_points(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames) {
-  static constexpr std::array<const char*, 4> kParameters = {"query_pass", "index", "coverages",
-                                                             "target_risk"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 4> bound{};
-    const std::optional<MethodColumn> column =
-        bound_method({"pass_operating_points", kParameters, 4}, args, nargsf, kwnames, bound,
-                     PassKinds::TableOrPairs);
-    if (!column) return nullptr;
-    const std::optional<std::vector<double>> coverages = float_list(bound[2], "coverages");
-    if (!coverages) return nullptr;
-    const std::optional<double> target = float_parameter(bound[3], "target_risk");
-    if (!target) return nullptr;
-    const std::vector<RiskCoverageRow>& curve = curve_of(*column->pass, column->m);
-    PyRef risks = PyRef::steal(PyList_New(0));
-    if (!risks) return nullptr;
-    for (const double coverage : *coverages) {
-      PyRef risk = optional_float(metrics::risk_at_coverage(curve, coverage));
-      if (!risk || PyList_Append(risks.get(), risk.get()) < 0) return nullptr;
-    }
-    std::optional<DictKeys<2>> keys = DictKeys<2>::make({"risk_at_coverage", "coverage_at_risk"});
-    if (!keys) return nullptr;
-    return build_dict(*keys,
-                      {std::move(risks), optional_float(metrics::coverage_at_risk(curve, *target))})
-        .release();
-  });
+const PassMethod kOperatingPointsMethod{
+    {"operating_points", kOperatingPointsParameters, 3}, PassKinds::TableOrPairs,
+    operating_points,
+    "operating_points($self, index, coverages, target_risk)\n--\n\nThe risk at each coverage "
+    "(None where no row qualifies) and the largest coverage whose risk is at most the target "
+    "(or None)."};
+const PassMethod kBootstrapMethod{
+    {"bootstrap", kBootstrapParameters, 4}, PassKinds::TableOrPairs, bootstrap,
+    "bootstrap($self, index, threshold, replicates, seed, level=0.95, progress=None)\n--\n\n"
+    "Percentile-bootstrap intervals of AURC, E-AURC, AUGRC and the coverage and risk at the "
+    "threshold, and the Wilson interval of that risk."};
+const PassMethod kRiskBandMethod{
+    {"risk_band", kRiskBandParameters, 4}, PassKinds::TableOrPairs, risk_band,
+    "risk_band($self, index, coverages, replicates, seed, level=0.95, progress=None)\n--\n\n"
+    "The pointwise bootstrap interval of the risk at each coverage."};
+
+namespace {
+
+PyObject* wilson_interval(PyObject*, BoundArguments& arguments) {
+  const std::optional<std::uint64_t> accepted = unsigned_parameter(arguments.next());
+  if (!accepted) return nullptr;
+  const std::optional<std::uint64_t> errors = unsigned_parameter(arguments.next());
+  if (!errors) return nullptr;
+  const std::optional<double> level = float_parameter(arguments.next());
+  if (!level) return nullptr;
+  if (*errors > *accepted) return raise_value_error("errors exceed the accepted queries");
+  const Result<stats::Interval> interval = stats::wilson_interval(*accepted, *errors, *level);
+  if (!interval) return native_error(interval.error());
+  return interval_tuple(*interval).release();
 }
 
-PyObject* pass_bootstrap(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  static constexpr std::array<const char*, 7> kParameters = {
-      "query_pass", "index", "threshold", "replicates", "seed", "level", "progress"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 7> bound{};
-    const std::optional<MethodColumn> column = bound_method(
-        {"pass_bootstrap", kParameters, 5}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
-    if (!column) return nullptr;
-    const std::optional<double> threshold = float_parameter(bound[2], "threshold");
-    if (!threshold) return nullptr;
-    std::optional<BootstrapArguments> arguments = bootstrap_arguments(std::span(bound).subspan(3));
-    if (!arguments) return nullptr;
-    arguments->request.threshold = *threshold;
-    const LabelledColumns columns = labelled_columns(*column->pass, column->m);
-    const std::optional<stats::BootstrapIntervals> result =
-        without_lock(*column->pass, *arguments, [&](const stats::BootstrapRequest& request) {
-          return stats::bootstrap_intervals(columns.confidences, columns.labels, request);
-        });
-    if (!result) return nullptr;
-    std::optional<DictKeys<12>> keys =
-        DictKeys<12>::make({"aurc", "eaurc", "augrc", "coverage", "risk", "risk_wilson", "labelled",
-                            "accepted", "errors", "replicates", "seed", "level"});
-    if (!keys) return nullptr;
-    return build_dict(*keys, {metric_dict(result->aurc), metric_dict(result->eaurc),
-                              metric_dict(result->augrc), metric_dict(result->coverage),
-                              metric_dict(result->risk), interval_tuple(result->risk_wilson),
-                              unsigned_value(result->labelled), unsigned_value(result->accepted),
-                              unsigned_value(result->errors), unsigned_value(result->replicates),
-                              unsigned_value(result->seed),
-                              PyRef::steal(PyFloat_FromDouble(result->level))})
-        .release();
-  });
-}
+constexpr std::array<const char*, 3> kWilsonParameters = {"accepted", "errors", "level"};
 
-PyObject* pass_risk_band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  static constexpr std::array<const char*, 7> kParameters = {
-      "query_pass", "index", "coverages", "replicates", "seed", "level", "progress"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 7> bound{};
-    const std::optional<MethodColumn> column = bound_method(
-        {"pass_risk_band", kParameters, 5}, args, nargsf, kwnames, bound, PassKinds::TableOrPairs);
-    if (!column) return nullptr;
-    const std::optional<std::vector<double>> coverages = float_list(bound[2], "coverages");
-    if (!coverages) return nullptr;
-    std::optional<BootstrapArguments> arguments = bootstrap_arguments(std::span(bound).subspan(3));
-    if (!arguments) return nullptr;
-    const LabelledColumns columns = labelled_columns(*column->pass, column->m);
-    const std::optional<std::vector<stats::Interval>> band =
-        without_lock(*column->pass, *arguments, [&](const stats::BootstrapRequest& request) {
-          return stats::bootstrap_risk_band(columns.confidences, columns.labels, *coverages,
-                                            request);
-        });
-    if (!band) return nullptr;
-    PyRef list = PyRef::steal(PyList_New(0));
-    if (!list) return nullptr;
-    for (const stats::Interval& interval : *band) {
-      PyRef item = interval_tuple(interval);
-      if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
-    }
-    return list.release();
-  });
-}
+}  // namespace
 
-PyObject* wilson_interval(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                          PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"accepted", "errors", "level"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"wilson_interval", kParameters, 3}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::uint64_t> accepted = unsigned_parameter(bound[0], "accepted");
-    if (!accepted) return nullptr;
-    const std::optional<std::uint64_t> errors = unsigned_parameter(bound[1], "errors");
-    if (!errors) return nullptr;
-    const std::optional<double> level = float_parameter(bound[2], "level");
-    if (!level) return nullptr;
-    if (*errors > *accepted) return raise_value_error("errors exceed the accepted queries");
-    const Result<stats::Interval> interval = stats::wilson_interval(*accepted, *errors, *level);
-    if (!interval) return native_error(interval.error());
-    return interval_tuple(*interval).release();
-  });
-}
+const NativeFunction kWilsonInterval{{"wilson_interval", kWilsonParameters, 3}, wilson_interval};
 
 }  // namespace ferolin::binding::native

@@ -132,66 +132,53 @@ PyObject* policy_error(PyObject* module, const FerolinError& error, const GilFre
   return raise_core_error(module, error);
 }
 
+PyObject* read_policy(PyObject* module, BoundArguments& arguments) {
+  const std::optional<std::string_view> path = text_parameter(arguments.next());
+  if (!path) return nullptr;
+  GilFreeCall call;
+  Result<PolicyFile> policy = call.run([&] {
+    return policy_file::read_policy(*path, call.interrupt_check(),
+                                    policy_file::PolicyMethods::WithConfidenceColumn);
+  });
+  if (!policy) return policy_error(module, policy.error(), call);
+  return grouped_policy_to_dict(*policy).release();
+}
+
+// Returns the policy and extra keys of the next two arguments.
+std::optional<PolicyArguments> next_policy_arguments(BoundArguments& arguments) {
+  PyObject* policy = arguments.next().object;
+  return policy_arguments(policy, arguments.next().object);
+}
+
+PyObject* write_policy(PyObject* module, BoundArguments& arguments) {
+  const std::optional<std::string_view> path = text_parameter(arguments.next());
+  if (!path) return nullptr;
+  const std::optional<PolicyArguments> policy = next_policy_arguments(arguments);
+  if (!policy) return nullptr;
+  GilFreeCall call;
+  Result<void> written = call.run([&] {
+    return policy_file::write_json(policy->policy, *path, policy->extra, call.interrupt_check());
+  });
+  if (!written) return policy_error(module, written.error(), call);
+  Py_RETURN_NONE;
+}
+
+PyObject* policy_text(PyObject*, BoundArguments& arguments) {
+  const std::optional<PolicyArguments> policy = next_policy_arguments(arguments);
+  if (!policy) return nullptr;
+  Result<std::string> written = policy_file::policy_to_json_text(policy->policy, policy->extra);
+  if (!written) return native_error(std::move(written.error()));
+  return text(*written).release();
+}
+
+constexpr std::array<const char*, 1> kReadParameters = {"path"};
+constexpr std::array<const char*, 3> kWriteParameters = {"path", "policy", "extra"};
+constexpr std::array<const char*, 2> kTextParameters = {"policy", "extra"};
+
 }  // namespace
 
-PyObject* read_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"path"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
-    if (!bind_arguments({"read_policy", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
-    if (!path) return nullptr;
-    GilFreeCall call;
-    Result<PolicyFile> policy =
-        call.run([&] {
-          return policy_file::read_policy(*path, call.interrupt_check(),
-                                          policy_file::PolicyMethods::WithConfidenceColumn);
-        });
-    if (!policy) return policy_error(module, policy.error(), call);
-    return grouped_policy_to_dict(*policy).release();
-  });
-}
-
-PyObject* write_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"path", "policy", "extra"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"write_policy", kParameters, 2}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<std::string_view> path = text_parameter(bound[0], "path");
-    if (!path) return nullptr;
-    const std::optional<PolicyArguments> arguments = policy_arguments(bound[1], bound[2]);
-    if (!arguments) return nullptr;
-    GilFreeCall call;
-    Result<void> written = call.run([&] {
-      return policy_file::write_json(arguments->policy, *path, arguments->extra,
-                                     call.interrupt_check());
-    });
-    if (!written) return policy_error(module, written.error(), call);
-    Py_RETURN_NONE;
-  });
-}
-
-PyObject* policy_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                      PyObject* kwnames) {
-  static constexpr std::array<const char*, 2> kParameters = {"policy", "extra"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
-    if (!bind_arguments({"policy_text", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    const std::optional<PolicyArguments> arguments = policy_arguments(bound[0], bound[1]);
-    if (!arguments) return nullptr;
-    Result<std::string> written =
-        policy_file::policy_to_json_text(arguments->policy, arguments->extra);
-    if (!written) return native_error(std::move(written.error()));
-    return text(*written).release();
-  });
-}
+const NativeFunction kReadPolicy{{"read_policy", kReadParameters, 1}, read_policy};
+const NativeFunction kWritePolicy{{"write_policy", kWriteParameters, 2}, write_policy};
+const NativeFunction kPolicyText{{"policy_text", kTextParameters, 1}, policy_text};
 
 }  // namespace ferolin::binding::native

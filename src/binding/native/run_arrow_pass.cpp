@@ -12,7 +12,6 @@
 
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
-#include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
@@ -21,6 +20,7 @@
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
+#include "binding/native/read_outcome.h"
 #include "core/arrow/arrow_stream_pass.h"
 #include "core/table/candidate_columns.h"
 
@@ -40,48 +40,44 @@ struct ArrowPassArguments {
   std::optional<OwnColumnRequest> own;
 };
 
-std::optional<ArrowPassArguments> convert_arguments(std::span<PyObject* const> bound) {
+std::optional<ArrowPassArguments> convert_arguments(BoundArguments& bound) {
   ArrowPassArguments arguments;
-  if (PyCapsule_IsValid(bound[0], kCapsuleName) == 0) {
-    raise_not_instance(bound[0], "a PyCapsule named 'arrow_array_stream'");
+  PyObject* stream = bound.next().object;
+  if (PyCapsule_IsValid(stream, kCapsuleName) == 0) {
+    raise_not_instance(stream, "a PyCapsule named 'arrow_array_stream'");
     return std::nullopt;
   }
-  arguments.stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(bound[0], kCapsuleName));
+  arguments.stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(stream, kCapsuleName));
   if (arguments.stream == nullptr) return std::nullopt;
   if (arguments.stream->release == nullptr) {
     raise_value_error("the Arrow stream has been read already");
     return std::nullopt;
   }
-  if (!list_parameter(bound[1], "scores")) return std::nullopt;
-  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(bound[1]);
+  const Argument scores = bound.next();
+  if (!list_parameter(scores)) return std::nullopt;
+  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(scores.object);
   if (!methods) return std::nullopt;
   arguments.request.methods = std::move(*methods);
-  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound[2]);
+  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound.next().object);
   if (!columns) return std::nullopt;
   arguments.request.table.header_names = std::move(*columns);
   // Labels as strings are read as the command line reads them in a CSV table.
   arguments.request.table.labels = table::LabelSpelling::Lenient;
-  if (bound[3] != nullptr) {
-    const int keep = PyObject_IsTrue(bound[3]);
-    if (keep < 0) return std::nullopt;
-    arguments.request.keep_ids = keep == 1;
+  if (PyObject* keep = bound.next().object; keep != nullptr) {
+    const int truth = PyObject_IsTrue(keep);
+    if (truth < 0) return std::nullopt;
+    arguments.request.keep_ids = truth == 1;
   }
-  const std::optional<PyObject*> progress = progress_parameter(bound[4]);
+  const std::optional<PyObject*> progress = progress_parameter(bound.next());
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (!parse_group_column(bound[5], arguments.request.table)) return std::nullopt;
+  if (!parse_group_column(bound.next().object, arguments.request.table)) return std::nullopt;
+  PyObject* confidence_column = bound.next().object;
   std::optional<std::optional<OwnColumnRequest>> own =
-      parse_own_column(bound[6], bound[7], arguments.request);
+      parse_own_column(confidence_column, bound.next().object, arguments.request);
   if (!own) return std::nullopt;
   arguments.own = std::move(*own);
   return arguments;
-}
-
-// {pass, header}, as run_pass returns them for a file.
-PyObject* outcome(PyRef pass, const std::vector<std::string>& header) {
-  std::optional<DictKeys<2>> keys = DictKeys<2>::make({"pass", "header"});
-  if (!keys) return nullptr;
-  return build_dict(*keys, {std::move(pass), text_list(header)}).release();
 }
 
 PyObject* run_arrow_pass_impl(PyObject* module, ArrowPassArguments& arguments) {
@@ -101,22 +97,21 @@ PyObject* run_arrow_pass_impl(PyObject* module, ArrowPassArguments& arguments) {
     if (call.raised()) return nullptr;
     return raise_core_error(module, table.error(), TableContext{header, std::nullopt});
   }
-  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
-  if (!pass) return nullptr;
-  return outcome(std::move(pass), header);
+  ReadReport report;
+  report.header = header;
+  report.pass = wrap_pass(module, {std::move(*table), {}, std::nullopt, {}});
+  if (!report.pass) return nullptr;
+  return read_outcome(module, std::move(report));
+}
+
+PyObject* run_arrow_pass(PyObject* module, BoundArguments& bound) {
+  std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
+  if (!arguments) return nullptr;
+  return run_arrow_pass_impl(module, *arguments);
 }
 
 }  // namespace
 
-PyObject* run_arrow_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 8> bound{};
-    if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
-    std::optional<ArrowPassArguments> arguments = convert_arguments(bound);
-    if (!arguments) return nullptr;
-    return run_arrow_pass_impl(module, *arguments);
-  });
-}
+const NativeFunction kRunArrowPass{kSignature, run_arrow_pass};
 
 }  // namespace ferolin::binding::native

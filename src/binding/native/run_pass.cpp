@@ -15,15 +15,15 @@
 
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
-#include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
-#include "binding/native/core_errors.h"
 #include "binding/native/column_mapping.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
+#include "binding/native/read_outcome.h"
 #include "binding/native/table_spelling.h"
 #include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
@@ -48,18 +48,18 @@ struct PassArguments {
 };
 
 // A flag parameter: omitted is false, otherwise its truth.
-std::optional<bool> flag(PyObject* object) {
-  if (object == nullptr) return false;
-  const int truth = PyObject_IsTrue(object);
+std::optional<bool> flag(Argument argument) {
+  if (argument.object == nullptr) return false;
+  const int truth = PyObject_IsTrue(argument.object);
   if (truth < 0) return std::nullopt;
   return truth == 1;
 }
 
 // One byte that the reader can separate fields by (an ASCII character
 // other than NUL, a quote or a line break).
-std::optional<char> parse_delimiter(PyObject* object) {
-  if (object == nullptr) return ',';
-  const std::optional<std::string_view> text = text_parameter(object, "delimiter");
+std::optional<char> parse_delimiter(Argument argument) {
+  if (argument.object == nullptr) return ',';
+  const std::optional<std::string_view> text = text_parameter(argument);
   if (!text) return std::nullopt;
   if (text->size() != 1 || !table::is_valid_separator((*text)[0])) {
     raise_value_error(
@@ -71,77 +71,75 @@ std::optional<char> parse_delimiter(PyObject* object) {
   return (*text)[0];
 }
 
-std::optional<PassArguments> convert_arguments(std::span<PyObject* const> bound) {
+std::optional<PassArguments> convert_arguments(BoundArguments& bound) {
   PassArguments arguments;
-  const std::optional<std::string_view> path = text_parameter(bound[0], "table");
+  const std::optional<std::string_view> path = text_parameter(bound.next());
   if (!path) return std::nullopt;
   arguments.path = *path;
-  if (!list_parameter(bound[1], "scores")) return std::nullopt;
-  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(bound[1]);
+  const Argument scores = bound.next();
+  if (!list_parameter(scores)) return std::nullopt;
+  std::optional<std::vector<ScoringMethod>> methods = parse_score_list(scores.object);
   if (!methods) return std::nullopt;
   arguments.request.methods = std::move(*methods);
-  const std::optional<char> delimiter = parse_delimiter(bound[2]);
+  const std::optional<char> delimiter = parse_delimiter(bound.next());
   if (!delimiter) return std::nullopt;
   arguments.request.table.delimiter = *delimiter;
-  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound[3]);
+  std::optional<std::vector<table::HeaderName>> columns = parse_columns(bound.next().object);
   if (!columns) return std::nullopt;
   arguments.request.table.header_names = std::move(*columns);
   // The command line reads labels as pandas and R write them.
   arguments.request.table.labels = table::LabelSpelling::Lenient;
-  const std::optional<bool> keep_ids = flag(bound[4]);
+  const std::optional<bool> keep_ids = flag(bound.next());
   if (!keep_ids) return std::nullopt;
   arguments.request.keep_ids = *keep_ids;
-  const std::optional<PyObject*> progress = progress_parameter(bound[5]);
+  const std::optional<PyObject*> progress = progress_parameter(bound.next());
   if (!progress) return std::nullopt;
   arguments.progress = *progress;
-  if (!parse_group_column(bound[6], arguments.request.table)) return std::nullopt;
-  const std::optional<bool> fingerprint = flag(bound[7]);
+  if (!parse_group_column(bound.next().object, arguments.request.table)) return std::nullopt;
+  const std::optional<bool> fingerprint = flag(bound.next());
   if (!fingerprint) return std::nullopt;
   arguments.fingerprint = *fingerprint;
+  const Argument confidence_column = bound.next();
   std::optional<std::optional<OwnColumnRequest>> own =
-      parse_own_column(bound[8], bound[9], arguments.request);
+      parse_own_column(confidence_column.object, bound.next().object, arguments.request);
   if (!own) return std::nullopt;
   arguments.own = std::move(*own);
-  std::optional<table::NumberSpelling> numbers = number_spelling_parameters(bound[10], bound[11]);
+  const Argument decimal = bound.next();
+  std::optional<table::NumberSpelling> numbers =
+      number_spelling_parameters(decimal.object, bound.next().object);
   if (!numbers) return std::nullopt;
   arguments.request.table.numbers = std::move(*numbers);
   if (arguments.own) arguments.own->numbers = arguments.request.table.numbers;
-  if (bound[12] != nullptr && bound[12] != Py_None) {
-    const std::optional<std::uint64_t> threads = unsigned_parameter(bound[12], "threads");
-    if (!threads) return std::nullopt;
-    if (*threads == 0) {
+  if (const Argument threads = bound.next(); !threads.absent()) {
+    const std::optional<std::uint64_t> count = unsigned_parameter(threads);
+    if (!count) return std::nullopt;
+    if (*count == 0) {
       raise_value_error("threads must be at least 1");
       return std::nullopt;
     }
-    arguments.request.threads = static_cast<std::size_t>(*threads);
+    arguments.request.threads = static_cast<std::size_t>(*count);
   }
-  if (bound[13] != nullptr && bound[13] != Py_None) {
-    const std::optional<std::uint64_t> limit = unsigned_parameter(bound[13], "max_field_bytes");
-    if (!limit) return std::nullopt;
-    arguments.request.table.max_field_bytes = *limit;
+  if (const Argument limit = bound.next(); !limit.absent()) {
+    const std::optional<std::uint64_t> bytes = unsigned_parameter(limit);
+    if (!bytes) return std::nullopt;
+    arguments.request.table.max_field_bytes = *bytes;
   }
   return arguments;
 }
 
-PyRef optional_text(const std::optional<std::string>& value) {
-  return value ? text(*value) : PyRef::borrow(Py_None);
-}
-
 // The outcome of a read: the pass, the header, and the file's fingerprint
 // when asked for.
-PyObject* outcome(PyRef pass, const tools::TableInput& input,
-                  const std::optional<std::string>& sha256) {
+PyObject* outcome(PyObject* module, PyRef pass, const tools::TableInput& input,
+                  std::optional<std::string> sha256) {
+  ReadReport report;
+  report.pass = std::move(pass);
+  report.sha256 = std::move(sha256);
+  report.header = input.header();
+  report.compressed = input.compressed();
   // A plain file read whole (perhaps in parts, not through the input) is
   // all its bytes.
-  const std::uint64_t file_bytes = input.size_hint() ? *input.size_hint() : input.file_bytes();
-  std::optional<DictKeys<5>> keys =
-      DictKeys<5>::make({"pass", "header", "compressed", "sha256", "file_bytes"});
-  if (!keys) return nullptr;
-  return build_dict(*keys, {std::move(pass), text_list(input.header()),
-                            PyRef::borrow(input.compressed() ? Py_True : Py_False),
-                            optional_text(sha256),
-                            PyRef::steal(PyLong_FromUnsignedLongLong(file_bytes))})
-      .release();
+  report.file_bytes = input.size_hint() ? *input.size_hint() : input.file_bytes();
+  return read_outcome(module, std::move(report));
 }
 
 // A plain regular file, read by several threads at its offsets; the
@@ -219,21 +217,19 @@ PyObject* run_pass_impl(PyObject* module, PassArguments& arguments) {
     return raise_core_error(module, table.error(),
                             TableContext{input ? input->header() : kNoHeader, std::nullopt});
   }
-  PyRef pass = wrap_pass({std::move(*table), {}, std::nullopt, {}});
+  PyRef pass = wrap_pass(module, {std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
-  return outcome(std::move(pass), *input, sha256);
+  return outcome(module, std::move(pass), *input, std::move(sha256));
+}
+
+PyObject* run_pass(PyObject* module, BoundArguments& bound) {
+  std::optional<PassArguments> arguments = convert_arguments(bound);
+  if (!arguments) return nullptr;
+  return run_pass_impl(module, *arguments);
 }
 
 }  // namespace
 
-PyObject* run_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 14> bound{};
-    if (!bind_arguments(kSignature, args, nargsf, kwnames, bound)) return nullptr;
-    std::optional<PassArguments> arguments = convert_arguments(bound);
-    if (!arguments) return nullptr;
-    return run_pass_impl(module, *arguments);
-  });
-}
+const NativeFunction kRunPass{kSignature, run_pass};
 
 }  // namespace ferolin::binding::native

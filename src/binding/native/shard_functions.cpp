@@ -1,7 +1,7 @@
 // Merging shards into one set of compact query pairs:
 // read_score_tables(tables, scores=None) reads per-query tables written by
-// `ferolin scores`; pack_pass(query_pass) turns one pass into bytes that
-// travel between processes; merge_packed(names, packed, scores) merges such
+// `ferolin scores`; Pass.pack() turns one pass into bytes that travel
+// between processes; merge_packed(names, packed, scores) merges such
 // bytes. The reading and merging run without the GIL.
 #include <array>
 #include <string>
@@ -10,14 +10,14 @@
 
 #include "binding/common/args.h"
 #include "binding/common/convert.h"
-#include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
-#include "binding/native/query_pass_handle.h"
+#include "binding/native/pass_type.h"
+#include "binding/native/read_outcome.h"
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
 #include "core/shards/score_table.h"
@@ -109,32 +109,26 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
   return outcome;
 }
 
-PyRef score_names(const std::vector<ScoringMethod>& methods) {
-  std::vector<std::string_view> names;
-  for (const ScoringMethod method : methods) names.push_back(argument_name(method));
-  return text_list(names);
-}
-
 // The merged pass with its scores, or the error raised with the header of
 // the table at fault (else of the first) and that table's index.
-PyObject* outcome_dict(PyObject* module, MergeOutcome outcome) {
+PyObject* outcome_record(PyObject* module, MergeOutcome outcome) {
   if (outcome.error) {
     return raise_core_error(module, *outcome.error, TableContext{outcome.header, outcome.source});
   }
   QueryPassResult result;
   result.pairs = std::move(outcome.pairs);
-  PyRef pass = wrap_pass(std::move(result));
-  if (!pass) return nullptr;
-  std::optional<DictKeys<3>> keys = DictKeys<3>::make({"pass", "header", "scores"});
-  if (!keys) return nullptr;
-  return build_dict(*keys, {std::move(pass), text_list(outcome.header),
-                            score_names(outcome.methods)})
-      .release();
+  ReadReport report;
+  report.pass = wrap_pass(module, std::move(result));
+  if (!report.pass) return nullptr;
+  report.header = outcome.header;
+  report.scores = std::move(outcome.methods);
+  return read_outcome(module, std::move(report));
 }
 
 // Returns the str items of a list as strings, or nullopt with TypeError set.
-std::optional<std::vector<std::string>> text_items(PyObject* list, const char* parameter) {
-  if (!list_parameter(list, parameter)) return std::nullopt;
+std::optional<std::vector<std::string>> text_items(Argument argument) {
+  if (!list_parameter(argument)) return std::nullopt;
+  PyObject* list = argument.object;
   std::vector<std::string> items;
   for (Py_ssize_t i = 0; i < PyList_Size(list); ++i) {
     const std::optional<std::string_view> item = to_text(PyList_GetItem(list, i));
@@ -144,88 +138,82 @@ std::optional<std::vector<std::string>> text_items(PyObject* list, const char* p
   return items;
 }
 
-std::optional<std::vector<ScoringMethod>> score_parameter(PyObject* object) {
-  if (!list_parameter(object, "scores")) return std::nullopt;
-  return parse_score_list(object);
+std::optional<std::vector<ScoringMethod>> score_parameter(Argument argument) {
+  if (!list_parameter(argument)) return std::nullopt;
+  return parse_score_list(argument.object);
 }
+
+PyObject* pack(PyObject*, QueryPassResult& pass, BoundArguments&) {
+  const Result<std::uint64_t> size = shards::packed_size(pass.table);
+  if (!size) return raise_value_error(size.error().message());
+  PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size)));
+  if (!bytes) return nullptr;
+  // Nothing else can see the new bytes object yet.
+  const std::span<char> out(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(*size));
+  GilFreeCall call;
+  call.run([&] { shards::pack(pass.table, out); });
+  return bytes.release();
+}
+
+constexpr std::array<const char*, 0> kNoParameters = {};
 
 }  // namespace
 
-PyObject* read_score_tables(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                            PyObject* kwnames) {
-  static constexpr std::array<const char*, 2> kParameters = {"tables", "scores"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
-    if (!bind_arguments({"read_score_tables", kParameters, 1}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    std::optional<std::vector<std::string>> paths = text_items(bound[0], "tables");
-    if (!paths) return nullptr;
-    std::optional<std::vector<ScoringMethod>> methods;
-    if (bound[1] != nullptr && bound[1] != Py_None) {
-      methods = score_parameter(bound[1]);
-      if (!methods) return nullptr;
-    }
-    GilFreeCall call;
-    MergeOutcome outcome =
-        call.run([&] { return read_tables(*paths, std::move(methods), call.interrupt_check()); });
-    // The exception of a check-in (KeyboardInterrupt) is raised, not reported
-    // as a table's error.
-    if (call.raised()) return nullptr;
-    return outcome_dict(module, std::move(outcome));
-  });
-}
+const PassMethod kPackMethod{
+    {"pack", kNoParameters, 0}, PassKinds::TableOnly, pack,
+    "pack($self)\n--\n\nThe queries of a pass run with keep_ids, as bytes for merge_packed."};
 
-PyObject* pack_pass(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  static constexpr std::array<const char*, 1> kParameters = {"query_pass"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 1> bound{};
-    QueryPassResult* pass = bound_pass({"pack_pass", kParameters, 1}, args, nargsf, kwnames, bound);
-    if (pass == nullptr) return nullptr;
-    const Result<std::uint64_t> size = shards::packed_size(pass->table);
-    if (!size) return raise_value_error(size.error().message());
-    PyRef bytes = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size)));
-    if (!bytes) return nullptr;
-    // Nothing else can see the new bytes object yet.
-    const std::span<char> out(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(*size));
-    GilFreeCall call;
-    call.run([&] { shards::pack(pass->table, out); });
-    return bytes.release();
-  });
-}
+namespace {
 
-PyObject* merge_packed(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                       PyObject* kwnames) {
-  static constexpr std::array<const char*, 3> kParameters = {"names", "packed", "scores"};
-  return guarded(module, [&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
-    if (!bind_arguments({"merge_packed", kParameters, 3}, args, nargsf, kwnames, bound)) {
-      return nullptr;
-    }
-    std::optional<std::vector<std::string>> names = text_items(bound[0], "names");
-    if (!names) return nullptr;
-    if (!list_parameter(bound[1], "packed")) return nullptr;
-    std::optional<std::vector<ScoringMethod>> methods = score_parameter(bound[2]);
+PyObject* read_score_tables(PyObject* module, BoundArguments& arguments) {
+  std::optional<std::vector<std::string>> paths = text_items(arguments.next());
+  if (!paths) return nullptr;
+  std::optional<std::vector<ScoringMethod>> methods;
+  if (const Argument scores = arguments.next(); !scores.absent()) {
+    methods = score_parameter(scores);
     if (!methods) return nullptr;
-    if (static_cast<std::size_t>(PyList_Size(bound[1])) != names->size()) {
-      return raise_value_error("names and packed must be of equal length");
-    }
-    // The list may change while the lock is released: its bytes objects are
-    // held here until the merge is done.
-    std::vector<PyRef> held;
-    std::vector<std::string_view> packed;
-    for (Py_ssize_t i = 0; i < PyList_Size(bound[1]); ++i) {
-      PyObject* item = PyList_GetItem(bound[1], i);
-      if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
-      held.push_back(PyRef::borrow(item));
-      packed.emplace_back(PyBytes_AsString(item),
-                          static_cast<std::size_t>(PyBytes_Size(item)));
-    }
-    GilFreeCall call;
-    MergeOutcome outcome =
-        call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); });
-    return outcome_dict(module, std::move(outcome));
-  });
+  }
+  GilFreeCall call;
+  MergeOutcome outcome =
+      call.run([&] { return read_tables(*paths, std::move(methods), call.interrupt_check()); });
+  // The exception of a check-in (KeyboardInterrupt) is raised, not reported
+  // as a table's error.
+  if (call.raised()) return nullptr;
+  return outcome_record(module, std::move(outcome));
 }
+
+PyObject* merge_packed(PyObject* module, BoundArguments& arguments) {
+  std::optional<std::vector<std::string>> names = text_items(arguments.next());
+  if (!names) return nullptr;
+  const Argument blobs = arguments.next();
+  if (!list_parameter(blobs)) return nullptr;
+  std::optional<std::vector<ScoringMethod>> methods = score_parameter(arguments.next());
+  if (!methods) return nullptr;
+  if (static_cast<std::size_t>(PyList_Size(blobs.object)) != names->size()) {
+    return raise_value_error("names and packed must be of equal length");
+  }
+  // The list may change while the lock is released: its bytes objects are
+  // held here until the merge is done.
+  std::vector<PyRef> held;
+  std::vector<std::string_view> packed;
+  for (Py_ssize_t i = 0; i < PyList_Size(blobs.object); ++i) {
+    PyObject* item = PyList_GetItem(blobs.object, i);
+    if (!PyBytes_Check(item)) return raise_not_instance(item, "bytes");
+    held.push_back(PyRef::borrow(item));
+    packed.emplace_back(PyBytes_AsString(item), static_cast<std::size_t>(PyBytes_Size(item)));
+  }
+  GilFreeCall call;
+  return outcome_record(module,
+                        call.run([&] { return merge_bytes(*names, packed, std::move(*methods)); }));
+}
+
+constexpr std::array<const char*, 2> kReadParameters = {"tables", "scores"};
+constexpr std::array<const char*, 3> kMergeParameters = {"names", "packed", "scores"};
+
+}  // namespace
+
+const NativeFunction kReadScoreTables{{"read_score_tables", kReadParameters, 1},
+                                      read_score_tables};
+const NativeFunction kMergePacked{{"merge_packed", kMergeParameters, 3}, merge_packed};
 
 }  // namespace ferolin::binding::native
