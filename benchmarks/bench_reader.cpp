@@ -19,8 +19,8 @@
 
 #include "bench_util.h"
 #include "core/os/file_reader.h"
-#include "core/table/group_by_query.h"
-#include "core/table/read_candidates.h"
+#include "reference/group_by_query.h"
+#include "reference/read_candidates.h"
 
 namespace {
 
@@ -36,8 +36,9 @@ struct Options {
   bool keep_details = true;
 };
 
-std::vector<ferolin::Candidate> read_all(const Options& options) {
-  auto list = ferolin::table::read_candidates(options.path, {.keep_details = options.keep_details});
+std::vector<ferolin::reference::Candidate> read_all(const Options& options) {
+  auto list =
+      ferolin::reference::read_candidates(options.path, {.keep_details = options.keep_details});
   if (!list) die(list.error().message());
   return std::move(*list);
 }
@@ -49,7 +50,7 @@ void run_group(const Options& options) {
   const long read_peak = peak_rss_kib();
   const std::size_t rows = list.size();
   const auto group_start = Clock::now();
-  const auto rankings = ferolin::table::group_by_query(std::move(list));
+  const auto rankings = ferolin::reference::group_by_query(std::move(list));
   const double group_seconds = seconds_since(group_start);
   std::printf(
       "{\"mode\": \"group\", \"rows\": %zu, \"queries\": %zu, \"read_seconds\": %.6f, "

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "core/os/file_reader.h"
-#include "core/table/candidate_row_source.h"
+#include "reference/candidate_row_source.h"
 
 namespace bench {
 
@@ -94,7 +94,7 @@ inline std::uint64_t run_tokenize(const std::string& path, std::size_t chunk) {
 
 // CandidateRowSource with a consumer that only counts; returns the rows.
 inline std::uint64_t run_count(const std::string& path, std::size_t chunk) {
-  auto source = ferolin::table::CandidateRowSource::from_chunks(
+  auto source = ferolin::reference::CandidateRowSource::from_chunks(
       [file = open_file(path, chunk)]() mutable { return file.read(); });
   if (!source) die(source.error().message());
   std::uint64_t rows = 0;

@@ -16,15 +16,18 @@
 #include <vector>
 
 #include "chunked_input.h"
-#include "core/table/candidate_row_source.h"
 #include "core/table/checked_row_source.h"
-#include "core/table/read_candidates.h"
 #include "fuzz_check.h"
+#include "reference/candidate_row_source.h"
+#include "reference/read_candidates.h"
 
 namespace ferolin::fuzz {
 namespace {
 
-using table::CandidateRowSource;
+using reference::Candidate;
+using reference::CandidateDetails;
+using reference::CandidateRowSource;
+using reference::DetailsBox;
 
 // A row as a Candidate that owns its texts, with where the row starts.
 struct OwnedRow {
@@ -72,7 +75,7 @@ Outcome read_all(std::string_view bytes, std::size_t chunk_size,
       return outcome;
     }
     if (*row == nullptr) return outcome;
-    outcome.rows.push_back({table::to_candidate(**row), source->position()});
+    outcome.rows.push_back({reference::to_candidate(**row), source->position()});
   }
 }
 

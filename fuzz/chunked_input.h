@@ -9,13 +9,13 @@
 #include <memory>
 #include <string_view>
 
-#include "core/table/candidate_row_source.h"
+#include "core/table/table_records.h"
 
 namespace ferolin::fuzz {
 
 // Returns a chunk reader over `bytes`, `chunk_size` bytes at a time.
-inline table::CandidateRowSource::ChunkReader chunks_of(std::string_view bytes,
-                                                        std::size_t chunk_size) {
+inline table::TableRecords::ChunkReader chunks_of(std::string_view bytes,
+                                                  std::size_t chunk_size) {
   return [bytes, chunk_size, offset = std::size_t{0},
           block = std::unique_ptr<char[]>()]() mutable -> Result<std::string_view> {
     const std::size_t size = std::min(chunk_size, bytes.size() - offset);

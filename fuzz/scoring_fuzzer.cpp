@@ -27,11 +27,15 @@
 #include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 #include "fuzz_check.h"
+#include "reference/whole_rankings.h"
 #include "support/plain_reading.h"
 #include "support/query_builders.h"
 
 namespace ferolin::fuzz {
 namespace {
+
+using reference::Candidate;
+using reference::QueryRanking;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -104,7 +108,7 @@ std::vector<QueryRanking> plain_queries(const std::vector<Row>& rows) {
 scoring::QuerySummaries summaries_of(const std::vector<Row>& rows,
                                      const scoring::SummaryNeeds& needs) {
   scoring::QuerySummaries builder(needs, scoring::TopIds::Keep);
-  for (const Row& row : rows) builder.add(row.query_id, scoring::view_of(row.candidate));
+  for (const Row& row : rows) builder.add(row.query_id, reference::view_of(row.candidate));
   return builder;
 }
 
@@ -117,7 +121,7 @@ void check_confidences(const std::vector<QueryRanking>& queries,
     const auto expected = testing::plain_confidence(queries[i], method);
     require(same_bits(scoring::score(summaries.summary(order[i]), method), expected),
             "a summary scores as the full list", std::string(display_name(method)));
-    require(same_bits(scoring::compute_confidence(queries[i], method), expected),
+    require(same_bits(reference::compute_confidence(queries[i], method), expected),
             "compute_confidence scores as the full list", std::string(display_name(method)));
   }
 }
@@ -125,7 +129,7 @@ void check_confidences(const std::vector<QueryRanking>& queries,
 void check_decisions(const std::vector<QueryRanking>& queries,
                      const scoring::QuerySummaries& summaries, const PolicyFile& policy) {
   const std::vector<AnnotationDecision> from_summaries = policy::apply_policy(summaries, policy);
-  const std::vector<AnnotationDecision> from_records = policy::apply_policy(queries, policy);
+  const std::vector<AnnotationDecision> from_records = reference::apply_policy(queries, policy);
   require(from_summaries.size() == queries.size() && from_records.size() == queries.size(),
           "one decision per query");
   for (std::size_t i = 0; i < queries.size(); ++i) {
@@ -267,7 +271,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(same_rows(metrics::compute_curve(*summaries, method), curve),
               "the curve of summaries is the plain curve");
     }
-    require(same_rows(metrics::compute_curve(queries, method), curve),
+    require(same_rows(reference::compute_curve(queries, method), curve),
             "the curve of records is the plain curve");
     check_curve_invariants(curve, labelled);
     check_calibration(curve, method, target, level);

@@ -80,6 +80,18 @@ def check_rate(value: float, name: str) -> float:
     return value
 
 
+def check_policy_rate(named: Optional[str], policy: Mapping[str, Any]) -> None:
+    """ValueError for a policy whose target_error_rate is a number outside
+    (0, 1), named by its file's path where it has one; a field that is no
+    number is left to the policy's reader to refuse."""
+    rate = policy.get("target_error_rate")
+    if isinstance(rate, (int, float)) and not isinstance(rate, bool):
+        try:
+            check_rate(rate, "its target_error_rate")
+        except ValueError as error:
+            raise ValueError(f"{named or 'the policy'}: {error}") from None
+
+
 def check_calibration_method(method: str, confidence_level: Optional[float]) -> None:
     """ValueError for an unknown method, a missing or unsupported level."""
     from ferolin_tools import _native
@@ -295,6 +307,7 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
 
         named = as_text(policy)
         policy = policies.read(named)
+    check_policy_rate(named, policy)
     policies.warn_if_edited(named, policy)
     group_col, _ = groups.policy_groups(policy)
     own = own_column.of_policy(policy)

@@ -18,7 +18,8 @@ from typing import Any, Callable, Optional, Sequence
 from ferolin_tools import (analysis, batches, diagnostics, evidence, groups, intervals, output,
                            policies, shards, wording)
 from ferolin_tools import confidence as own_column
-from ferolin_tools.api import check_calibration_method, check_coverages, check_rate
+from ferolin_tools.api import (check_calibration_method, check_coverages, check_policy_rate,
+                                check_rate)
 from ferolin_tools.errors import DataError
 from ferolin_tools.infinite import infinite_warning
 from ferolin_tools.layout import delimiter_for, parse_delimiter
@@ -577,9 +578,9 @@ def check_applied_policy(path: str, policy: dict[str, Any], reporter: Reporter) 
     """Refuses a target error rate outside (0, 1); warns when the policy is
     not the one its calibration record describes (edited by hand)."""
     try:
-        check_rate(policy["target_error_rate"], "its target_error_rate")
+        check_policy_rate(path, policy)
     except ValueError as error:
-        raise DataError(f"{path}: {error}") from None
+        raise DataError(str(error)) from None
     edited = policies.edited_text(path, policy, policies.calibration_record(path))
     if edited is not None:
         reporter.warn(edited)

@@ -14,6 +14,7 @@ from __future__ import annotations
 import hashlib
 import importlib
 import os
+import threading
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, replace
 from typing import Any, Iterable, Mapping, Optional, Sequence
@@ -154,6 +155,19 @@ def _pyarrow_dataset(path: str) -> Any:
     return dataset
 
 
+def _parquet_format(dataset: Any, pyarrow: Any, schema: Any, columns: Mapping[str, str]) -> Any:
+    """Parquet read with the query ids as dictionaries of strings: each id
+    repeats once per candidate, and a dictionary (the file's own, as pyarrow
+    writes it) is decoded once per row group instead of a string per row.
+    The cells the pass reads are the same."""
+    query = columns.get("query_id", "query_id")
+    strings = (query in schema.names
+               and (pyarrow.types.is_string(schema.field(query).type)
+                    or pyarrow.types.is_large_string(schema.field(query).type)))
+    options = dataset.ParquetReadOptions(dictionary_columns=[query] if strings else [])
+    return dataset.ParquetFileFormat(read_options=options)
+
+
 def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
               keep_ids: bool = True) -> tuple[Any, list[str], int]:
     """Opens a Parquet or Arrow IPC file as a reader of record batches of the
@@ -170,24 +184,35 @@ def open_file(path: str, columns: Mapping[str, str], further: Iterable[str],
     try:
         table = dataset.dataset(path, format=file_format(path))
         header = list(table.schema.names)
+        if file_format(path) == "parquet":
+            table = dataset.dataset(path, format=_parquet_format(dataset, pyarrow, table.schema,
+                                                                columns))
         skipped = None if keep_ids else columns.get("candidate_id", "candidate_id")
         further = set(further)
         projection = {name: (compute.scalar(None) if name == skipped
                              and name not in further else dataset.field(name))
                       for name in wanted_columns(header, columns, further)}
+        # The C library's allocator keeps the memory of the batches read
+        # for the next ones; pyarrow's default one (mimalloc) hands it back
+        # to the system and takes it again, zeroed, for each row group.
         scanner = table.scanner(columns=projection,
                                 batch_size=_BATCH_ROWS, batch_readahead=_BATCH_READAHEAD,
-                                fragment_readahead=1)
+                                fragment_readahead=1, memory_pool=pyarrow.system_memory_pool())
         return scanner.to_reader(), header, table.count_rows()
     except (pyarrow.ArrowException, OSError, ValueError) as error:
         raise TableError(f"{path}: cannot be read as a {file_format(path)} file: "
                          f"{error}") from error
 
 
-def file_sha256(path: str) -> str:
+def file_sha256(path: str, stop: threading.Event) -> Optional[str]:
+    """The SHA-256 of the file's bytes as sha256sum prints it (hashlib's
+    runs on the processor's SHA extensions where it has them); None once
+    `stop` is set, which ends the hashing at its next block."""
     digest = hashlib.sha256()
     with open(path, "rb") as handle:
         for block in iter(lambda: handle.read(1 << 20), b""):
+            if stop.is_set():
+                return None
             digest.update(block)
     return digest.hexdigest()
 
@@ -205,10 +230,16 @@ def read_file(path: str, scores: Sequence[str], layout: Any, *, keep_ids: bool, 
         def shown(_: int, read: int) -> None:
             progress(size * read // rows if rows else size, read)
     # The file's SHA-256 is taken beside the read (hashlib and the core both
-    # run without the GIL): the read looks at a few columns only.
+    # run without the GIL): the read looks at a few columns only. A failed
+    # read stops it rather than wait for the rest of the file.
+    stop = threading.Event()
     with ThreadPoolExecutor(max_workers=1) as pool, reader:
-        digest = pool.submit(file_sha256, path) if fingerprint else None
-        read = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
-                          group_column=group_column, group_policy=group_policy,
-                          header=header, own=own)
+        digest = pool.submit(file_sha256, path, stop) if fingerprint else None
+        try:
+            read = run_stream(reader, path, scores, layout, keep_ids=keep_ids, progress=shown,
+                              group_column=group_column, group_policy=group_policy,
+                              header=header, own=own)
+        except BaseException:
+            stop.set()
+            raise
         return replace(read, file_bytes=size, sha256=digest.result() if digest else None)

@@ -32,9 +32,11 @@ class Sha256 {
   [[nodiscard]] std::string hex_digest() const;
 
  private:
-  using BlockFunction = void (*)(std::array<std::uint32_t, 8>&, const std::uint8_t*);
+  // Compresses `count` whole 64-byte blocks into the state.
+  using BlocksFunction = void (*)(std::array<std::uint32_t, 8>& state, const std::uint8_t* blocks,
+                                  std::size_t count);
 
-  BlockFunction compress_;
+  BlocksFunction compress_;
   std::array<std::uint32_t, 8> state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
   std::array<std::uint8_t, 64> pending_{};

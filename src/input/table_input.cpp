@@ -137,10 +137,11 @@ std::optional<std::uint64_t> TableInput::size_hint() const {
   return state_->file.size_hint();
 }
 
-Result<std::optional<std::string>> TableInput::file_sha256() {
+Result<std::optional<std::string>> TableInput::file_sha256(std::stop_token stop) {
   State& s = *state_;
   if (!s.fingerprint) return std::nullopt;
   while (!s.file_ended) {
+    if (stop.stop_requested()) return std::unexpected(FerolinError::io("the hash was stopped"));
     const Result<std::string_view> chunk = take_from_file(s);
     if (!chunk) return std::unexpected(chunk.error());
   }

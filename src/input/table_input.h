@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,8 +58,10 @@ class TableInput {
   // Returns the SHA-256 of the whole file as 64 lowercase hexadecimal
   // digits (what sha256sum prints for it), reading and hashing whatever the
   // table's reader left unread; absent when the input was opened without
-  // `fingerprint`. Fails as read() does.
-  [[nodiscard]] Result<std::optional<std::string>> file_sha256();
+  // `fingerprint`. Fails as read() does, or with an `Io` error once `stop`
+  // is requested (checked before each read of the file), so that a failed
+  // read of the table need not wait for the rest of the file's hash.
+  [[nodiscard]] Result<std::optional<std::string>> file_sha256(std::stop_token stop = {});
   // Returns the fields of the header row once it has been read; empty
   // before, and when it could not be split (the read reports why).
   [[nodiscard]] const std::vector<std::string>& header() const;

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/table/read_candidates.h"
+#include "reference/read_candidates.h"
 
 namespace {
 
@@ -27,10 +27,10 @@ json optional_json(const std::optional<T>& value, Convert convert) {
   return value ? json(convert(*value)) : json(nullptr);
 }
 
-json candidate_json(const ferolin::Candidate& candidate) {
+json candidate_json(const ferolin::reference::Candidate& candidate) {
   const auto same = [](const auto& v) { return v; };
-  static const ferolin::CandidateDetails kNoDetails;
-  const ferolin::CandidateDetails* details = candidate.details.get();
+  static const ferolin::reference::CandidateDetails kNoDetails;
+  const ferolin::reference::CandidateDetails* details = candidate.details.get();
   if (details == nullptr) details = &kNoDetails;
   return json{
       {"query_id", candidate.query_id},
@@ -55,9 +55,9 @@ int main(int argc, char** argv) {
     std::cerr << "usage: dump_candidates PATH [--no-details]\n";
     return 2;
   }
-  ferolin::table::ReadOptions options;
+  ferolin::reference::ReadOptions options;
   options.keep_details = !(argc > 2 && std::string_view(argv[2]) == "--no-details");
-  const auto candidates = ferolin::table::read_candidates(argv[1], options);
+  const auto candidates = ferolin::reference::read_candidates(argv[1], options);
   if (!candidates) {
     std::cout << json{{"error", candidates.error().message()}}.dump() << '\n';
     return 1;

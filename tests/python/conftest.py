@@ -70,3 +70,35 @@ def make_table(tmp_path):
         return str(path)
 
     return make
+
+
+# A script run by run_capped() calls cap_memory(headroom) once it is set up:
+# its address space is then limited to what it holds plus `headroom` bytes.
+CAP_MEMORY = '''
+import resource
+def cap_memory(headroom):
+    size = next(int(line.split()[1]) * 1024 for line in open("/proc/self/status")
+                if line.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + headroom, size + headroom))
+'''
+
+memory_cap = pytest.mark.skipif(
+    not os.uname().sysname == "Linux" or bool(os.environ.get("FEROLIN_SANITIZED")),
+    reason="reads /proc/self/status; AddressSanitizer's allocator aborts instead of failing "
+           "an allocation")
+
+
+def many_queries(path, count):
+    """Writes a table of `count` queries of one candidate each to `path`."""
+    path.write_text("query_id,candidate_id,rank,score\n"
+                    + "".join(f"q{i},c,1,1\n" for i in range(count)))
+    return path
+
+
+def run_capped(script):
+    """Runs the Python `script` in a child interpreter that has cap_memory()."""
+    import subprocess
+    import sys
+
+    return subprocess.run([sys.executable, "-c", CAP_MEMORY + script], capture_output=True,
+                          text=True)

@@ -1,5 +1,6 @@
 """Frames in: objects with __arrow_c_stream__ and Parquet / Arrow IPC files
 give the results of the same table written as CSV, bit for bit."""
+import hashlib
 import math
 import random
 import subprocess
@@ -9,6 +10,7 @@ import pytest
 
 import ferolin
 import ferolin_tools as ft
+from ferolin_tools import frames
 from ferolin_tools.errors import TableError
 
 pl = pytest.importorskip("polars")
@@ -232,12 +234,29 @@ def test_files_equal_csv(frame, csv_path, tmp_path, suffix):
         assert same(CALLS[call](path), CALLS[call](csv_path)), call
     calibration = ft.calibrate(path, "margin", 0.2)
     assert calibration.provenance["table"] == path
-    assert len(calibration.provenance["table_sha256"]) == 64
+    with open(path, "rb") as handle:
+        assert calibration.provenance["table_sha256"] == hashlib.sha256(handle.read()).hexdigest()
     command = subprocess.run([sys.executable, "-m", "ferolin_tools", "curve", path, "--score",
                               "margin"], capture_output=True, text=True)
     expected = subprocess.run([sys.executable, "-m", "ferolin_tools", "curve", csv_path,
                                "--score", "margin"], capture_output=True, text=True)
     assert command.returncode == 0 and command.stdout == expected.stdout
+
+
+def test_failed_parquet_read_stops_its_hash(frame, tmp_path, monkeypatch):
+    """The file's hash, taken on a thread beside the read, is told to stop
+    when the read fails rather than waited for to the end of the file."""
+    path = str(tmp_path / "table.parquet")
+    frame.with_columns(pl.col("rank").cast(pl.String)).write_parquet(path)
+    stopped = []
+
+    def hash_until_stopped(_, stop):
+        stopped.append(stop.wait(timeout=60))
+
+    monkeypatch.setattr(frames, "file_sha256", hash_until_stopped)
+    with pytest.raises(TableError, match="rank"):
+        ft.calibrate(path, "margin", 0.2)
+    assert stopped == [True]
 
 
 def test_parquet_without_pyarrow(frame, tmp_path, monkeypatch):

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import ferolin
-from conftest import candidate, table_text
+from conftest import candidate, many_queries, memory_cap, run_capped, table_text
 
 POLICY = {"version": "0.1.0", "scoring_method": "margin", "threshold": 0.1,
           "target_error_rate": 0.05, "calibration_method": "empirical",
@@ -263,24 +263,15 @@ def test_policy_truncated(write_file, cut):
         ferolin.load_policy(path)
 
 
-@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
-@pytest.mark.skipif(bool(os.environ.get("FEROLIN_SANITIZED")),
-                    reason="AddressSanitizer's allocator aborts instead of failing an allocation")
+@memory_cap
 def test_running_out_of_memory_raises_memory_error(tmp_path):
     # Many queries need memory in the core (a million need about 60 MB);
     # under a tight address-space limit its allocation fails, which must
     # reach Python as MemoryError and leave the interpreter running.
-    table = tmp_path / "many.csv"
-    table.write_text("query_id,candidate_id,rank,score\n"
-                     + "".join(f"q{i},c,1,1\n" for i in range(1_000_000)))
+    table = many_queries(tmp_path / "many.csv", 1_000_000)
     script = f"""
-import resource, ferolin
-def size():
-    for line in open("/proc/self/status"):
-        if line.startswith("VmSize:"):
-            return int(line.split()[1]) * 1024
-limit = size() + 40 * 2**20
-resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+import ferolin
+cap_memory(40 * 2**20)
 for call in (lambda: ferolin.compute_curve({str(table)!r}, "margin"),
              lambda: ferolin.apply_policy({str(table)!r}, {POLICY!r})):
     try:
@@ -290,6 +281,6 @@ for call in (lambda: ferolin.compute_curve({str(table)!r}, "margin"),
         print("MemoryError")
 print("alive")
 """
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    result = run_capped(script)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError", "MemoryError", "alive"]

@@ -134,6 +134,20 @@ def test_a_policy_applied_is_the_policy_calibrated(tmp_path, changes, status, ex
             ferolin_tools.apply(str(tmp_path / "t.csv"), str(tmp_path / "p.json"))
 
 
+def test_the_api_refuses_a_target_error_rate_outside_0_1_as_the_command_does(tmp_path,
+                                                                           monkeypatch):
+    (tmp_path / "t.csv").write_text(thin_table())
+    policy = policy_file(tmp_path, target_error_rate=5)
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(ValueError) as raised:
+        ferolin_tools.apply("t.csv", "p.json")
+    assert str(raised.value) in run("apply", "t.csv", "p.json", cwd=tmp_path).stderr
+    for rate in (0, 1.0, -0.1, float("nan")):
+        with pytest.raises(ValueError, match=r"^the policy: its target_error_rate must be a "
+                                             r"number between 0 and 1 \(exclusive\)"):
+            ferolin_tools.apply("t.csv", {**policy, "target_error_rate": rate})
+
+
 @pytest.mark.parametrize("spelling", ["topk-gap", "topk_gap", "top_k_gap", "TopKGap"])
 def test_every_spelling_of_a_method_is_accepted_and_printed_one_way(tmp_path, spelling):
     (tmp_path / "t.csv").write_text(thin_table())

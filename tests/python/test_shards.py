@@ -19,7 +19,7 @@ import pytest
 import ferolin
 import ferolin_tools
 from ferolin_tools.tables import read_table
-from conftest import candidate, table_text
+from conftest import candidate, many_queries, memory_cap, run_capped, table_text
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 LABELLED = str(ROOT / "examples" / "data" / "labelled_candidates.csv")
@@ -196,6 +196,25 @@ def test_packed_pairs_refuse_corrupt_bytes(shards):
             good[:8] + bytes([good[8] ^ 1]) + good[9:], good[:-1] + b"x" + b"y"]:
         with pytest.raises(ferolin_tools.TableError, match="not whole packed query pairs"):
             ferolin_tools.merge_shards([ferolin_tools.ShardPairs("s", ("margin",), packed)])
+
+
+@memory_cap
+def test_one_shard_listed_many_times_takes_room_for_what_is_merged(tmp_path):
+    # 400,000 queries pack into about 9 MiB; listed 100 times they claim 40
+    # million queries, over 1 GB if room were made for every listing first.
+    table = many_queries(tmp_path / "many.csv", 400_000)
+    script = f"""
+import ferolin_tools
+shard = ferolin_tools.score_shard({str(table)!r}, ["margin"])
+cap_memory(256 * 2**20)
+try:
+    ferolin_tools.merge_shards([shard] * 100)
+except ferolin_tools.TableError as error:
+    print(len(shard.packed) >> 20, "MiB:", error)
+"""
+    result = run_capped(script)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("9 MiB: query id 'q0' is in both "), result.stdout
 
 
 def load_recipe():

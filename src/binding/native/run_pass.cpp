@@ -157,8 +157,12 @@ Result<pipeline::QueryTable> read_in_parts(const PassArguments& arguments, tools
   } while (input.header_pending());
   Result<std::optional<std::string>> digest = std::nullopt;
   std::jthread hashing;
-  if (arguments.fingerprint) hashing = std::jthread([&] { digest = input.file_sha256(); });
+  if (arguments.fingerprint) {
+    hashing = std::jthread([&](std::stop_token stop) { digest = input.file_sha256(stop); });
+  }
   Result<pipeline::QueryTable> read = pipeline::run_query_pass(arguments.path, arguments.request);
+  // A failed read has no use for the rest of the hash.
+  if (!read) hashing.request_stop();
   if (hashing.joinable()) hashing.join();
   if (!read) return read;
   if (!digest) return std::unexpected(std::move(digest.error()));

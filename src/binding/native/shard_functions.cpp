@@ -88,17 +88,15 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
                          std::vector<ScoringMethod> methods) {
   MergeOutcome outcome;
   shards::ShardMerge merge(std::move(methods));
-  // Every blob is checked before any is merged. Room is made shard by
-  // shard, for the queries its own bytes hold: one blob listed many times
-  // fails at its second listing, before room for all of them is taken.
-  std::vector<shards::PackedSize> sizes;
+  // Every blob is checked before any is merged. unpack_into makes room
+  // shard by shard, for the queries its own bytes hold: one blob listed
+  // many times fails at its second listing, before room for all of them
+  // is taken.
   for (std::size_t i = 0; i < packed.size(); ++i) {
     const Result<shards::PackedSize> size = shards::packed_contents(packed[i]);
     if (!size) return failed(std::move(outcome), std::move(size.error()), i);
-    sizes.push_back(*size);
   }
   for (std::size_t i = 0; i < packed.size(); ++i) {
-    merge.reserve(sizes[i].queries, sizes[i].id_bytes);
     merge.begin_shard(names[i]);
     if (Result<void> added = shards::unpack_into(packed[i], merge); !added) {
       return failed(std::move(outcome), std::move(added.error()), i);

@@ -65,13 +65,6 @@ std::vector<RiskCoverageRow> walk(LabelledPairs pairs) {
 
 }  // namespace
 
-std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
-                                           ScoringMethod method) {
-  LabelledPairs pairs;
-  for (const QueryRanking& query : queries) pairs.add(scoring::summarize(query), method);
-  return walk(std::move(pairs));
-}
-
 std::vector<RiskCoverageRow> compute_curve(const scoring::QuerySummaries& summaries,
                                            ScoringMethod method) {
   LabelledPairs pairs;

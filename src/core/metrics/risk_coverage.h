@@ -12,16 +12,12 @@
 
 namespace ferolin::metrics {
 
-// Returns the curve of the queries whose top candidate carries a label,
-// scored by `method`: rows in strictly descending threshold, `total` the
-// number of labelled queries. A query whose confidence is absent or NaN
-// counts in `total` but is never accepted. Queries without candidates are
-// skipped. The order of the queries does not matter.
-[[nodiscard]] std::vector<RiskCoverageRow> compute_curve(const std::vector<QueryRanking>& queries,
-                                                         ScoringMethod method);
-
-// Returns the same curve from the queries' summaries (which must keep what
-// `method` reads).
+// Returns the curve of the summarised queries whose top candidate carries a
+// label, scored by `method` (the summaries must keep what it reads): rows
+// in strictly descending threshold, `total` the number of labelled queries.
+// A query whose confidence is absent or NaN counts in `total` but is never
+// accepted. Queries without candidates are skipped. The order of the
+// queries does not matter.
 [[nodiscard]] std::vector<RiskCoverageRow> compute_curve(const scoring::QuerySummaries& summaries,
                                                          ScoringMethod method);
 

@@ -31,6 +31,8 @@ CpuFeatures read_cpu_features() {
 #if defined(__x86_64__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return features;
+  features.ssse3 = bit(ecx, 9);
+  features.sse41 = bit(ecx, 19);
   features.popcnt = bit(ecx, 23);
   features.pclmulqdq = bit(ecx, 1);
   // SSE (bit 1) and AVX (bit 2) state, both saved by the system.
@@ -42,6 +44,7 @@ CpuFeatures read_cpu_features() {
   features.avx2 = ymm_saved && bit(ebx, 5);
   features.bmi1 = bit(ebx, 3);
   features.bmi2 = bit(ebx, 8);
+  features.sha = bit(ebx, 29);
 #endif
   return features;
 }

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "core/os/file_replace.h"
-#include "core/os/syscalls.h"
+#include "core/os/scratch_file.h"
 #include "core/os/target_entry.h"
 #include "core/os/write_in_place.h"
 
@@ -40,8 +40,8 @@ int OutputFile::spool_beside(int directory, const std::string& name, mode_t mode
     return spool_fd_.valid() ? 0 : errno;
   }
   // A directory that admits no new file leaves the target to be rewritten
-  // in place at commit; the pieces wait in memory meanwhile.
-  spool_fd_.reset(memory_file("ferolin-output"));
+  // in place at commit; the pieces wait in an unnamed file meanwhile.
+  spool_fd_.reset(unnamed_scratch_file());
   return spool_fd_.valid() ? 0 : errno;
 }
 

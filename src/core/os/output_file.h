@@ -51,14 +51,15 @@ class OutputFile {
   // path reaches, or the errno of the failure.
   [[nodiscard]] int start(Interruption& interruption);
   // Returns 0 once the pieces go to a new file in `directory` (or, where
-  // none can be made there, to memory), or the errno of the failure.
+  // none can be made there, to an unnamed scratch file), or the errno of
+  // the failure.
   [[nodiscard]] int spool_beside(int directory, const std::string& name, mode_t mode);
 
   std::string path_;
   InterruptCheck interrupted_;
   UniqueFd stream_;    // written as the pieces come
   TempFile spool_;     // or the new file, placed at commit
-  UniqueFd spool_fd_;  // its content, read back at commit (a memory file without spool_)
+  UniqueFd spool_fd_;  // its content, read back at commit (a scratch file without spool_)
   std::uint64_t written_ = 0;
 };
 

@@ -83,7 +83,7 @@ Result<QueryTable> run_query_pass(std::string_view path, const PassRequest& requ
       summarize_table(path, request.table, needs, top_ids_of(request), request.threads), request);
 }
 
-Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
+Result<QueryTable> run_query_pass(table::TableRecords::ChunkReader read_chunk,
                                   std::optional<std::uint64_t> size_hint,
                                   const PassRequest& request) {
   const scoring::SummaryNeeds needs = needs_of(request);

@@ -14,7 +14,7 @@
 #include "core/error.h"
 #include "core/pipeline/probability_check.h"
 #include "core/pipeline/table_summaries.h"
-#include "core/table/candidate_row_source.h"
+#include "core/table/table_records.h"
 #include "core/text_column.h"
 #include "core/types.h"
 
@@ -71,7 +71,7 @@ struct QueryTable {
 
 // Returns the same from the bytes that `read_chunk` hands out (a stream that
 // is not a plain file, e.g. decompressed on the fly).
-[[nodiscard]] Result<QueryTable> run_query_pass(table::CandidateRowSource::ChunkReader read_chunk,
+[[nodiscard]] Result<QueryTable> run_query_pass(table::TableRecords::ChunkReader read_chunk,
                                                 std::optional<std::uint64_t> size_hint,
                                                 const PassRequest& request);
 

@@ -24,28 +24,7 @@ AnnotationDecision decide(std::string_view query_id, std::string_view top_candid
           std::string(display_name(policy.scoring_method))};
 }
 
-const Candidate& top_of(const QueryRanking& query) {
-  const Candidate* top = &query.candidates.front();
-  for (const Candidate& candidate : query.candidates) {
-    if (candidate.rank < top->rank) top = &candidate;
-  }
-  return *top;
-}
-
 }  // namespace
-
-std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
-                                             const PolicyFile& policy) {
-  std::vector<AnnotationDecision> decisions;
-  decisions.reserve(queries.size());
-  for (const QueryRanking& query : queries) {
-    if (query.candidates.empty()) continue;
-    const scoring::CandidateView top = scoring::view_of(top_of(query));
-    decisions.push_back(
-        decide(query.query_id, top.candidate_id, top.group, scoring::summarize(query), policy));
-  }
-  return decisions;
-}
 
 std::vector<AnnotationDecision> apply_policy(const scoring::QuerySummaries& queries,
                                              const PolicyFile& policy) {

@@ -8,17 +8,12 @@
 
 namespace ferolin::policy {
 
-// Returns one decision per query that has candidates, in the order of
-// `queries`: the top candidate's id, the confidence by the policy's method
-// (NaN when absent), the threshold applied (the top candidate's group's, or
-// else the policy's) and whether the confidence is finite and at least that
-// threshold.
-[[nodiscard]] std::vector<AnnotationDecision> apply_policy(const std::vector<QueryRanking>& queries,
-                                                           const PolicyFile& policy);
-
-// Returns the same decisions from summaries built with TopIds::Keep (which
-// keep what the policy's method reads), in ascending order of the bytes of
-// the query ids.
+// Returns one decision per summarised query (built with TopIds::Keep, so
+// that they keep what the policy's method reads), in ascending order of the
+// bytes of the query ids: the top candidate's id, the confidence by the
+// policy's method (NaN when absent), the threshold applied (the top
+// candidate's group's, or else the policy's) and whether the confidence is
+// finite and at least that threshold.
 [[nodiscard]] std::vector<AnnotationDecision> apply_policy(const scoring::QuerySummaries& queries,
                                                            const PolicyFile& policy);
 

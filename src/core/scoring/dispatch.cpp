@@ -33,8 +33,4 @@ std::optional<double> score(const QuerySummary& summary, ScoringMethod method) {
   return std::nullopt;
 }
 
-std::optional<double> compute_confidence(const QueryRanking& query, ScoringMethod method) {
-  return score(summarize(query), method);
-}
-
 }  // namespace ferolin::scoring

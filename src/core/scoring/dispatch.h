@@ -14,8 +14,4 @@ namespace ferolin::scoring {
 // that method's own score(), unchanged (absent for an empty query).
 [[nodiscard]] std::optional<double> score(const QuerySummary& summary, ScoringMethod method);
 
-// Returns the confidence of `query` by `method`: the score of its summary.
-[[nodiscard]] std::optional<double> compute_confidence(const QueryRanking& query,
-                                                       ScoringMethod method);
-
 }  // namespace ferolin::scoring

@@ -11,7 +11,6 @@
 
 #include "core/scoring/query_summary.h"
 #include "core/scoring/summary_record.h"
-#include "core/table/candidate_row.h"
 #include "core/table/query_index.h"
 #include "core/text_slots.h"
 
@@ -27,9 +26,6 @@ class QuerySummaries {
   // `needs` says what each summary keeps (only what the methods to be
   // scored read), `ids` whether it keeps its top candidate's id and group.
   QuerySummaries(const SummaryNeeds& needs, TopIds ids);
-
-  // Adds the next row of the table. The row is not kept.
-  void add(const table::CandidateRow& row) { add(row.query_id, view_of(row)); }
 
   // Adds the next candidate of the query `query_id`, in file order, and
   // returns the query's number. `Candidate` gives what add_to_record()

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string_view>
 
-#include "core/table/candidate_row.h"
 #include "core/types.h"
 
 namespace ferolin::scoring {
@@ -58,13 +57,5 @@ struct QuerySummary {
   // The top candidate's label.
   std::optional<bool> top_is_correct;
 };
-
-// Returns the view of a table row.
-[[nodiscard]] CandidateView view_of(const table::CandidateRow& row);
-// Returns the view of a candidate record; it borrows the record's strings.
-[[nodiscard]] CandidateView view_of(const Candidate& candidate);
-
-// Returns the summary of all the query's candidates in list order.
-[[nodiscard]] QuerySummary summarize(const QueryRanking& query);
 
 }  // namespace ferolin::scoring

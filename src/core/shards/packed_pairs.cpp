@@ -163,6 +163,10 @@ Result<void> unpack_into(std::string_view packed, ShardMerge& merge) {
                       static_cast<std::uint64_t>(found - view->methods.begin()) * view->queries *
                           sizeof(double));
   }
+  // Room for the queries and ids that these bytes hold, now that their
+  // layout is checked against their length: a count claimed by bytes that
+  // are not there never reserves anything.
+  merge.reserve(view->queries, packed.size() - view->ids);
   std::vector<double> values(columns.size());
   ShardQuery query;
   query.confidences = values;

@@ -32,7 +32,7 @@ struct PackedSize {
 [[nodiscard]] Result<PackedSize> packed_contents(std::string_view packed);
 
 // Adds every query of packed bytes to `merge`, as a shard the caller has
-// begun. Fails with `Io` for bytes that are not whole packed pairs of this
+// begun, making room for them once the bytes are checked. Fails with `Io` for bytes that are not whole packed pairs of this
 // machine's byte order, `MissingColumn` for a method of the merge that they
 // lack, or the merge's InvalidArgument for a query id seen before.
 [[nodiscard]] Result<void> unpack_into(std::string_view packed, ShardMerge& merge);

@@ -13,7 +13,7 @@
 namespace ferolin::shards {
 
 struct ScoreTableReader::State {
-  table::CandidateRowSource::ChunkReader read_chunk;
+  table::TableRecords::ChunkReader read_chunk;
   table::CsvTokenizer tokenizer{'\t'};
   std::vector<std::string> header;
 };
@@ -116,7 +116,7 @@ std::optional<FerolinError> convert(const table::CsvTokenizer& tokenizer, const 
 
 }  // namespace
 
-Result<ScoreTableReader> ScoreTableReader::open(table::CandidateRowSource::ChunkReader read_chunk) {
+Result<ScoreTableReader> ScoreTableReader::open(table::TableRecords::ChunkReader read_chunk) {
   auto state = std::make_unique<State>();
   state->read_chunk = std::move(read_chunk);
   const Result<bool> has_header = next_record(*state);

@@ -13,7 +13,7 @@
 
 #include "core/error.h"
 #include "core/shards/shard_merge.h"
-#include "core/table/candidate_row_source.h"
+#include "core/table/table_records.h"
 
 namespace ferolin::shards {
 
@@ -23,7 +23,7 @@ class ScoreTableReader {
   // read: `Csv` for bytes that are not such a table, `MissingColumn` for
   // query_id, is_correct or candidates missing.
   [[nodiscard]] static Result<ScoreTableReader> open(
-      table::CandidateRowSource::ChunkReader read_chunk);
+      table::TableRecords::ChunkReader read_chunk);
 
   ScoreTableReader(ScoreTableReader&&) noexcept;
   ScoreTableReader& operator=(ScoreTableReader&&) noexcept;

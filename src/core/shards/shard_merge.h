@@ -30,6 +30,8 @@ class ShardMerge {
 
   // Makes room for `queries` more queries with `id_bytes` bytes of ids, so
   // that nothing grows (holding old and new storage at once) on the way.
+  // The counts must be those of bytes at hand, checked, never ones that
+  // input merely claims.
   void reserve(std::uint64_t queries, std::uint64_t id_bytes);
 
   // Counts `rows` candidate rows of the current shard.

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "core/table/candidate_row_source.h"
+#include "core/table/record_conversion.h"
 #include "core/table/cell_parsing.h"
 #include "core/table/number_spelling.h"
 #include "core/table/id_lookahead.h"

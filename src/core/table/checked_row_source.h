@@ -1,5 +1,5 @@
 // CheckedRowSource: the rows of a candidates table with every cell checked
-// exactly as CandidateRowSource checks it (the same failures, in the same
+// exactly as convert_record checks it (the same failures, in the same
 // order), but converted only as far as the caller needs: the rank and the
 // label at once, the score and the probability on demand, the texts as
 // views of the cells. Most rows of a table never have their score or

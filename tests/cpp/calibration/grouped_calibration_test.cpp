@@ -9,8 +9,8 @@
 
 #include "core/calibration/grouped.h"
 #include "core/metrics/risk_coverage.h"
-#include "core/policy/apply_policy.h"
 #include "core/policy/query_decisions.h"
+#include "reference/whole_rankings.h"
 #include "support/query_builders.h"
 
 namespace ferolin::calibration {
@@ -197,7 +197,7 @@ TEST(QueryDecisionsTest, SameDecisionsAsApplyPolicy) {
                                      Map{{"B", -kInf}}, Map{{"A", kNaN}}};
   for (const auto& map : maps) {
     const PolicyFile policy = testing::make_policy(ScoringMethod::MaxProb, 0.5, map);
-    std::vector<QueryRanking> queries;
+    std::vector<reference::QueryRanking> queries;
     std::vector<std::optional<double>> per_query_confidence;
     std::vector<std::optional<std::string>> per_query_group;
     for (const auto& confidence : confidences) {
@@ -207,7 +207,7 @@ TEST(QueryDecisionsTest, SameDecisionsAsApplyPolicy) {
         per_query_group.push_back(group);
       }
     }
-    const auto expected = policy::apply_policy(queries, policy);
+    const auto expected = reference::apply_policy(queries, policy);
     const auto got = policy::decide_queries(per_query_confidence, per_query_group, policy);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "core/os/file_reader.h"
 #include "support/policy_test_support.h"
 #include "input/gzip_reader.h"
 #include "input/sha256.h"
@@ -170,6 +172,22 @@ TEST(TableInput, FingerprintsTheFileAsRead) {
   Result<TableInput> unhashed = TableInput::open(dir.path() + "/plain.csv", ',');
   ASSERT_TRUE(unhashed.has_value());
   EXPECT_EQ(unhashed->file_sha256().value(), std::nullopt);
+}
+
+// A hash that is stopped (the table's read failed) fails at once instead of
+// reading the rest of the file.
+TEST(TableInput, StoppedFingerprintReadsNoFurther) {
+  test::ScratchDir dir;
+  const std::string path = dir.path() + "/large.csv";
+  test::write_file(path, table_text(300000));
+  Result<TableInput> input = TableInput::open(path, ',', true);
+  ASSERT_TRUE(input.has_value());
+  std::stop_source stop;
+  stop.request_stop();
+  const Result<std::optional<std::string>> digest = input->file_sha256(stop.get_token());
+  ASSERT_FALSE(digest.has_value());
+  EXPECT_LE(input->file_bytes(), os::kReadChunkSize);
+  EXPECT_GT(test::read_file(path).size(), 2 * os::kReadChunkSize);
 }
 
 }  // namespace

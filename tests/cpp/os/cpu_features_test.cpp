@@ -35,7 +35,8 @@ TEST(CpuFeatures, AgreeWithTheKernelsFlags) {
     const char* flag;
     bool ours;
   } cases[] = {{"popcnt", cpu.popcnt}, {"pclmulqdq", cpu.pclmulqdq}, {"avx", cpu.avx},
-               {"avx2", cpu.avx2},     {"bmi1", cpu.bmi1},           {"bmi2", cpu.bmi2}};
+               {"avx2", cpu.avx2},     {"bmi1", cpu.bmi1},           {"bmi2", cpu.bmi2},
+               {"ssse3", cpu.ssse3},   {"sse4_1", cpu.sse41},        {"sha_ni", cpu.sha}};
   for (const auto& c : cases) EXPECT_EQ(c.ours, flags.contains(c.flag)) << c.flag;
 }
 

@@ -1,6 +1,7 @@
 // The callers of the direct system calls on a kernel that lacks them: each
 // case runs in a child process whose seccomp filter fails the call with
-// ENOSYS, as Linux before 3.15 (renameat2) or 3.17 (getrandom) would.
+// ENOSYS, as Linux before 3.15 (renameat2) or 3.17 (getrandom,
+// memfd_create) would.
 #include "core/os/syscalls.h"
 
 #include <fcntl.h>
@@ -15,9 +16,12 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
+#include <string>
 
 #include "core/keyed_hash.h"
+#include "core/os/scratch_file.h"
 #include "core/os/temp_file.h"
 #include "support/policy_test_support.h"
 
@@ -79,6 +83,22 @@ TEST(SyscallsTest, MissingRenameat2FallsBackToALinkThatNeverReplaces) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(test::read_file(dir.file("taken")), "old");
   EXPECT_EQ(dir.listing(), "fresh taken ");
+}
+
+TEST(SyscallsTest, MissingMemfdCreateFallsBackToAnUnnamedFileInTmpdir) {
+  test::ScratchDir dir;
+  const int status = status_without(SYS_memfd_create, [&] {
+    if (memory_file("probe") != -1 || errno != ENOSYS) return false;
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const UniqueFd scratch(unnamed_scratch_file());
+    char back[6] = {};
+    return scratch.valid() && ::write(scratch.get(), "spool", 5) == 5 &&
+           ::pread(scratch.get(), back, 5, 0) == 5 && std::string(back) == "spool" &&
+           dir.listing().empty();
+  });
+  if (status == 2) GTEST_SKIP() << "no seccomp filter allowed here";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(dir.listing(), "");
 }
 
 }  // namespace

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "reference/whole_rankings.h"
 #include "support/query_builders.h"
 
 namespace ferolin::policy {
 namespace {
 
+using reference::QueryRanking;
 using testing::make_policy;
 using testing::make_query;
 using testing::same_bits;

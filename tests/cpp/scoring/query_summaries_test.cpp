@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "core/scoring/dispatch.h"
+#include "reference/whole_rankings.h"
 #include "support/query_builders.h"
 
 namespace ferolin::scoring {
 namespace {
+
+using reference::Candidate;
+using reference::QueryRanking;
 
 table::CandidateRow row(std::string_view query_id, std::string_view candidate_id,
                         std::uint64_t rank) {
@@ -20,6 +24,11 @@ table::CandidateRow row(std::string_view query_id, std::string_view candidate_id
   r.candidate_id = candidate_id;
   r.rank = rank;
   return r;
+}
+
+// Adds a table row as the core's readers add theirs.
+void add_row(QuerySummaries& summaries, const table::CandidateRow& r) {
+  summaries.add(r.query_id, reference::view_of(r));
 }
 
 std::vector<std::string> sorted_ids(const QuerySummaries& summaries) {
@@ -33,7 +42,7 @@ std::vector<std::string> sorted_ids(const QuerySummaries& summaries) {
 TEST(QuerySummariesTest, NumberedInOrderOfFirstSightAndSortedByRawBytes) {
   QuerySummaries builder(needs_of(ScoringMethod::MaxProb), TopIds::Drop);
   for (const char* id : {"2", "\xc3\xa9", "q1", "10", "z", "Q1", "1", "", "10", "2"}) {
-    builder.add(row(id, "c", 1));
+    add_row(builder, row(id, "c", 1));
   }
   ASSERT_EQ(builder.size(), 8u);
   EXPECT_EQ(builder.query_id(0), "2");
@@ -52,7 +61,7 @@ TEST(QuerySummariesTest, SortedByRawBytesAtAnyLength) {
     std::string id(static_cast<std::size_t>(rng() % 20) + (rng() % 2 == 0 ? 20 : 0), 'a');
     for (char& c : id) c = rng() % 16 != 0 ? 'a' : "\0\xff"[rng() % 2];
     expected.insert(id);
-    builder.add(row(id, "c", 1));
+    add_row(builder, row(id, "c", 1));
   }
   EXPECT_EQ(sorted_ids(builder), std::vector<std::string>(expected.begin(), expected.end()));
 }
@@ -71,7 +80,7 @@ TEST(QuerySummariesTest, InterleavedRowsKeepTheirQueriesAndTopIds) {
     for (const auto& r : rows) {
       query = r.query;
       candidate = r.candidate;
-      builder.add(row(query, candidate, r.rank));
+      add_row(builder, row(query, candidate, r.rank));
       query.assign(query.size(), '#');
       candidate.assign(candidate.size(), '#');
     }
@@ -99,7 +108,7 @@ TEST(QuerySummariesTest, TopIdsReplacedAcrossScatteredRows) {
       const std::string candidate = "candidate-" + std::to_string(round) + padding;
       table::CandidateRow r = row(query, candidate, kRounds - round);
       r.group = q % 2 == 0 ? std::optional<std::string_view>("even") : std::nullopt;
-      builder.add(r);
+      add_row(builder, r);
     }
   }
   for (int q = 0; q < kQueries; ++q) {
@@ -133,7 +142,7 @@ TEST(QuerySummariesTest, NeedsOfEachMethodKeepEveryConfidence) {
     QuerySummaries builder(needs_of(method), TopIds::Drop);
     for (const QueryRanking& query : queries) {
       for (const Candidate& candidate : query.candidates) {
-        builder.add(query.query_id, view_of(candidate));
+        builder.add(query.query_id, reference::view_of(candidate));
       }
     }
     ASSERT_EQ(builder.size(), queries.size());
@@ -156,7 +165,7 @@ TEST(QuerySummariesTest, OneCandidateQueriesTakeLittleMemory) {
     for (std::size_t q = 0; q < kQueries; ++q) {
       const std::string id = "spectrum_" + std::to_string(q);
       id_bytes += id.size();
-      builder.add(row(id, "c", 1));
+      add_row(builder, row(id, "c", 1));
     }
     const double per_query =
         static_cast<double>(builder.allocated_bytes() - id_bytes) / double(kQueries);

@@ -12,15 +12,18 @@
 
 #include "core/metrics/risk_coverage.h"
 #include "core/policy/apply_policy.h"
-#include "core/scoring/dispatch.h"
 #include "core/scoring/query_summaries.h"
 #include "core/table/candidate_row.h"
+#include "reference/whole_rankings.h"
 #include "support/plain_reading.h"
 #include "support/query_builders.h"
 
 namespace ferolin::scoring {
 namespace {
 
+using reference::Candidate;
+using reference::DetailsBox;
+using reference::QueryRanking;
 using testing::describe;
 using testing::plain_confidence;
 using testing::plain_curve;
@@ -150,7 +153,7 @@ QuerySummaries summaries_from_rows(const std::vector<QueryRanking>& queries, std
     row.score = c.score;
     row.probability = c.probability;
     row.is_correct = c.is_correct;
-    builder.add(row);
+    builder.add(row.query_id, reference::view_of(row));
     query_buffer.assign(query_buffer.size(), '#');
     candidate_buffer.assign(candidate_buffer.size(), '#');
     if (next[open[pick]] == q.candidates.size()) open.erase(open.begin() + std::ptrdiff_t(pick));
@@ -199,8 +202,8 @@ TEST(QuerySummaryPropertyTest, RecordsGiveThePlainDecisionsAndCurves) {
       for (const QueryRanking& q : queries) {
         if (!q.candidates.empty()) expected.push_back(plain_decision(q, policy));
       }
-      expect_same_decisions(policy::apply_policy(queries, policy), expected, "records");
-      expect_same_curves(metrics::compute_curve(queries, policy.scoring_method),
+      expect_same_decisions(reference::apply_policy(queries, policy), expected, "records");
+      expect_same_curves(reference::compute_curve(queries, policy.scoring_method),
                          plain_curve(queries, policy.scoring_method), "records");
     }
   }
@@ -215,7 +218,7 @@ TEST(QuerySummaryPropertyTest, CurveInvariants) {
     }
     for (int m = 0; m < kScoringMethodCount; ++m) {
       const auto method = static_cast<ScoringMethod>(m);
-      const std::vector<RiskCoverageRow> curve = metrics::compute_curve(queries, method);
+      const std::vector<RiskCoverageRow> curve = reference::compute_curve(queries, method);
       ASSERT_FALSE(curve.empty()) << display_name(method);
       for (std::size_t i = 0; i < curve.size(); ++i) {
         const RiskCoverageRow& row = curve[i];

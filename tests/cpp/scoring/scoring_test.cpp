@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/scoring/dispatch.h"
+#include "reference/whole_rankings.h"
 #include "support/query_builders.h"
 
 namespace ferolin::scoring {

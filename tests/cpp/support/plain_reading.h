@@ -14,8 +14,13 @@
 #include <vector>
 
 #include "core/types.h"
+#include "reference/candidate_records.h"
 
 namespace ferolin::testing {
+
+using reference::Candidate;
+using reference::CandidateDetails;
+using reference::QueryRanking;
 
 inline const Candidate& plain_top(const QueryRanking& query) {
   const Candidate* top = &query.candidates.front();

@@ -11,8 +11,12 @@
 #include <vector>
 
 #include "core/types.h"
+#include "reference/candidate_records.h"
 
 namespace ferolin::testing {
+
+using reference::Candidate;
+using reference::QueryRanking;
 
 struct CandidateSpec {
   std::uint64_t rank = 1;

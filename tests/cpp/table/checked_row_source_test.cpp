@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/table/candidate_row_source.h"
+#include "reference/candidate_row_source.h"
 
 namespace ferolin::table {
 namespace {
@@ -53,7 +53,7 @@ TEST(CheckedRowSourceTest, FailsAsTheConvertingSource) {
       "query_id,candidate_id,rank,score,smiles,is_correct\n,,1,1,,\n",
   };
   for (const char* table : kTables) {
-    const std::string expected = first_failure(CandidateRowSource::from_chunks(whole(table)));
+    const std::string expected = first_failure(reference::CandidateRowSource::from_chunks(whole(table)));
     for (const bool every_probability : {false, true}) {
       const RowNeeds needs{.candidate_id = every_probability,
                            .every_probability = every_probability};

@@ -1,4 +1,4 @@
-#include "core/table/group_by_query.h"
+#include "reference/group_by_query.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace ferolin::table {
+namespace ferolin::reference {
 namespace {
 
 Candidate candidate(std::string query, std::string id, std::uint64_t rank = 1) {
@@ -67,4 +67,4 @@ TEST(GroupByQueryTest, MovesCandidatesWithTheirDetails) {
 }
 
 }  // namespace
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

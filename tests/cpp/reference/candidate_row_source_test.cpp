@@ -1,4 +1,4 @@
-#include "core/table/candidate_row_source.h"
+#include "reference/candidate_row_source.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ferolin::table {
+namespace ferolin::reference {
 namespace {
 
 // A row copied out of the source, so that rows of different reads compare.
@@ -115,4 +115,4 @@ TEST(CandidateRowSourceTest, ReadFailureIsReportedAsCsvError) {
 }
 
 }  // namespace
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "core/types.h"
+#include "reference/candidate_records.h"
 
-namespace ferolin::table {
+namespace ferolin::reference {
 
 // Returns one QueryRanking per distinct query_id, sorted by the raw bytes of
 // the identifiers (a proper prefix first, so "" < "1" < "10" < "2" and
@@ -14,4 +14,4 @@ namespace ferolin::table {
 // are moved, not copied. Cannot fail.
 [[nodiscard]] std::vector<QueryRanking> group_by_query(std::vector<Candidate> candidates);
 
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

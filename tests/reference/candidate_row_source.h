@@ -1,27 +1,28 @@
-// CandidateRowSource: a pull-based source of converted rows over a
-// candidates table, so that callers can stream a table of millions of rows
-// without holding it. Every row is fully checked whatever the caller reads:
-// field count, the UTF-8 of every field, every known cell, and known
-// columns named twice.
+// CandidateRowSource: the plain reading of a candidates table, row by row,
+// every known cell converted (convert_record) whatever the caller reads.
+// The tests, the fuzz targets and the benchmarks check the core's
+// CheckedRowSource and query passes against it.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
 
 #include "core/error.h"
 #include "core/table/candidate_row.h"
-#include "core/table/csv_tokenizer.h"
+#include "core/table/record_position.h"
 #include "core/table/table_options.h"
 #include "core/table/table_records.h"
 
-namespace ferolin::table {
+namespace ferolin::reference {
+
+using table::CandidateRow;
+using table::TableOptions;
 
 class CandidateRowSource {
  public:
-  using ChunkReader = TableRecords::ChunkReader;
+  using ChunkReader = table::TableRecords::ChunkReader;
 
   // Returns a source over the table at `path` with its header read and its
   // required columns checked. A file name with the extension "parquet" is
@@ -49,7 +50,7 @@ class CandidateRowSource {
   [[nodiscard]] Result<const CandidateRow*> next();
 
   // Returns where the last row returned by next() starts in the file.
-  [[nodiscard]] const RecordPosition& position() const;
+  [[nodiscard]] const table::RecordPosition& position() const;
 
   // Returns the size of the table in bytes when known (a regular file).
   [[nodiscard]] std::optional<std::uint64_t> size_hint() const;
@@ -59,16 +60,9 @@ class CandidateRowSource {
 
  private:
   explicit CandidateRowSource(std::unique_ptr<State> state);
-  [[nodiscard]] static Result<CandidateRowSource> over(Result<TableRecords> records);
+  [[nodiscard]] static Result<CandidateRowSource> over(Result<table::TableRecords> records);
 
   std::unique_ptr<State> state_;
 };
 
-// Converts the known cells of the current record of `records` into `row`.
-// Returns the failure of the leftmost cell that cannot be converted, else
-// that of a known column named twice, else nothing: the failures of every
-// read of a table.
-[[nodiscard]] std::optional<FerolinError> convert_record(const TableRecords& records,
-                                                         CandidateRow& row);
-
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

@@ -1,4 +1,4 @@
-#include "core/table/read_candidates.h"
+#include "reference/read_candidates.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace ferolin::table {
+namespace ferolin::reference {
 namespace {
 
 constexpr std::string_view kHeader = "query_id,candidate_id,rank,score\n";
@@ -251,4 +251,4 @@ TEST_F(ReadCandidatesTest, ReadsFromAFifo) {
 }
 
 }  // namespace
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

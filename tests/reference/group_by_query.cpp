@@ -1,14 +1,14 @@
-#include "core/table/group_by_query.h"
+#include "reference/group_by_query.h"
 
 #include <string>
 #include <utility>
 
 #include "core/table/query_index.h"
 
-namespace ferolin::table {
+namespace ferolin::reference {
 
 std::vector<QueryRanking> group_by_query(std::vector<Candidate> candidates) {
-  QueryIndex index;
+  table::QueryIndex index;
   std::vector<std::size_t> counts;         // candidates per query number
   std::vector<std::size_t> query_of_each;  // query number of every candidate
   query_of_each.reserve(candidates.size());
@@ -32,4 +32,4 @@ std::vector<QueryRanking> group_by_query(std::vector<Candidate> candidates) {
   return rankings;
 }
 
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

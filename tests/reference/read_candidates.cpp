@@ -1,4 +1,4 @@
-#include "core/table/read_candidates.h"
+#include "reference/read_candidates.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "core/table/candidate_row_source.h"
+#include "reference/candidate_row_source.h"
 
-namespace ferolin::table {
+namespace ferolin::reference {
 namespace {
 
 constexpr std::size_t kFirstReserve = 4096;
@@ -41,7 +41,7 @@ void reserve_more(std::vector<Candidate>& list, const CandidateRowSource& source
 
 }  // namespace
 
-Candidate to_candidate(const CandidateRow& row, bool keep_details) {
+Candidate to_candidate(const table::CandidateRow& row, bool keep_details) {
   Candidate candidate;
   candidate.query_id = row.query_id;
   candidate.candidate_id = row.candidate_id;
@@ -77,4 +77,4 @@ Result<std::vector<Candidate>> read_candidates(std::string_view path, ReadOption
   }
 }
 
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

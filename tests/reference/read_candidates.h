@@ -1,4 +1,5 @@
-// read_candidates: reads a whole candidates table into Candidate records.
+// read_candidates: reads a whole candidates table into Candidate records,
+// the plain reading that the tests compare the core's passes with.
 #pragma once
 
 #include <string_view>
@@ -6,9 +7,9 @@
 
 #include "core/error.h"
 #include "core/table/candidate_row.h"
-#include "core/types.h"
+#include "reference/candidate_records.h"
 
-namespace ferolin::table {
+namespace ferolin::reference {
 
 struct ReadOptions {
   // false: smiles, inchikey, formula and target_inchikey are still checked
@@ -18,7 +19,7 @@ struct ReadOptions {
 
 // Returns a Candidate that owns copies of the row's texts; its details
 // (smiles, inchikey, formula, target_inchikey, group) only with `keep_details`.
-[[nodiscard]] Candidate to_candidate(const CandidateRow& row, bool keep_details = true);
+[[nodiscard]] Candidate to_candidate(const table::CandidateRow& row, bool keep_details = true);
 
 // Returns the rows of the table at `path` as Candidate records in file
 // order (possibly none), or the first failure and no records. The reading
@@ -26,4 +27,4 @@ struct ReadOptions {
 [[nodiscard]] Result<std::vector<Candidate>> read_candidates(std::string_view path,
                                                              ReadOptions options = {});
 
-}  // namespace ferolin::table
+}  // namespace ferolin::reference

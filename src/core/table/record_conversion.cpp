@@ -1,25 +1,13 @@
-#include "core/table/candidate_row_source.h"
+#include "core/table/record_conversion.h"
 
 #include <limits>
 #include <string>
-#include <utility>
 
 #include "core/table/candidate_columns.h"
 #include "core/table/cell_parsing.h"
 #include "core/table/number_spelling.h"
-#include "core/table/table_records.h"
 
 namespace ferolin::table {
-
-struct CandidateRowSource::State {
-  explicit State(TableRecords table) : records(std::move(table)) {}
-
-  TableRecords records;
-  CandidateRow row;
-  bool ended = false;
-  std::optional<FerolinError> failure;
-};
-
 namespace {
 
 template <typename T, typename Field>
@@ -115,49 +103,6 @@ std::optional<FerolinError> convert_record(const TableRecords& records, Candidat
   if (plan.group_field) store_text(record.field(*plan.group_field), row.group);
   if (plan.confidence_field) store_text(record.field(*plan.confidence_field), row.confidence);
   return std::nullopt;
-}
-
-Result<CandidateRowSource> CandidateRowSource::over(Result<TableRecords> records) {
-  if (!records) return std::unexpected(std::move(records.error()));
-  return CandidateRowSource(std::make_unique<State>(std::move(*records)));
-}
-
-Result<CandidateRowSource> CandidateRowSource::open(std::string_view path, TableOptions options) {
-  return over(TableRecords::open(path, std::move(options)));
-}
-
-Result<CandidateRowSource> CandidateRowSource::from_chunks(ChunkReader read_chunk,
-                                                           std::optional<std::uint64_t> size_hint,
-                                                           TableOptions options) {
-  return over(TableRecords::from_chunks(std::move(read_chunk), size_hint, std::move(options)));
-}
-
-CandidateRowSource::CandidateRowSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
-CandidateRowSource::CandidateRowSource(CandidateRowSource&&) noexcept = default;
-CandidateRowSource& CandidateRowSource::operator=(CandidateRowSource&&) noexcept = default;
-CandidateRowSource::~CandidateRowSource() = default;
-
-Result<const CandidateRow*> CandidateRowSource::next() {
-  State& s = *state_;
-  if (s.failure) return std::unexpected(*s.failure);
-  if (s.ended) return nullptr;
-  const auto ready = s.records.next();
-  if (!ready) {
-    s.failure = ready.error();
-  } else if (!*ready) {
-    s.ended = true;
-    return nullptr;
-  } else {
-    s.failure = convert_record(s.records, s.row);
-  }
-  if (s.failure) return std::unexpected(*s.failure);
-  return &s.row;
-}
-
-const RecordPosition& CandidateRowSource::position() const { return state_->records.position(); }
-
-std::optional<std::uint64_t> CandidateRowSource::size_hint() const {
-  return state_->records.size_hint();
 }
 
 }  // namespace ferolin::table
