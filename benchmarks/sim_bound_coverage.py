@@ -54,7 +54,7 @@ def misses(shape, n, runs, target, seed, folder):
         write_table(path, confidences, rng.uniform(0.0, 1.0, n) < chance(confidences))
         table = read_table(path, ["max-prob"])
         for name, level in METHODS:
-            threshold = table.calibrate(0, target, name, level)["threshold"]
+            threshold = table.choose_threshold(0, target, name, level).threshold
             if threshold not in (None, NO_THRESHOLD) and true_risk(max(threshold, 0.0)) > target:
                 counts[name] += 1
     return {name: count / runs for name, count in counts.items()}

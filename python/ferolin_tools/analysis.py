@@ -4,49 +4,22 @@ report. Each works on a QueryPass (see tables.py); decisions are in groups.py.""
 from __future__ import annotations
 
 import math
-from array import array
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Callable, Optional, Sequence
+from typing import Any, Optional, Sequence
 
 from ferolin_tools import diagnostics, intervals, policies, wording
 from ferolin_tools.errors import NoLabelledQueries, NothingScored
-from ferolin_tools.intervals import BootstrapProgress, Interval, Intervals
+from ferolin_tools.groups import GroupedReport
+from ferolin_tools.intervals import Interval, Intervals, MethodProgress
+from ferolin_tools.packed import numpy_module, unpack
 from ferolin_tools.paths import PathArg, as_text
 from ferolin_tools.tables import QueryPass
-
-if TYPE_CHECKING:
-    from ferolin_tools.groups import GroupedReport
 
 #: The confidence level of the upper bound of calibrations other than the
 #: binomial method's, which report theirs at their own level.
 REPORT_LEVEL = wording.DEFAULT_BOUND_LEVEL
 #: A threshold accepting fewer labelled queries than this rests on thin evidence.
 DEFAULT_MIN_ACCEPTED = 30
-
-
-def _numpy(wanted: Optional[bool]) -> Any:
-    """numpy when wanted (None: when installed), else None."""
-    if wanted is False:
-        return None
-    try:
-        import numpy
-    except ImportError:
-        if wanted:
-            raise
-        return None
-    return numpy
-
-
-def unpack(packed: "bytearray | memoryview", typecode: str, numpy: Any) -> Any:
-    """A packed column as a numpy array sharing its memory, or as a list."""
-    if numpy is not None:
-        dtype = {"d": numpy.float64, "Q": numpy.uint64, "B": numpy.bool_}[typecode]
-        return numpy.frombuffer(packed, dtype=dtype)
-    if typecode == "B":
-        return [byte == 1 for byte in packed]
-    values = array(typecode)
-    values.frombytes(bytes(packed))
-    return values.tolist()
 
 
 # ---- verdicts ---------------------------------------------------------------
@@ -70,11 +43,10 @@ def require_decidable(table: QueryPass) -> None:
         raise NothingScored(diagnostics.nothing_decided(table))
 
 
-def unscored_note(table: QueryPass, index: int) -> Optional[str]:
+def unscored_note(score: str, scored: int, labelled: int) -> Optional[str]:
     """A note when the method scores only some labelled queries."""
-    scored, labelled = table.summary(index).scored, table.counts.labelled
     if 0 < scored < labelled:
-        return (f"{table.scores[index]} scores {scored} of {labelled} labelled queries; the other "
+        return (f"{score} scores {scored} of {labelled} labelled queries; the other "
                 f"{labelled - scored} have no confidence and count as rejected")
     return None
 
@@ -87,7 +59,7 @@ def score_columns(table: QueryPass, numpy: Optional[bool] = None,
     candidate_id (the top candidate's), score, is_correct (True/False/None),
     candidates, then one confidence column per method (NaN where the method
     gives none)."""
-    np = _numpy(numpy)
+    np = numpy_module(numpy)
     packed = table.columns(rows)
     columns = {
         "query_id": packed.query_id,
@@ -205,7 +177,7 @@ def comparison(table: QueryPass, error_rate: float, method: str,
                confidence_level: Optional[float],
                at_coverages: Sequence[float] = DEFAULT_COVERAGES, replicates: int = 0,
                seed: int = intervals.DEFAULT_SEED,
-               progress: Optional[Callable[[str], Optional[BootstrapProgress]]] = None,
+               progress: Optional[MethodProgress] = None,
                min_accepted: int = DEFAULT_MIN_ACCEPTED) -> list[MethodComparison]:
     """Every method column of the pass, best first (see _rank_key), with
     bootstrap intervals when `replicates` is not 0 for the methods that
@@ -214,7 +186,7 @@ def comparison(table: QueryPass, error_rate: float, method: str,
     entries = []
     for index, score in enumerate(table.scores):
         summary = table.summary(index)
-        chosen = table.calibrate(index, error_rate, method, confidence_level).row
+        chosen = table.choose_threshold(index, error_rate, method, confidence_level).row
         points = table.native.operating_points(index, list(at_coverages),
                                                error_rate)
         threshold = chosen["threshold"] if chosen else None
@@ -279,7 +251,7 @@ class CalibrationReport:
     augrc: float = math.nan
     risk_wilson_interval: Interval = (math.nan, math.nan)
     intervals: Optional[Intervals] = None
-    groups: Optional["GroupedReport"] = None
+    groups: Optional[GroupedReport] = None
     bound_level: float = REPORT_LEVEL
 
     @property
@@ -388,13 +360,13 @@ def _best_risk(curve: list[dict[str, Any]], min_accepted: int) -> Optional[dict[
     return min(rows, key=lambda row: row["risk"], default=None)
 
 
-def calibration(table: QueryPass, index: int, error_rate: float, method: str,
-                confidence_level: Optional[float], min_accepted: int) -> Calibration:
+def global_threshold(table: QueryPass, index: int, error_rate: float, method: str,
+                     confidence_level: Optional[float], min_accepted: int) -> Calibration:
     """Calibrates method column `index` after the verdicts: raises
     NoLabelledQueries or NothingScored instead of a policy that rejects all."""
     require_labels(table)
     require_scored(table, index)
-    result = table.calibrate(index, error_rate, method, confidence_level)
+    result = table.choose_threshold(index, error_rate, method, confidence_level)
     curve = table.curve(index)
     row = result.row
     accepted = row["accepted"] if row else 0

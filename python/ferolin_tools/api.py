@@ -24,7 +24,10 @@ for any number.
 
 curve(), compare() and calibrate() also take, in place of a table, the
 queries of many shards merged by ferolin_tools.shards (read_scores,
-score_shards, merge_shards); the layout options then do not apply.
+score_shards, merge_shards), or any QueryPass that holds what the call asks
+for (the `ferolin` command passes the one it read); the layout options then
+do not apply. compare() and calibrate() take `bootstrap_progress`, which
+gives each method's bootstrap a progress callable (or None).
 
 curve(), compare(), calibrate() and apply() take a table's own confidence:
 `confidence` names a column whose top-candidate value is the query's
@@ -42,6 +45,7 @@ from typing import Any, Mapping, Optional, Sequence, Union
 from ferolin_tools import analysis, evidence, groups, intervals, policies
 from ferolin_tools import confidence as own_column
 from ferolin_tools.analysis import DEFAULT_COVERAGES, Calibration, CurveResult, MethodComparison
+from ferolin_tools.intervals import MethodProgress
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS, score_name
 from ferolin_tools.paths import PathArg
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, ProgressCallback, QueryPass,
@@ -56,8 +60,10 @@ TableOrPass = Union[TableArg, QueryPass]
 
 
 def _read(table: TableOrPass, methods: Sequence[str], **options: Any) -> QueryPass:
-    """Reads `table` for `methods`; a QueryPass given is used as it is."""
-    if isinstance(table, QueryPass) and options.get("own") is not None:
+    """Reads `table` for `methods`; a QueryPass given is used as it is, when
+    it holds them and the confidence column asked for."""
+    own = options.get("own")
+    if isinstance(table, QueryPass) and own is not None and table.own != own:
         raise ValueError("a confidence column needs a candidates table: queries merged from "
                          "shards keep no column of their own")
     if isinstance(table, QueryPass):
@@ -180,7 +186,8 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
             progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
             lower_is_better: bool = False,
             threads: Optional[int] = None,
-            max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> list[MethodComparison]:
+            max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES,
+            bootstrap_progress: Optional[MethodProgress] = None) -> list[MethodComparison]:
     """Compares scoring methods on one labelled table, best first: the
     methods asked for and, with `confidence`, that column ("column:NAME",
     or "top-score" for the score column); with neither given, every method
@@ -198,7 +205,9 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     threshold accepts fewer than `min_accepted` labelled queries has
     `thin_evidence` set and no bootstrap risk interval (resampling a handful
     of queries gives a degenerate one). Merged shards are compared on every
-    method they hold.
+    method they hold. `bootstrap_progress(method)`, when given, returns the
+    progress callable of that method's bootstrap (or None), called as
+    progress(replicates done, replicates in all).
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
@@ -208,9 +217,9 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     intervals.check_seed(seed)
     own = own_column.own_confidence(confidence, lower_is_better)
     if isinstance(table, QueryPass):
-        methods = table.scores
+        methods = ()  # compared on every column the pass holds
     elif own is None and methods is SCORE_METHODS:
-        own = own_column.OwnConfidence(dict(columns or {}).get("score", "score"))
+        own = own_column.top_score(columns)
     read = _read(table, methods, delimiter=delimiter, columns=columns, decimal=decimal,
                  na_values=na_values, progress=progress, own=own, threads=threads,
                  max_field_bytes=max_field_bytes)
@@ -218,7 +227,7 @@ def compare(table: TableOrPass, *, error_rate: float = 0.05, method: str = "empi
     replicates = bootstrap if bootstrap is not None else intervals.compare_replicates(
         read.counts.labelled, len(read.scores))
     return analysis.comparison(read, error_rate, method, confidence_level, coverages,
-                               replicates, seed, min_accepted=min_accepted)
+                               replicates, seed, bootstrap_progress, min_accepted)
 
 
 def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
@@ -231,7 +240,8 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
               progress: Optional[ProgressCallback] = None, confidence: Optional[str] = None,
               lower_is_better: bool = False,
               threads: Optional[int] = None,
-              max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES) -> Calibration:
+              max_field_bytes: int = DEFAULT_MAX_FIELD_BYTES,
+              bootstrap_progress: Optional[MethodProgress] = None) -> Calibration:
     """Calibrates a policy, as ferolin.calibrate does, and reports on it.
 
     With `confidence` (and `score` None) the policy is calibrated on that
@@ -256,13 +266,17 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
     policy holds "group_col" and "group_thresholds"; every other query keeps
     the global threshold. Raises ValueError for a rate outside (0, 1),
     NoLabelledQueries and NothingScored instead of a policy that silently
-    rejects everything.
+    rejects everything. `bootstrap_progress` is compare()'s.
+
+    In place of a table, a QueryPass holding the method (or the confidence
+    column) is calibrated as it is; with `group_col`, when it was read with
+    that group column.
     """
     check_rate(error_rate, "the error rate")
     check_calibration_method(method, confidence_level)
     intervals.check_replicates(bootstrap)
     intervals.check_seed(seed)
-    if group_col is not None and isinstance(table, QueryPass):
+    if isinstance(table, QueryPass) and group_col is not None and table.group_column != group_col:
         raise ValueError("group_col needs a candidates table: queries merged from shards keep "
                          "no group column")
     own = own_column.own_confidence(confidence, lower_is_better)
@@ -274,9 +288,10 @@ def calibrate(table: TableOrPass, score: Optional[str], error_rate: float, *,
                  group_column=group_col, fingerprint=True, own=own, threads=threads,
                  max_field_bytes=max_field_bytes)
     index = len(read.scores) - 1 if score is None else read.scores.index(score_name(score))
-    return evidence.calibrate(read, index, error_rate, method,
-                              confidence_level, min_accepted, group_col=group_col,
-                              min_group=min_group, replicates=bootstrap, seed=seed)
+    steps = bootstrap_progress(read.scores[index]) if bootstrap and bootstrap_progress else None
+    return evidence.policy_with_evidence(
+        read, index, error_rate, method, confidence_level, min_accepted, group_col=group_col,
+        min_group=min_group, replicates=bootstrap, seed=seed, progress=steps)
 
 
 def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
@@ -295,8 +310,9 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     a query whose group has a threshold of its own is decided by it, every
     other one by the global threshold; the columns then end with `group`.
     A policy on a confidence column reads that column's top-candidate
-    values (`confidence`: the column's name in this table, when it differs). Raises NothingScored when the policy's method scores no query at all
-    (every query would be rejected for want of a confidence), TableError
+    values (`confidence`: the column's name in this table, when it
+    differs). Raises NothingScored when the policy's method scores no query
+    at all (every query would be rejected for want of a confidence), TableError
     when the table lacks the policy's group column. Warns
     (EditedPolicyWarning) when the policy is not the one its calibration
     record describes (a threshold, method or target edited by hand).
@@ -310,16 +326,11 @@ def apply(table: TableArg, policy: Mapping[str, Any] | PathArg, *,
     check_policy_rate(named, policy)
     policies.warn_if_edited(named, policy)
     group_col, _ = groups.policy_groups(policy)
-    own = own_column.of_policy(policy)
-    if confidence is not None:
-        if own is None:
-            raise ValueError("the policy is calibrated on a scoring method, not on a confidence "
-                             "column")
-        own = own_column.OwnConfidence(confidence, own.lower_is_better)
+    own = own_column.applied_column(policy, confidence)
     read = read_table(table, [score_name(policy["scoring_method"])] if own is None else [],
                       keep_ids=True, delimiter=delimiter, columns=columns, decimal=decimal,
                       na_values=na_values, progress=progress,
                       group_column=group_col, group_policy=named or "", own=own, threads=threads,
-                 max_field_bytes=max_field_bytes)
+                      max_field_bytes=max_field_bytes)
     analysis.require_decidable(read)
     return groups.decisions(read, dict(policy), numpy)

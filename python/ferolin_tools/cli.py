@@ -15,7 +15,7 @@ from importlib import metadata
 from types import ModuleType
 from typing import Any, Callable, Optional, Sequence
 
-from ferolin_tools import (analysis, batches, diagnostics, evidence, groups, intervals, output,
+from ferolin_tools import (analysis, api, batches, diagnostics, groups, intervals, output,
                            policies, shards, wording)
 from ferolin_tools import confidence as own_column
 from ferolin_tools.api import (check_calibration_method, check_coverages, check_policy_rate,
@@ -28,7 +28,7 @@ from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_columns,
-                                  check_group_column, read_table)
+                                  check_group_column, probability_problems, read_table)
 
 STDIN_NAME = "-"
 
@@ -391,6 +391,10 @@ class Reporter:
             size = None
         return ProgressDisplay(path, size)
 
+    def bootstrap_steps(self, score: str) -> Optional[StepDisplay]:
+        """The progress display of one method's bootstrap."""
+        return self.steps(f"bootstrap of {score}")
+
     def steps(self, what: str) -> Optional[StepDisplay]:
         """A progress display for counted work, where reads get one."""
         if self.quiet or not (self.forced or sys.stderr.isatty()):
@@ -403,19 +407,19 @@ def table_path(args: argparse.Namespace) -> str:
     return "/dev/stdin" if args.table == STDIN_NAME else args.table
 
 
-def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
+def read(args: argparse.Namespace, reporter: Reporter, scores: Optional[Sequence[str]],
          keep_ids: bool = False, **options: Any) -> QueryPass:
-    """Reads the table once for `scores`, with progress where wanted;
-    `options` go to read_table (group_column, group_policy, fingerprint).
-    Or merges the per-query tables of --from-scores (compare: every method
-    they hold)."""
+    """Reads the table once for `scores` (None: every method), with
+    progress where wanted; `options` go to read_table (group_column,
+    group_policy, fingerprint). Or merges the per-query tables of
+    --from-scores (None: every method they hold)."""
     if getattr(args, "from_scores", None):
-        every = args.run is run_compare
-        return shards.read_scores(args.from_scores, None if every else scores, hint_style="cli")
+        return shards.read_scores(args.from_scores, scores, hint_style="cli")
     path = table_path(args)
+    methods = SCORE_METHODS if scores is None else scores
     display = reporter.progress(path)
     try:
-        table = read_table(path, scores, keep_ids=keep_ids, delimiter=args.delimiter,
+        table = read_table(path, methods, keep_ids=keep_ids, delimiter=args.delimiter,
                            columns=dict(args.column), progress=display, hint_style="cli",
                            decimal=args.decimal, na_values=args.na_values,
                            threads=getattr(args, "threads", None),
@@ -423,7 +427,7 @@ def read(args: argparse.Namespace, reporter: Reporter, scores: Sequence[str],
     finally:
         if display is not None:
             display.close()
-    problem = own_column.probability_problems(table)
+    problem = probability_problems(table)
     if problem is not None:
         reporter.warn(problem)
     tied = diagnostics.tied_tops(table)
@@ -450,17 +454,15 @@ def load_plot() -> ModuleType:
 def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
     own = own_option(args)
     if own is None and not args.from_scores:
-        own = own_column.OwnConfidence(dict(args.column).get("score", "score"))
-    table = read(args, reporter, SCORE_METHODS, own=own)
-    analysis.require_labels(table)
+        own = own_column.top_score(dict(args.column))
+    table = read(args, reporter, None, own=own)
+    entries = api.compare(
+        table, error_rate=args.error_rate, method=args.method,
+        confidence_level=args.confidence_level, at_coverage=args.at_coverage,
+        bootstrap=args.bootstrap, seed=args.seed, min_accepted=args.min_accepted,
+        bootstrap_progress=reporter.bootstrap_steps)
     counts = table.counts
-    replicates = args.bootstrap
-    if replicates is None:
-        replicates = intervals.compare_replicates(counts.labelled, len(table.scores))
-    entries = analysis.comparison(
-        table, args.error_rate, args.method, args.confidence_level, args.at_coverage,
-        replicates, args.seed, lambda score: reporter.steps(f"bootstrap of {score}"),
-        args.min_accepted)
+    replicates = next((e.intervals.replicates for e in entries if e.intervals), 0)
     with output.output_stream(args.output) as stream:
         if args.format == "json":
             output.write_json(stream, [entry.as_dict() for entry in entries])
@@ -476,7 +478,7 @@ def run_compare(args: argparse.Namespace, reporter: Reporter) -> None:
                       f"queries, seed {args.seed}")
     elif args.bootstrap is None:
         reporter.note(f"no bootstrap intervals by default for {counts.labelled:,} labelled "
-                      f"queries and {len(table.scores)} methods (more than "
+                      f"queries and {len(entries)} methods (more than "
                       f"{intervals.COMPARE_BUDGET:,} together); ask for them with --bootstrap "
                       f"{intervals.DEFAULT_REPLICATES}")
     for entry in entries:
@@ -500,18 +502,19 @@ def run_calibrate(args: argparse.Namespace, reporter: Reporter) -> None:
     own = own_option(args)
     table = read(args, reporter, [args.score] if own is None else [],
                  group_column=args.group_col, fingerprint=True, own=own)
-    index = len(table.scores) - 1 if own else table.scores.index(args.score)
-    args.score = table.scores[index]
-    result = evidence.calibrate(
-        table, index, args.error_rate, args.method, args.confidence_level, args.min_accepted,
-        group_col=args.group_col, min_group=args.min_group, replicates=replicates,
-        seed=args.seed, progress=reporter.steps(f"bootstrap of {args.score}"))
-    for line in result.report.lines():
+    result = api.calibrate(
+        table, args.score, args.error_rate, method=args.method,
+        confidence_level=args.confidence_level, min_accepted=args.min_accepted,
+        group_col=args.group_col, min_group=args.min_group, bootstrap=replicates,
+        seed=args.seed, confidence=args.confidence_col, lower_is_better=args.lower_is_better,
+        bootstrap_progress=reporter.bootstrap_steps)
+    report = result.report
+    for line in report.lines():
         reporter.info(line)
-    note = analysis.unscored_note(table, index)
+    note = analysis.unscored_note(report.score, report.scored, report.labelled)
     if note:
         reporter.note(note)
-    for warning in result.report.warnings():
+    for warning in report.warnings():
         reporter.warn(warning)
     warn_infinite(table, reporter)
     if plot:
@@ -524,20 +527,20 @@ def draw_calibration(plot: ModuleType, table: QueryPass, result: analysis.Calibr
                      args: argparse.Namespace, replicates: int, reporter: Reporter) -> Any:
     """The curve with its bootstrap band, the target and the threshold, and
     each group's own curve with its threshold."""
+    report = result.report
     band = None
     if replicates:
         coverages = plot.band_coverages()
         band = (coverages, intervals.risk_band(table, 0, coverages, replicates, args.seed,
-                                               reporter.steps(f"band of {args.score}")))
-    report = result.report
+                                               reporter.steps(f"band of {report.score}")))
     own = report.groups.thresholds if report.groups is not None else {}
     grouped = bool(own)
     ax = plot.new_axes(2) if grouped else plot.new_axes()
     main_ax = ax[0] if grouped else ax
     plot.plot_risk_coverage(
-        result.curve, main_ax, label=args.score, target=args.error_rate,
+        result.curve, main_ax, label=report.score, target=args.error_rate,
         threshold=result.policy["threshold"], band=band,
-        title=f"{args.score}, n = {report.labelled} labelled queries, "
+        title=f"{report.score}, n = {report.labelled} labelled queries, "
               f"{analysis.rule_text(args.method, args.confidence_level)}")
     if grouped:
         for group, threshold in own.items():
@@ -607,12 +610,11 @@ def run_apply(args: argparse.Namespace, reporter: Reporter) -> None:
         check_group_column(group_col, dict(args.column))
     except ValueError as error:
         raise DataError(f"{args.policy}: {error}") from None
-    own = own_column.of_policy(policy)
-    if args.confidence_col is not None:
-        if own is None:
-            raise DataError(f"{args.policy}: --confidence-col applies to a policy on a "
-                            f"confidence column; this one is on {policy['scoring_method']}")
-        own = own_column.OwnConfidence(args.confidence_col, own.lower_is_better)
+    try:
+        own = own_column.applied_column(policy, args.confidence_col)
+    except ValueError:
+        raise DataError(f"{args.policy}: --confidence-col applies to a policy on a "
+                        f"confidence column; this one is on {policy['scoring_method']}") from None
     table = read(args, reporter, [score_name(policy["scoring_method"])] if own is None else [],
                  keep_ids=True, group_column=group_col, group_policy=args.policy, own=own)
     analysis.require_decidable(table)
@@ -647,12 +649,10 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     plot = load_plot() if args.plot else None
     own = own_option(args)
     table = read(args, reporter, args.score, own=own)
-    analysis.require_labels(table)
-    results = []
-    own_index = [len(table.scores) - 1] if own else []
-    for index in [table.scores.index(score) for score in args.score] + own_index:
-        analysis.require_scored(table, index)
-        results.append(analysis.curve_result(table, index))
+    curves = api.curve(table, args.score, confidence=args.confidence_col,
+                       lower_is_better=args.lower_is_better)
+    # A method asked for twice is drawn and listed twice, as asked.
+    results = [curves[score] for score in args.score] + ([curves[table.scores[-1]]] if own else [])
     with output.output_stream(args.output) as stream:
         if args.format == "json":
             output.write_json(stream, [
@@ -663,7 +663,7 @@ def run_curve(args: argparse.Namespace, reporter: Reporter) -> None:
     for index, result in enumerate(results):
         reporter.info(f"{result.score}: AURC {output.number_text(result.aurc)}  "
                       f"E-AURC {output.number_text(result.eaurc)}")
-        note = analysis.unscored_note(table, table.scores.index(result.score))
+        note = analysis.unscored_note(result.score, result.scored, result.labelled)
         if note:
             reporter.note(note)
     warn_infinite(table, reporter)

@@ -6,17 +6,12 @@ The pass reads it as one more column after the methods' (negated when lower
 is better, so that higher always means more trusted); a policy calibrated on
 it names the column instead of a method, with scoring_method
 "confidence_column", which ferolin.load_policy refuses as an unknown method.
-This module also turns the read's check of the probability column into the
-warnings of the methods that read probabilities."""
+ProbabilityWarning, which a read gives when the methods it ran read a
+probability column that holds no probabilities, is declared here too."""
 from __future__ import annotations
 
-import warnings
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Mapping, Optional
-
-
-if TYPE_CHECKING:
-    from ferolin_tools.tables import QueryPass
+from typing import Any, Mapping, Optional
 
 #: The scoring_method of a policy on a confidence column.
 COLUMN_METHOD = "confidence_column"
@@ -60,6 +55,11 @@ def own_confidence(confidence: Optional[str], lower_is_better: bool) -> Optional
     return OwnConfidence(confidence, bool(lower_is_better))
 
 
+def top_score(columns: Optional[Mapping[str, str]] = None) -> OwnConfidence:
+    """The score column as a confidence of its own, under the table's name for it."""
+    return OwnConfidence(dict(columns or {}).get("score", "score"))
+
+
 def of_policy(policy: Mapping[str, Any]) -> Optional[OwnConfidence]:
     """The column a policy on a confidence column reads; None for a policy
     on one of the eight methods."""
@@ -68,45 +68,19 @@ def of_policy(policy: Mapping[str, Any]) -> Optional[OwnConfidence]:
     return OwnConfidence(policy["confidence_col"], bool(policy.get("lower_is_better", False)))
 
 
-def policy_for(table: "QueryPass", index: int, policy: dict[str, Any]) -> dict[str, Any]:
-    """The policy of method column `index`: for the own column, one that
-    names the column and its direction instead of the pass's stand-in method."""
-    own = table.own
-    if own is None or index != len(table.scores) - 1:
-        return policy
-    policy = dict(policy)
-    policy["scoring_method"] = COLUMN_METHOD
-    policy["confidence_col"] = own.column
-    policy["lower_is_better"] = own.lower_is_better
-    return policy
-
-
-def probability_problems(table: "QueryPass") -> Optional[str]:
-    """What is wrong with the probability column that the read's methods
-    read, in one sentence; None when nothing is (or none read it)."""
-    check = table.native.probability_check()
-    if check is None:
-        return None
-    name = table.layout.header_name("probability")
-    problems = []
-    if check.outside:
-        problems.append(f"{check.outside} values outside [0, 1]")
-    if check.above_one:
-        problems.append(f"{check.above_one} queries whose candidates' probabilities sum "
-                        f"above 1")
-    if not problems:
-        return None
-    return (f"{table.path}: column {name!r} holds {' and '.join(problems)}; the methods that "
-            f"read probabilities score them as they are")
+def applied_column(policy: Mapping[str, Any],
+                   column: Optional[str] = None) -> Optional[OwnConfidence]:
+    """The column a policy reads when applied: its own confidence column,
+    under `column` when the table names it otherwise; None for a policy on
+    a method. ValueError for `column` with a policy on a method."""
+    own = of_policy(policy)
+    if column is None:
+        return own
+    if own is None:
+        raise ValueError("the policy is calibrated on a scoring method, not on a confidence "
+                         "column")
+    return OwnConfidence(column, own.lower_is_better)
 
 
 class ProbabilityWarning(UserWarning):
     """The probability column holds values that are not probabilities."""
-
-
-def warn_probabilities(table: "QueryPass") -> None:
-    """Warns once for the table (a ProbabilityWarning) when its probability
-    column holds values that are not probabilities."""
-    problem = probability_problems(table)
-    if problem is not None:
-        warnings.warn(problem, ProbabilityWarning, stacklevel=3)

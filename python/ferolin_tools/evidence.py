@@ -12,6 +12,19 @@ from ferolin_tools.analysis import Calibration, CalibrationReport
 from ferolin_tools.tables import QueryPass
 
 
+def _policy_of_column(table: QueryPass, index: int, policy: dict[str, Any]) -> dict[str, Any]:
+    """The policy of method column `index`: for the own column, one that
+    names the column and its direction instead of the pass's stand-in method."""
+    own = table.own
+    if own is None or index != len(table.scores) - 1:
+        return policy
+    policy = dict(policy)
+    policy["scoring_method"] = confidence.COLUMN_METHOD
+    policy["confidence_col"] = own.column
+    policy["lower_is_better"] = own.lower_is_better
+    return policy
+
+
 def _provenance(table: QueryPass, report: CalibrationReport,
                 policy: dict[str, Any]) -> dict[str, Any]:
     record: dict[str, Any] = {
@@ -39,23 +52,24 @@ def _provenance(table: QueryPass, report: CalibrationReport,
     return record
 
 
-def calibrate(table: QueryPass, index: int, error_rate: float, method: str,
-              confidence_level: Optional[float], min_accepted: int, *,
-              group_col: Optional[str] = None, min_group: int = groups.DEFAULT_MIN_GROUP,
-              replicates: int = intervals.DEFAULT_REPLICATES,
-              seed: int = intervals.DEFAULT_SEED,
-              progress: Optional[intervals.BootstrapProgress] = None) -> Calibration:
-    """Calibrates method column `index` as analysis.calibration does; with
+def policy_with_evidence(table: QueryPass, index: int, error_rate: float, method: str,
+                         confidence_level: Optional[float], min_accepted: int, *,
+                         group_col: Optional[str] = None,
+                         min_group: int = groups.DEFAULT_MIN_GROUP,
+                         replicates: int = intervals.DEFAULT_REPLICATES,
+                         seed: int = intervals.DEFAULT_SEED,
+                         progress: Optional[intervals.BootstrapProgress] = None) -> Calibration:
+    """Calibrates method column `index` as analysis.global_threshold does; with
     `group_col` (the pass read with that column) one threshold per group of
     at least `min_group` labelled queries beside the global one; with
     `replicates` (not 0) the bootstrap intervals at the global threshold."""
-    base = analysis.calibration(table, index, error_rate, method, confidence_level,
-                                min_accepted)
+    base = analysis.global_threshold(table, index, error_rate, method, confidence_level,
+                                     min_accepted)
     policy, grouped = base.policy, None
     if group_col is not None:
-        policy, grouped = groups.calibrate_groups(table, index, error_rate, method,
-                                                  confidence_level, group_col, min_group)
-    policy = confidence.policy_for(table, index, policy)
+        policy, grouped = groups.thresholds_per_group(table, index, error_rate, method,
+                                                      confidence_level, group_col, min_group)
+    policy = _policy_of_column(table, index, policy)
     report = base.report
     summary = table.summary(index)
     bootstrap = None

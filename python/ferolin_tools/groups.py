@@ -9,9 +9,9 @@ from dataclasses import dataclass
 from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native, wording
-from ferolin_tools.analysis import _numpy, unpack
 from ferolin_tools.intervals import Interval, wilson
 from ferolin_tools.methods import NO_THRESHOLD
+from ferolin_tools.packed import numpy_module, unpack
 from ferolin_tools.tables import QueryPass
 
 DEFAULT_MIN_GROUP: int = _native.DEFAULT_MIN_GROUP
@@ -169,9 +169,9 @@ class GroupedReport:
                 "ungrouped": self.ungrouped.as_dict()}
 
 
-def calibrate_groups(table: QueryPass, index: int, error_rate: float, method: str,
-                     confidence_level: Optional[float], group_col: str,
-                     min_group: int) -> tuple[dict[str, Any], GroupedReport]:
+def thresholds_per_group(table: QueryPass, index: int, error_rate: float, method: str,
+                         confidence_level: Optional[float], group_col: str,
+                         min_group: int) -> tuple[dict[str, Any], GroupedReport]:
     """The grouped policy (a policy dict with group_col and group_thresholds)
     and its report; the pass must have been read with the group column."""
     result, global_only = (
@@ -214,7 +214,7 @@ def decisions(table: QueryPass, policy: Mapping[str, Any],
     the policy's method as column 0. `rows` limits the columns to those
     queries; `decided` (Pass.decide's result for the whole pass) saves
     deciding again for each slice."""
-    np = _numpy(numpy)
+    np = numpy_module(numpy)
     packed = table.columns(rows)
     group_col, thresholds = policy_groups(policy)
     threshold = policy["threshold"]

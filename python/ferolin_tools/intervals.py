@@ -29,6 +29,8 @@ FIGURES = ("aurc", "eaurc", "augrc", "coverage", "risk")
 Interval = tuple[float, float]
 #: progress(replicates done, replicates in all).
 BootstrapProgress = Callable[[int, int], None]
+#: progress_of(method name): the progress callable of that method's bootstrap, or None.
+MethodProgress = Callable[[str], Optional[BootstrapProgress]]
 
 
 def check_replicates(value: int) -> int:

@@ -2,6 +2,8 @@
 layouts users have: other delimiters, other header names, gzip."""
 from __future__ import annotations
 
+import warnings
+from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
 from ferolin_tools import _native, confidence, frames, read_errors
@@ -77,6 +79,8 @@ class QueryPass:
 
     #: The own confidence read as the last column (confidence.py), if any.
     own: Optional[confidence.OwnConfidence] = None
+    #: The column each query's group was read from, if any.
+    group_column: Optional[str] = None
 
     def __init__(self, native: _native.Pass, path: str, scores: Sequence[str],
                  layout: TableLayout, header: Sequence[str], *, compressed: bool = False,
@@ -115,8 +119,10 @@ class QueryPass:
     def curve(self, index: int) -> list[dict[str, Any]]:
         return self.native.curve(index)
 
-    def calibrate(self, index: int, error_rate: float, method: str,
-                  confidence_level: Optional[float]) -> _native.Calibration:
+    def choose_threshold(self, index: int, error_rate: float, method: str,
+                         confidence_level: Optional[float]) -> _native.Calibration:
+        """The threshold the calibration method chooses for `error_rate`,
+        with its policy and curve row (None where no threshold meets it)."""
         return self.native.calibrate(index, error_rate, method, confidence_level)
 
     def columns(self, rows: Optional[range] = None) -> _native.Columns:
@@ -162,7 +168,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         read = frames.run_stream(selected, name, scores, layout, keep_ids=keep_ids,
                                  progress=progress, group_column=group_column,
                                  group_policy=group_policy, header=header, own=own)
-        return _checked_pass(QueryPass(read.native, name, scores, layout, read.header), own)
+        return _checked_pass(QueryPass(read.native, name, scores, layout, read.header), own,
+                             group_column)
     name = as_text(table)
     layout = TableLayout(delimiter_for(name, delimiter), check_columns(columns), hint_style,
                          check_decimal(decimal))
@@ -178,7 +185,8 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                                 group_column=group_column, group_policy=group_policy,
                                 fingerprint=fingerprint, own=own)
         return _checked_pass(QueryPass(read.native, name, scores, layout, read.header,
-                                       file_bytes=read.file_bytes, sha256=read.sha256), own)
+                                       file_bytes=read.file_bytes, sha256=read.sha256), own,
+                             group_column)
     try:
         result = _native.run_pass(name, scores, delimiter=layout.delimiter,
                                   columns=layout.columns, keep_ids=keep_ids, progress=progress,
@@ -188,16 +196,45 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
                                   max_field_bytes=max_field_bytes)
     except _native.CoreError as error:
         raise read_errors.table_error(name, error, layout, group_column, group_policy) from None
-    return _checked_pass(QueryPass.of(result, name, scores, layout), own)
+    return _checked_pass(QueryPass.of(result, name, scores, layout), own, group_column)
 
 
-def _checked_pass(read: QueryPass, own: Optional[confidence.OwnConfidence]) -> QueryPass:
+def _checked_pass(read: QueryPass, own: Optional[confidence.OwnConfidence],
+                  group_column: Optional[str]) -> QueryPass:
     """The pass of a read, whose last column is the own confidence where one
     was read; warns, for the API (the command says it its own way), when the
     probabilities that a method read are none."""
     if own is not None:
         read.scores = (*read.scores, own.name(read.layout.header_name("score")))
     read.own = own
+    read.group_column = group_column
     if read.layout.hint_style == "python":
-        confidence.warn_probabilities(read)
+        warn_probabilities(read)
     return read
+
+
+def probability_problems(table: QueryPass) -> Optional[str]:
+    """What is wrong with the probability column that the read's methods
+    read, in one sentence; None when nothing is (or none read it)."""
+    check = table.native.probability_check()
+    if check is None:
+        return None
+    name = table.layout.header_name("probability")
+    problems = []
+    if check.outside:
+        problems.append(f"{check.outside} values outside [0, 1]")
+    if check.above_one:
+        problems.append(f"{check.above_one} queries whose candidates' probabilities sum "
+                        f"above 1")
+    if not problems:
+        return None
+    return (f"{table.path}: column {name!r} holds {' and '.join(problems)}; the methods that "
+            f"read probabilities score them as they are")
+
+
+def warn_probabilities(table: QueryPass) -> None:
+    """Warns once for the table (a ProbabilityWarning) when its probability
+    column holds values that are not probabilities."""
+    problem = probability_problems(table)
+    if problem is not None:
+        warnings.warn(problem, confidence.ProbabilityWarning, stacklevel=3)
