@@ -4,7 +4,6 @@ inside a function included), back to itself."""
 import ast
 import pathlib
 
-
 import ferolin_tools
 
 PACKAGE = pathlib.Path(ferolin_tools.__file__).parent
