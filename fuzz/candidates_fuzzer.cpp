@@ -42,7 +42,8 @@ struct Outcome {
 
 void check_error_form(const FerolinError& error) {
   const std::string text = error.message();
-  if (error.kind == ErrorKind::Csv) {
+  if (error.kind == ErrorKind::Csv || error.kind == ErrorKind::BadCell ||
+      error.kind == ErrorKind::TooLong) {
     require(text.starts_with("CSV error: "), "a Csv error starts with \"CSV error: \"", text);
     return;
   }

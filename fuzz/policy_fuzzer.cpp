@@ -137,7 +137,8 @@ void check_error_form(const FerolinError& error) {
     require(text.starts_with("Unknown policy version: "), "the version error's form", text);
     return;
   }
-  require(error.kind == ErrorKind::Json, "only Json and UnknownPolicyVersion errors", text);
+  require(error.kind == ErrorKind::Json || error.kind == ErrorKind::JsonType,
+          "only Json, JsonType and UnknownPolicyVersion errors", text);
   require(text.starts_with("JSON error: ") && ends_with_position(text),
           "a Json error has its prefix and a position", text);
 }

@@ -28,6 +28,8 @@ void check_form(const FerolinError& error) {
   const std::string text = error.message();
   switch (error.kind) {
     case ErrorKind::Csv:
+    case ErrorKind::BadCell:
+    case ErrorKind::TooLong:
       require(text.starts_with("CSV error: "), "a Csv error starts with \"CSV error: \"", text);
       return;
     case ErrorKind::MissingColumn:

@@ -21,12 +21,15 @@ and Arrow IPC files (with pyarrow); and in-memory tables, any object with
   examples/dask_shards.py).
 
 Data problems raise DataError (a RuntimeError) or one of its kinds, with a
-message that names the file and the cause.
+message that names the file and the cause; those found in a table or a
+policy file carry the facts as attributes (MissingColumn's column and
+header, CellError's column, line, value and reason, ...).
 """
 from ferolin_tools.analysis import (Calibration, CalibrationReport, CurveResult,
                                     MethodComparison)
 from ferolin_tools.api import apply, calibrate, compare, curve, scores
-from ferolin_tools.errors import DataError, NoLabelledQueries, NothingScored, TableError
+from ferolin_tools.errors import (CellError, DataError, FieldTooLong, MissingColumn,
+                                  NoLabelledQueries, NothingScored, PolicyTypeError, TableError)
 from ferolin_tools.methods import CALIBRATION_METHODS, SCORE_METHODS
 from ferolin_tools.plot import plot_risk_coverage
 from ferolin_tools.policies import EditedPolicyWarning
@@ -39,6 +42,7 @@ __all__ = [
     "read_scores", "score_shards", "score_shard", "merge_shards", "apply_shard",
     "ShardPairs", "QueryPass",
     "Calibration", "CalibrationReport", "CurveResult", "MethodComparison",
-    "DataError", "TableError", "NoLabelledQueries", "NothingScored", "EditedPolicyWarning",
+    "DataError", "TableError", "MissingColumn", "CellError", "FieldTooLong", "PolicyTypeError",
+    "NoLabelledQueries", "NothingScored", "EditedPolicyWarning",
     "SCORE_METHODS", "CALIBRATION_METHODS",
 ]

@@ -15,14 +15,10 @@ REPLICATE_RANGE: tuple[int, int]
 # The records (struct sequences) whose fields src/binding/native/records.h
 # names; stubtest checks that the two agree.
 @final
-class ReadOutcome(structseq[Any], tuple[Optional[Pass], Optional[str], Optional[dict[str, Any]], list[str], bool, Optional[str], int, Optional[int], Optional[list[str]]]):
-    __match_args__: Final = ('query_pass', 'error', 'cell', 'header', 'compressed', 'sha256', 'file_bytes', 'source', 'scores')
+class ReadOutcome(structseq[Any], tuple[Pass, list[str], bool, Optional[str], int, Optional[list[str]]]):
+    __match_args__: Final = ('query_pass', 'header', 'compressed', 'sha256', 'file_bytes', 'scores')
     @property
-    def query_pass(self) -> Optional[Pass]: ...
-    @property
-    def error(self) -> Optional[str]: ...
-    @property
-    def cell(self) -> Optional[dict[str, Any]]: ...
+    def query_pass(self) -> Pass: ...
     @property
     def header(self) -> list[str]: ...
     @property
@@ -31,8 +27,6 @@ class ReadOutcome(structseq[Any], tuple[Optional[Pass], Optional[str], Optional[
     def sha256(self) -> Optional[str]: ...
     @property
     def file_bytes(self) -> int: ...
-    @property
-    def source(self) -> Optional[int]: ...
     @property
     def scores(self) -> Optional[list[str]]: ...
 
@@ -219,6 +213,28 @@ class Pass:
                   level: float = ..., progress: _Progress = ...) -> list[tuple[float, float]]: ...
     def probability_check(self) -> Optional[ProbabilityCheck]: ...
     def pack(self) -> bytes: ...
+
+class CoreError(RuntimeError):
+    """A failure of the core: the text is its message; the facts its kind has
+    are attributes (see src/binding/native/core_errors.h)."""
+
+    kind: str
+    # missing_column: the column's name; json_type: the 1-based text column.
+    column: Any
+    line: int
+    field: int
+    value: str
+    reason: str
+    record: int
+    byte: int
+    limit: int
+    whole_record: bool
+    key: str
+    expected: str
+    found: str
+    path: str
+    header: list[str]
+    source: Optional[int]
 
 def run_pass(table: str, scores: list[str], delimiter: str = ...,
              columns: Optional[Mapping[str, str]] = ..., keep_ids: bool = ...,

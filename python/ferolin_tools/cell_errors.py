@@ -4,22 +4,15 @@ try where the value shows what went wrong."""
 from __future__ import annotations
 
 import re
-from typing import TYPE_CHECKING, Any, Mapping, Sequence
+from typing import Sequence
 
-if TYPE_CHECKING:
-    from ferolin_tools.tables import TableLayout
+from ferolin_tools._native import CoreError
+from ferolin_tools.errors import CellError
+from ferolin_tools.layout import TableLayout
 
 _LONGEST_SHOWN = 40
 _DECIMAL_COMMA = re.compile(r"^[+-]?\d*,\d+([eE][+-]?\d+)?$")
 _WORD = re.compile(r"^[^\d\s+.,-]\S*$|^[-?.]+$")
-
-# The core's reasons, by what a reader of the table needs to know.
-_NOT_A_NUMBER = "invalid float literal"
-_EMPTY_NUMBER = "cannot parse float from empty string"
-_NOT_A_RANK = "invalid digit found in string"
-_EMPTY_RANK = "cannot parse integer from empty string"
-_RANK_TOO_LARGE = "number too large to fit in target type"
-_NOT_A_LABEL = "provided string was not `true` or `false`"
 
 
 def shown_value(cell: str) -> str:
@@ -29,11 +22,11 @@ def shown_value(cell: str) -> str:
     return repr(cell)
 
 
-def _option(layout: "TableLayout", cli: str, python: str) -> str:
+def _option(layout: TableLayout, cli: str, python: str) -> str:
     return cli if layout.hint_style == "cli" else python
 
 
-def _number_hint(cell: str, layout: "TableLayout") -> str:
+def _number_hint(cell: str, layout: TableLayout) -> str:
     if not layout.number_options:
         return ""
     if layout.decimal == "." and _DECIMAL_COMMA.match(cell):
@@ -48,34 +41,34 @@ def _number_hint(cell: str, layout: "TableLayout") -> str:
     return ""
 
 
-def _what_is_wrong(cell: str, reason: str, layout: "TableLayout", whole: str = "rank") -> str:
-    if reason == _NOT_A_NUMBER:
+def _what_is_wrong(cell: str, reason: str, layout: TableLayout, whole: str = "rank") -> str:
+    if reason == "invalid_float":
         return f"{shown_value(cell)} is not a number.{_number_hint(cell, layout)}"
-    if reason == _EMPTY_NUMBER:
+    if reason == "empty_float":
         return "the cell is empty, and a score is required."
-    if reason == _EMPTY_RANK:
+    if reason == "empty_integer":
         return f"the cell is empty, and a {whole} is required."
-    if reason == _NOT_A_RANK:
+    if reason == "invalid_digit":
         hint = (f" {whole.capitalize()}s are whole numbers (pandas writes 1.0 for a column "
                 "that holds a missing value)." if re.match(r"^\d+\.0*$", cell) else "")
         return f"{shown_value(cell)} is not a {whole} (a whole number, 0 or more).{hint}"
-    if reason == _RANK_TOO_LARGE:
+    if reason == "integer_too_large":
         return f"{shown_value(cell)} is too large for a {whole}."
-    if reason == _NOT_A_LABEL:
-        return (f"{shown_value(cell)} is not a label: write true or false (or 1 and 0), "
-                "and leave the cell empty where the answer is unknown.")
-    return f"{shown_value(cell)}: {reason}."
+    return (f"{shown_value(cell)} is not a label: write true or false (or 1 and 0), "
+            "and leave the cell empty where the answer is unknown.")
 
 
-def cell_error(path: str, cell: Mapping[str, Any], header: Sequence[str],
-               layout: "TableLayout") -> str:
-    """The message for the cell the reader stopped at, as run_pass and
-    read_score_tables report it."""
-    field = cell["field"]
-    name = repr(header[field]) if field < len(header) else f"number {field + 1}"
+def cell_error(path: str, error: CoreError, header: Sequence[str],
+               layout: TableLayout) -> CellError:
+    """The CellError for the cell the reader stopped at (`error`, the core's
+    bad_cell failure), as run_pass and read_score_tables report it."""
+    field = error.field
+    column = header[field] if field < len(header) else None
     # The one whole-number column besides the rank: a per-query table's
     # count of candidates.
-    counted = field < len(header) and header[field] != layout.header_name("rank")
-    whole = "count" if counted else "rank"
-    return (f"{path}, line {cell['line']}, column {name}: "
-            f"{_what_is_wrong(cell['cell'], cell['reason'], layout, whole)}")
+    whole = "count" if column is not None and column != layout.header_name("rank") else "rank"
+    shown = repr(column) if column is not None else f"number {field + 1}"
+    message = (f"{path}, line {error.line}, column {shown}: "
+               f"{_what_is_wrong(error.value, error.reason, layout, whole)}")
+    return CellError(message, column=column, line=error.line, value=error.value,
+                     reason=error.reason)

@@ -22,13 +22,13 @@ from ferolin_tools.api import (check_calibration_method, check_coverages, check_
                                 check_rate)
 from ferolin_tools.errors import DataError
 from ferolin_tools.infinite import infinite_warning
+from ferolin_tools.layout import delimiter_for, parse_delimiter
 from ferolin_tools.methods import CALIBRATION_METHODS, COLUMNS, SCORE_METHODS, score_name
 from ferolin_tools.output_files import check_distinct, output_file
 from ferolin_tools.paths import PathProblem, as_text, check_readable, check_writable, is_special
 from ferolin_tools.progress import ProgressDisplay, StepDisplay
 from ferolin_tools.tables import (DEFAULT_MAX_FIELD_BYTES, QueryPass, check_columns,
-                                  check_group_column, delimiter_for, probability_problems,
-                                  read_table)
+                                  check_group_column, probability_problems, read_table)
 
 STDIN_NAME = "-"
 
@@ -64,12 +64,11 @@ def column_argument(text: str) -> tuple[str, str]:
 
 
 def delimiter_argument(text: str) -> str:
-    if text in ("tab", "\\t", "\t"):
-        return "\t"
-    if len(text) != 1 or text in "\"\r\n":
+    try:
+        return parse_delimiter(text)
+    except ValueError:
         raise argparse.ArgumentTypeError(
-            f"'{text}' is not a delimiter: give one character, or 'tab'")
-    return text
+            f"'{text}' is not a delimiter: give one character, or 'tab'") from None
 
 
 def count_argument(text: str) -> int:
@@ -730,9 +729,9 @@ def check_layout(args: argparse.Namespace) -> None:
     if not hasattr(args, "column"):
         return
     try:
-        check_columns(dict(args.column))
+        check_columns(dict(args.column), mapping="--column")
     except ValueError as error:
-        args.parser.error(str(error).replace("the column mapping ", "--column "))
+        args.parser.error(str(error))
     table = getattr(args, "table", None) or ""
     if args.decimal == "," and delimiter_for(table, args.delimiter) == ",":
         args.parser.error("--decimal , needs another field delimiter, e.g. --delimiter ';'")

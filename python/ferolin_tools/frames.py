@@ -19,9 +19,10 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, replace
 from typing import Any, Iterable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, confidence, diagnostics
+from ferolin_tools import _native, confidence, read_errors
 from ferolin_tools.confidence import OwnConfidence
 from ferolin_tools.errors import TableError
+from ferolin_tools.layout import TableLayout
 
 #: File suffixes read through pyarrow, and the pyarrow.dataset format of each.
 FILE_FORMATS = {".parquet": "parquet", ".arrow": "ipc", ".feather": "ipc", ".ipc": "ipc"}
@@ -121,7 +122,7 @@ class StreamRead:
     sha256: Optional[str] = None
 
 
-def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any, *,
+def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: TableLayout, *,
                keep_ids: bool, progress: Any, group_column: Optional[str],
                group_policy: Optional[str], header: Optional[Sequence[str]] = None,
                own: Optional[OwnConfidence] = None) -> StreamRead:
@@ -133,16 +134,15 @@ def run_stream(stream_owner: Any, name: str, scores: Sequence[str], layout: Any,
         capsule = stream_owner.__arrow_c_stream__()
     except Exception as error:  # the producer's own failure, e.g. a DuckDB query's
         raise TableError(f"{name}: cannot read it as an Arrow stream: {error}") from error
-    result = _native.run_arrow_pass(capsule, list(scores), columns=layout.columns,
-                                    keep_ids=keep_ids, progress=progress,
-                                    group_column=group_column,
-                                    **confidence.pass_arguments(own))
-    shown = list(header) if header is not None else result.header
-    if result.error is not None:
-        raise TableError(diagnostics.table_error(name, result.error, shown, layout,
-                                                 group_column, group_policy))
-    assert result.query_pass is not None  # a read without an error has its pass
-    return StreamRead(result.query_pass, shown)
+    try:
+        result = _native.run_arrow_pass(capsule, list(scores), columns=layout.columns,
+                                        keep_ids=keep_ids, progress=progress,
+                                        group_column=group_column,
+                                        **confidence.pass_arguments(own))
+    except _native.CoreError as error:
+        raise read_errors.table_error(name, error, layout, group_column, group_policy,
+                                      header) from None
+    return StreamRead(result.query_pass, list(header) if header is not None else result.header)
 
 
 def _pyarrow_dataset(path: str) -> Any:

@@ -14,7 +14,6 @@ import warnings
 from typing import Any, Mapping, Optional
 
 from ferolin_tools import _native, policy_messages, wording
-from ferolin_tools.errors import DataError
 from ferolin_tools.methods import NO_THRESHOLD
 from ferolin_tools.output import json_safe
 
@@ -26,15 +25,14 @@ def read(path: str) -> dict[str, Any]:
     """The policy dict of a policy file, as ferolin.load_policy returns it,
     with "group_col" and "group_thresholds" (None where absent). Raises
     RuntimeError as ferolin.load_policy does, and for a group label given
-    twice (which would silently keep the later threshold); DataError (a
-    RuntimeError), worded for people, for a value of the wrong JSON type."""
+    twice (which would silently keep the later threshold); PolicyTypeError
+    (a DataError), worded for people, for a value of the wrong JSON type."""
     try:
         policy = _native.read_policy(path)
-    except RuntimeError as error:
-        wrong_type = getattr(error, "wrong_type", None)
-        if wrong_type is None:
+    except _native.CoreError as error:
+        if error.kind != "json_type":
             raise
-        raise DataError(policy_messages.wrong_type_text(wrong_type)) from None
+        raise policy_messages.wrong_type_error(error) from None
     if policy.get("group_thresholds") and os.path.isfile(path):
         _refuse_repeated_labels(path)
     return policy

@@ -6,7 +6,8 @@ Python API use this one, from the facts the core's reader hands over with
 the failure."""
 from __future__ import annotations
 
-from typing import Any, Mapping
+from ferolin_tools._native import CoreError
+from ferolin_tools.errors import PolicyTypeError
 
 # What a key takes, by the core's name for it.
 _EXPECTED = {
@@ -30,15 +31,17 @@ _FOUND = {
 }
 
 
-def wrong_type_text(failure: Mapping[str, Any]) -> str:
-    """The message for a value of the wrong type, from the fields the
-    reader's failure carries (key, expected, found, value, line, column)."""
-    key = failure["key"]
+def wrong_type_error(error: CoreError) -> PolicyTypeError:
+    """The PolicyTypeError for the core's json_type failure, worded from
+    its facts (key, expected, found, value, line, column)."""
+    key = error.key
     subject = f"{key!r}" if key else "the policy file"
-    expected = _EXPECTED.get(failure["expected"], failure["expected"])
-    if failure["value"] or failure["found"] not in ("string", "number"):
-        found = _FOUND.get(failure["found"], failure["found"]).format(failure["value"])
+    expected = _EXPECTED.get(error.expected, error.expected)
+    if error.value or error.found not in ("string", "number"):
+        found = _FOUND.get(error.found, error.found).format(error.value)
     else:  # a value the reader did not keep
-        found = f"a {failure['found']}"
-    return (f"{subject} must be {expected}, found {found} "
-            f"(line {failure['line']}, column {failure['column']})")
+        found = f"a {error.found}"
+    message = (f"{subject} must be {expected}, found {found} "
+               f"(line {error.line}, column {error.column})")
+    return PolicyTypeError(message, key=key, expected=error.expected, found=error.found,
+                           value=error.value, line=error.line, column=error.column)

@@ -22,13 +22,14 @@ import contextlib
 import os
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Any, Mapping, Optional, Sequence
+from typing import Any, Callable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, cell_errors, diagnostics, frames, output
-from ferolin_tools.errors import TableError
+from ferolin_tools import _native, cell_errors, frames, output, read_errors
+from ferolin_tools.errors import MissingColumn, TableError
+from ferolin_tools.layout import TableLayout
 from ferolin_tools.methods import score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
-from ferolin_tools.tables import QueryPass, TableLayout, read_table
+from ferolin_tools.tables import QueryPass, read_table
 
 
 @dataclass(frozen=True)
@@ -52,32 +53,37 @@ def _shard_names(names: Sequence[str]) -> str:
 _PER_QUERY_COLUMNS = ("query_id", "is_correct", "candidates")
 
 
-def _table_error(name: str, error: str, header: Sequence[str]) -> str:
-    """The message for a shard that cannot be read: what the header has, and
+def _table_error(name: str, error: _native.CoreError, header: Sequence[str]) -> TableError:
+    """The error for a shard that cannot be read: what the header has, and
     whether the file looks like a candidates table instead."""
-    if not any(error == f"Missing required column: {column}" for column in _PER_QUERY_COLUMNS):
-        return f"{name}: {error}" + (f". {diagnostics.header_text(header)}" if header else "")
+    shown = f" {read_errors.header_text(header)}" if header else ""
+    plain = f"{name}: {error}" + (f".{shown}" if header else "")
+    if error.kind != "missing_column":
+        return TableError(plain)
+    if error.column not in _PER_QUERY_COLUMNS:
+        return MissingColumn(plain, column=error.column, header=header)
     message = (f"{name}: not a per-query table as `ferolin scores` writes it (TSV with the "
                f"columns {', '.join(_PER_QUERY_COLUMNS)} and one per scoring method): {error}.")
     fields = [field for entry in header for field in entry.split(",")]
     if "rank" in fields:
         message += " It looks like a candidates table: score it with `ferolin scores` first."
-    return message + (f" {diagnostics.header_text(header)}" if header else "")
+    return MissingColumn(message + shown, column=error.column, header=header)
 
 
-def _merged(result: _native.ReadOutcome, names: Sequence[str], hint_style: str,
+def _merged(merge: Callable[[], _native.ReadOutcome], names: Sequence[str], hint_style: str,
             size: int) -> QueryPass:
     """The QueryPass of a merge (`size`: the bytes of its shards), or
     TableError naming the file at fault."""
     layout = TableLayout("\t", {}, hint_style, number_options=False)
-    if result.error is not None:
-        source = result.source
-        if source is None:  # the merge's own error names its files
-            raise TableError(result.error)
-        if result.cell is not None:
-            raise TableError(cell_errors.cell_error(names[source], result.cell,
-                                                    result.header, layout))
-        raise TableError(_table_error(names[source], result.error, result.header))
+    try:
+        result = merge()
+    except _native.CoreError as error:
+        if error.source is None:  # the merge's own error names its files
+            raise TableError(str(error)) from None
+        name, header = names[error.source], error.header
+        if error.kind == "bad_cell":
+            raise cell_errors.cell_error(name, error, header, layout) from None
+        raise _table_error(name, error, header) from None
     merged = QueryPass.of(result, _shard_names(names), result.scores or (), layout,
                           file_bytes=size)
     merged.shards = tuple(names)
@@ -107,7 +113,7 @@ def read_scores(tables: Sequence[PathArg], methods: Optional[Sequence[str]] = No
             raise TableError(str(problem)) from None
     wanted = None if methods is None else [score_name(method) for method in methods]
     size = sum(os.path.getsize(path) for path in paths if os.path.isfile(path))
-    return _merged(_native.read_score_tables(paths, wanted), paths, hint_style, size)
+    return _merged(lambda: _native.read_score_tables(paths, wanted), paths, hint_style, size)
 
 
 def score_shard(table: Any, methods: Sequence[str], *, delimiter: Optional[str] = None,
@@ -129,7 +135,7 @@ def merge_shards(shards: Sequence[ShardPairs], methods: Optional[Sequence[str]] 
     wanted = [score_name(method) for method in (methods or shards[0].scores)]
     names = [shard.name for shard in shards]
     packed = [shard.packed for shard in shards]
-    return _merged(_native.merge_packed(names, packed, wanted), names, hint_style,
+    return _merged(lambda: _native.merge_packed(names, packed, wanted), names, hint_style,
                    sum(len(bytes_) for bytes_ in packed))
 
 

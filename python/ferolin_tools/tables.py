@@ -6,8 +6,9 @@ import warnings
 from dataclasses import dataclass
 from typing import Any, Callable, Mapping, Optional, Sequence
 
-from ferolin_tools import _native, confidence, diagnostics, frames
+from ferolin_tools import _native, confidence, frames, read_errors
 from ferolin_tools.errors import TableError
+from ferolin_tools.layout import TableLayout, delimiter_for
 from ferolin_tools.methods import COLUMNS, score_name
 from ferolin_tools.paths import PathArg, PathProblem, as_text, check_readable
 
@@ -18,28 +19,14 @@ ProgressCallback = Callable[[int, int], None]
 #: longer one is an error naming its line and column): 1 MiB.
 DEFAULT_MAX_FIELD_BYTES = 1 << 20
 
-_TAB_SPELLINGS = ("tab", "\\t", "\t")
-_TAB_SUFFIXES = (".tsv", ".tab")
-_COMPRESSED_SUFFIXES = (".gz", ".gzip")
 
-
-def delimiter_for(path: str, delimiter: Optional[str] = None) -> str:
-    """Returns the field delimiter: the one given ("tab" and "\\t" spell a
-    tab), or a tab for names ending in .tsv or .tab (before any .gz), or a
-    comma."""
-    if delimiter is not None:
-        return "\t" if delimiter in _TAB_SPELLINGS else delimiter
-    name = path.lower()
-    for suffix in _COMPRESSED_SUFFIXES:
-        if name.endswith(suffix):
-            name = name[: -len(suffix)]
-    return "\t" if name.endswith(_TAB_SUFFIXES) else ","
-
-
-def check_columns(columns: Optional[Mapping[str, str]]) -> dict[str, str]:
+def check_columns(columns: Optional[Mapping[str, str]],
+                  mapping: str = "the column mapping") -> dict[str, str]:
     """Returns the header names of known columns as a dict; ValueError for
     a name that is not a known column, or for two columns that would be read
-    from one header name (probability=score: score is read as the score)."""
+    from one header name (probability=score: score is read as the score),
+    which names the mapping as `mapping` says it ("--column" on the command
+    line)."""
     columns = dict(columns or {})
     for known in columns:
         if known not in COLUMNS:
@@ -50,7 +37,7 @@ def check_columns(columns: Optional[Mapping[str, str]]) -> dict[str, str]:
         name = columns.get(known, known)
         if name in readers and (known in columns or readers[name] in columns):
             mapped = known if known in columns else readers[name]
-            raise ValueError(f"the column mapping {mapped}={name} reads {name!r} as {mapped}, "
+            raise ValueError(f"{mapping} {mapped}={name} reads {name!r} as {mapped}, "
                              f"but {name!r} is already read as {readers[name]}; map "
                              f"{readers[name] if mapped == known else known} to another column "
                              "too")
@@ -82,23 +69,6 @@ def check_group_column(group_column: Optional[str],
                              f"ferolin reads to score and label queries; grouping by it would "
                              f"let the answer choose the threshold. Group by another column "
                              f"(e.g. ionisation mode, instrument)")
-
-
-@dataclass(frozen=True)
-class TableLayout:
-    """How a table is laid out, and how to phrase hints about it."""
-
-    delimiter: str
-    columns: dict[str, str]
-    # "cli" for option spellings (--delimiter tab), "python" for arguments.
-    hint_style: str = "python"
-    decimal: str = "."
-    # Whether the read takes decimal= and na_values= (--decimal, --na-values),
-    # so that a cell's message may suggest them.
-    number_options: bool = True
-
-    def header_name(self, column: str) -> str:
-        return self.columns.get(column, column)
 
 
 class QueryPass:
@@ -135,8 +105,7 @@ class QueryPass:
     @classmethod
     def of(cls, outcome: _native.ReadOutcome, path: str, scores: Sequence[str],
            layout: TableLayout, file_bytes: Optional[int] = None) -> "QueryPass":
-        """The pass of a read or merge that succeeded."""
-        assert outcome.query_pass is not None, "a read that failed has no pass"
+        """The pass of a read or merge."""
         return cls(outcome.query_pass, path, scores, layout, outcome.header,
                    compressed=outcome.compressed, sha256=outcome.sha256,
                    file_bytes=outcome.file_bytes if file_bytes is None else file_bytes)
@@ -219,14 +188,15 @@ def read_table(table: Any, scores: Sequence[str], *, keep_ids: bool = False,
         return _checked_pass(QueryPass(read.native, name, scores, layout, read.header,
                                        file_bytes=read.file_bytes, sha256=read.sha256), own,
                              group_column)
-    result = _native.run_pass(name, scores, delimiter=layout.delimiter, columns=layout.columns,
-                              keep_ids=keep_ids, progress=progress, group_column=group_column,
-                              fingerprint=fingerprint, **confidence.pass_arguments(own),
-                              decimal=decimal, na_values=list(na_values or ()), threads=threads,
-                              max_field_bytes=max_field_bytes)
-    if result.error is not None:
-        raise TableError(diagnostics.table_error(name, result.error, result.header, layout,
-                                                 group_column, group_policy, result.cell))
+    try:
+        result = _native.run_pass(name, scores, delimiter=layout.delimiter,
+                                  columns=layout.columns, keep_ids=keep_ids, progress=progress,
+                                  group_column=group_column, fingerprint=fingerprint,
+                                  **confidence.pass_arguments(own), decimal=decimal,
+                                  na_values=list(na_values or ()), threads=threads,
+                                  max_field_bytes=max_field_bytes)
+    except _native.CoreError as error:
+        raise read_errors.table_error(name, error, layout, group_column, group_policy) from None
     return _checked_pass(QueryPass.of(result, name, scores, layout), own, group_column)
 
 

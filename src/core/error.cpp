@@ -20,10 +20,14 @@ FerolinError make(ErrorKind kind, std::string detail = {}) {
 std::string FerolinError::message() const {
   switch (kind) {
     case ErrorKind::Csv:
+    case ErrorKind::BadCell:
+    case ErrorKind::TooLong:
       return "CSV error: " + detail;
     case ErrorKind::Io:
       return "IO error: " + detail;
     case ErrorKind::Json:
+    case ErrorKind::JsonType:
+    case ErrorKind::Write:
       return "JSON error: " + detail;
     case ErrorKind::MissingColumn:
       return "Missing required column: " + detail;
@@ -46,6 +50,11 @@ std::string FerolinError::message() const {
 FerolinError FerolinError::csv(std::string d) { return make(ErrorKind::Csv, std::move(d)); }
 FerolinError FerolinError::io(std::string d) { return make(ErrorKind::Io, std::move(d)); }
 FerolinError FerolinError::json(std::string d) { return make(ErrorKind::Json, std::move(d)); }
+FerolinError FerolinError::write(std::string path, std::string d) {
+  FerolinError error = make(ErrorKind::Write, std::move(d));
+  error.path = std::move(path);
+  return error;
+}
 FerolinError FerolinError::missing_column(std::string column) {
   return make(ErrorKind::MissingColumn, std::move(column));
 }

@@ -14,7 +14,17 @@ enum class ErrorKind {
   Csv,
   Io,
   Json,
+  // A file that could not be written; shown as a Json error, as saving a
+  // policy file has always reported it.
+  Write,
   MissingColumn,
+  // A table cell that could not be converted (`cell` says which); a Csv error to read.
+  BadCell,
+  // A cell or a record longer than the read's limit (`too_long` says where);
+  // a Csv error to read.
+  TooLong,
+  // A JSON value of the wrong type (`json_type` says which); a Json error to read.
+  JsonType,
   UnknownPolicyVersion,
   UnsupportedConfidenceLevel,
   MissingConfidenceLevel,
@@ -24,13 +34,33 @@ enum class ErrorKind {
   InvalidArgument,
 };
 
+// Why a table cell could not be converted.
+enum class CellError {
+  EmptyInteger,
+  InvalidDigit,
+  IntegerTooLarge,
+  EmptyFloat,
+  InvalidFloat,
+  InvalidBool,
+};
+
 // A table cell that could not be converted, for callers that word the
 // failure in their own terms (the header name, a hint) instead of the text.
 struct CellFailure {
   std::uint64_t line = 0;  // 1-based line where the cell's record starts
   std::size_t field = 0;   // 0-based position of the cell in its record
   std::string cell;        // the cell as it stands in the file
-  std::string reason;      // e.g. "invalid float literal"
+  CellError reason = CellError::InvalidFloat;
+};
+
+// A cell, or a record that has not ended, longer than a read allows.
+struct LengthFailure {
+  std::uint64_t record = 0;  // the header is record 0
+  std::uint64_t line = 0;    // 1-based line where the record starts
+  std::uint64_t byte = 0;    // offset of the record's first byte
+  std::size_t field = 0;     // 0-based position of the cell in its record
+  std::uint64_t limit = 0;   // the limit the message names, in bytes
+  bool whole_record = false;  // the record, not one cell, ran over
 };
 
 // A JSON value of the wrong type, for callers that word the failure in their
@@ -48,16 +78,18 @@ struct JsonTypeFailure {
 
 struct FerolinError {
   ErrorKind kind = ErrorKind::Csv;
-  // Csv, Io and Json: the underlying description; MissingColumn: the column;
-  // UnknownPolicyVersion: the version; InvalidArgument: the whole message.
+  // Csv, Io, Json, Write and the kinds read as them: the underlying
+  // description; MissingColumn: the column; UnknownPolicyVersion: the
+  // version; InvalidArgument: the whole message.
   std::string detail;
   double level = 0.0;  // UnsupportedConfidenceLevel
-  // Csv: where a cell failed to convert, when that was the failure. It is
-  // not part of the message.
+  // The facts of a failure, for callers that word it in their own terms;
+  // none is part of the message. BadCell: the cell; TooLong: where;
+  // JsonType: the value; Write, and Io where a file is known: the file.
   std::optional<CellFailure> cell;
-  // Json: the value of the wrong type, when that was the failure. It is not
-  // part of the message either.
+  std::optional<LengthFailure> too_long;
   std::optional<JsonTypeFailure> json_type;
+  std::string path;
 
   // Returns the whole message: no kind name, no trailing newline.
   [[nodiscard]] std::string message() const;
@@ -65,6 +97,7 @@ struct FerolinError {
   [[nodiscard]] static FerolinError csv(std::string description);
   [[nodiscard]] static FerolinError io(std::string description);
   [[nodiscard]] static FerolinError json(std::string description);
+  [[nodiscard]] static FerolinError write(std::string path, std::string description);
   [[nodiscard]] static FerolinError missing_column(std::string column);
   [[nodiscard]] static FerolinError unknown_policy_version(std::string version);
   [[nodiscard]] static FerolinError unsupported_confidence_level(double level);

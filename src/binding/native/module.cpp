@@ -30,17 +30,15 @@ PyMethodDef kFunctions[] = {
         "Read a table once for several scoring methods (a plain file by `threads` threads; no "
         "cell longer than max_field_bytes; with confidence_column, the top candidate's value in "
         "that column as one more column, negated with lower_is_better). "
-        "Returns a ReadOutcome: query_pass (a Pass, or None), error "
-        "(the table's error text, or None), cell (the line, field, text and reason of the cell "
-        "that stopped the read, or None), header (the header's fields, as far as read), "
-        "compressed, sha256 (of the file's bytes when fingerprint is true and the read "
-        "succeeded, else None), file_bytes."),
+        "Returns a ReadOutcome: query_pass (a Pass), header (the header's fields), compressed, "
+        "sha256 (of the file's bytes when fingerprint is true, else None), file_bytes. "
+        "CoreError, with the header as far as read, for a table that cannot be read."),
     function_def<kRunArrowPass>(
         "run_arrow_pass(stream, scores, columns=None, keep_ids=False, progress=None, "
         "group_column=None, confidence_column=None, lower_is_better=False)\n--\n\n"
         "run_pass over an Arrow C stream: the PyCapsule 'arrow_array_stream' of "
         "obj.__arrow_c_stream__(), taken and read without the GIL. Returns a ReadOutcome: "
-        "query_pass (or None), error (or None), header (the stream's column names)."),
+        "query_pass, header (the stream's column names); CoreError as run_pass."),
     function_def<kWilsonUpperBound>(
         "wilson_upper_bound(accepted, errors, confidence_level)\n--\n\nThe Wilson score upper "
         "bound on the error rate, or None without accepted queries."),
@@ -49,9 +47,8 @@ PyMethodDef kFunctions[] = {
         "an error rate (NaN ends without accepted queries)."),
     function_def<kReadPolicy>(
         "read_policy(path)\n--\n\nA policy file as a policy dict with group_col and "
-        "group_thresholds (None where absent). RuntimeError for a file that cannot be read; for "
-        "a value of the wrong type it has wrong_type: key, expected, found, value, line, "
-        "column."),
+        "group_thresholds (None where absent). CoreError (a RuntimeError) for a file that "
+        "cannot be read."),
     function_def<kWritePolicy>(
         "write_policy(path, policy, extra=None)\n--\n\nWrite a policy dict (with its group fields) "
         "as ferolin.save_policy does, then the extra keys ({key: JSON text})."),
@@ -63,9 +60,9 @@ PyMethodDef kFunctions[] = {
     function_def<kReadScoreTables>(
         "read_score_tables(tables, scores=None)\n--\n\nRead per-query tables written by `ferolin "
         "scores` (plain or gzip) into one set of query pairs for `scores` (None: the method "
-        "columns of the first table). Returns a ReadOutcome: query_pass (or None), error (or "
-        "None), cell (the cell that stopped the read, as run_pass gives it, or None), source "
-        "(the index of the table the error concerns, or None), header, scores."),
+        "columns of the first table). Returns a ReadOutcome: query_pass, header (of the first "
+        "table), scores. CoreError for a table that cannot be read, with its header and source "
+        "(its index; None for a query id in two tables)."),
     function_def<kMergePacked>(
         "merge_packed(names, packed, scores)\n--\n\nMerge packed passes (Pass.pack()) into one "
         "set of query pairs; the same record as read_score_tables."),
@@ -150,10 +147,11 @@ int add_constant(PyObject* module, const char* name, PyRef value) {
   return PyObject_SetAttrString(module, name, value.get());
 }
 
-// Adds the module's types under their own names (Pass, OutputFile, Counts, ...).
+// Adds the module's types under their own names (Pass, OutputFile, CoreError,
+// Counts, ...).
 int add_types(PyObject* module) {
   const NativeState& state = native_state(module);
-  for (PyObject* type : {state.pass_type, state.output_type}) {
+  for (PyObject* type : {state.pass_type, state.output_type, state.core_error}) {
     if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
   }
   for (PyObject* type : state.records) {

@@ -14,6 +14,7 @@ struct NativeState {
   ModuleState common;  // first, so that module_state() reads it
   PyObject* pass_type;
   PyObject* output_type;
+  PyObject* core_error;  // CoreError (core_errors.h)
   std::array<PyObject*, kRecordKindCount> records;
 };
 

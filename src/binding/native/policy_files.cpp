@@ -13,6 +13,7 @@
 #include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
 #include "binding/common/policy_dicts.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_policy.h"
 #include "binding/native/pass_access.h"
@@ -122,31 +123,16 @@ std::optional<PolicyArguments> policy_arguments(PyObject* policy, PyObject* extr
   return PolicyArguments{std::move(*converted), std::move(*keys)};
 }
 
-// Raises RuntimeError with the error's text, as ferolin.load_policy does; a
-// value of the wrong JSON type also rides on the exception as `wrong_type`
-// ({"key", "expected", "found", "value", "line", "column"}), so that the
-// package words it from these facts rather than from the text.
-PyObject* policy_read_error(FerolinError error, const GilFreeCall& call) {
-  if (call.raised() || !error.json_type) return call.fail(std::move(error));
-  const JsonTypeFailure& wrong = *error.json_type;
-  std::optional<DictKeys<6>> keys =
-      DictKeys<6>::make({"key", "expected", "found", "value", "line", "column"});
-  if (!keys) return nullptr;
-  PyRef fields = build_dict(*keys, {text(wrong.key), text(wrong.expected), text(wrong.found),
-                                    text(wrong.value), unsigned_value(wrong.line),
-                                    unsigned_value(wrong.column)});
-  PyRef message = text(error.message());
-  if (!fields || !message) return nullptr;
-  PyRef exception =
-      PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_RuntimeError, message.get(), nullptr));
-  if (!exception || PyObject_SetAttrString(exception.get(), "wrong_type", fields.get()) < 0) {
-    return nullptr;
-  }
-  PyErr_SetObject(PyExc_RuntimeError, exception.get());
-  return nullptr;
+// Raises the check-in's exception, or ValueError for a policy that cannot be
+// written as given, or CoreError (a RuntimeError with the text that
+// ferolin.load_policy and ferolin.save_policy show) with the failure's facts.
+PyObject* policy_error(PyObject* module, const FerolinError& error, const GilFreeCall& call) {
+  if (call.raised() && PyErr_Occurred()) return nullptr;
+  if (error.kind == ErrorKind::InvalidArgument) return raise_value_error(error.message());
+  return raise_core_error(module, error);
 }
 
-PyObject* read_policy(PyObject*, BoundArguments& arguments) {
+PyObject* read_policy(PyObject* module, BoundArguments& arguments) {
   const std::optional<std::string_view> path = text_parameter(arguments.next());
   if (!path) return nullptr;
   GilFreeCall call;
@@ -154,7 +140,7 @@ PyObject* read_policy(PyObject*, BoundArguments& arguments) {
     return policy_file::read_policy(*path, call.interrupt_check(),
                                     policy_file::PolicyMethods::WithConfidenceColumn);
   });
-  if (!policy) return policy_read_error(std::move(policy.error()), call);
+  if (!policy) return policy_error(module, policy.error(), call);
   return grouped_policy_to_dict(*policy).release();
 }
 
@@ -164,7 +150,7 @@ std::optional<PolicyArguments> next_policy_arguments(BoundArguments& arguments) 
   return policy_arguments(policy, arguments.next().object);
 }
 
-PyObject* write_policy(PyObject*, BoundArguments& arguments) {
+PyObject* write_policy(PyObject* module, BoundArguments& arguments) {
   const std::optional<std::string_view> path = text_parameter(arguments.next());
   if (!path) return nullptr;
   const std::optional<PolicyArguments> policy = next_policy_arguments(arguments);
@@ -173,7 +159,7 @@ PyObject* write_policy(PyObject*, BoundArguments& arguments) {
   Result<void> written = call.run([&] {
     return policy_file::write_json(policy->policy, *path, policy->extra, call.interrupt_check());
   });
-  if (!written) return native_error(std::move(written.error()), &call);
+  if (!written) return policy_error(module, written.error(), call);
   Py_RETURN_NONE;
 }
 

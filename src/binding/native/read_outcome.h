@@ -10,19 +10,16 @@
 #include <vector>
 
 #include "binding/common/py_ref.h"
-#include "core/error.h"
 #include "core/types.h"
 
 namespace ferolin::binding::native {
 
 struct ReadReport {
-  PyRef pass;                            // empty on failure
-  const FerolinError* error = nullptr;   // the failure, if any
-  std::span<const std::string> header;   // as far as read
+  PyRef pass;
+  std::span<const std::string> header;
   bool compressed = false;
-  std::optional<std::string> sha256;     // of the file's bytes, when asked for
+  std::optional<std::string> sha256;  // of the file's bytes, when asked for
   std::uint64_t file_bytes = 0;
-  std::optional<std::size_t> source;     // the shard an error concerns
   std::optional<std::vector<ScoringMethod>> scores;  // a merge's methods
 };
 

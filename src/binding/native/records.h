@@ -36,15 +36,14 @@ struct RecordSpec {
   std::array<const char*, N> fields;
 };
 
-// A read of a table or a merge of shards: the pass (None on failure), the
-// error's text and failing cell, the header as far as read, how the file
-// was stored, and for merges the source the error concerns and the scores.
-inline constexpr RecordSpec<9> kReadOutcome{
+// A read of a table or a merge of shards: the pass, the header, how the
+// file was stored, and for merges the scores. A failure is raised as
+// CoreError (core_errors.h).
+inline constexpr RecordSpec<6> kReadOutcome{
     RecordKind::ReadOutcome,
     "ferolin_tools._native.ReadOutcome",
-    "What a read or a merge gives: the pass, or the error with what was read.",
-    {"query_pass", "error", "cell", "header", "compressed", "sha256", "file_bytes", "source",
-     "scores"}};
+    "What a read or a merge gives: the pass, with what was read.",
+    {"query_pass", "header", "compressed", "sha256", "file_bytes", "scores"}};
 inline constexpr RecordSpec<6> kCounts{
     RecordKind::Counts,
     "ferolin_tools._native.Counts",

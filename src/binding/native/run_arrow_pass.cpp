@@ -16,6 +16,7 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/column_mapping.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
@@ -92,13 +93,12 @@ PyObject* run_arrow_pass_impl(PyObject* module, ArrowPassArguments& arguments) {
     }
     return read;
   });
-  ReadReport report;
-  report.header = header;
   if (!table) {
     if (call.raised()) return nullptr;
-    report.error = &table.error();
-    return read_outcome(module, std::move(report));
+    return raise_core_error(module, table.error(), TableContext{header, std::nullopt});
   }
+  ReadReport report;
+  report.header = header;
   report.pass = wrap_pass(module, {std::move(*table), {}, std::nullopt, {}});
   if (!report.pass) return nullptr;
   return read_outcome(module, std::move(report));

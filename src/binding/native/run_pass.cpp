@@ -19,6 +19,7 @@
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
 #include "binding/native/column_mapping.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/own_column.h"
 #include "binding/native/pass_access.h"
@@ -26,6 +27,7 @@
 #include "binding/native/table_spelling.h"
 #include "core/os/thread_count.h"
 #include "core/table/candidate_columns.h"
+#include "core/table/structural_scan.h"
 #include "input/table_input.h"
 
 namespace ferolin::binding::native {
@@ -53,12 +55,13 @@ std::optional<bool> flag(Argument argument) {
   return truth == 1;
 }
 
-// One byte that can separate fields: not a quote or a line break.
+// One byte that the reader can separate fields by (an ASCII character
+// other than NUL, a quote or a line break).
 std::optional<char> parse_delimiter(Argument argument) {
   if (argument.object == nullptr) return ',';
   const std::optional<std::string_view> text = text_parameter(argument);
   if (!text) return std::nullopt;
-  if (text->size() != 1 || (*text)[0] == '"' || (*text)[0] == '\n' || (*text)[0] == '\r') {
+  if (text->size() != 1 || !table::is_valid_separator((*text)[0])) {
     raise_value_error(
         "the delimiter must be one character other than a quote or a line break, "
         "not '" +
@@ -124,23 +127,18 @@ std::optional<PassArguments> convert_arguments(BoundArguments& bound) {
   return arguments;
 }
 
-// The outcome of a read: the pass, or the table's error (and the cell that
-// caused it, if one did); the header either way; the file's fingerprint when
-// asked for and the read succeeded.
-PyObject* outcome(PyObject* module, PyRef pass, const FerolinError* error,
-                  const tools::TableInput* input,
-                  std::optional<std::string> sha256 = std::nullopt) {
+// The outcome of a read: the pass, the header, and the file's fingerprint
+// when asked for.
+PyObject* outcome(PyObject* module, PyRef pass, const tools::TableInput& input,
+                  std::optional<std::string> sha256) {
   ReadReport report;
   report.pass = std::move(pass);
-  report.error = error;
   report.sha256 = std::move(sha256);
-  if (input == nullptr) return read_outcome(module, std::move(report));
-  report.header = input->header();
-  report.compressed = input->compressed();
+  report.header = input.header();
+  report.compressed = input.compressed();
   // A plain file read whole (perhaps in parts, not through the input) is
   // all its bytes.
-  report.file_bytes = report.pass && input->size_hint().has_value() ? *input->size_hint()
-                                                                    : input->file_bytes();
+  report.file_bytes = input.size_hint() ? *input.size_hint() : input.file_bytes();
   return read_outcome(module, std::move(report));
 }
 
@@ -217,13 +215,15 @@ PyObject* run_pass_impl(PyObject* module, PassArguments& arguments) {
   });
   if (!table) {
     // A check-in's exception (KeyboardInterrupt, the callable's own) is raised;
-    // the table's error is returned with what was read of the header.
+    // the table's error is raised with what was read of the header.
     if (call.raised()) return nullptr;
-    return outcome(module, {}, &table.error(), input ? &*input : nullptr);
+    static const std::vector<std::string> kNoHeader;
+    return raise_core_error(module, table.error(),
+                            TableContext{input ? input->header() : kNoHeader, std::nullopt});
   }
   PyRef pass = wrap_pass(module, {std::move(*table), {}, std::nullopt, {}});
   if (!pass) return nullptr;
-  return outcome(module, std::move(pass), nullptr, &*input, std::move(sha256));
+  return outcome(module, std::move(pass), *input, std::move(sha256));
 }
 
 PyObject* run_pass(PyObject* module, BoundArguments& bound) {

@@ -13,11 +13,11 @@
 #include "binding/common/errors.h"
 #include "binding/common/gil_free_call.h"
 #include "binding/common/method_names.h"
+#include "binding/native/core_errors.h"
 #include "binding/native/functions.h"
 #include "binding/native/pass_access.h"
 #include "binding/native/pass_type.h"
 #include "binding/native/read_outcome.h"
-#include "binding/native/table_spelling.h"
 #include "core/argument_names.h"
 #include "core/shards/packed_pairs.h"
 #include "core/shards/score_table.h"
@@ -107,17 +107,18 @@ MergeOutcome merge_bytes(const std::vector<std::string>& names,
   return outcome;
 }
 
+// The merged pass with its scores, or the error raised with the header of
+// the table at fault (else of the first) and that table's index.
 PyObject* outcome_record(PyObject* module, MergeOutcome outcome) {
-  ReadReport report;
-  if (outcome.pairs) {
-    QueryPassResult result;
-    result.pairs = std::move(outcome.pairs);
-    report.pass = wrap_pass(module, std::move(result));
-    if (!report.pass) return nullptr;
+  if (outcome.error) {
+    return raise_core_error(module, *outcome.error, TableContext{outcome.header, outcome.source});
   }
-  report.error = outcome.error ? &*outcome.error : nullptr;
+  QueryPassResult result;
+  result.pairs = std::move(outcome.pairs);
+  ReadReport report;
+  report.pass = wrap_pass(module, std::move(result));
+  if (!report.pass) return nullptr;
   report.header = outcome.header;
-  report.source = outcome.source;
   report.scores = std::move(outcome.methods);
   return read_outcome(module, std::move(report));
 }

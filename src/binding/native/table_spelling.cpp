@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "binding/common/convert.h"
-#include "binding/common/dict_builder.h"
 #include "binding/common/errors.h"
 
 namespace ferolin::binding::native {
@@ -40,15 +39,6 @@ std::optional<table::NumberSpelling> number_spelling_parameters(PyObject* decima
     spelling.missing.emplace_back(*word);
   }
   return spelling;
-}
-
-PyRef cell_failure_dict(const std::optional<CellFailure>& failure) {
-  if (!failure) return PyRef::borrow(Py_None);
-  std::optional<DictKeys<4>> keys = DictKeys<4>::make({"line", "field", "cell", "reason"});
-  if (!keys) return {};
-  return build_dict(*keys, {PyRef::steal(PyLong_FromUnsignedLongLong(failure->line)),
-                            PyRef::steal(PyLong_FromSize_t(failure->field)), text(failure->cell),
-                            text(failure->reason)});
 }
 
 }  // namespace ferolin::binding::native

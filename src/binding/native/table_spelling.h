@@ -1,12 +1,10 @@
 // How the companion package's reads take tables exported by spreadsheets
-// and data-frame libraries: the `decimal` and `na_values` parameters, and the
-// cell that stopped a read, handed back for the package to word.
+// and data-frame libraries: the `decimal` and `na_values` parameters.
 #pragma once
 
 #include <optional>
 
 #include "binding/common/py_ref.h"
-#include "core/error.h"
 #include "core/table/number_spelling.h"
 
 namespace ferolin::binding::native {
@@ -16,9 +14,5 @@ namespace ferolin::binding::native {
 // missing value), or std::nullopt with an exception set.
 [[nodiscard]] std::optional<table::NumberSpelling> number_spelling_parameters(
     PyObject* decimal, PyObject* na_values);
-
-// Returns {"line", "field", "cell", "reason"} for a cell that failed to
-// convert, None for any other failure, or an empty PyRef with an exception set.
-[[nodiscard]] PyRef cell_failure_dict(const std::optional<CellFailure>& failure);
 
 }  // namespace ferolin::binding::native

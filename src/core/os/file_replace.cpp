@@ -20,8 +20,14 @@ namespace {
 // save's hands needs more than one.
 constexpr int kMaxAttempts = 16;
 
-FerolinError io_error(int errnum) { return FerolinError::io(os_error_text(errnum)); }
-FerolinError write_error(int errnum) { return FerolinError::json(os_error_text(errnum)); }
+FerolinError io_error(const std::string& path, int errnum) {
+  FerolinError error = FerolinError::io(os_error_text(errnum));
+  error.path = path;
+  return error;
+}
+FerolinError write_error(const std::string& path, int errnum) {
+  return FerolinError::write(path, os_error_text(errnum));
+}
 
 // What one attempt to put the text in place came to.
 struct Outcome {
@@ -147,16 +153,18 @@ Result<void> replace_file_content(const std::string& path, const FileContent& te
     if (target_is_missing(path)) {
       const Outcome created = create_new(path, text, temp);
       if (created.kind == Outcome::Kind::Done) return {};
-      if (created.kind == Outcome::Kind::Failed) return std::unexpected(write_error(created.error));
+      if (created.kind == Outcome::Kind::Failed) {
+        return std::unexpected(write_error(path, created.error));
+      }
     }
     // Opening as open() would lets the kernel apply every check: access
     // rights, links planted in sticky directories, other users' files there.
     const UniqueFd reached(retry_interrupted(interruption, [&] {
       return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     }));
-    if (!reached.valid()) return failed(io_error(errno));
+    if (!reached.valid()) return failed(io_error(path, errno));
     struct stat status{};
-    if (::fstat(reached.get(), &status) != 0) return std::unexpected(write_error(errno));
+    if (::fstat(reached.get(), &status) != 0) return std::unexpected(write_error(path, errno));
     Outcome outcome{Outcome::Kind::InPlace};
     if (S_ISREG(status.st_mode)) {
       outcome = place(path, reached.get(), status, text, temp, interruption);
@@ -172,7 +180,7 @@ Result<void> replace_file_content(const std::string& path, const FileContent& te
                                                  : write_stream(reached.get(), text, interruption));
     }
     if (outcome.kind == Outcome::Kind::Done) return {};
-    if (outcome.kind == Outcome::Kind::Failed) return failed(write_error(outcome.error));
+    if (outcome.kind == Outcome::Kind::Failed) return failed(write_error(path, outcome.error));
   }
 }
 

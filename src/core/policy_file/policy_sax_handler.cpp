@@ -309,6 +309,7 @@ FerolinError PolicySaxHandler::type_failure(const JsonValue& value, std::string_
   const TextPosition position = value_position(value);
   const std::string words = value_known ? unexpected_words(value) : std::string(json_kind(value));
   FerolinError error = FerolinError::json(at_position(invalid_type(words, expected), position));
+  error.kind = ErrorKind::JsonType;
   error.json_type = JsonTypeFailure{.key = std::string(key),
                                     .expected = std::string(expected),
                                     .found = std::string(json_kind(value)),

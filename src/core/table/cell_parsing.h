@@ -7,18 +7,12 @@
 #include <optional>
 #include <string_view>
 
+#include "core/error.h"
 #include "core/table/decimal_words.h"
 
 namespace ferolin::table {
 
-enum class CellError {
-  EmptyInteger,
-  InvalidDigit,
-  IntegerTooLarge,
-  EmptyFloat,
-  InvalidFloat,
-  InvalidBool,
-};
+using ferolin::CellError;
 
 // Returns the reason shown in a conversion error, e.g. "invalid digit found
 // in string".

@@ -18,6 +18,17 @@ FerolinError parse_error(const RecordPosition& at, std::size_t field, std::strin
                            ", byte: " + std::to_string(at.byte) + "): " + std::string(reason));
 }
 
+FerolinError too_long_error(const RecordPosition& at, std::size_t field, std::uint64_t limit,
+                            bool whole_record) {
+  FerolinError error = parse_error(at, field,
+                                   std::string(whole_record ? "record" : "field") +
+                                       " longer than the limit of " + std::to_string(limit) +
+                                       " bytes");
+  error.kind = ErrorKind::TooLong;
+  error.too_long = LengthFailure{at.record, at.line, at.byte, field, limit, whole_record};
+  return error;
+}
+
 FerolinError utf8_error(const RecordPosition& at, std::size_t field, std::size_t valid_up_to) {
   return parse_error(at, field,
                      "invalid utf-8: invalid UTF-8 in field " + std::to_string(field) +

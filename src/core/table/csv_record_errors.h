@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "core/error.h"
@@ -19,6 +20,11 @@ namespace ferolin::table {
 // field `field`.
 [[nodiscard]] FerolinError parse_error(const RecordPosition& at, std::size_t field,
                                        std::string_view reason);
+
+// Returns the error for field `field` (or, with `whole_record`, the record)
+// running over `limit` bytes: a parse error of kind TooLong.
+[[nodiscard]] FerolinError too_long_error(const RecordPosition& at, std::size_t field,
+                                          std::uint64_t limit, bool whole_record);
 
 // Returns the error for field `field` of a record, whose text is valid
 // UTF-8 up to byte `valid_up_to` and not beyond.

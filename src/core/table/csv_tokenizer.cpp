@@ -207,9 +207,8 @@ CsvTokenizer::Flow CsvTokenizer::refill(Step& step) {
   // whole too, with a view per field: it gets a bound of its own.
   if (max_field_bytes_ != UINT64_MAX && kept_bytes_scanned() / kRecordFields > max_field_bytes_) {
     position_ = current_position();
-    return fail(parse_error(position_, fields_in_record_,
-                            "record longer than the limit of " +
-                                std::to_string(max_field_bytes_ * kRecordFields) + " bytes"));
+    return fail(
+        too_long_error(position_, fields_in_record_, max_field_bytes_ * kRecordFields, true));
   }
   if (skipping && stitcher_.carrying()) drop_skipped_text();
   if (at_.scanned == stitcher_.end() && stitcher_.chunk_left()) {
@@ -365,9 +364,7 @@ std::optional<std::size_t> CsvTokenizer::long_field(std::size_t count) const {
 }
 
 CsvTokenizer::Flow CsvTokenizer::fail_long_field(std::size_t field) {
-  return fail(parse_error(position_, field,
-                          "field longer than the limit of " + std::to_string(max_field_bytes_) +
-                              " bytes"));
+  return fail(too_long_error(position_, field, max_field_bytes_, false));
 }
 
 CsvTokenizer::Flow CsvTokenizer::fail(FerolinError error) {

@@ -160,9 +160,10 @@ std::optional<std::uint64_t> TableRecords::size_hint() const { return state_->si
 
 FerolinError cell_failure(const RecordPosition& at, std::size_t field, CellError error,
                           std::string_view cell) {
-  const std::string reason(cell_error_text(error));
-  FerolinError failure = deserialize_error(at, "field " + std::to_string(field) + ": " + reason);
-  failure.cell = CellFailure{at.line, field, std::string(cell), reason};
+  FerolinError failure = deserialize_error(
+      at, "field " + std::to_string(field) + ": " + std::string(cell_error_text(error)));
+  failure.kind = ErrorKind::BadCell;
+  failure.cell = CellFailure{at.line, field, std::string(cell), error};
   return failure;
 }
 

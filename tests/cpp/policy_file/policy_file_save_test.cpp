@@ -94,9 +94,13 @@ TEST(PolicyStoreTest, FailedWriteLeavesOldFileUntouched) {
       std::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{16, 16};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("setrlimit failed");
-      return save_message(path);
+      const Result<void> saved = write_json(test::sample_policy(), path);
+      if (saved) return std::string("saved");
+      const bool write = saved.error().kind == ErrorKind::Write;
+      return saved.error().message() + (write ? " writing " : " (not a Write error) ") +
+             saved.error().path;
     });
-    EXPECT_EQ(message, "JSON error: File too large (os error 27)") << path;
+    EXPECT_EQ(message, "JSON error: File too large (os error 27) writing " + path);
     EXPECT_EQ(read_file(old_path), old_text);
     EXPECT_EQ(dir.listing(), "old.json ");
   }

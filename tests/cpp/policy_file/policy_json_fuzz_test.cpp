@@ -39,7 +39,9 @@ std::string check(std::string_view document) {
   const std::string message = result.error().message();
   if (!is_utf8(message)) return "message is not UTF-8: " + message;
   if (result.error().kind == ErrorKind::UnknownPolicyVersion) return "";
-  if (result.error().kind != ErrorKind::Json) return "unexpected kind: " + message;
+  if (result.error().kind != ErrorKind::Json && result.error().kind != ErrorKind::JsonType) {
+    return "unexpected kind: " + message;
+  }
   if (message.find(" at line ") == std::string::npos) return "no position: " + message;
   return "";
 }
