@@ -37,7 +37,11 @@ nitpick_ignore_regex = [
                  r"ndarray|array|StrPath|Path|Table|Axes|Future|Client|DataFrame)"),
     # The package's own type aliases, spelt out where they are used.
     ("py:class", r"(ferolin_tools\.[a-z_]+\.)?(PathArg|ProgressCallback|TableOrPass|TableArg|TableLayout|OwnConfidence|"
-                 r"Interval|Intervals|Band|TableSource)"),
+                 r"Interval|Intervals|Band|TableSource|MethodProgress)"),
+    # The private native module's types, which the package wraps.
+    ("py:class", r"(ferolin_tools\.)?_native\..*"),
+    # The report by group, described where `Calibration.report` is.
+    ("py:class", r"ferolin_tools\.groups\.(GroupedReport|Outcome)"),
     ("py:class", r"(str|int|float|bool|bytes|dict|list|tuple|None|object|type)"),
     ("py:class", r".*\.\.\..*|'.*'|\".*\""),
     ("py:exc", r"(RuntimeError|ValueError|TypeError|KeyError|OSError|MemoryError|"
